@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the tests, the benchmarks and the tools need.
+# Safe to run again: packages already present are left as they are.
+set -euo pipefail
+
+packages=(
+  # build
+  build-essential cmake ninja-build pkg-config
+  # tests and benchmarks
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  # the application and the utility
+  qt6-base-dev qt6-base-dev-tools libqt6printsupport6 libgl-dev
+  # FlashPix container and JPEG tiles inside the FlashPix stand-in
+  libgsf-1-dev libjpeg62-turbo-dev libglib2.0-dev
+  # peers for interoperability tests and benchmarks (never linked by the product)
+  liblcms2-dev liblcms2-utils libtiff-dev libtiff-tools libjpeg-turbo-progs
+  icc-profiles-free libgs-common
+  python3 python3-pil python3-tifffile python3-olefile python3-numpy
+  libimage-exiftool-perl
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
