@@ -1,0 +1,266 @@
+#include "core/image_store.h"
+
+#include <cstring>
+#include <new>
+
+namespace tessera {
+namespace {
+
+// One row of a copy between the caller's buffer and a tile. The kernel is picked once per
+// call from the layout; the transform only changes the start pointer and the steps.
+struct CopyKernel {
+  void (*run)(uint8_t* tile, const uint8_t* buffer, int count, ptrdiff_t bufferStep, const CopyKernel& k);
+  int callerBytes;  // bytes of one pixel in the caller's buffer
+  int tileBytes;    // bytes of one stored pixel
+  int offset;       // byte offset of the channel inside a stored pixel (plane copies)
+};
+
+template <int N>
+void CopyIn(uint8_t* d, const uint8_t* s, int n, ptrdiff_t step, const CopyKernel&) {
+  if (step == N) {
+    std::memcpy(d, s, static_cast<size_t>(n) * N);
+    return;
+  }
+  for (int i = 0; i < n; ++i, d += N, s += step) std::memcpy(d, s, N);
+}
+
+template <int S>
+void SpreadIn(uint8_t* d, const uint8_t* s, int n, ptrdiff_t step, const CopyKernel&) {
+  for (int i = 0; i < n; ++i, d += 3 * S, s += step) {
+    std::memcpy(d, s, S);
+    std::memcpy(d + S, s, S);
+    std::memcpy(d + 2 * S, s, S);
+  }
+}
+
+template <int S>
+void PlaneIn(uint8_t* d, const uint8_t* s, int n, ptrdiff_t step, const CopyKernel& k) {
+  d += k.offset;
+  for (int i = 0; i < n; ++i, d += k.tileBytes, s += step) std::memcpy(d, s, S);
+}
+
+template <int S>
+void PlaneOut(uint8_t* d, const uint8_t* s, int n, ptrdiff_t, const CopyKernel& k) {
+  s += k.offset;
+  for (int i = 0; i < n; ++i, s += k.tileBytes, d += S) std::memcpy(d, s, S);
+}
+
+void CopyOut(uint8_t* d, const uint8_t* s, int n, ptrdiff_t, const CopyKernel& k) {
+  std::memcpy(d, s, static_cast<size_t>(n) * k.tileBytes);
+}
+
+using RunFn = decltype(CopyKernel::run);
+
+RunFn CopyInFor(int bytes) {
+  switch (bytes) {
+    case 1: return CopyIn<1>;
+    case 2: return CopyIn<2>;
+    case 3: return CopyIn<3>;
+    case 4: return CopyIn<4>;
+    default: return CopyIn<6>;
+  }
+}
+
+// Chooses the kernel for the layout. False when the plane does not exist.
+bool ChooseKernel(const ImageStore& store, int plane, bool writing, CopyKernel& k) {
+  const int channels = store.channels();
+  const int sample = store.bits() / 8;
+  k.tileBytes = store.bytesPerPixel();
+  k.offset = 0;
+  if (plane < 0 || plane > channels) return false;
+  if (plane == 0 || channels == 1) {
+    if (writing && store.arrivesAsGrey()) {
+      k.callerBytes = sample;
+      k.run = sample == 1 ? SpreadIn<1> : SpreadIn<2>;
+    } else {
+      k.callerBytes = k.tileBytes;
+      k.run = writing ? CopyInFor(k.tileBytes) : CopyOut;
+    }
+    return true;
+  }
+  k.callerBytes = sample;
+  k.offset = (plane - 1) * sample;
+  if (writing)
+    k.run = sample == 1 ? PlaneIn<1> : PlaneIn<2>;
+  else
+    k.run = sample == 1 ? PlaneOut<1> : PlaneOut<2>;
+  return true;
+}
+
+bool RectFits(const tagTes_Rect& r, int64_t w, int64_t h) {
+  return r.width > 0 && r.height > 0 && r.x >= 0 && r.y >= 0 && int64_t{r.x} + r.width <= w &&
+         int64_t{r.y} + r.height <= h;
+}
+
+}  // namespace
+
+long ImageStore::Describe(const tagTes_Image_Desc& desc, const tagTes_Transform_Struct& transform) {
+  resolution_ = desc.resolution;
+  colorSpace_ = desc.colorSpace;
+  arrivesAsGrey_ = false;
+  if (colorManaged_ && IsGrey(colorSpace_)) {
+    colorSpace_ = colorSpace_ == TES_CS_GRAY8 ? TES_CS_RGB24 : TES_CS_RGB48;
+    arrivesAsGrey_ = true;
+  }
+  const int angle = NormaliseAngle(transform.angle);
+  originX_ = originY_ = 0;
+  const bool quarter = angle == 90 || angle == 270;
+  width_ = std::max(0, quarter ? desc.height : desc.width);
+  height_ = std::max(0, quarter ? desc.width : desc.height);
+  tilesAcross_ = static_cast<int>((int64_t{width_} + kTileSize - 1) / kTileSize);
+  tilesDown_ = static_cast<int>((int64_t{height_} + kTileSize - 1) / kTileSize);
+  const long status = CheckColorSpace(colorSpace_, colorManaged_);
+  if (IsGrey(colorSpace_)) srgb_ = false;
+  return status;
+}
+
+void ImageStore::Report(tagTes_Image_Desc* desc) const {
+  desc->width = width_;
+  desc->height = height_;
+  desc->colorSpace = colorSpace_;
+  const ColorSpaceInfo& row = ColorSpaceRow(colorSpace_);
+  for (int c = 0; c < 4; ++c) desc->bitsPerChannel[c] = c < row.channels ? static_cast<uint16_t>(row.bits) : 0;
+  desc->resolution = resolution_;
+}
+
+bool ImageStore::CreateTable() {
+  try {
+    tiles_.clear();
+    tiles_.resize(static_cast<size_t>(tilesAcross_) * tilesDown_);
+  } catch (const std::bad_alloc&) {
+    return false;
+  } catch (const std::length_error&) {
+    return false;
+  }
+  hasTable_ = true;
+  return true;
+}
+
+TileRange ImageStore::RangeOf(const tagTes_Rect& r) const {
+  TileRange range{(r.x - originX_) / kTileSize, (r.y - originY_) / kTileSize,
+                  static_cast<int>((int64_t{r.x} - originX_ + r.width - 1) / kTileSize),
+                  static_cast<int>((int64_t{r.y} - originY_ + r.height - 1) / kTileSize)};
+  range.firstColumn = std::max(range.firstColumn, 0);
+  range.firstRow = std::max(range.firstRow, 0);
+  range.lastColumn = std::min(range.lastColumn, tilesAcross_ - 1);
+  range.lastRow = std::min(range.lastRow, tilesDown_ - 1);
+  return range;
+}
+
+long ImageStore::Store(const tagTes_Tile_Desc& desc, const tagTes_Transform_Struct& transform, const void* buffer) {
+  CopyKernel k{};
+  if (buffer == nullptr || !ChooseKernel(*this, desc.plane, true, k)) return TES_ERR_NO_IMAGE;
+  const int angle = NormaliseAngle(transform.angle);
+  const bool mirror = transform.mirror != 0;
+  const bool quarter = angle == 90 || angle == 270;
+  const tagTes_Rect& in = desc.rect;
+  // The incoming rectangle must lie inside the untransformed image, and the row stride must
+  // hold a whole row: anything else would write outside the tiles or read outside the buffer.
+  if (!RectFits(in, quarter ? height_ : width_, quarter ? width_ : height_)) return TES_ERR_NO_IMAGE;
+  if (int64_t{desc.rowBytes} < int64_t{in.width} * k.callerBytes) return TES_ERR_NO_IMAGE;
+
+  const int W = width_, H = height_;
+  const int x = in.x, y = in.y, w = in.width, h = in.height;
+  const ptrdiff_t p = k.callerBytes, r = desc.rowBytes;
+  tagTes_Rect stored{};
+  ptrdiff_t start = 0, pixelStep = 0, rowStep = 0;
+  switch ((mirror ? 1000 : 0) + angle) {
+    case 0: stored = {x, y, w, h}; start = 0; pixelStep = p; rowStep = r; break;
+    case 90: stored = {W - y - h, x, h, w}; start = (h - 1) * r; pixelStep = -r; rowStep = p; break;
+    case 180: stored = {W - x - w, H - y - h, w, h}; start = (h - 1) * r + (w - 1) * p; pixelStep = -p; rowStep = -r; break;
+    case 270: stored = {y, H - x - w, h, w}; start = (w - 1) * p; pixelStep = r; rowStep = -p; break;
+    case 1000: stored = {W - x - w, y, w, h}; start = (w - 1) * p; pixelStep = -p; rowStep = r; break;
+    case 1090: stored = {W - y - h, H - x - w, h, w}; start = (h - 1) * r + (w - 1) * p; pixelStep = -r; rowStep = -p; break;
+    case 1180: stored = {x, H - y - h, w, h}; start = (h - 1) * r; pixelStep = p; rowStep = -r; break;
+    default: stored = {y, x, h, w}; start = 0; pixelStep = r; rowStep = p; break;  // mirror, 270
+  }
+  const uint8_t* first = static_cast<const uint8_t*>(buffer) + start;
+  const int bpp = bytesPerPixel();
+
+  const TileRange range = RangeOf(stored);
+  for (int row = range.firstRow; row <= range.lastRow; ++row) {
+    for (int column = range.firstColumn; column <= range.lastColumn; ++column) {
+      std::unique_ptr<Tile>& slot = tiles_[static_cast<size_t>(row) * tilesAcross_ + column];
+      if (!slot) {
+        slot.reset(new (std::nothrow) Tile);
+        if (!slot) return TES_ERR_NO_MEMORY;
+        slot->position = {originX_ + kTileSize * column, originY_ + kTileSize * row, kTileSize, kTileSize};
+        slot->bytesPerPixel = bpp;
+        slot->rowBytes = kTileSize * bpp;
+      }
+      Tile& tile = *slot;
+      tile.DropCache();
+      if (!tile.EnsurePixels()) return TES_ERR_NO_MEMORY;
+      const tagTes_Rect part = Intersect(tile.position, stored);
+      if (IsEmpty(part)) continue;
+      for (int yy = part.y; yy < part.y + part.height; ++yy) {
+        const uint8_t* src = first + (yy - stored.y) * rowStep + (part.x - stored.x) * pixelStep;
+        uint8_t* dst = tile.Row(yy - tile.position.y) + static_cast<ptrdiff_t>(part.x - tile.position.x) * bpp;
+        k.run(dst, src, part.width, pixelStep, k);
+      }
+    }
+  }
+  return TES_OK;
+}
+
+long ImageStore::Load(const tagTes_Tile_Desc& desc, void* buffer) const {
+  if (!hasTable_) return TES_ERR_NO_IMAGE;
+  CopyKernel k{};
+  if (buffer == nullptr || !ChooseKernel(*this, desc.plane, false, k)) return TES_ERR_NO_IMAGE;
+  const tagTes_Rect& rect = desc.rect;
+  if (!RectFits(rect, width_, height_)) return TES_ERR_NO_IMAGE;
+  if (int64_t{desc.rowBytes} < int64_t{rect.width} * k.callerBytes) return TES_ERR_NO_IMAGE;
+
+  auto* out = static_cast<uint8_t*>(buffer);
+  const TileRange range = RangeOf(rect);
+  for (int row = range.firstRow; row <= range.lastRow; ++row) {
+    for (int column = range.firstColumn; column <= range.lastColumn; ++column) {
+      const Tile* tile = TileAt(column, row);
+      if (tile == nullptr || !tile->pixels) return TES_ERR_NO_IMAGE;
+      const tagTes_Rect part = Intersect(tile->position, rect);
+      if (IsEmpty(part)) continue;
+      for (int yy = part.y; yy < part.y + part.height; ++yy) {
+        const uint8_t* src =
+            tile->Row(yy - tile->position.y) + static_cast<ptrdiff_t>(part.x - tile->position.x) * k.tileBytes;
+        uint8_t* dst = out + static_cast<ptrdiff_t>(yy - rect.y) * desc.rowBytes +
+                       static_cast<ptrdiff_t>(part.x - rect.x) * k.callerBytes;
+        k.run(dst, src, part.width, 0, k);
+      }
+    }
+  }
+  return TES_OK;
+}
+
+void ImageStore::Clear() {
+  colorSpace_ = TES_CS_RGB24;
+  originX_ = originY_ = 0;
+  width_ = height_ = 0;
+  tilesAcross_ = tilesDown_ = 0;
+  resolution_ = 72.0;
+  tiles_.clear();
+  tiles_.shrink_to_fit();
+  hasTable_ = false;
+}
+
+void ImageStore::DropCaches() {
+  for (auto& tile : tiles_)
+    if (tile) tile->DropCache();
+}
+
+void ImageStore::SetColorSpaceCode(int code) {
+  colorSpace_ = static_cast<int16_t>(code);
+  if (IsGrey(code)) srgb_ = false;
+}
+
+void ImageStore::SetGrid(int width, int height, int tilesAcross, int tilesDown, int originX, int originY,
+                         std::vector<std::unique_ptr<Tile>> tiles) {
+  width_ = width;
+  height_ = height;
+  tilesAcross_ = tilesAcross;
+  tilesDown_ = tilesDown;
+  originX_ = originX;
+  originY_ = originY;
+  tiles_ = std::move(tiles);
+}
+
+}  // namespace tessera

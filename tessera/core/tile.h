@@ -1,0 +1,32 @@
+// One 128 x 128 square of an image, its pixels and its display cache.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <new>
+
+#include "core/geometry.h"
+#include "tessera/tessera.h"
+
+namespace tessera {
+
+struct Tile {
+  tagTes_Rect position{};  // image coordinates; edge tiles reach past the image
+  int bytesPerPixel = 0;
+  int rowBytes = 0;
+  std::unique_ptr<uint8_t[]> pixels;        // 128 rows of rowBytes, allocated at first write
+  std::unique_ptr<uint8_t[]> displayCache;  // 128 x 128 DIB for the screen, made when first drawn
+
+  size_t BlockBytes() const { return static_cast<size_t>(kTileSize) * rowBytes; }
+  uint8_t* Row(int r) { return pixels.get() + static_cast<size_t>(r) * rowBytes; }
+  const uint8_t* Row(int r) const { return pixels.get() + static_cast<size_t>(r) * rowBytes; }
+
+  // Allocates the pixel block if there is none; false when memory runs out.
+  bool EnsurePixels() {
+    if (!pixels) pixels.reset(new (std::nothrow) uint8_t[BlockBytes()]());
+    return static_cast<bool>(pixels);
+  }
+  void DropCache() { displayCache.reset(); }
+};
+
+}  // namespace tessera
