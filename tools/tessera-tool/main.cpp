@@ -1,0 +1,47 @@
+// tessera-tool: a command-line front to the image library.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "commands.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: tessera-tool COMMAND [ARGS]\n"
+    "commands:\n"
+    "  demo OUT.ppm [options]     build a test image, turn it and draw it into a PPM file\n"
+    "Each command takes --help. Failures print status=CODE and exit non-zero.\n";
+
+// Starts the library for the tool's lifetime; profiles come from the Windows root.
+struct LibrarySession {
+  LibrarySession() {
+    tagTes_Image_Info info{};
+    info.size = sizeof info;
+    std::strncpy(info.maker, "Orvax Corp.", sizeof info.maker - 1);
+    char empty[] = "";
+    char* none = empty;
+    TesseraClass::InitMosaic(info, none, none, none, none, 1.0);
+  }
+  ~LibrarySession() { TesseraClass::CloseMosaic(); }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+    std::fputs(kUsage, argc < 2 ? stderr : stdout);
+    return argc < 2 ? 2 : 0;
+  }
+  const std::string command = argv[1];
+  const tool::Args args(argv + 2, argv + argc);
+  LibrarySession session;
+  try {
+    if (command == "demo") return tool::CommandDemo(args);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "tessera-tool: %s\n", e.what());
+    return 2;
+  }
+  std::fprintf(stderr, "tessera-tool: unknown command '%s'\n%s", command.c_str(), kUsage);
+  return 2;
+}
