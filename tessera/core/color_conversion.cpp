@@ -16,7 +16,7 @@ long ChangeColorSpace(ObjectState& object, int code, const unsigned char* const*
     if (status == TES_OK) {
       for (auto& tile : store.tiles()) {
         if (!tile || !tile->pixels) continue;
-        std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[static_cast<size_t>(kTileSize) * kTileSize * newBpp]);
+        PixelBlock block = AllocateBlock(static_cast<size_t>(kTileSize) * kTileSize * newBpp);
         if (!block) {
           status = TES_ERR_NO_MEMORY;
           break;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <new>
 
@@ -10,11 +11,20 @@
 
 namespace tessera {
 
+// Pixel blocks come from calloc: fresh memory arrives zeroed from the system without a
+// second pass over it, and pixels no write has touched read as zero.
+struct FreeBlock {
+  void operator()(uint8_t* p) const { std::free(p); }
+};
+using PixelBlock = std::unique_ptr<uint8_t[], FreeBlock>;
+
+inline PixelBlock AllocateBlock(size_t bytes) { return PixelBlock(static_cast<uint8_t*>(std::calloc(bytes, 1))); }
+
 struct Tile {
   tagTes_Rect position{};  // image coordinates; edge tiles reach past the image
   int bytesPerPixel = 0;
   int rowBytes = 0;
-  std::unique_ptr<uint8_t[]> pixels;        // 128 rows of rowBytes, allocated at first write
+  PixelBlock pixels;                        // 128 rows of rowBytes, allocated at first write
   std::unique_ptr<uint8_t[]> displayCache;  // 128 x 128 DIB for the screen, made when first drawn
 
   size_t BlockBytes() const { return static_cast<size_t>(kTileSize) * rowBytes; }
@@ -23,7 +33,7 @@ struct Tile {
 
   // Allocates the pixel block if there is none; false when memory runs out.
   bool EnsurePixels() {
-    if (!pixels) pixels.reset(new (std::nothrow) uint8_t[BlockBytes()]());
+    if (!pixels) pixels = AllocateBlock(BlockBytes());
     return static_cast<bool>(pixels);
   }
   void DropCache() { displayCache.reset(); }

@@ -1,6 +1,5 @@
 #include "core/transforms.h"
 
-#include <array>
 #include <cstring>
 #include <new>
 
@@ -28,16 +27,11 @@ bool MakeTable(size_t count, std::vector<std::unique_ptr<Tile>>& table) {
 
 template <int N>
 void MirrorRows(Tile& tile) {
+  uint8_t tmp[T * N];
   for (int r = 0; r < T; ++r) {
     uint8_t* row = tile.Row(r);
-    for (int k = 0; k < T / 2; ++k) {
-      uint8_t tmp[N];
-      uint8_t* a = row + k * N;
-      uint8_t* b = row + (T - 1 - k) * N;
-      std::memcpy(tmp, a, N);
-      std::memcpy(a, b, N);
-      std::memcpy(b, tmp, N);
-    }
+    std::memcpy(tmp, row, sizeof tmp);
+    for (int k = 0; k < T; ++k) std::memcpy(row + k * N, tmp + (T - 1 - k) * N, N);
   }
 }
 
@@ -61,57 +55,34 @@ void FlipTileRows(Tile& tile) {
   }
 }
 
-// The 4096 four-pixel cycles that cover a 128 x 128 tile, as byte offsets; every entry but
-// the first holds its difference from the one before, so a walk only adds.
-using CycleTable = std::array<std::array<int32_t, 4>, 4096>;
-
-void BuildCycles(CycleTable& table, int rowBytes, int bytesPerPixel) {
-  auto offset = [&](int r, int c) { return r * rowBytes + c * bytesPerPixel; };
-  size_t n = 0;
-  for (int L = 0; L < T / 2; ++L)
-    for (int c = L; c <= T - 2 - L; ++c)
-      table[n++] = {offset(L, c), offset(c, T - 1 - L), offset(T - 1 - L, T - 1 - c), offset(T - 1 - c, L)};
-  for (size_t i = table.size() - 1; i > 0; --i)
-    for (int k = 0; k < 4; ++k) table[i][k] -= table[i - 1][k];
-}
-
+// Turns a tile by copying it aside and writing every pixel to its turned place. The copy is
+// one tile (at most 96 KiB), so no second image-sized buffer is ever needed. The walk goes
+// in 16 x 16 blocks so that both the reads and the writes stay within a few cache lines.
 template <int N, int Angle>
-void TurnTile(uint8_t* block, const CycleTable& table) {
-  int32_t o0 = 0, o1 = 0, o2 = 0, o3 = 0;
-  for (const auto& d : table) {
-    o0 += d[0];
-    o1 += d[1];
-    o2 += d[2];
-    o3 += d[3];
-    uint8_t* p0 = block + o0;
-    uint8_t* p1 = block + o1;
-    uint8_t* p2 = block + o2;
-    uint8_t* p3 = block + o3;
-    uint8_t tmp[N];
-    if constexpr (Angle == 90) {  // first -> second -> third -> fourth -> first
-      std::memcpy(tmp, p3, N);
-      std::memcpy(p3, p2, N);
-      std::memcpy(p2, p1, N);
-      std::memcpy(p1, p0, N);
-      std::memcpy(p0, tmp, N);
-    } else if constexpr (Angle == 180) {
-      std::memcpy(tmp, p0, N);
-      std::memcpy(p0, p2, N);
-      std::memcpy(p2, tmp, N);
-      std::memcpy(tmp, p1, N);
-      std::memcpy(p1, p3, N);
-      std::memcpy(p3, tmp, N);
-    } else {  // 270: fourth -> third -> second -> first -> fourth
-      std::memcpy(tmp, p0, N);
-      std::memcpy(p0, p1, N);
-      std::memcpy(p1, p2, N);
-      std::memcpy(p2, p3, N);
-      std::memcpy(p3, tmp, N);
-    }
-  }
+void TurnTile(uint8_t* block, uint8_t* scratch) {
+  constexpr int rowBytes = T * N;
+  std::memcpy(scratch, block, static_cast<size_t>(T) * rowBytes);
+  constexpr int B = 16;
+  for (int r0 = 0; r0 < T; r0 += B)
+    for (int c0 = 0; c0 < T; c0 += B)
+      for (int r = r0; r < r0 + B; ++r) {
+        uint8_t* dst = block + r * rowBytes + c0 * N;
+        for (int c = c0; c < c0 + B; ++c, dst += N) {
+          // Destination (r, c) takes the source pixel that the turn carries there.
+          int sr, sc;
+          if constexpr (Angle == 90) {  // source (r, c) goes to (c, 127 - r)
+            sr = T - 1 - c, sc = r;
+          } else if constexpr (Angle == 180) {
+            sr = T - 1 - r, sc = T - 1 - c;
+          } else {  // 270: source (r, c) goes to (127 - c, r)
+            sr = c, sc = T - 1 - r;
+          }
+          std::memcpy(dst, scratch + sr * rowBytes + sc * N, N);
+        }
+      }
 }
 
-using TurnFn = void (*)(uint8_t*, const CycleTable&);
+using TurnFn = void (*)(uint8_t*, uint8_t*);
 
 template <int Angle>
 TurnFn TurnFor(int bytesPerPixel) {
@@ -193,8 +164,8 @@ long RotateQuarter(ImageStore& store, int angle) {
 
   std::vector<std::unique_ptr<Tile>> table;
   if (!MakeTable(store.tiles().size(), table)) return TES_ERR_NO_MEMORY;
-  std::unique_ptr<CycleTable> cycles(new (std::nothrow) CycleTable);
-  if (!cycles) return TES_ERR_NO_MEMORY;
+  PixelBlock scratch = AllocateBlock(static_cast<size_t>(T) * T * 6);
+  if (!scratch) return TES_ERR_NO_MEMORY;
 
   TurnFn turn = nullptr;
   for (int j = 0; j < Td; ++j) {
@@ -209,12 +180,11 @@ long RotateQuarter(ImageStore& store, int angle) {
         ni = j, nj = Ta - 1 - i;
       }
       if (tile) {
-        if (turn == nullptr) {  // all tiles share one pixel size: build the table once
-          BuildCycles(*cycles, tile->rowBytes, tile->bytesPerPixel);
+        if (turn == nullptr) {  // all tiles share one pixel size: choose the kernel once
           turn = angle == 90 ? TurnFor<90>(tile->bytesPerPixel)
                              : angle == 180 ? TurnFor<180>(tile->bytesPerPixel) : TurnFor<270>(tile->bytesPerPixel);
         }
-        turn(tile->pixels.get(), *cycles);
+        turn(tile->pixels.get(), scratch.get());
         tile->DropCache();
         tile->position = {nx0 + T * ni, ny0 + T * nj, T, T};
       }
