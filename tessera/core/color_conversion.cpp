@@ -29,7 +29,7 @@ long ChangeColorSpace(ObjectState& object, int code, const unsigned char* const*
         tile->DropCache();
       }
     }
-    const long endStatus = pipeline.EndConversion(status == TES_OK);
+    const long endStatus = pipeline.EndConversion(status == TES_OK, true);
     if (status == TES_OK) status = endStatus;
     if (status != TES_OK) {
       // Tiles may already hold the new layout while the descriptor holds the old one:

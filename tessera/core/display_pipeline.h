@@ -31,7 +31,9 @@ class DisplayPipeline {
   // Colour-space conversion of pixel blocks of blockWidth x blockHeight pixels.
   virtual long BeginConversion(int target, const uint8_t* const* tables, int blockWidth, int blockHeight);
   virtual long ConvertBlock(const uint8_t* source, uint8_t* destination) = 0;
-  virtual long EndConversion(bool success) { return TES_OK; }
+  // Ends a conversion; after a whole-image conversion the display transform is rebuilt for
+  // the new colour space, after a thumbnail's it is left as it is.
+  virtual long EndConversion(bool success, bool rebuildDisplay) { return TES_OK; }
   // Reports a stored pixel, either as stored or through the input tables.
   virtual void ReportPixel(const uint8_t* pixel, bool throughTable, tagTes_Pixel_Value* value) const;
   virtual const char* CurrentProfilePath() const { return nullptr; }

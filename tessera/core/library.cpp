@@ -36,7 +36,7 @@ void ComposeProfilePath(char* slot, const char* directory, const char* fileName)
   const size_t n = strnlen(directory, kPathBytes - 1);
   std::memcpy(composed, directory, n);
   size_t end = n;
-  if (n > 0 && directory[n - 1] != '\\') composed[end++] = '\\';
+  if (n > 0 && directory[n - 1] != '/') composed[end++] = '/';
   std::strcpy(composed + end, fileName);
   StorePath(slot, composed);
 }

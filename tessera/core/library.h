@@ -27,8 +27,8 @@ void BuildGammaTables(double gamma, uint8_t* gamma8, uint8_t* gamma12);
 
 // Copies a path into a slot, cut to fit the slot's 260 bytes with its terminating zero.
 void StorePath(char* slot, const char* path);
-// The library's own profile path: directory, one backslash unless it is empty or already
-// ends in one, then the file name.
+// The library's own profile path: directory, one path separator unless it is empty or
+// already ends in one, then the file name.
 void ComposeProfilePath(char* slot, const char* directory, const char* fileName);
 
 }  // namespace tessera

@@ -1,3 +1,4 @@
+#include "core/color_managed_pipeline.h"
 #include "core/display_pipeline.h"
 #include "core/object_state.h"
 
@@ -5,12 +6,11 @@ namespace tessera {
 
 std::unique_ptr<DisplayPipeline> MakePipeline(ObjectState& object, long& status) {
   status = TES_OK;
-  if (object.colorManaged()) {
-    // Colour-managed drawing needs the colour-matching glue, which this build lacks.
-    status = TES_ERR_CM_INIT;
-    return nullptr;
-  }
-  std::unique_ptr<DisplayPipeline> pipeline(new (std::nothrow) PlainPipeline(object.store));
+  std::unique_ptr<DisplayPipeline> pipeline;
+  if (object.colorManaged())
+    pipeline.reset(new (std::nothrow) ColorManagedPipeline(object.store, object.flags));
+  else
+    pipeline.reset(new (std::nothrow) PlainPipeline(object.store));
   if (!pipeline) status = TES_ERR_NO_MEMORY;
   return pipeline;
 }

@@ -73,7 +73,7 @@ long ThumbnailPixels(const ObjectState& object, uint8_t* buffer, int rowBytes) {
     if (!object.pipeline) return TES_ERR_NO_IMAGE;
     long status = object.pipeline->BeginConversion(shape.colorSpace, nullptr, w, h);
     if (status == TES_OK) status = object.pipeline->ConvertBlock(thumb.data(), converted.data());
-    const long endStatus = object.pipeline->EndConversion(status == TES_OK);
+    const long endStatus = object.pipeline->EndConversion(status == TES_OK, false);
     if (status == TES_OK) status = endStatus;
     if (status != TES_OK) return status;
     result = converted.data();
