@@ -1,0 +1,481 @@
+// The transform builder: one pipeline for every pairing of source and destination model in
+// both engines. Each grid node runs through a source stage (node value to the source's
+// connection space), a connection stage (to the destination's connection space, with the
+// media-white scaling of absolute colorimetric) and a destination stage (to grid values).
+// The stages are chosen once per build from the two models and the engine.
+#include "build/builder.h"
+
+#include <cstring>
+#include <new>
+
+#include "build/pcs.h"
+
+namespace kroma {
+namespace {
+
+using pcs::Space;
+
+constexpr uint64_t kMaxGridEntries = uint64_t(1) << 26;
+
+// Engine traits: grid sample type and full-scale value.
+struct Tri {
+  using T = uint16_t;
+  static constexpr int kEngine = kTrilinear;
+  static constexpr uint32_t kMax = 65535;
+  static constexpr int kShift = 16;
+};
+struct Tet {
+  using T = uint8_t;
+  static constexpr int kEngine = kTetrahedral;
+  static constexpr uint32_t kMax = 255;
+  static constexpr int kShift = 8;
+};
+
+// A profile LUT's colour table ready for interpolation at one precision.
+struct Clut {
+  std::vector<uint16_t> data;
+  unsigned inCh = 0, outCh = 0, points = 0;
+  uint32_t stride[kMaxChannels] = {};
+};
+
+struct Ctx {
+  const ProfileSide* src = nullptr;
+  const ProfileSide* dst = nullptr;
+  Space srcOut = Space::XYZ;  // space the source stage delivers
+  Space dstIn = Space::XYZ;   // space the destination stage takes
+  double white[3] = {};       // reference white of Lab/LCh conversions
+  double mwScale[3] = {};     // source / destination media white
+  bool lchOut = false;
+  Clut srcClut, dstClut;
+  std::vector<uint16_t> srcOutTables;  // 16-bit, outCh x outEntries
+  std::vector<uint16_t> dstInTables;   // 16-bit, 3 x inEntries
+  std::vector<double> nodeLin;         // matrix/TRC node values
+  std::vector<uint32_t> nodeCode;      // LUT and gray node values
+  mutable std::vector<int64_t> scratch;
+};
+
+using SourceFn = void (*)(const Ctx&, const uint32_t* k, double out[3]);
+using ConnectFn = void (*)(const Ctx&, const double in[3], double out[3]);
+
+// ---- LUT arithmetic -------------------------------------------------------------------------
+
+// Linear interpolation in a table of n 16-bit entries at a 16-bit position.
+uint32_t ApplyTable(const uint16_t* t, unsigned n, uint32_t v) {
+  const uint64_t pos = uint64_t(v) * (n - 1);
+  uint64_t j = pos / 65535, f = pos % 65535;
+  if (j >= n - 1) {
+    j = n - 2;
+    f = 65535;
+  }
+  return uint32_t((t[j] * (65535 - f) + t[j + 1] * f + 32767) / 65535);
+}
+
+// Multilinear interpolation, last input axis first; Shift 16 for 16-bit values with 16-bit
+// fractions, 8 for 8-bit values with 0..256 fractions.
+template <int Shift>
+void InterpClut(const Clut& c, const uint32_t* in, uint32_t* out, std::vector<int64_t>& scratch) {
+  const unsigned n = c.inCh, outCh = c.outCh, N = c.points;
+  constexpr uint64_t kFull = Shift == 16 ? 65535 : 255;
+  constexpr int64_t kHalf = int64_t(1) << (Shift - 1);
+  uint32_t cell[kMaxChannels];
+  int64_t f[kMaxChannels];
+  uint32_t base = 0;
+  for (unsigned a = 0; a < n; ++a) {
+    const uint64_t s = uint64_t(in[a]) * (N - 1);
+    uint64_t cl = s / kFull;
+    uint64_t fr = ((s % kFull) * (uint64_t(1) << Shift) + kFull / 2 + 1) / kFull;
+    if (cl >= N - 1) {
+      cl = N - 2;
+      fr = uint64_t(1) << Shift;
+    }
+    cell[a] = uint32_t(cl);
+    f[a] = int64_t(fr);
+    base += cell[a] * c.stride[a];
+  }
+  const size_t corners = size_t(1) << n;
+  scratch.resize(corners * outCh);
+  for (size_t corner = 0; corner < corners; ++corner) {
+    uint32_t off = base;
+    for (unsigned a = 0; a < n; ++a)
+      if ((corner >> (n - 1 - a)) & 1) off += c.stride[a];
+    for (unsigned o = 0; o < outCh; ++o) scratch[corner * outCh + o] = c.data[off + o];
+  }
+  size_t count = corners;
+  for (int a = int(n) - 1; a >= 0; --a) {
+    count /= 2;
+    for (size_t j = 0; j < count; ++j)
+      for (unsigned o = 0; o < outCh; ++o) {
+        const int64_t lo = scratch[2 * j * outCh + o], hi = scratch[(2 * j + 1) * outCh + o];
+        scratch[j * outCh + o] = lo + (((hi - lo) * f[a] + kHalf) >> Shift);
+      }
+  }
+  for (unsigned o = 0; o < outCh; ++o) out[o] = uint32_t(scratch[o]);
+}
+
+template <class E>
+void Interp(const Clut& c, const uint32_t* in, uint32_t* out, std::vector<int64_t>& scratch) {
+  InterpClut<E::kShift>(c, in, out, scratch);
+}
+
+// A profile LUT's table at the engine's precision; LCh entries turned into Lab when asked.
+template <class E>
+void PrepareClut(const LutTag& lut, bool lchToLab, Clut& c) {
+  c.inCh = lut.inCh;
+  c.outCh = lut.outCh;
+  c.points = lut.gridPoints;
+  c.stride[lut.inCh - 1] = lut.outCh;
+  for (int a = int(lut.inCh) - 2; a >= 0; --a) c.stride[a] = c.stride[a + 1] * lut.gridPoints;
+  c.data.resize(lut.clut.size());
+  for (size_t i = 0; i < lut.clut.size(); ++i) {
+    const uint32_t v = lut.clut[i];
+    if constexpr (E::kEngine == kTrilinear) c.data[i] = uint16_t(lut.bits == 8 ? v * 257 : v);
+    else c.data[i] = uint16_t(lut.bits == 8 ? v : Narrow257(v));
+  }
+  if (!lchToLab || lut.outCh != 3) return;
+  for (size_t i = 0; i + 2 < c.data.size(); i += 3) {
+    double lch[3], lab[3];
+    if constexpr (E::kEngine == kTrilinear) {
+      uint16_t v[3] = {c.data[i], c.data[i + 1], c.data[i + 2]};
+      pcs::Decode16(Space::LCh, v, lch);
+      pcs::LChToLab(lch, lab);
+      pcs::Encode16(Space::Lab, lab, v);
+      c.data[i] = v[0], c.data[i + 1] = v[1], c.data[i + 2] = v[2];
+    } else {
+      uint8_t v[3] = {uint8_t(c.data[i]), uint8_t(c.data[i + 1]), uint8_t(c.data[i + 2])};
+      pcs::Decode8(Space::LCh, v, lch);
+      pcs::LChToLab(lch, lab);
+      pcs::Encode8(Space::Lab, lab, v);
+      c.data[i] = v[0], c.data[i + 1] = v[1], c.data[i + 2] = v[2];
+    }
+  }
+}
+
+std::vector<uint16_t> Widened(const std::vector<uint16_t>& t, int bits) {
+  std::vector<uint16_t> out(t);
+  if (bits == 8)
+    for (auto& v : out) v = uint16_t(v * 257);
+  return out;
+}
+
+// Decodes an XYZ-encoded triple, multiplies it by the LUT's matrix and encodes it again.
+template <class E>
+void ApplyLutMatrix(const double m[9], uint32_t v[3]) {
+  const double scale = E::kEngine == kTrilinear ? 32768.0 : 128.0;
+  double x[3], y[3];
+  for (int i = 0; i < 3; ++i) x[i] = v[i] / scale;
+  for (int r = 0; r < 3; ++r) y[r] = m[r * 3] * x[0] + m[r * 3 + 1] * x[1] + m[r * 3 + 2] * x[2];
+  const double top = double(E::kMax) / scale;
+  for (int i = 0; i < 3; ++i) v[i] = uint32_t(pcs::Clamp(y[i], 0, top) * scale + 0.5);
+}
+
+// ---- source stages ----------------------------------------------------------------------------
+
+template <class E>
+void SourceMatrix(const Ctx& c, const uint32_t* k, double out[3]) {
+  const double rgb[3] = {c.nodeLin[k[0]], c.nodeLin[k[1]], c.nodeLin[k[2]]};
+  const double* m = c.src->matrix;
+  for (int r = 0; r < 3; ++r) out[r] = m[r * 3] * rgb[0] + m[r * 3 + 1] * rgb[1] + m[r * 3 + 2] * rgb[2];
+}
+
+// The gray curve's output spans 0..1 of L/100 (Lab, LCh) or of each illuminant component (XYZ).
+template <class E>
+void SourceGray(const Ctx& c, const uint32_t* k, double out[3]) {
+  const double y = c.nodeCode[k[0]] / double(E::kMax);
+  if (c.src->pcs == kSigXYZ) {
+    for (int i = 0; i < 3; ++i) out[i] = y * c.src->illuminant[i];
+    return;
+  }
+  const double lab[3] = {y * 100.0, 0.0, 0.0};
+  pcs::LabToXYZ(lab, c.white, out);
+}
+
+template <class E>
+void SourceLut(const Ctx& c, const uint32_t* k, double out[3]) {
+  const LutTag& lut = c.src->lut;
+  uint32_t in[kMaxChannels];
+  for (unsigned a = 0; a < lut.inCh; ++a) in[a] = c.nodeCode[k[a]];
+  if (c.src->dataSpace == kSigXYZ && lut.inCh == 3) ApplyLutMatrix<E>(lut.matrix, in);
+  uint32_t v[3];
+  Interp<E>(c.srcClut, in, v, c.scratch);
+  if (c.src->pcs == kSigLch) {
+    if constexpr (E::kEngine == kTrilinear) {
+      const uint16_t lab[3] = {uint16_t(v[0]), uint16_t(v[1]), uint16_t(v[2])};
+      uint16_t lch[3];
+      pcs::Lab16ToLCh16(lab, lch);
+      v[0] = lch[0], v[1] = lch[1], v[2] = lch[2];
+    } else {
+      const uint8_t lab[3] = {uint8_t(v[0]), uint8_t(v[1]), uint8_t(v[2])};
+      uint8_t lch[3];
+      pcs::Lab8ToLCh8(lab, lch);
+      v[0] = lch[0], v[1] = lch[1], v[2] = lch[2];
+    }
+  }
+  uint16_t enc[3];
+  for (int i = 0; i < 3; ++i) {
+    const uint32_t pos = E::kEngine == kTrilinear ? v[i] : v[i] * 257;
+    enc[i] = uint16_t(ApplyTable(c.srcOutTables.data() + i * lut.outEntries, lut.outEntries, pos));
+  }
+  pcs::Decode16(c.srcOut, enc, out);
+}
+
+// ---- connection -------------------------------------------------------------------------------
+
+void ConnectRelative(const Ctx& c, const double in[3], double out[3]) {
+  pcs::Convert(c.srcOut, c.dstIn, in, out, c.white);
+}
+
+void ConnectAbsolute(const Ctx& c, const double in[3], double out[3]) {
+  double xyz[3];
+  pcs::Convert(c.srcOut, Space::XYZ, in, xyz, c.white);
+  for (int i = 0; i < 3; ++i) xyz[i] *= c.mwScale[i];
+  pcs::Convert(Space::XYZ, c.dstIn, xyz, out, c.white);
+}
+
+// ---- destination stages -----------------------------------------------------------------------
+
+template <class E>
+void DestMatrix(const Ctx& c, const double xyz[3], typename E::T* out) {
+  const double* m = c.dst->matrix;
+  for (int r = 0; r < 3; ++r) {
+    const double v = m[r * 3] * xyz[0] + m[r * 3 + 1] * xyz[1] + m[r * 3 + 2] * xyz[2];
+    out[r] = typename E::T(pcs::Clamp(v, 0, 1) * E::kMax + 0.5);
+  }
+}
+
+template <class E>
+void DestGray(const Ctx& c, const double v[3], typename E::T* out) {
+  const double y = c.dstIn == Space::XYZ ? v[1] : v[0] / 100.0;
+  out[0] = typename E::T(pcs::Clamp(y, 0, 1) * E::kMax + 0.5);
+}
+
+template <class E>
+void DestLut(const Ctx& c, const double v[3], typename E::T* out) {
+  const LutTag& lut = c.dst->lut;
+  uint16_t enc[3];
+  pcs::Encode16(c.dstIn, v, enc);
+  uint32_t in[3];
+  for (int i = 0; i < 3; ++i)
+    in[i] = ApplyTable(c.dstInTables.data() + i * lut.inEntries, lut.inEntries, enc[i]);
+  if (c.dst->pcs == kSigXYZ) ApplyLutMatrix<Tri>(lut.matrix, in);
+  if constexpr (E::kEngine == kTetrahedral)
+    for (int i = 0; i < 3; ++i) in[i] = Narrow257(in[i]);
+  uint32_t res[kMaxChannels];
+  Interp<E>(c.dstClut, in, res, c.scratch);
+  if constexpr (E::kEngine == kTetrahedral) {
+    // The raw grid keeps the LUT's own LCh values so that its output curves apply to them.
+    if (c.lchOut) {
+      const uint8_t lab[3] = {uint8_t(res[0]), uint8_t(res[1]), uint8_t(res[2])};
+      uint8_t lch[3];
+      pcs::Lab8ToLCh8(lab, lch);
+      res[0] = lch[0], res[1] = lch[1], res[2] = lch[2];
+    }
+  }
+  for (unsigned o = 0; o < lut.outCh; ++o) out[o] = typename E::T(res[o]);
+}
+
+// ---- tables from the sides --------------------------------------------------------------------
+
+std::vector<std::vector<uint16_t>> InputCurves(const ProfileSide& s) {
+  switch (s.model) {
+    case Model::MatrixTrc: return {s.curves[0], s.curves[1], s.curves[2]};
+    case Model::Gray: return {s.curves[0]};
+    default: break;
+  }
+  std::vector<std::vector<uint16_t>> out(s.lut.inCh);
+  for (unsigned c = 0; c < s.lut.inCh; ++c) {
+    auto first = s.lut.inTables.begin() + c * s.lut.inEntries;
+    out[c] = Widened(std::vector<uint16_t>(first, first + s.lut.inEntries), s.lut.bits);
+  }
+  return out;
+}
+
+std::vector<std::vector<uint16_t>> OutputCurves(const ProfileSide& s) {
+  switch (s.model) {
+    case Model::MatrixTrc: return {s.curves[0], s.curves[1], s.curves[2]};
+    case Model::Gray: return {s.curves[0]};
+    default: break;
+  }
+  std::vector<std::vector<uint16_t>> out(s.lut.outCh);
+  for (unsigned c = 0; c < s.lut.outCh; ++c) {
+    auto first = s.lut.outTables.begin() + c * s.lut.outEntries;
+    out[c] = Widened(std::vector<uint16_t>(first, first + s.lut.outEntries), s.lut.bits);
+  }
+  return out;
+}
+
+unsigned Channels(const ProfileSide& s, bool input) {
+  switch (s.model) {
+    case Model::MatrixTrc: return 3;
+    case Model::Gray: return 1;
+    case Model::Lut: return input ? s.lut.inCh : s.lut.outCh;
+    default: return 0;
+  }
+}
+
+// ---- the pipeline -----------------------------------------------------------------------------
+
+template <class E>
+struct Pipeline {
+  using DestFn = void (*)(const Ctx&, const double v[3], typename E::T* out);
+
+  static SourceFn ChooseSource(Model m) {
+    switch (m) {
+      case Model::MatrixTrc: return &SourceMatrix<E>;
+      case Model::Lut: return &SourceLut<E>;
+      default: return &SourceGray<E>;
+    }
+  }
+  static DestFn ChooseDest(Model m) {
+    switch (m) {
+      case Model::MatrixTrc: return &DestMatrix<E>;
+      case Model::Lut: return &DestLut<E>;
+      default: return &DestGray<E>;
+    }
+  }
+
+  static void NodeValues(Ctx& c, const ProfileSide& src, unsigned g) {
+    if (src.model == Model::MatrixTrc) {
+      c.nodeLin.resize(g);
+      double x = 0.0;
+      for (unsigned k = 0; k < g; ++k, x += 1.0 / double(g - 1)) c.nodeLin[k] = x;
+      return;
+    }
+    c.nodeCode.resize(g);
+    for (unsigned k = 0; k < g; ++k) {
+      if (src.model == Model::Gray)
+        c.nodeCode[k] = E::kEngine == kTrilinear ? (128 + k * 65535) / 255 : k;
+      else
+        c.nodeCode[k] = (g / 2 + k * E::kMax) / (g - 1);
+    }
+  }
+
+  static void Run(Ctx& c, KromaEngineState& st, typename E::T* grid, uint64_t nodes,
+                  ConnectFn connect) {
+    const SourceFn source = ChooseSource(st.srcModel);
+    const DestFn dest = ChooseDest(st.dstModel);
+    uint32_t k[kMaxChannels] = {};
+    const int n = st.inCh;
+    for (uint64_t node = 0; node < nodes; ++node) {
+      double a[3], b[3];
+      source(c, k, a);
+      connect(c, a, b);
+      dest(c, b, grid + node * st.outCh);
+      for (int ax = n - 1; ax >= 0; --ax) {
+        if (++k[ax] < st.gridPoints) break;
+        k[ax] = 0;
+      }
+    }
+  }
+};
+
+template <class E>
+bool Build(const ProfileSide& src, const ProfileSide& dst, bool absolute, KromaEngineState& st) {
+  Ctx c;
+  c.src = &src;
+  c.dst = &dst;
+  c.srcOut = src.model == Model::Lut ? pcs::SpaceOf(src.pcs) : Space::XYZ;
+  c.dstIn = dst.model == Model::MatrixTrc ? Space::XYZ : pcs::SpaceOf(dst.pcs);
+  for (int i = 0; i < 3; ++i) {
+    c.white[i] = src.illuminant[i];
+    c.mwScale[i] = dst.mediaWhite[i] != 0.0 ? src.mediaWhite[i] / dst.mediaWhite[i] : 1.0;
+  }
+  c.lchOut = st.lchOut;
+
+  if (src.model == Model::Lut) {
+    PrepareClut<E>(src.lut, src.pcs == kSigLch, c.srcClut);
+    c.srcOutTables = Widened(src.lut.outTables, src.lut.bits);
+  }
+  if (dst.model == Model::Lut) {
+    PrepareClut<E>(dst.lut, st.lchOut, c.dstClut);
+    c.dstInTables = Widened(dst.lut.inTables, dst.lut.bits);
+  }
+  Pipeline<E>::NodeValues(c, src, st.gridPoints);
+
+  const uint64_t entries = uint64_t(st.stride[0]) * st.gridPoints;
+  const uint64_t nodes = entries / st.outCh;
+  typename E::T* grid;
+  if constexpr (E::kEngine == kTrilinear) {
+    st.grid16.assign(size_t(entries), 0);
+    grid = st.grid16.data();
+  } else {
+    st.rawGrid8.assign(size_t(entries), 0);
+    grid = st.rawGrid8.data();
+  }
+  Pipeline<E>::Run(c, st, grid, nodes, absolute ? &ConnectAbsolute : &ConnectRelative);
+
+  const auto inCurves = InputCurves(src);
+  const auto outCurves = OutputCurves(dst);
+  if constexpr (E::kEngine == kTrilinear) {
+    st.triBaseIn.resize(size_t(st.inCh) * kTriTable);
+    for (unsigned ch = 0; ch < st.inCh; ++ch) {
+      const auto r = Resample(inCurves[ch].data(), inCurves[ch].size(), kTriTable);
+      std::memcpy(&st.triBaseIn[ch * kTriTable], r.data(), kTriTable * 2);
+    }
+    st.triBaseOut16.resize(size_t(st.outCh) * kTriTable);
+    st.triBaseOut8.resize(size_t(st.outCh) * kTriTable);
+    for (unsigned ch = 0; ch < st.outCh; ++ch) {
+      const auto r = Resample(outCurves[ch].data(), outCurves[ch].size(), kTriTable);
+      for (int i = 0; i < kTriTable; ++i) {
+        st.triBaseOut16[ch * kTriTable + i] = r[i];
+        st.triBaseOut8[ch * kTriTable + i] = Narrow4096(r[i]);
+      }
+    }
+    return BuildTrilinearIndex(st);
+  } else {
+    st.tetBaseIn.resize(size_t(st.inCh) * kTetTable);
+    for (unsigned ch = 0; ch < st.inCh; ++ch) {
+      const auto r = Resample8(inCurves[ch].data(), inCurves[ch].size());
+      std::memcpy(&st.tetBaseIn[ch * kTetTable], r.data(), kTetTable);
+    }
+    st.tetIn = st.tetBaseIn;
+    st.tetBaseOut.resize(size_t(st.outCh) * kTetTable);
+    for (unsigned ch = 0; ch < st.outCh; ++ch) {
+      const auto r = Resample8(outCurves[ch].data(), outCurves[ch].size());
+      std::memcpy(&st.tetBaseOut[ch * kTetTable], r.data(), kTetTable);
+    }
+    return BuildTetrahedralIndex(st) && ApplyTetrahedralOutput(st, st.tetBaseOut.data());
+  }
+}
+
+}  // namespace
+
+bool BuildTransform(const ProfileSide& src, const ProfileSide& dst, bool absolute,
+                    KromaEngineState& st) {
+  try {
+    st.srcModel = src.model;
+    st.dstModel = dst.model;
+    st.srcSpace = src.dataSpace;
+    st.dstSpace = dst.dataSpace;
+    const unsigned inCh = Channels(src, true), outCh = Channels(dst, false);
+    // The source must deliver three connection-space values and the destination take three.
+    if (inCh == 0 || outCh == 0) return false;
+    if (src.model == Model::Lut && src.lut.outCh != 3) return false;
+    if (dst.model == Model::Lut && dst.lut.inCh != 3) return false;
+    // The tetrahedral engine's simplex tables exist for one, three and four inputs only.
+    if (st.engine == kTetrahedral && inCh != 1 && inCh != 3 && inCh != 4) return false;
+    st.inCh = uint8_t(inCh);
+    st.outCh = uint8_t(outCh);
+    st.lchOut = dst.model == Model::Lut && dst.dataSpace == kSigLch && outCh == 3;
+
+    const bool tri = st.engine == kTrilinear;
+    if (src.model == Model::Gray) st.gridPoints = 256;
+    else if (inCh == 3) st.gridPoints = tri ? 32 : 33;
+    else st.gridPoints = tri ? 16 : 21;
+
+    uint64_t stride = outCh;
+    for (int a = int(inCh) - 1; a >= 0; --a) {
+      st.stride[a] = uint32_t(stride);
+      stride *= st.gridPoints;
+      if (stride > kMaxGridEntries) {
+        st.status = kSideNoMemory;
+        return false;
+      }
+    }
+    return tri ? Build<Tri>(src, dst, absolute, st) : Build<Tet>(src, dst, absolute, st);
+  } catch (const std::bad_alloc&) {
+    st.status = kSideNoMemory;
+    return false;
+  }
+}
+
+}  // namespace kroma

@@ -1,0 +1,373 @@
+// Pixel loops. Every decision (engine, channel counts, depths, layout, LCh output) is taken
+// once in SelectKernel; the loops themselves only look up, multiply and shift.
+#include "engine/kernels.h"
+
+#include <array>
+
+#include "build/pcs.h"
+
+namespace kroma {
+namespace {
+
+// ---- samples --------------------------------------------------------------------------------
+
+template <int Bits>
+inline uint32_t Load(const uint8_t* p, size_t index) {
+  if constexpr (Bits == 8) {
+    return p[index];
+  } else {
+    const uint8_t* q = p + 2 * index;
+    return uint32_t(q[0]) | (uint32_t(q[1]) << 8);
+  }
+}
+
+template <int Bits>
+inline void Store(uint8_t* p, size_t index, uint32_t v) {
+  if constexpr (Bits == 8) {
+    p[index] = uint8_t(v);
+  } else {
+    uint8_t* q = p + 2 * index;
+    q[0] = uint8_t(v);
+    q[1] = uint8_t(v >> 8);
+  }
+}
+
+// Index into a 4096-entry input table for a sample of the given depth.
+template <int Bits>
+inline uint32_t TriIndex(uint32_t v) {
+  if constexpr (Bits == 8) return v << 4;
+  else if constexpr (Bits == 10) return (v >> 6) << 2;
+  else if constexpr (Bits == 12) return v >> 4;
+  else return (v * 4095 + 32768) >> 16;
+}
+
+// Where the channels of pixel i (line y, column x) sit: first sample and channel step.
+struct Addressing {
+  int layout;
+  uint32_t width, lines;
+  size_t Base(uint32_t y, uint32_t x, int channels) const {
+    switch (layout) {
+      case 0: return (size_t(y) * width + x) * channels;
+      case 1: return size_t(y) * width + x;
+      default: return size_t(y) * channels * width + x;
+    }
+  }
+  size_t Step() const {
+    switch (layout) {
+      case 0: return 1;
+      case 1: return size_t(lines) * width;
+      default: return width;
+    }
+  }
+};
+
+// 8-bit Lab to 8-bit LCh (C and h) for every (a, b), shared read-only by all handles.
+const std::array<uint8_t, 2 * 65536>& LabToLChTable8() {
+  static const std::array<uint8_t, 2 * 65536> table = [] {
+    std::array<uint8_t, 2 * 65536> t{};
+    for (int a = 0; a < 256; ++a)
+      for (int b = 0; b < 256; ++b) {
+        const uint8_t lab[3] = {0, uint8_t(a), uint8_t(b)};
+        uint8_t lch[3];
+        pcs::Lab8ToLCh8(lab, lch);
+        t[2 * (a * 256 + b)] = lch[1];
+        t[2 * (a * 256 + b) + 1] = lch[2];
+      }
+    return t;
+  }();
+  return table;
+}
+
+// ---- trilinear engine -------------------------------------------------------------------------
+
+struct TriView {
+  const uint16_t* in[kMaxChannels];
+  const uint16_t* out16[kMaxChannels];
+  const uint8_t* out8[kMaxChannels];
+  const uint16_t* cell;
+  const uint32_t* frac;
+  const uint16_t* grid;
+  uint32_t stride[kMaxChannels];
+  uint32_t corner[64];  // offset of every cell corner from the base node
+  int inCh, outCh;
+
+  explicit TriView(const KromaEngineState& st) : inCh(st.inCh), outCh(st.outCh) {
+    for (int c = 0; c < inCh; ++c) in[c] = st.TriIn(c), stride[c] = st.stride[c];
+    for (int c = 0; c < outCh; ++c) out16[c] = st.TriOut16(c), out8[c] = st.TriOut8(c);
+    cell = st.cell.data();
+    frac = st.frac.data();
+    grid = st.grid16.data();
+    const int corners = 1 << inCh;
+    for (int k = 0; k < corners && k < 64; ++k) {
+      uint32_t off = 0;
+      for (int a = 0; a < inCh; ++a)
+        if ((k >> (inCh - 1 - a)) & 1) off += stride[a];
+      corner[k] = off;
+    }
+  }
+};
+
+inline int64_t Lerp16(int64_t a, int64_t b, int64_t f) { return a + (((b - a) * f + 32768) >> 16); }
+
+// Interpolates all outputs of one pixel; NI = 0 means the channel count is read at run time.
+template <int NI, int NO>
+inline void TriInterp(const TriView& v, const uint32_t* samples12, uint32_t* out) {
+  const int ni = NI ? NI : v.inCh;
+  const int no = NO ? NO : v.outCh;
+  int64_t f[kMaxChannels];
+  uint32_t base = 0;
+  for (int i = 0; i < ni; ++i) {
+    const uint32_t p = samples12[i];
+    base += v.cell[p] * v.stride[i];
+    f[i] = v.frac[p];
+  }
+  const uint16_t* g = v.grid + base;
+  const int corners = 1 << ni;
+  for (int o = 0; o < no; ++o) {
+    int64_t c[64];
+    for (int k = 0; k < corners; ++k) c[k] = g[v.corner[k] + o];
+    int count = corners;
+    for (int a = ni - 1; a >= 0; --a) {
+      count >>= 1;
+      for (int j = 0; j < count; ++j) c[j] = Lerp16(c[2 * j], c[2 * j + 1], f[a]);
+    }
+    out[o] = uint32_t(c[0]) & 0xFFFF;
+  }
+}
+
+template <int NO, int OB, bool Lch>
+inline void TriOutput(const TriView& v, uint32_t* g, uint8_t* dst, size_t base, size_t step) {
+  const int no = NO ? NO : v.outCh;
+  if constexpr (Lch) {
+    const uint16_t lab[3] = {uint16_t(g[0]), uint16_t(g[1]), uint16_t(g[2])};
+    uint16_t lch[3];
+    pcs::Lab16ToLCh16(lab, lch);
+    g[0] = lch[0], g[1] = lch[1], g[2] = lch[2];
+  }
+  for (int o = 0; o < no; ++o) {
+    const uint32_t idx = (g[o] * 4095 + 32768) >> 16;
+    if constexpr (OB == 16) Store<16>(dst, base + o * step, v.out16[o][idx]);
+    else Store<8>(dst, base + o * step, v.out8[o][idx]);
+  }
+}
+
+template <int NI, int NO, int IB, int OB, bool Lch>
+void TriInterleaved(const KromaEngineState& st, const uint8_t* src, uint8_t* dst, uint32_t width,
+                    uint32_t lines, int) {
+  const TriView v(st);
+  const size_t pixels = size_t(width) * lines;
+  for (size_t i = 0; i < pixels; ++i) {
+    uint32_t p[NI], g[NO];
+    for (int c = 0; c < NI; ++c) p[c] = v.in[c][TriIndex<IB>(Load<IB>(src, i * NI + c))] >> 4;
+    TriInterp<NI, NO>(v, p, g);
+    TriOutput<NO, OB, Lch>(v, g, dst, i * NO, 1);
+  }
+}
+
+template <int IB, int OB, bool Lch>
+void TriGeneral(const KromaEngineState& st, const uint8_t* src, uint8_t* dst, uint32_t width,
+                uint32_t lines, int layout) {
+  const TriView v(st);
+  const Addressing a{layout, width, lines};
+  const size_t step = a.Step();
+  for (uint32_t y = 0; y < lines; ++y)
+    for (uint32_t x = 0; x < width; ++x) {
+      uint32_t p[kMaxChannels], g[kMaxChannels];
+      const size_t in = a.Base(y, x, v.inCh), out = a.Base(y, x, v.outCh);
+      for (int c = 0; c < v.inCh; ++c)
+        p[c] = v.in[c][TriIndex<IB>(Load<IB>(src, in + c * step))] >> 4;
+      TriInterp<0, 0>(v, p, g);
+      TriOutput<0, OB, Lch>(v, g, dst, out, step);
+    }
+}
+
+// ---- tetrahedral engine -----------------------------------------------------------------------
+
+struct TetView {
+  const AxisEntry* axis[kMaxChannels];
+  const WeightEntry* weights;
+  const uint8_t* grid;
+  uint32_t farOffset;
+  const uint8_t* lch;
+  int inCh, outCh;
+  explicit TetView(const KromaEngineState& st)
+      : weights(st.weights.data()), grid(st.grid8.data()), farOffset(st.farOffset),
+        lch(st.lchOut ? LabToLChTable8().data() : nullptr), inCh(st.inCh), outCh(st.outCh) {
+    for (int c = 0; c < inCh; ++c) axis[c] = st.axis.data() + c * 256;
+  }
+};
+
+// One pixel from 8-bit input bytes to 8-bit results.
+template <int NI, int NO>
+inline void TetInterp(const TetView& v, const uint32_t* in, uint32_t* out) {
+  const int ni = NI ? NI : v.inCh;
+  const int no = NO ? NO : v.outCh;
+  if (NI == 1 || (NI == 0 && ni == 1)) {
+    const AxisEntry e = v.axis[0][in[0]];
+    const uint8_t* g0 = v.grid + e.offset;
+    const uint8_t* g1 = g0 + v.farOffset;
+    const int32_t f = int32_t(e.weight);
+    for (int o = 0; o < no; ++o) out[o] = uint32_t(g0[o] + (((g1[o] - g0[o]) * f) >> 8));
+  } else if (NI == 3 || (NI == 0 && ni == 3)) {
+    const AxisEntry e0 = v.axis[0][in[0]], e1 = v.axis[1][in[1]], e2 = v.axis[2][in[2]];
+    const WeightEntry& w = v.weights[e0.weight + e1.weight + e2.weight];
+    const uint8_t* g0 = v.grid + e0.offset + e1.offset + e2.offset;
+    const uint8_t* g1 = g0 + w.vertex[0];
+    const uint8_t* g2 = g0 + w.vertex[1];
+    const uint8_t* gf = g0 + v.farOffset;
+    const int32_t f1 = w.step[0], f2 = w.step[1], f3 = w.step[2];
+    for (int o = 0; o < no; ++o)
+      out[o] = uint32_t((8 * g0[o] + f1 * (g1[o] - g0[o]) + f2 * (g2[o] - g1[o]) +
+                         f3 * (gf[o] - g2[o])) >> 3);
+  } else {
+    const AxisEntry e0 = v.axis[0][in[0]], e1 = v.axis[1][in[1]], e2 = v.axis[2][in[2]],
+                    e3 = v.axis[3][in[3]];
+    const WeightEntry& w = v.weights[e0.weight + e1.weight + e2.weight + e3.weight];
+    const uint8_t* g0 = v.grid + e0.offset + e1.offset + e2.offset + e3.offset;
+    const uint8_t* g1 = g0 + w.vertex[0];
+    const uint8_t* g2 = g0 + w.vertex[1];
+    const uint8_t* g3 = g0 + w.vertex[2];
+    const uint8_t* gf = g0 + v.farOffset;
+    const int32_t f1 = w.step[0], f2 = w.step[1], f3 = w.step[2], f4 = w.step[3];
+    for (int o = 0; o < no; ++o) {
+      const int32_t s = 5 * g0[o] + f1 * (g1[o] - g0[o]) + f2 * (g2[o] - g1[o]) +
+                        f3 * (g3[o] - g2[o]) + f4 * (gf[o] - g3[o]);
+      const int32_t q = s < 0 ? 0 : s / 5;
+      out[o] = uint32_t(q > 255 ? 255 : q);
+    }
+  }
+}
+
+template <int NO, int OB, bool Lch>
+inline void TetOutput(const TetView& v, uint32_t* r, uint8_t* dst, size_t base, size_t step) {
+  const int no = NO ? NO : v.outCh;
+  if constexpr (Lch) {
+    const uint8_t* e = v.lch + 2 * ((r[1] << 8) | r[2]);
+    r[1] = e[0];
+    r[2] = e[1];
+  }
+  for (int o = 0; o < no; ++o) {
+    if constexpr (OB == 16) Store<16>(dst, base + o * step, r[o] << 8);
+    else Store<8>(dst, base + o * step, r[o]);
+  }
+}
+
+template <int IB>
+inline uint32_t TopByte(const uint8_t* p, size_t index) {
+  if constexpr (IB == 8) return p[index];
+  else return p[2 * index + 1];
+}
+
+template <int NI, int NO, int IB, int OB, bool Lch>
+void TetInterleaved(const KromaEngineState& st, const uint8_t* src, uint8_t* dst, uint32_t width,
+                    uint32_t lines, int) {
+  const TetView v(st);
+  const size_t pixels = size_t(width) * lines;
+  for (size_t i = 0; i < pixels; ++i) {
+    uint32_t in[NI], r[NO];
+    for (int c = 0; c < NI; ++c) in[c] = TopByte<IB>(src, i * NI + c);
+    TetInterp<NI, NO>(v, in, r);
+    TetOutput<NO, OB, Lch>(v, r, dst, i * NO, 1);
+  }
+}
+
+template <int IB, int OB, bool Lch>
+void TetGeneral(const KromaEngineState& st, const uint8_t* src, uint8_t* dst, uint32_t width,
+                uint32_t lines, int layout) {
+  const TetView v(st);
+  const Addressing a{layout, width, lines};
+  const size_t step = a.Step();
+  for (uint32_t y = 0; y < lines; ++y)
+    for (uint32_t x = 0; x < width; ++x) {
+      uint32_t in[kMaxChannels], r[kMaxChannels];
+      const size_t ib = a.Base(y, x, v.inCh), ob = a.Base(y, x, v.outCh);
+      for (int c = 0; c < v.inCh; ++c) in[c] = TopByte<IB>(src, ib + c * step);
+      TetInterp<0, 0>(v, in, r);
+      TetOutput<0, OB, Lch>(v, r, dst, ob, step);
+    }
+}
+
+// ---- selection --------------------------------------------------------------------------------
+
+// The tetrahedral engine reads only the top byte, so all wide depths share one routine.
+template <bool Tri, int NI, int NO, int IB, int OB>
+Kernel PickLch(bool lch) {
+  if constexpr (Tri) {
+    if constexpr (NO == 3)
+      if (lch) return &TriInterleaved<NI, NO, IB, OB, true>;
+    return &TriInterleaved<NI, NO, IB, OB, false>;
+  } else {
+    constexpr int kIB = IB == 8 ? 8 : 16;
+    if constexpr (NO == 3)
+      if (lch) return &TetInterleaved<NI, NO, kIB, OB, true>;
+    return &TetInterleaved<NI, NO, kIB, OB, false>;
+  }
+}
+
+template <bool Tri, int NI, int NO, int IB>
+Kernel PickOut(int ob, bool lch) {
+  return ob == 16 ? PickLch<Tri, NI, NO, IB, 16>(lch) : PickLch<Tri, NI, NO, IB, 8>(lch);
+}
+
+template <bool Tri, int NI, int NO>
+Kernel PickIn(int ib, int ob, bool lch) {
+  switch (ib) {
+    case 8: return PickOut<Tri, NI, NO, 8>(ob, lch);
+    case 10: return PickOut<Tri, NI, NO, 10>(ob, lch);
+    case 12: return PickOut<Tri, NI, NO, 12>(ob, lch);
+    default: return PickOut<Tri, NI, NO, 16>(ob, lch);
+  }
+}
+
+template <bool Tri, int NI>
+Kernel PickNo(int no, int ib, int ob, bool lch) {
+  switch (no) {
+    case 1: return PickIn<Tri, NI, 1>(ib, ob, lch);
+    case 3: return PickIn<Tri, NI, 3>(ib, ob, lch);
+    case 4: return PickIn<Tri, NI, 4>(ib, ob, lch);
+    default: return nullptr;
+  }
+}
+
+template <bool Tri>
+Kernel PickInterleaved(int ni, int no, int ib, int ob, bool lch) {
+  switch (ni) {
+    case 1: return PickNo<Tri, 1>(no, ib, ob, lch);
+    case 3: return PickNo<Tri, 3>(no, ib, ob, lch);
+    case 4: return PickNo<Tri, 4>(no, ib, ob, lch);
+    default: return nullptr;
+  }
+}
+
+template <int IB, int OB>
+Kernel PickGeneral(bool tri, bool lch) {
+  constexpr int kTetIB = IB == 8 ? 8 : 16;
+  if (tri) return lch ? &TriGeneral<IB, OB, true> : &TriGeneral<IB, OB, false>;
+  return lch ? &TetGeneral<kTetIB, OB, true> : &TetGeneral<kTetIB, OB, false>;
+}
+
+template <int IB>
+Kernel PickGeneralOut(int ob, bool tri, bool lch) {
+  return ob == 16 ? PickGeneral<IB, 16>(tri, lch) : PickGeneral<IB, 8>(tri, lch);
+}
+
+}  // namespace
+
+Kernel SelectKernel(const KromaEngineState& st, int inBits, int outBits, int layout) {
+  const bool tri = st.engine == kTrilinear;
+  if (layout == 0) {
+    const Kernel k = tri ? PickInterleaved<true>(st.inCh, st.outCh, inBits, outBits, st.lchOut)
+                         : PickInterleaved<false>(st.inCh, st.outCh, inBits, outBits, st.lchOut);
+    if (k != nullptr) return k;
+  }
+  // Planar layouts and unusual channel counts share the routine with run-time counts; the
+  // trilinear one keeps 8-bit input apart because its table index differs.
+  switch (inBits) {
+    case 8: return PickGeneralOut<8>(outBits, tri, st.lchOut);
+    case 10: return tri ? PickGeneralOut<10>(outBits, tri, st.lchOut) : PickGeneralOut<16>(outBits, tri, st.lchOut);
+    case 12: return tri ? PickGeneralOut<12>(outBits, tri, st.lchOut) : PickGeneralOut<16>(outBits, tri, st.lchOut);
+    default: return PickGeneralOut<16>(outBits, tri, st.lchOut);
+  }
+}
+
+}  // namespace kroma

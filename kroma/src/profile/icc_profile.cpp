@@ -1,0 +1,392 @@
+#include "profile/icc_profile.h"
+
+#include <cmath>
+#include <cstring>
+#include <new>
+
+namespace kroma {
+
+namespace {
+
+uint32_t BE32(const uint8_t* p) {
+  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+}
+uint16_t BE16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
+double S15(const uint8_t* p) { return int32_t(BE32(p)) / 65536.0; }
+
+constexpr uint32_t kSigCurve = Sig("curv");
+constexpr uint32_t kSigXYZType = Sig("XYZ ");
+constexpr uint32_t kSigLut8 = Sig("mft1");
+constexpr uint32_t kSigLut16 = Sig("mft2");
+constexpr uint32_t kSigPrinter = Sig("prtr");
+constexpr uint32_t kSigWtpt = Sig("wtpt");
+
+// The largest grid a profile's LUT may ask for (entries, all outputs included).
+constexpr uint64_t kMaxClutEntries = uint64_t(1) << 26;
+
+}  // namespace
+
+int16_t ColorSpaceCode(uint32_t sig) {
+  switch (sig) {
+    case Sig("GRAY"): return 0;
+    case Sig("XYZ "): return 2;
+    case Sig("Lab "): return 3;
+    case Sig("Luv "): return 4;
+    case Sig("YCbr"): return 5;
+    case Sig("Yxy "): return 6;
+    case Sig("RGB "): return 7;
+    case Sig("HSV "): return 8;
+    case Sig("HLS "): return 9;
+    case Sig("CMY "): return 10;
+    case Sig("3CLR"): return 11;
+    case Sig("Lch "): return 12;
+    case Sig("CMYK"): return 13;
+    case Sig("4CLR"): return 14;
+    case Sig("2CLR"): return 15;
+    default: break;
+  }
+  if (sig >= Sig("5CLR") && sig <= Sig("9CLR") && (sig & 0xFFFFFF) == (Sig("5CLR") & 0xFFFFFF))
+    return int16_t(16 + ((sig >> 24) - '5'));
+  if (sig >= 0x3A434C52u && sig <= 0x3F434C52u && (sig & 0xFFFFFF) == 0x434C52u)
+    return int16_t(21 + ((sig >> 24) - 0x3A));
+  return 7;
+}
+
+int16_t ColorSpaceChannels(uint32_t sig) {
+  const int16_t code = ColorSpaceCode(sig);
+  if (code == 0) return 1;
+  if (code == 7) return sig == Sig("RGB ") ? 3 : 0;
+  if (code >= 2 && code <= 12) return 3;
+  if (code == 13 || code == 14) return 4;
+  if (code == 15) return 2;
+  if (code >= 16 && code <= 20) return int16_t(code - 11);
+  return int16_t(code - 11);  // 21..26 -> 10..15
+}
+
+// ---- file --------------------------------------------------------------------------------
+
+IccFile::~IccFile() { Close(); }
+
+void IccFile::Close() {
+  if (file_ != nullptr) std::fclose(file_);
+  file_ = nullptr;
+}
+
+bool IccFile::ReadAt(uint64_t offset, void* out, uint64_t count) {
+  if (file_ == nullptr || offset > length_ || count > length_ - offset) return false;
+  if (std::fseek(file_, long(offset), SEEK_SET) != 0) return false;
+  return std::fread(out, 1, size_t(count), file_) == size_t(count);
+}
+
+bool IccFile::Open(const char* path) {
+  Close();
+  tags_.clear();
+  file_ = std::fopen(path, "rb");
+  if (file_ == nullptr) return false;
+  if (std::fseek(file_, 0, SEEK_END) != 0) return false;
+  const long end = std::ftell(file_);
+  if (end < 0) return false;
+  length_ = uint64_t(end);
+
+  uint8_t h[132];
+  if (!ReadAt(0, h, sizeof h)) return false;
+  IccHeader& hd = header_;
+  hd.size = BE32(h + 0);
+  hd.cmm = BE32(h + 4);
+  hd.version = BE32(h + 8);
+  hd.deviceClass = BE32(h + 12);
+  hd.colorSpace = BE32(h + 16);
+  hd.pcs = BE32(h + 20);
+  for (int i = 0; i < 6; ++i) hd.date[i] = BE16(h + 24 + 2 * i);
+  hd.magic = BE32(h + 36);
+  hd.platform = BE32(h + 40);
+  hd.flags = BE32(h + 44);
+  hd.manufacturer = BE32(h + 48);
+  hd.model = BE32(h + 52);
+  hd.attributes[0] = BE32(h + 56);
+  hd.attributes[1] = BE32(h + 60);
+  hd.intent = BE32(h + 64);
+  for (int i = 0; i < 3; ++i) {
+    hd.illuminantRaw[i] = int32_t(BE32(h + 68 + 4 * i));
+    hd.illuminant[i] = hd.illuminantRaw[i] / 65536.0;
+  }
+  hd.creator = BE32(h + 80);
+
+  const uint32_t count = BE32(h + 128);
+  // The whole table must lie inside the file before anything is allocated for it.
+  if (uint64_t(count) * 12 > length_ - 132) return false;
+  std::vector<uint8_t> raw(size_t(count) * 12);
+  if (count != 0 && !ReadAt(132, raw.data(), raw.size())) return false;
+  tags_.resize(count);
+  for (uint32_t i = 0; i < count; ++i)
+    tags_[i] = {BE32(&raw[12 * i]), BE32(&raw[12 * i + 4]), BE32(&raw[12 * i + 8])};
+  return true;
+}
+
+const TagEntry* IccFile::FindTag(uint32_t sig) const {
+  for (const TagEntry& t : tags_)
+    if (t.sig == sig) return &t;
+  return nullptr;
+}
+
+// ---- tags --------------------------------------------------------------------------------
+
+namespace {
+
+// Reads the tag's type signature; false when the tag is absent or cannot be read.
+bool TagType(IccFile& f, uint32_t sig, const TagEntry*& entry, uint32_t& type) {
+  entry = f.FindTag(sig);
+  if (entry == nullptr) return false;
+  uint8_t b[4];
+  if (!f.ReadAt(entry->offset, b, 4)) return false;
+  type = BE32(b);
+  return true;
+}
+
+// A "curv" tag; entries left empty for n = 0.
+int ReadCurve(IccFile& f, uint32_t sig, std::vector<uint16_t>& out) {
+  const TagEntry* e;
+  uint32_t type;
+  if (!TagType(f, sig, e, type) || type != kSigCurve) return kSideMissing;
+  uint8_t b[4];
+  if (!f.ReadAt(uint64_t(e->offset) + 8, b, 4)) return kSideMissing;
+  const uint32_t n = BE32(b);
+  const uint64_t bytes = uint64_t(n) * 2;
+  if (uint64_t(e->offset) + 12 > f.length() || bytes > f.length() - e->offset - 12)
+    return kSideMissing;
+  std::vector<uint8_t> raw;
+  try {
+    raw.resize(size_t(bytes));
+    out.resize(n);
+  } catch (const std::bad_alloc&) {
+    return kSideNoMemory;
+  }
+  if (n != 0 && !f.ReadAt(uint64_t(e->offset) + 12, raw.data(), bytes)) return kSideMissing;
+  for (uint32_t i = 0; i < n; ++i) out[i] = BE16(&raw[2 * i]);
+  return kSideOk;
+}
+
+// The first XYZ number of an "XYZ " tag.
+int ReadXYZ(IccFile& f, uint32_t sig, double xyz[3]) {
+  const TagEntry* e;
+  uint32_t type;
+  if (!TagType(f, sig, e, type) || type != kSigXYZType) return kSideMissing;
+  if (e->size < 20) return kSideMissing;
+  uint8_t b[12];
+  if (!f.ReadAt(uint64_t(e->offset) + 8, b, 12)) return kSideMissing;
+  for (int i = 0; i < 3; ++i) xyz[i] = S15(b + 4 * i);
+  return kSideOk;
+}
+
+int ReadLut(IccFile& f, uint32_t sig, LutTag& lut) {
+  const TagEntry* e;
+  uint32_t type;
+  if (!TagType(f, sig, e, type) || (type != kSigLut8 && type != kSigLut16)) return kSideMissing;
+  const uint64_t base = e->offset;
+  uint8_t h[52];
+  const bool is16 = type == kSigLut16;
+  if (!f.ReadAt(base, h, is16 ? 52 : 48)) return kSideMissing;
+  lut.bits = is16 ? 16 : 8;
+  lut.inCh = h[8];
+  lut.outCh = h[9];
+  lut.gridPoints = h[10];
+  for (int i = 0; i < 9; ++i) lut.matrix[i] = S15(h + 12 + 4 * i);
+  lut.inEntries = is16 ? BE16(h + 48) : 256;
+  lut.outEntries = is16 ? BE16(h + 50) : 256;
+  if (lut.inCh < 1 || lut.inCh > 15 || lut.outCh < 1 || lut.outCh > 15 || lut.gridPoints < 2 ||
+      lut.inEntries < 2 || lut.outEntries < 2)
+    return kSideMissing;
+  uint64_t clut = lut.outCh;
+  for (unsigned i = 0; i < lut.inCh; ++i) {
+    clut *= lut.gridPoints;
+    if (clut > kMaxClutEntries) return kSideNoMemory;
+  }
+  const uint64_t nIn = uint64_t(lut.inCh) * lut.inEntries;
+  const uint64_t nOut = uint64_t(lut.outCh) * lut.outEntries;
+  const uint64_t width = is16 ? 2 : 1;
+  const uint64_t bytes = (nIn + clut + nOut) * width;
+  const uint64_t start = base + (is16 ? 52 : 48);
+  if (start > f.length() || bytes > f.length() - start) return kSideMissing;
+  std::vector<uint8_t> raw;
+  try {
+    raw.resize(size_t(bytes));
+    lut.inTables.resize(size_t(nIn));
+    lut.clut.resize(size_t(clut));
+    lut.outTables.resize(size_t(nOut));
+  } catch (const std::bad_alloc&) {
+    return kSideNoMemory;
+  }
+  if (!f.ReadAt(start, raw.data(), bytes)) return kSideMissing;
+  const uint8_t* p = raw.data();
+  auto take = [&](std::vector<uint16_t>& v) {
+    for (auto& x : v) {
+      x = is16 ? BE16(p) : *p;
+      p += width;
+    }
+  };
+  take(lut.inTables);
+  take(lut.clut);
+  take(lut.outTables);
+  return kSideOk;
+}
+
+// Illuminant from the header; media white from "wtpt" when it is there.
+int ReadWhite(IccFile& f, ProfileSide& s) {
+  for (int i = 0; i < 3; ++i) s.illuminant[i] = s.mediaWhite[i] = f.header().illuminant[i];
+  if (!f.HasTag(kSigWtpt)) return kSideOk;
+  return ReadXYZ(f, kSigWtpt, s.mediaWhite);
+}
+
+int CurveForSide(IccFile& f, uint32_t sig, int side, std::vector<uint16_t>& table) {
+  std::vector<uint16_t> entries;
+  if (int st = ReadCurve(f, sig, entries); st != kSideOk) return st;
+  try {
+    if (side == 0) {
+      table = ForwardCurve(entries);
+      return kSideOk;
+    }
+    return InverseCurve(entries, table) ? kSideOk : kSideMissing;
+  } catch (const std::bad_alloc&) {
+    return kSideNoMemory;
+  }
+}
+
+uint32_t LutTagSig(int side, uint32_t deviceClass, int iccIntent) {
+  char n = '0';
+  if (deviceClass == kSigPrinter) {
+    if (iccIntent == 1 || iccIntent == 3) n = '1';
+    else if (iccIntent == 2) n = '2';
+  }
+  const uint32_t prefix = side == 0 ? Sig("A2B0") : Sig("B2A0");
+  return (prefix & 0xFFFFFF00u) | uint8_t(n);
+}
+
+}  // namespace
+
+// ---- curves and matrices -----------------------------------------------------------------
+
+std::vector<uint16_t> ForwardCurve(const std::vector<uint16_t>& entries) {
+  if (entries.empty()) return {0, 65535};
+  if (entries.size() >= 2) return entries;
+  const double gamma = entries[0] / 256.0;
+  std::vector<uint16_t> t(1024);
+  double x = 0.0;
+  for (int k = 0; k < 1024; ++k) {
+    t[k] = uint16_t(65535.0 * std::pow(x, gamma) + 0.5);
+    x += 1.0 / 1023.0;
+  }
+  return t;
+}
+
+bool InverseCurve(const std::vector<uint16_t>& e, std::vector<uint16_t>& t) {
+  if (e.empty()) {
+    t = {0, 65535};
+    return true;
+  }
+  t.assign(1024, 0);
+  const size_t n = e.size();
+  if (n == 1) {
+    const double gamma = e[0] / 256.0;
+    if (gamma == 0.0) return false;
+    for (int k = 0; k < 1024; ++k) {
+      double v = 65535.0 * std::pow(k / 1023.0, 1.0 / gamma) + 0.5;
+      t[k] = uint16_t(v > 65535.0 ? 65535.0 : v);
+    }
+    return true;
+  }
+  const double scale = 65535.0 / double(n - 1);
+  const double stepV = 65535.0 / 1023.0;
+  if (e[0] <= e[n - 1]) {
+    size_t i = 0;
+    double v = 0.0;
+    for (int k = 0; k < 1024; ++k, v += stepV) {
+      if (v <= e[0]) {
+        t[k] = 0;
+      } else if (v >= e[n - 1]) {
+        t[k] = 65535;
+      } else {
+        while (i < n - 2 && v > e[i + 1]) ++i;
+        const double t0 = (v - e[i]) / double(e[i + 1] - e[i]);
+        t[k] = uint16_t(((1 - t0) * double(i) + t0 * double(i + 1)) * scale + 0.5);
+      }
+    }
+  } else {
+    size_t j = n - 1;
+    double v = 65535.0;
+    for (int k = 1023; k >= 0; --k, v -= stepV) {
+      if (v <= e[n - 1]) {
+        t[k] = 65535;
+      } else if (v >= e[0]) {
+        t[k] = 0;
+      } else {
+        while (j > 1 && v > e[j - 1]) --j;
+        const double t0 = (v - e[j]) / double(e[j - 1] - e[j]);
+        t[k] = uint16_t(((1 - t0) * double(j) + t0 * double(j - 1)) * scale + 0.5);
+      }
+    }
+  }
+  return true;
+}
+
+bool InvertMatrix(const double m[9], double inv[9]) {
+  // Cofactors C[r][c] of m.
+  double c[9];
+  c[0] = m[4] * m[8] - m[5] * m[7];
+  c[1] = -(m[3] * m[8] - m[5] * m[6]);
+  c[2] = m[3] * m[7] - m[4] * m[6];
+  c[3] = -(m[1] * m[8] - m[2] * m[7]);
+  c[4] = m[0] * m[8] - m[2] * m[6];
+  c[5] = -(m[0] * m[7] - m[1] * m[6]);
+  c[6] = m[1] * m[5] - m[2] * m[4];
+  c[7] = -(m[0] * m[5] - m[2] * m[3]);
+  c[8] = m[0] * m[4] - m[1] * m[3];
+  const double det = m[0] * c[0] + m[1] * c[1] + m[2] * c[2];
+  if (!std::isfinite(det) || int64_t(det * 65536.0 + 0.5) == 0) return false;
+  for (int r = 0; r < 3; ++r)
+    for (int col = 0; col < 3; ++col) inv[r * 3 + col] = c[col * 3 + r] / det;
+  return true;
+}
+
+// ---- one side ----------------------------------------------------------------------------
+
+int ReadSide(IccFile& f, int side, int iccIntent, ProfileSide& s) {
+  const IccHeader& h = f.header();
+  s = ProfileSide{};
+  s.dataSpace = h.colorSpace;
+  s.pcs = h.pcs;
+  s.deviceClass = h.deviceClass;
+  if (h.pcs != kSigLab && h.pcs != kSigLch && h.pcs != kSigXYZ) return kSideMissing;
+
+  if (h.colorSpace == kSigGray) {
+    s.model = Model::Gray;
+    if (int st = ReadWhite(f, s); st != kSideOk) return st;
+    return CurveForSide(f, Sig("kTRC"), side, s.curves[0]);
+  }
+
+  s.model = Model::Lut;
+  if (int st = ReadWhite(f, s); st != kSideOk) return st;
+  const int lutStatus = ReadLut(f, LutTagSig(side, h.deviceClass, iccIntent), s.lut);
+  if (lutStatus == kSideOk) return kSideOk;
+  if (lutStatus == kSideNoMemory) return kSideNoMemory;
+  s.lut = LutTag{};
+
+  s.model = Model::MatrixTrc;
+  if (int st = ReadWhite(f, s); st != kSideOk) return st;
+  const uint32_t trc[3] = {Sig("rTRC"), Sig("gTRC"), Sig("bTRC")};
+  const uint32_t col[3] = {Sig("rXYZ"), Sig("gXYZ"), Sig("bXYZ")};
+  for (int i = 0; i < 3; ++i)
+    if (int st = CurveForSide(f, trc[i], side, s.curves[i]); st != kSideOk) return st;
+  double m[9];
+  for (int c = 0; c < 3; ++c) {
+    double xyz[3];
+    if (int st = ReadXYZ(f, col[c], xyz); st != kSideOk) return st;
+    for (int r = 0; r < 3; ++r) m[r * 3 + c] = xyz[r];
+  }
+  if (side == 0) {
+    std::memcpy(s.matrix, m, sizeof m);
+    return kSideOk;
+  }
+  return InvertMatrix(m, s.matrix) ? kSideOk : kSideMissing;
+}
+
+}  // namespace kroma
