@@ -116,6 +116,7 @@ bool CloseHandle(HANDLE event) {
 // Called by LoadLibrary right after loading a module that carries this file: from then on
 // the module's named events are the loading process's.
 extern "C" __attribute__((visibility("default"))) void OrvaxWinAttachProcess(void* table) {
-  if (table != nullptr && table != orvax::win::detail::ProcessEventTable())
-    orvax::win::detail::g_adopted = static_cast<orvax::win::detail::EventTable*>(table);
+  // Only the pointer is taken: asking for the module's own table here would create one that
+  // nothing uses.
+  if (table != nullptr) orvax::win::detail::g_adopted = static_cast<orvax::win::detail::EventTable*>(table);
 }
