@@ -32,11 +32,13 @@ inline void Store(uint8_t* p, size_t index, uint32_t v) {
   }
 }
 
-// Index into a 4096-entry input table for a sample of the given depth.
+// Index into a 4096-entry input table for a sample of the given depth. Full scale at every
+// depth reads the last entry: 8-bit v maps to v * 4095 / 255 = 16v + v / 16 and 10-bit v to
+// v * 4095 / 1023 = 4v + v / 256, so white stays white.
 template <int Bits>
 inline uint32_t TriIndex(uint32_t v) {
-  if constexpr (Bits == 8) return v << 4;
-  else if constexpr (Bits == 10) return (v >> 6) << 2;
+  if constexpr (Bits == 8) return (v << 4) + (v >> 4);
+  else if constexpr (Bits == 10) return ((v >> 6) << 2) + (v >> 14);
   else if constexpr (Bits == 12) return v >> 4;
   else return (v * 4095 + 32768) >> 16;
 }
@@ -247,7 +249,8 @@ inline void TetOutput(const TetView& v, uint32_t* r, uint8_t* dst, size_t base, 
     r[2] = e[1];
   }
   for (int o = 0; o < no; ++o) {
-    if constexpr (OB == 16) Store<16>(dst, base + o * step, r[o] << 8);
+    // 8 to 16 bits by 257, so that 255 becomes 65535.
+    if constexpr (OB == 16) Store<16>(dst, base + o * step, r[o] * 257);
     else Store<8>(dst, base + o * step, r[o]);
   }
 }
