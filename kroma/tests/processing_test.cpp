@@ -45,9 +45,11 @@ TEST(EngineTest, IdentityPairKeepsBlackWhiteAndGreysAtEveryDepth) {
         for (int p = 1; p < 4; ++p)
           for (int c = 0; c < 3; ++c)
             EXPECT_NEAR(double(Get(out, p * 3 + c, outBits)), levels[p] * Full(outBits) / 65535.0, tol);
-        if (engine == 0 && outBits == 16)
-          for (size_t i = 0; i < 15; ++i)  // 8-bit results widen by 257
+        if (engine == 0 && outBits == 16) {
+          for (size_t i = 0; i < 15; ++i) {  // 8-bit results widen by 257
             EXPECT_EQ(Get(out, i, 16) & 0xFF, Get(out, i, 16) >> 8);
+          }
+        }
       }
 }
 

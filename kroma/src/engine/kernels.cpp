@@ -124,6 +124,19 @@ inline void TriInterp(const TriView& v, const uint32_t* samples12, uint32_t* out
     f[i] = v.frac[p];
   }
   const uint16_t* g = v.grid + base;
+  if constexpr (NI == 3) {
+    // The common case written out: seven interpolations per output, last axis first.
+    const uint32_t s0 = v.stride[0], s1 = v.stride[1], s2 = v.stride[2];
+    const int32_t f0 = int32_t(f[0]), f1 = int32_t(f[1]), f2 = int32_t(f[2]);
+    for (int o = 0; o < no; ++o) {
+      const uint16_t* q = g + o;
+      const int64_t x00 = Lerp16(q[0], q[s2], f2), x01 = Lerp16(q[s1], q[s1 + s2], f2);
+      const int64_t x10 = Lerp16(q[s0], q[s0 + s2], f2), x11 = Lerp16(q[s0 + s1], q[s0 + s1 + s2], f2);
+      const int64_t y0 = Lerp16(x00, x01, f1), y1 = Lerp16(x10, x11, f1);
+      out[o] = uint32_t(Lerp16(y0, y1, f0)) & 0xFFFF;
+    }
+    return;
+  }
   const int corners = 1 << ni;
   for (int o = 0; o < no; ++o) {
     int64_t c[64];
