@@ -32,11 +32,13 @@ inline void Store(uint8_t* p, size_t index, uint32_t v) {
   }
 }
 
-// Index into a 4096-entry input table for a sample of the given depth.
+// Index into a 4096-entry input table for a sample of the given depth. Full scale at every
+// depth reads the last entry: 8-bit v maps to v * 4095 / 255 = 16v + v / 16 and 10-bit v to
+// v * 4095 / 1023 = 4v + v / 256, so white stays white.
 template <int Bits>
 inline uint32_t TriIndex(uint32_t v) {
-  if constexpr (Bits == 8) return v << 4;
-  else if constexpr (Bits == 10) return (v >> 6) << 2;
+  if constexpr (Bits == 8) return (v << 4) + (v >> 4);
+  else if constexpr (Bits == 10) return ((v >> 6) << 2) + (v >> 14);
   else if constexpr (Bits == 12) return v >> 4;
   else return (v * 4095 + 32768) >> 16;
 }
@@ -122,6 +124,19 @@ inline void TriInterp(const TriView& v, const uint32_t* samples12, uint32_t* out
     f[i] = v.frac[p];
   }
   const uint16_t* g = v.grid + base;
+  if constexpr (NI == 3) {
+    // The common case written out: seven interpolations per output, last axis first.
+    const uint32_t s0 = v.stride[0], s1 = v.stride[1], s2 = v.stride[2];
+    const int32_t f0 = int32_t(f[0]), f1 = int32_t(f[1]), f2 = int32_t(f[2]);
+    for (int o = 0; o < no; ++o) {
+      const uint16_t* q = g + o;
+      const int64_t x00 = Lerp16(q[0], q[s2], f2), x01 = Lerp16(q[s1], q[s1 + s2], f2);
+      const int64_t x10 = Lerp16(q[s0], q[s0 + s2], f2), x11 = Lerp16(q[s0 + s1], q[s0 + s1 + s2], f2);
+      const int64_t y0 = Lerp16(x00, x01, f1), y1 = Lerp16(x10, x11, f1);
+      out[o] = uint32_t(Lerp16(y0, y1, f0)) & 0xFFFF;
+    }
+    return;
+  }
   const int corners = 1 << ni;
   for (int o = 0; o < no; ++o) {
     int64_t c[64];
@@ -247,7 +262,8 @@ inline void TetOutput(const TetView& v, uint32_t* r, uint8_t* dst, size_t base, 
     r[2] = e[1];
   }
   for (int o = 0; o < no; ++o) {
-    if constexpr (OB == 16) Store<16>(dst, base + o * step, r[o] << 8);
+    // 8 to 16 bits by 257, so that 255 becomes 65535.
+    if constexpr (OB == 16) Store<16>(dst, base + o * step, r[o] * 257);
     else Store<8>(dst, base + o * step, r[o]);
   }
 }

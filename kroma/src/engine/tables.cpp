@@ -107,7 +107,9 @@ bool BuildTetrahedralIndex(KromaEngineState& st) {
     int step[4], order[4];
     for (int c = n - 1, r = w; c >= 0; --c, r /= radix) step[c] = r % radix;
     for (int c = 0; c < n; ++c) order[c] = c;
-    std::stable_sort(order, order + n, [&](int a, int b) { return step[a] > step[b]; });
+    // Insertion sort by descending step; equal steps keep axis order.
+    for (int i = 1; i < n; ++i)
+      for (int j = i; j > 0 && step[order[j]] > step[order[j - 1]]; --j) std::swap(order[j], order[j - 1]);
     WeightEntry& e = st.weights[size_t(w)];
     uint32_t offset = 0;
     for (int k = 0; k < n; ++k) {

@@ -15,7 +15,7 @@ char* CopyPath(char (&field)[256], const char* path) {
     return field;
   }
   const size_t n = strnlen(path, sizeof field - 1);
-  std::memcpy(field, path, n);
+  std::memmove(field, path, n);
   std::memset(field + n, 0, sizeof field - n);
   return field;
 }

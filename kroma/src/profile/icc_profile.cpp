@@ -365,7 +365,12 @@ int ReadSide(IccFile& f, int side, int iccIntent, ProfileSide& s) {
 
   s.model = Model::Lut;
   if (int st = ReadWhite(f, s); st != kSideOk) return st;
-  const int lutStatus = ReadLut(f, LutTagSig(side, h.deviceClass, iccIntent), s.lut);
+  const uint32_t lutSig = LutTagSig(side, h.deviceClass, iccIntent);
+  int lutStatus = ReadLut(f, lutSig, s.lut);
+  // A printer profile without the intent's own table uses its intent-0 table, as every
+  // profile must carry that one.
+  const uint32_t lut0 = (lutSig & 0xFFFFFF00u) | uint8_t('0');
+  if (lutStatus == kSideMissing && lutSig != lut0) lutStatus = ReadLut(f, lut0, s.lut);
   if (lutStatus == kSideOk) return kSideOk;
   if (lutStatus == kSideNoMemory) return kSideNoMemory;
   s.lut = LutTag{};

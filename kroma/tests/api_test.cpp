@@ -1,0 +1,385 @@
+// The exported API: argument checks, error codes, profile reading failures, progress,
+// resets, 1-D table specs and the profile utilities.
+#include <cstring>
+
+#include "fixture.h"
+
+using namespace kt;
+
+namespace {
+
+std::string SRGB() { return OwnProfile("OXsRGB.icm"); }
+
+TEST(InitTest, ArgumentFaultsReturn5001AndClearTheHandle) {
+  const CMParam p = Param(4, 1, 3, 3);
+  std::string s = SRGB(), d = SRGB();
+  char* sp = s.data();
+  char* dp = d.data();
+  CMProfilePaths paths{&sp, &dp};
+  EXPECT_EQ(OXCMInit(&p, &paths, 1, 0, nullptr), 5001);
+
+  struct Case {
+    const CMParam* param;
+    const CMProfilePaths* paths;
+    uint16_t engine;
+    int32_t intent;
+  } cases[] = {{nullptr, &paths, 1, 0}, {&p, nullptr, 1, 0}, {&p, &paths, 2, 0},
+               {&p, &paths, 1, 4},      {&p, &paths, 1, -1}};
+  for (const Case& c : cases) {
+    CColorMatcher* h = reinterpret_cast<CColorMatcher*>(0x1);
+    EXPECT_EQ(OXCMInit(c.param, c.paths, c.engine, c.intent, &h), 5001);
+    EXPECT_EQ(h, nullptr);
+  }
+  // Paths longer than the 255 characters the handle can hold are refused.
+  std::string longPath(300, 'x');
+  char* lp = longPath.data();
+  CMProfilePaths longPaths{&lp, &dp};
+  CColorMatcher* h = nullptr;
+  EXPECT_EQ(OXCMInit(&p, &longPaths, 1, 0, &h), 5001);
+  EXPECT_EQ(h, nullptr);
+  char* nul = nullptr;
+  CMProfilePaths nullPath{&nul, &dp};
+  EXPECT_EQ(OXCMInit(&p, &nullPath, 1, 0, &h), 5001);
+}
+
+TEST(InitTest, DepthsAreCheckedBeforeAnyProfileIsOpened) {
+  struct Case {
+    uint16_t inBits, outBits;
+    int32_t code;
+  } cases[] = {{9, 8, 2020}, {8, 12, 2021}, {16, 16, 3000}};
+  for (const Case& c : cases) {
+    Handle h;
+    EXPECT_EQ(Open(h, Param(4, 1, 3, 3, c.inBits, c.outBits), "/nonexistent/a.icc", SRGB()), c.code);
+    ASSERT_NE(h.h, nullptr);  // the handle stays allocated after a failed initialisation
+    EXPECT_EQ(CMGetError(h), c.code);
+  }
+  // Layout codes above 2 are only reachable through the lower level.
+  CColorMatcher cm{};
+  cm.selector.engine = 1;
+  MatchingParam mp{4, 1, 12, 12, 8, 8, 3};
+  ProfileSpec spec{};
+  SetSrcProfileSpec(&spec, SRGB().c_str());
+  SetDstProfileSpec(&spec, SRGB().c_str());
+  EXPECT_EQ(InitCColorMatcher(&cm, &mp, &spec), 2030);
+  TermCColorMatcher(&cm);
+}
+
+TEST(InitTest, ProfileFaults) {
+  TempDir dir;
+  iccw::Profile notIcc = LinearRgb();
+  notIcc.magic = iccw::Sig("xxxx");
+  iccw::Profile luv = LinearRgb();
+  luv.pcs = iccw::Sig("Luv ");
+  iccw::Profile noTrc;
+  noTrc.AddXYZ(iccw::Sig("rXYZ"), 1, 0, 0);
+  static constexpr double z[3] = {0, 0, 0}, x[3] = {1, 0, 0};
+  iccw::Profile singular = iccw::MatrixRgb(x, x, z, {256});
+  iccw::Profile para;
+  para.AddRaw(iccw::Sig("rTRC"), {'p', 'a', 'r', 'a', 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0});
+  for (const char* t : {"gTRC", "bTRC"}) para.AddCurve(iccw::Sig((const char(&)[5])*t), {256});
+  para.AddXYZ(iccw::Sig("rXYZ"), 1, 0, 0);
+  para.AddXYZ(iccw::Sig("gXYZ"), 0, 1, 0);
+  para.AddXYZ(iccw::Sig("bXYZ"), 0, 0, 1);
+  iccw::Profile dangling;
+  dangling.AddDangling(iccw::Sig("rTRC"), 0x7FFFFFF0, 16);
+  // A curve whose count asks for far more entries than the file holds.
+  iccw::Profile hugeFirst;
+  hugeFirst.AddRaw(iccw::Sig("rTRC"), {'c', 'u', 'r', 'v', 0, 0, 0, 0, 0x7F, 0xFF, 0xFF, 0xFF});
+  std::vector<uint8_t> header = LinearRgb().Bytes();
+  header.resize(100);
+  std::vector<uint8_t> table = LinearRgb().Bytes();
+  table[128] = 0x10;  // tag count far beyond the file
+
+  struct Case {
+    const char* name;
+    std::string path;
+    int32_t srcCode;
+  } cases[] = {
+      {"missing file", dir.path() + "/none.icc", 3000},
+      {"short header", dir.WriteBytes("short.icc", header), 3000},
+      {"tag table beyond the file", dir.WriteBytes("table.icc", table), 3000},
+      {"no acsp", dir.Write("magic.icc", notIcc), 3001},
+      {"Luv connection space", dir.Write("luv.icc", luv), 5000},
+      {"missing tags", dir.Write("notrc.icc", noTrc), 5000},
+      {"parametric curve", dir.Write("para.icc", para), 5000},
+      {"tag beyond the file", dir.Write("dangling.icc", dangling), 5000},
+      {"curve count beyond the file", dir.Write("huge.icc", hugeFirst), 5000},
+  };
+  for (const Case& c : cases) {
+    Handle h;
+    EXPECT_EQ(Open(h, Param(4, 1, 3, 3), c.path, SRGB()), c.srcCode) << c.name;
+    Handle asDst;
+    EXPECT_EQ(Open(asDst, Param(4, 1, 3, 3), SRGB(), c.path), c.srcCode) << c.name;
+  }
+  // A singular colorant matrix only matters where it must be inverted: the destination.
+  const std::string sing = dir.Write("singular.icc", singular);
+  Handle asSource, asDestination;
+  EXPECT_EQ(Open(asSource, Param(4, 1, 3, 3), sing, SRGB()), 0);
+  EXPECT_EQ(Open(asDestination, Param(4, 1, 3, 3), SRGB(), sing), 5000);
+  // Destination faults are reported after the source has been read.
+  Handle dstMissing;
+  EXPECT_EQ(Open(dstMissing, Param(4, 1, 3, 3), SRGB(), dir.path() + "/none.icc"), 3000);
+}
+
+TEST(InitTest, PrinterIntentTablesFallBackToIntentZero) {
+  TempDir dir;
+  const std::string cmyk = dir.Write("cmyk.icc", CmykProfile());
+  for (int intent = 0; intent < 4; ++intent) {
+    Handle h;
+    EXPECT_EQ(Open(h, Param(4, 1, 4, 3), cmyk, SRGB(), 1, intent), 0) << intent;
+  }
+}
+
+TEST(ProcTest, BufferChecksComeBeforeAnyPixelIsWritten) {
+  TempDir dir;
+  const std::string cmyk = dir.Write("cmyk.icc", CmykProfile());
+  struct Case {
+    const char* name;
+    std::string src, dst;
+    int inCh, outCh;
+    uint16_t inBits, outBits;
+    uint32_t srcShort, dstShort;
+    bool inPlace;
+    int32_t code;
+  } cases[] = {
+      {"RGB to CMYK in place", SRGB(), cmyk, 3, 4, 8, 8, 0, 0, true, 1001},
+      {"RGB to CMYK separate", SRGB(), cmyk, 3, 4, 8, 8, 0, 0, false, 0},
+      {"10 in 8 out in place", SRGB(), SRGB(), 3, 3, 10, 8, 0, 0, true, 1001},
+      {"10 in 16 out in place", SRGB(), SRGB(), 3, 3, 10, 16, 0, 0, true, 0},
+      {"8-bit source one byte short", SRGB(), SRGB(), 3, 3, 8, 8, 1, 0, false, 1002},
+      {"16-bit source one byte short", SRGB(), SRGB(), 3, 3, 16, 16, 1, 0, true, 1002},
+      {"destination one byte short", SRGB(), cmyk, 3, 4, 8, 16, 0, 1, false, 1002},
+  };
+  for (const Case& c : cases) {
+    Handle h;
+    CMParam p = Param(8, 4, c.inCh, c.outCh, c.inBits, c.outBits);
+    p.srcBufferBytes -= c.srcShort;
+    p.dstBufferBytes -= c.dstShort;
+    ASSERT_EQ(Open(h, p, c.src, c.dst), 0) << c.name;
+    const size_t inBytes = size_t(8) * 4 * c.inCh * (c.inBits == 8 ? 1 : 2);
+    std::vector<uint8_t> in(inBytes, 0x40);
+    const std::vector<uint8_t> original = in;
+    std::vector<uint8_t> out(size_t(8) * 4 * c.outCh * (c.outBits == 8 ? 1 : 2), 0xAB);
+    CMBuffer s{in.data(), 4}, d{out.data(), 4};
+    EXPECT_EQ(OXCMProc(&s, c.inPlace ? nullptr : &d, h), c.code) << c.name;
+    if (c.code != 0) {
+      EXPECT_EQ(in, original) << c.name;
+      EXPECT_EQ(out, std::vector<uint8_t>(out.size(), 0xAB)) << c.name;
+      EXPECT_EQ(GetProgress(h), 0u) << c.name;
+    }
+  }
+  Handle h;
+  ASSERT_EQ(Open(h, Param(4, 1, 3, 3), SRGB(), SRGB()), 0);
+  EXPECT_EQ(OXCMProc(nullptr, nullptr, h), 5001);
+  uint8_t px[12] = {};
+  CMBuffer b{px, 1};
+  EXPECT_EQ(OXCMProc(&b, nullptr, nullptr), 5001);
+}
+
+TEST(ProcTest, AFailedHandleConvertsNothing) {
+  Handle h;
+  ASSERT_EQ(Open(h, Param(4, 1, 3, 3), "/nonexistent.icc", SRGB()), 3000);
+  uint8_t px[12] = {1, 2, 3};
+  CMBuffer b{px, 1};
+  EXPECT_NE(OXCMProc(&b, nullptr, h), 0);
+  EXPECT_EQ(px[0], 1);
+  CM1DLutSpec spec{0, 8, 0, {}};
+  EXPECT_EQ(OXCMChange1DLUT(&spec, 0, h), 5001);
+}
+
+TEST(ProgressTest, CountsSuccessfulBuffersOnly) {
+  Handle h;
+  ASSERT_EQ(Open(h, Param(16, 100, 3, 3, 8, 8, 0, 10), SRGB(), SRGB()), 0);
+  std::vector<uint8_t> in(16 * 10 * 3, 7), out(in.size());
+  CMBuffer s{in.data(), 10}, d{out.data(), 10};
+  ASSERT_EQ(OXCMProc(&s, &d, h), 0);
+  ASSERT_EQ(OXCMProc(&s, &d, h), 0);
+  EXPECT_EQ(GetProgress(h), 20u);
+  CMBuffer tooMany{in.data(), 11};
+  EXPECT_EQ(OXCMProc(&tooMany, &d, h), 1002);
+  EXPECT_EQ(GetProgress(h), 20u);
+
+  // Totals: lines, width, buffer size.
+  EXPECT_EQ(OXCMChangeImageLines(200, h), 0);
+  EXPECT_EQ(h->progressTotal, 3200u);
+  EXPECT_EQ(OXCMChangeBufSize(320, 1, h), 0);
+  EXPECT_EQ(GetProgress(h), 100u);
+  EXPECT_EQ(OXCMChangeImageWidth(0, h), 5001);
+  EXPECT_EQ(OXCMChangeImageLines(-1, h), 5001);
+  EXPECT_EQ(OXCMChangeBufSize(10, 2, h), 5001);
+  EXPECT_EQ(OXCMChangeBufSize(10, 1, nullptr), 5001);
+}
+
+TEST(ProgressTest, WidthChangeRescalesTotalAndLargeImagesDoNotOverflow) {
+  Handle h;
+  ASSERT_EQ(Open(h, Param(1024, 100, 3, 3), SRGB(), SRGB()), 0);
+  EXPECT_EQ(h->progressTotal, 102400u);
+  EXPECT_EQ(OXCMChangeImageWidth(512, h), 0);
+  EXPECT_EQ(h->progressTotal, 51200u);
+  EXPECT_EQ(h->param.width, 512u);
+  // 48 of 64 million pixels: the product exceeds 32 bits and must still read 75.
+  h->progressTotal = 64000000;
+  h->progressDone = 48000000;
+  EXPECT_EQ(GetProgress(h), 75u);
+  h->progressTotal = 0;
+  EXPECT_EQ(GetProgress(h), 0u);
+  // Zero width: the total stays 0 instead of dividing by zero.
+  h->param.width = 0;
+  EXPECT_EQ(ChangeImageWidth(h, 10), 0);
+  EXPECT_EQ(h->progressTotal, 0u);
+}
+
+TEST(ResetTest, MatchingParamKeepsOrReplacesIntentAndEngine) {
+  Handle h;
+  ASSERT_EQ(Open(h, Param(4, 1, 3, 3), SRGB(), SRGB(), 1, 3), 0);
+  EXPECT_EQ(OXCMResetMatchingParam(nullptr, nullptr, -1, -1, h), 0);
+  EXPECT_EQ(h->selector.intent, 3);
+  EXPECT_EQ(h->selector.engine, 1);
+  EXPECT_EQ(OXCMResetMatchingParam(nullptr, nullptr, 0, 7, h), 2050);
+  EXPECT_EQ(OXCMResetMatchingParam(nullptr, nullptr, 5, 1, h), 2040);
+  EXPECT_EQ(OXCMResetMatchingParam(nullptr, nullptr, 0, 2, h), 0);
+  EXPECT_EQ(h->selector.engine, 0);
+  const CMParam p = Param(8, 2, 3, 3, 16, 16, 1);
+  EXPECT_EQ(OXCMResetMatchingParam(&p, nullptr, -1, -1, h), 0);
+  EXPECT_EQ(h->param.width, 8u);
+  EXPECT_EQ(h->param.layout, 2);  // the caller's 1 means line-planar
+  EXPECT_EQ(OXCMResetMatchingParam(nullptr, nullptr, -1, -1, nullptr), 5001);
+}
+
+TEST(ResetTest, ProfilesChangeTheTransform) {
+  TempDir dir;
+  const std::string gray = dir.Write("gray.icc", GrayProfile());
+  const std::string linear = dir.Write("linear.icc", LinearRgb());
+  Handle h;
+  ASSERT_EQ(Open(h, Param(1, 1, 3, 3), SRGB(), SRGB()), 0);
+  const std::vector<uint8_t> before = Convert(h, {128, 128, 128}, 1, 3);
+  char* keep = nullptr;
+  std::string lin = linear;
+  char* l = lin.data();
+  EXPECT_EQ(OXCMResetProfiles(&keep, &l, h), 0);
+  EXPECT_STREQ(GetDstProfileSpec(&h->spec), linear.c_str());
+  EXPECT_STREQ(GetSrcProfileSpec(&h->spec), SRGB().c_str());
+  const std::vector<uint8_t> after = Convert(h, {128, 128, 128}, 1, 3);
+  EXPECT_NEAR(before[0], 128, 1);
+  EXPECT_LT(after[0], 70);  // sRGB mid grey is about 0.21 in linear light
+  EXPECT_EQ(OXCMResetProfiles(nullptr, &l, h), 5001);
+  EXPECT_EQ(OXCMResetProfiles(&keep, nullptr, h), 5001);
+  std::string g = gray;
+  char* gp = g.data();
+  EXPECT_EQ(OXCMResetProfiles(&keep, &gp, h), 0);  // RGB to gray: one output channel now
+  uint16_t in = 0, out = 0;
+  EXPECT_EQ(GetMatchingChannels(&h->selector, &in, &out), 0);
+  EXPECT_EQ(out, 1);
+}
+
+TEST(LutSpecTest, ArgumentChecksAndIgnoredSpecs) {
+  Handle h;
+  ASSERT_EQ(Open(h, Param(1, 1, 3, 3), SRGB(), SRGB()), 0);
+  const std::vector<uint8_t> reference = Convert(h, {200, 100, 50}, 1, 3);
+  uint16_t ramp[256];
+  for (int i = 0; i < 256; ++i) ramp[i] = uint16_t(255 - i);
+  uint16_t gamma = 512;
+  struct Case {
+    const char* name;
+    CM1DLutSpec spec;
+    uint16_t side;
+    int32_t code;
+    bool changes;
+  } cases[] = {
+      {"side 2", {3, 8, 0, {}}, 2, 5001, false},
+      {"five tables", {5, 8, 0, {}}, 0, 5001, false},
+      {"two tables on three channels", {2, 8, 256, {ramp, ramp}}, 0, 0, false},
+      {"gamma with one pointer", {1, 8, 1, {&gamma}}, 0, 5001, false},
+      {"explicit with no pointers", {0, 8, 256, {}}, 1, 5001, false},
+      {"explicit with a null pointer", {3, 8, 256, {ramp, nullptr, ramp}}, 1, 5001, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(OXCMChange1DLUT(&c.spec, c.side, h), c.code) << c.name;
+    EXPECT_EQ(OXCMMerge1DLUT(&c.spec, c.side, h), c.code) << c.name;
+    EXPECT_EQ(Convert(h, {200, 100, 50}, 1, 3), reference) << c.name;
+  }
+  EXPECT_EQ(OXCMChange1DLUT(nullptr, 0, h), 5001);
+  CM1DLutSpec identity{0, 8, 0, {}};
+  EXPECT_EQ(OXCMChange1DLUT(&identity, 0, nullptr), 5001);
+}
+
+TEST(LocateTest, ComposesThePathInTheColourFolder) {
+  char buffer[260];
+  char* out = buffer;
+  EXPECT_EQ(OXCMLocateProfile("OXsRGB.icm", &out), 1);
+  EXPECT_EQ(std::string(buffer), OwnProfile("OXsRGB.icm"));
+  EXPECT_EQ(OXCMLocateProfile("nothere.icm", &out), 0);
+  EXPECT_EQ(std::string(buffer), OwnProfile("nothere.icm"));
+  EXPECT_EQ(OXCMLocateProfile(nullptr, &out), 5001);
+  EXPECT_EQ(OXCMLocateProfile("x", nullptr), 5001);
+  EXPECT_EQ(DurovToolboxLocateProfile("x", nullptr), 5001);
+  // A name that would not fit the caller's 260 bytes is refused, not written past the end.
+  const std::string longName(300, 'n');
+  buffer[0] = 'z';
+  EXPECT_EQ(OXCMLocateProfile(longName.c_str(), &out), 5001);
+  EXPECT_EQ(buffer[0], '\0');
+}
+
+TEST(ProfInfoTest, HeaderQueries) {
+  TempDir dir;
+  iccw::Profile p = CmykProfile();
+  p.intent = 2;
+  p.illuminant[0] = 0.5;
+  const std::string path = dir.Write("cmyk.icc", p);
+  int16_t i16 = 0;
+  uint32_t u32 = 0;
+  int32_t white[3] = {};
+  EXPECT_EQ(DurovToolboxGetProfInfo(path.c_str(), 0, &i16, 2), 1);
+  EXPECT_EQ(i16, 4);
+  EXPECT_EQ(DurovToolboxGetProfInfo(path.c_str(), 1, &u32, 4), 1);
+  EXPECT_EQ(u32, iccw::Sig("prtr"));
+  EXPECT_EQ(DurovToolboxGetProfInfo(path.c_str(), 2, &i16, 2), 1);
+  EXPECT_EQ(i16, 13);
+  EXPECT_EQ(DurovToolboxGetProfInfo(path.c_str(), 3, &i16, 2), 1);
+  EXPECT_EQ(i16, 3);
+  EXPECT_EQ(DurovToolboxGetProfInfo(path.c_str(), 4, &u32, 4), 1);
+  EXPECT_EQ(u32, 2u);
+  EXPECT_EQ(DurovToolboxGetProfInfo(path.c_str(), 5, white, 12), 1);
+  EXPECT_EQ(white[0], 32768);
+  EXPECT_EQ(white[1], 65536);
+  EXPECT_EQ(DurovToolboxGetProfInfo(path.c_str(), 5, white, 4), 0);
+  EXPECT_EQ(DurovToolboxGetProfInfo(path.c_str(), 6, white, 12), 0);
+  EXPECT_EQ(DurovToolboxGetProfInfo((dir.path() + "/none").c_str(), 0, &i16, 2), 0);
+
+  // Colour-space codes and channel counts of the signatures.
+  struct Space {
+    const char* sig;
+    int16_t code, channels;
+  } spaces[] = {{"GRAY", 0, 1}, {"RGB ", 7, 3},  {"Lch ", 12, 3}, {"2CLR", 15, 2},
+                {"7CLR", 18, 7}, {"?CLR", 26, 15}, {"abcd", 7, 0}};
+  for (const Space& s : spaces) {
+    iccw::Profile q;
+    q.colorSpace = (uint32_t(uint8_t(s.sig[0])) << 24) | (uint32_t(uint8_t(s.sig[1])) << 16) |
+                   (uint32_t(uint8_t(s.sig[2])) << 8) | uint8_t(s.sig[3]);
+    const std::string f = dir.Write("space.icc", q);
+    EXPECT_EQ(DurovToolboxGetProfInfo(f.c_str(), 2, &i16, 2), 1);
+    EXPECT_EQ(i16, s.code) << s.sig;
+    EXPECT_EQ(DurovToolboxGetProfInfo(f.c_str(), 0, &i16, 2), 1);
+    EXPECT_EQ(i16, s.channels) << s.sig;
+  }
+}
+
+TEST(ProfileSpecTest, AccessorsStoreAndReturn) {
+  ProfileSpec spec{};
+  EXPECT_STREQ(SetSrcProfileSpec(&spec, "a.icc"), "a.icc");
+  EXPECT_STREQ(SetDstProfileSpec(&spec, "b.icc"), "b.icc");
+  EXPECT_EQ(GetSrcProfileSpec(&spec), spec.srcProfile);
+  EXPECT_EQ(GetDstProfileSpec(&spec), spec.dstProfile);
+  int token;
+  EXPECT_EQ(SetCallBackFuncPtr(&spec, &token), &token);
+  EXPECT_EQ(GetCallBackFuncPtr(&spec), &token);
+  EXPECT_EQ(SetCallBackParamBlk(&spec, &spec), &spec);
+  EXPECT_EQ(GetCallBackFuncParam(&spec), &spec);
+  EXPECT_EQ(SetIndicatorFlag(&spec, -3), -3);
+  EXPECT_EQ(GetIndicatorFlag(&spec), -3);
+  const std::string longPath(400, 'p');
+  SetSrcProfileSpec(&spec, longPath.c_str());
+  EXPECT_EQ(std::strlen(spec.srcProfile), 255u);
+}
+
+}  // namespace

@@ -1,0 +1,211 @@
+// Kroma beside Little CMS on Debian's real profiles, over dense grids of inputs.
+// Matrix/TRC pairs are compared sample by sample (largest difference); LUT profiles by
+// CIEDE2000 after both results are taken to Lab by Little CMS.
+#include <lcms2.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "fixture.h"
+
+using namespace kt;
+namespace fs = std::filesystem;
+
+namespace {
+
+// A Windows root of its own whose colour folder holds the system's profiles, found through
+// the library's lookup like any profile the application names.
+class InteropTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    root_ = new TempDir;
+    const fs::path color = fs::path(root_->path()) / "SYSTEM" / "COLOR";
+    fs::create_directories(color);
+    const char* names[] = {"sRGB.icc", "compatibleWithAdobeRGB1998.icc", "Gray.icc", "LCMSLABI.ICM",
+                           "ghostscript/default_cmyk.icc"};
+    for (const char* n : names)
+      fs::copy_file(fs::path("/usr/share/color/icc") / n, color / fs::path(n).filename());
+    fs::copy_file(OwnProfile("OXsRGB.icm"), color / "OXsRGB.icm");
+    saved_ = ColorDir();
+    setenv("ORVAX_WINDOWS_DIR", root_->path().c_str(), 1);
+  }
+  static void TearDownTestSuite() {
+    const std::string windows = saved_.substr(0, saved_.size() - std::string("/SYSTEM/COLOR/").size());
+    setenv("ORVAX_WINDOWS_DIR", windows.c_str(), 1);
+    delete root_;
+  }
+  static std::string Locate(const char* name) {
+    char buffer[260];
+    char* out = buffer;
+    EXPECT_EQ(OXCMLocateProfile(name, &out), 1) << name;
+    return buffer;
+  }
+  static TempDir* root_;
+  static std::string saved_;
+};
+TempDir* InteropTest::root_ = nullptr;
+std::string InteropTest::saved_;
+
+struct Side {
+  const char* name;
+  int channels;
+  cmsUInt32Number type16, type8;
+};
+const Side kSRGB{"sRGB.icc", 3, TYPE_RGB_16, TYPE_RGB_8};
+const Side kOXsRGB{"OXsRGB.icm", 3, TYPE_RGB_16, TYPE_RGB_8};
+const Side kAdobe{"compatibleWithAdobeRGB1998.icc", 3, TYPE_RGB_16, TYPE_RGB_8};
+const Side kGray{"Gray.icc", 1, TYPE_GRAY_16, TYPE_GRAY_8};
+const Side kCmyk{"default_cmyk.icc", 4, TYPE_CMYK_16, TYPE_CMYK_8};
+const Side kLabI{"LCMSLABI.ICM", 3, TYPE_LabV2_16, 0};
+
+constexpr int kIccIntent[4] = {0, 1, 3, 2};
+
+// A dense grid of inputs: `steps` values per channel, as 16-bit samples.
+std::vector<uint16_t> Grid(int channels, int steps) {
+  std::vector<uint16_t> v;
+  size_t total = 1;
+  for (int c = 0; c < channels; ++c) total *= size_t(steps);
+  for (size_t i = 0; i < total; ++i) {
+    size_t r = i;
+    for (int c = channels - 1; c >= 0; --c, r /= steps) v.push_back(uint16_t(r % steps * 65535 / (steps - 1)));
+    std::reverse(v.end() - channels, v.end());
+  }
+  return v;
+}
+
+// Runs samples (16-bit values, narrowed for 8-bit) through Kroma; result as 16-bit values.
+std::vector<uint16_t> Kroma(const std::string& src, const std::string& dst, const Side& in, const Side& out,
+                            uint16_t engine, int intent, int bits, const std::vector<uint16_t>& samples) {
+  const size_t pixels = samples.size() / in.channels;
+  const uint16_t width = 256;
+  const size_t lines = (pixels + width - 1) / width;
+  std::vector<uint8_t> buffer(lines * width * in.channels * (bits / 8), 0);
+  for (size_t i = 0; i < samples.size(); ++i) {
+    if (bits == 8) buffer[i] = uint8_t(samples[i] >> 8);
+    else buffer[2 * i] = uint8_t(samples[i]), buffer[2 * i + 1] = uint8_t(samples[i] >> 8);
+  }
+  Handle h;
+  EXPECT_EQ(Open(h, Param(width, uint16_t(lines), in.channels, out.channels, bits, bits), src, dst, engine, intent), 0);
+  std::vector<uint8_t> result;
+  for (size_t y = 0; y < lines; ++y) {
+    const size_t inLine = size_t(width) * in.channels * (bits / 8), outLine = size_t(width) * out.channels * (bits / 8);
+    std::vector<uint8_t> line(buffer.begin() + y * inLine, buffer.begin() + (y + 1) * inLine);
+    const auto o = Convert(h, line, 1, outLine);
+    result.insert(result.end(), o.begin(), o.end());
+  }
+  std::vector<uint16_t> values(pixels * out.channels);
+  for (size_t i = 0; i < values.size(); ++i) values[i] = bits == 8 ? uint16_t(result[i] * 257) : Word(result, i);
+  return values;
+}
+
+std::vector<uint16_t> Lcms(const std::string& src, const std::string& dst, const Side& in, const Side& out,
+                           int intent, int bits, const std::vector<uint16_t>& samples) {
+  cmsHPROFILE a = cmsOpenProfileFromFile(src.c_str(), "r"), b = cmsOpenProfileFromFile(dst.c_str(), "r");
+  const cmsUInt32Number tin = bits == 8 ? in.type8 : in.type16, tout = bits == 8 ? out.type8 : out.type16;
+  cmsHTRANSFORM t = cmsCreateTransform(a, tin, b, tout, cmsUInt32Number(kIccIntent[intent]), cmsFLAGS_NOOPTIMIZE);
+  EXPECT_NE(t, nullptr);
+  const size_t pixels = samples.size() / in.channels;
+  std::vector<uint16_t> values(pixels * out.channels);
+  if (bits == 8) {
+    std::vector<uint8_t> i8(samples.size()), o8(values.size());
+    for (size_t i = 0; i < samples.size(); ++i) i8[i] = uint8_t(samples[i] >> 8);
+    cmsDoTransform(t, i8.data(), o8.data(), cmsUInt32Number(pixels));
+    for (size_t i = 0; i < o8.size(); ++i) values[i] = uint16_t(o8[i] * 257);
+  } else {
+    cmsDoTransform(t, samples.data(), values.data(), cmsUInt32Number(pixels));
+  }
+  cmsDeleteTransform(t);
+  cmsCloseProfile(a);
+  cmsCloseProfile(b);
+  return values;
+}
+
+// Converts device values of `side` to Lab with Little CMS (relative colorimetric).
+std::vector<cmsCIELab> ToLab(const std::string& path, const Side& side, const std::vector<uint16_t>& v) {
+  cmsHPROFILE p = cmsOpenProfileFromFile(path.c_str(), "r");
+  cmsHPROFILE lab = cmsCreateLab4Profile(nullptr);
+  cmsHTRANSFORM t = cmsCreateTransform(p, side.type16, lab, TYPE_Lab_DBL, INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_NOOPTIMIZE);
+  std::vector<cmsCIELab> out(v.size() / side.channels);
+  cmsDoTransform(t, v.data(), out.data(), cmsUInt32Number(out.size()));
+  cmsDeleteTransform(t);
+  cmsCloseProfile(lab);
+  cmsCloseProfile(p);
+  return out;
+}
+
+// Largest difference allowed per engine and depth, in units of the output depth. The
+// trilinear engine interpolates 12-bit linear-light positions, so the first steps above
+// black differ most under steep output curves (gamma 2.2 has no linear toe); the tetrahedral
+// engine works on 8-bit linear light throughout; pairs whose gamuts differ also clip inside
+// grid cells.
+struct MatrixCase {
+  Side in, out;
+  double tri16, tri8, tet8;
+};
+
+TEST_F(InteropTest, MatrixAndGrayPairsAgreeSampleBySample) {
+  const MatrixCase cases[] = {{kSRGB, kAdobe, 1250, 4, 20},   {kAdobe, kSRGB, 7500, 28, 21},
+                              {kOXsRGB, kAdobe, 1250, 4, 20}, {kGray, kSRGB, 16, 1, 1},
+                              {kSRGB, kGray, 32, 1, 2}};
+  struct Run {
+    uint16_t engine;
+    int bits;
+    double meanLimit;
+  } runs[] = {{1, 16, 150}, {1, 8, 0.6}, {0, 8, 2}};
+  for (const MatrixCase& c : cases)
+    for (const Run& r : runs) {
+      const double limit = r.engine == 0 ? c.tet8 : r.bits == 16 ? c.tri16 : c.tri8;
+      const std::string src = Locate(c.in.name), dst = Locate(c.out.name);
+      const auto input = Grid(c.in.channels, c.in.channels == 1 ? 4096 : 33);
+      const auto ours = Kroma(src, dst, c.in, c.out, r.engine, 1, r.bits, input);
+      const auto ref = Lcms(src, dst, c.in, c.out, 1, r.bits, input);
+      double worst = 0, sum = 0;
+      for (size_t i = 0; i < ours.size(); ++i) {
+        const double d = std::abs(double(ours[i]) - ref[i]) / (r.bits == 8 ? 257.0 : 1.0);
+        worst = std::max(worst, d);
+        sum += d;
+      }
+      std::printf("%-32s -> %-32s engine %d %2d-bit: max %.0f mean %.3f (units of %d bits)\n", c.in.name,
+                  c.out.name, r.engine, r.bits, worst, sum / ours.size(), r.bits);
+      EXPECT_LE(worst, limit) << c.in.name << " -> " << c.out.name << " engine " << r.engine << " " << r.bits;
+      EXPECT_LE(sum / ours.size(), r.meanLimit) << c.in.name << " -> " << c.out.name << " engine " << r.engine;
+    }
+}
+
+struct LutCase {
+  Side in, out;
+  int intent;
+};
+
+TEST_F(InteropTest, LutProfilesAgreeInCiede2000) {
+  const LutCase cases[] = {{kSRGB, kCmyk, 0}, {kSRGB, kCmyk, 1}, {kCmyk, kSRGB, 0}, {kCmyk, kSRGB, 1}, {kLabI, kSRGB, 0}};
+  struct Run {
+    uint16_t engine;
+    int bits;
+    double meanLimit, p99Limit;
+  } runs[] = {{1, 16, 1.0, 3.0}, {0, 8, 2.5, 6.0}};
+  for (const LutCase& c : cases)
+    for (const Run& r : runs) {
+      if (r.bits == 8 && c.in.type8 == 0) continue;
+      const std::string src = Locate(c.in.name), dst = Locate(c.out.name);
+      auto input = Grid(c.in.channels, c.in.channels == 4 ? 11 : 25);
+      if (r.bits == 8)  // both sides see the same 8-bit values
+        for (auto& v : input) v = uint16_t((v >> 8) * 257);
+      const auto ours = Kroma(src, dst, c.in, c.out, r.engine, c.intent, r.bits, input);
+      const auto ref = Lcms(src, dst, c.in, c.out, c.intent, 16, input);
+      const auto labOurs = ToLab(dst, c.out, ours), labRef = ToLab(dst, c.out, ref);
+      std::vector<double> de(labOurs.size());
+      for (size_t i = 0; i < de.size(); ++i) de[i] = cmsCIE2000DeltaE(&labOurs[i], &labRef[i], 1, 1, 1);
+      std::sort(de.begin(), de.end());
+      double mean = 0;
+      for (double d : de) mean += d;
+      mean /= de.size();
+      const double p99 = de[size_t(0.99 * (de.size() - 1))];
+      std::printf("%-20s -> %-20s intent %d engine %d %2d-bit: dE2000 mean %.3f p99 %.3f max %.3f\n", c.in.name,
+                  c.out.name, c.intent, r.engine, r.bits, mean, p99, de.back());
+      EXPECT_LE(mean, r.meanLimit) << c.in.name << " -> " << c.out.name << " engine " << r.engine;
+      EXPECT_LE(p99, r.p99Limit) << c.in.name << " -> " << c.out.name << " engine " << r.engine;
+    }
+}
+
+}  // namespace
