@@ -77,7 +77,19 @@ long TesseraClass::GetImageDesc(tagTes_Image_Desc* desc) const {
 }
 
 long TesseraClass::SetImageDesc(const tagTes_Image_Desc& desc, const tagTes_Transform_Struct& transform) {
-  return m_state->store.Describe(desc, transform);
+  tessera::ImageStore& store = m_state->store;
+  if (store.HasTable()) {
+    // Describing another image over stored tiles would leave a tile table of the old grid
+    // and pixel size under the new description; the next write would land outside it.
+    // Keep the tiles only when the description leaves grid and pixels as they are.
+    tessera::ImageStore probe(m_state->colorManaged());
+    probe.Describe(desc, transform);
+    const bool same = probe.width() == store.width() && probe.height() == store.height() &&
+                      probe.colorSpace() == store.colorSpace() && probe.arrivesAsGrey() == store.arrivesAsGrey() &&
+                      store.originX() == 0 && store.originY() == 0;
+    if (!same) tessera::ClearObject(*m_state);
+  }
+  return store.Describe(desc, transform);
 }
 
 long TesseraClass::GetImageInfo(tagTes_Image_Info* info, unsigned long size) const {

@@ -222,6 +222,23 @@ TEST(Store, ClearEmptiesTheObjectButKeepsItsMetadata) {
   EXPECT_STREQ(back.model, "QV");
 }
 
+TEST(Store, DescribingAnotherImageOverStoredTilesStartsAfresh) {
+  TesseraClass image(0, 2);
+  const std::vector<uint8_t> small = PatternPixels(10, 10, 2);
+  ASSERT_EQ(Fill(image, 10, 10, 2, small, kNone), 0);
+  // Same grid and pixels: the tiles stay, only the resolution changes.
+  tagTes_Image_Desc same{10, 10, 2, {}, 300.0};
+  ASSERT_EQ(image.SetImageDesc(same, kNone), 0);
+  std::vector<uint8_t> out;
+  ASSERT_EQ(ReadAll(image, out), 0);
+  EXPECT_EQ(out, small);
+  // A larger image of another depth replaces it whole, and its strips land in its own grid.
+  const std::vector<uint8_t> large = PatternPixels(300, 200, 3);
+  ASSERT_EQ(Fill(image, 300, 200, 3, large, kNone), 0);
+  ASSERT_EQ(ReadAll(image, out), 0);
+  EXPECT_TRUE(out == large);
+}
+
 TEST(Store, FirstWriteOfAForbiddenColourSpaceStoresNothing) {
   TesseraClass image(0, 0);
   tagTes_Image_Desc desc{4, 4, 5, {}, 72.0};
