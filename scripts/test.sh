@@ -1,9 +1,19 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test suite. Extra arguments go to ctest,
-# e.g. scripts/test.sh -L unit
+# Installs what is missing, builds, and runs every test suite; then builds the libraries and
+# their tests again with AddressSanitizer and UndefinedBehaviorSanitizer and runs those.
+# Extra arguments go to ctest, e.g. scripts/test.sh -L unit. ORVAX_SKIP_SANITIZE=1 skips
+# the sanitizer pass.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
+jobs=$(nproc)
+
 ./scripts/build.sh
-build=${BUILD_DIR:-build}
-QT_QPA_PLATFORM=offscreen ctest --test-dir "$build" --output-on-failure -j "$(nproc)" "$@"
+QT_QPA_PLATFORM=offscreen ctest --test-dir "${BUILD_DIR:-build}" --output-on-failure -j "$jobs" "$@"
+
+if [ "${ORVAX_SKIP_SANITIZE:-0}" != 1 ]; then
+  asan=${ASAN_BUILD_DIR:-build-asan}
+  BUILD_DIR=$asan ./scripts/build.sh -DORVAX_SANITIZE=address,undefined -DORVAX_BUILD_APPS=OFF
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --test-dir "$asan" --output-on-failure -j "$jobs" "$@"
+fi
