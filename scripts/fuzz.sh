@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets with clang (libFuzzer, AddressSanitizer, UndefinedBehaviorSanitizer)
+# in build-fuzz/, makes seed corpora with this project's writers and the peer tools, and runs
+# every target for the given number of seconds (default 60). Findings land in
+# build-fuzz/findings/<target>/.
+#   scripts/fuzz.sh [seconds per target] [target ...]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-60}
+shift || true
+./scripts/install-deps.sh
+./scripts/build.sh >/dev/null
+
+fuzz=build-fuzz
+CC=clang CXX=clang++ cmake -S . -B "$fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVAX_BUILD_FUZZ=ON \
+  -DORVAX_BUILD_TESTS=OFF -DORVAX_BUILD_APPS=OFF -DORVAX_SANITIZE=address,undefined,fuzzer-no-link >/dev/null
+cmake --build "$fuzz" -j "$(nproc)"
+
+corpus=$fuzz/corpus
+mkdir -p "$corpus"/{bmp,jpeg,tiff,fpx,any,kroma_profile}
+/usr/bin/python3 scripts/make-fuzz-seeds.py "$corpus" build/bin/tessera-tool
+cp /usr/share/color/icc/*.icc /usr/share/color/icc/*.ICM /usr/share/color/icc/ghostscript/*.icc \
+  "$fuzz"/windows/SYSTEM/COLOR/*.icm "$corpus/kroma_profile/" 2>/dev/null || true
+
+targets=("$@")
+[ ${#targets[@]} -gt 0 ] || targets=(bmp jpeg tiff fpx any kroma_profile)
+export ORVAX_WINDOWS_DIR=$PWD/$fuzz/windows
+for t in "${targets[@]}"; do
+  mkdir -p "$fuzz/findings/$t" "$fuzz/work/$t"
+  echo "== fuzz_$t for ${seconds}s"
+  ASAN_OPTIONS=detect_leaks=1 "$fuzz/bin/fuzz_$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+    -max_len=262144 -artifact_prefix="$fuzz/findings/$t/" -print_final_stats=1 \
+    "$fuzz/work/$t" "$corpus/$t" 2>&1 | grep -E "DONE|stat::|ERROR|SUMMARY|cov:" | tail -6
+done

@@ -1,0 +1,61 @@
+"""Writes small seed files for the fuzz targets: images made by Pillow (and, where the
+format exists in this build, by tessera-tool), one folder per target."""
+import os
+import subprocess
+import sys
+
+from PIL import Image
+
+corpus, tool = sys.argv[1], sys.argv[2]
+
+
+def chart(mode, size):
+    img = Image.new(mode, size)
+    px = img.load()
+    for y in range(size[1]):
+        for x in range(size[0]):
+            v = (x * 37 + y * 11) % 256
+            px[x, y] = v if mode in ("L",) else tuple((v + 85 * c) % 256 for c in range(len(mode)))
+    return img
+
+
+def save(folder, name, img, fmt, **kw):
+    path = os.path.join(corpus, folder, name)
+    img.save(path, fmt, **kw)
+    with open(path, "rb") as f:
+        data = f.read()
+    with open(os.path.join(corpus, "any", f"{folder}-{name}"), "wb") as f:
+        f.write(data)
+    return path
+
+
+sizes = [(1, 1), (3, 2), (17, 9), (130, 5)]
+for w, h in sizes:
+    for mode in ("L", "RGB"):
+        img = chart(mode, (w, h))
+        save("bmp", f"{mode}{w}x{h}.bmp", img, "BMP")
+        save("jpeg", f"{mode}{w}x{h}.jpg", img, "JPEG", quality=75)
+        save("jpeg", f"{mode}{w}x{h}-444.jpg", img, "JPEG", quality=90, subsampling=0)
+        save("tiff", f"{mode}{w}x{h}.tif", img, "TIFF")
+        save("tiff", f"{mode}{w}x{h}-be.tif", img, "TIFF", tiffinfo={}, big_endian=True) if False else None
+    cmyk = chart("CMYK", (w, h))
+    save("tiff", f"CMYK{w}x{h}.tif", cmyk, "TIFF")
+
+# An Exif-bearing JPEG with an orientation and a thumbnail.
+img = chart("RGB", (64, 48))
+exif = Image.Exif()
+exif[0x0112] = 6
+exif[0x010F] = "Maker"
+save("jpeg", "exif.jpg", img, "JPEG", exif=exif.tobytes())
+
+# This project's own writers, for the formats this build can write.
+src = os.path.join(corpus, "bmp", "RGB17x9.bmp")
+for fmt, folder, ext in (("jpeg", "jpeg", "jpg"), ("tiff", "tiff", "tif"), ("fpx", "fpx", "fpx"),
+                         ("fpx-jpeg", "fpx", "jpg.fpx"), ("bmp", "bmp", "own.bmp")):
+    out = os.path.join(corpus, folder, f"own-{fmt}.{ext}")
+    args = [tool, "convert", src, out, "--format", fmt]
+    if fmt in ("jpeg", "tiff"):
+        args.append("--thumbnail")
+    subprocess.run(args, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
+    if os.path.exists(out) and os.path.getsize(out) == 0:
+        os.remove(out)
