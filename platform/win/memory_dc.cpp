@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace orvax::win {
 
@@ -39,8 +40,13 @@ int MemoryDC::StretchDIBits(int xDest, int yDest, int destWidth, int destHeight,
   ++blits_;
   if (x0 >= x1 || y0 >= y1) return srcHeight;
 
-  // Nearest source pixel for the centre of each destination pixel.
-  columnMap_.resize(static_cast<size_t>(x1 - x0));
+  // Nearest source pixel for the centre of each destination pixel. A device that cannot
+  // get the memory to draw refuses the call, as GDI does.
+  try {
+    columnMap_.resize(static_cast<size_t>(x1 - x0));
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
   for (int x = x0; x < x1; ++x) {
     const long long j = x - xDest;
     columnMap_[x - x0] = xSrc + static_cast<int>((2 * j + 1) * srcWidth / (2LL * destWidth));

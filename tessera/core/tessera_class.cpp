@@ -6,6 +6,7 @@
 
 #include "core/color_conversion.h"
 #include "core/library.h"
+#include "core/no_throw.h"
 #include "core/object_state.h"
 #include "core/render.h"
 #include "core/transforms.h"
@@ -58,9 +59,13 @@ long TesseraClass::ReverseTransformPoint(tagTes_Point* points, const tagTes_Size
 
 unsigned long TesseraClass::GetClassID() const { return 1; }
 
-long TesseraClass::Display(const tagTes_Output_Info& info) const { return tessera::DisplayObject(*m_state, info); }
+long TesseraClass::Display(const tagTes_Output_Info& info) const {
+  return tessera::NoThrow([&] { return tessera::DisplayObject(*m_state, info); });
+}
 
-long TesseraClass::Print(const tagTes_Output_Info& info) const { return tessera::PrintObject(*m_state, info); }
+long TesseraClass::Print(const tagTes_Output_Info& info) const {
+  return tessera::NoThrow([&] { return tessera::PrintObject(*m_state, info); });
+}
 
 long TesseraClass::FlipH() { return tessera::FlipHorizontal(m_state->store); }
 
@@ -109,33 +114,37 @@ long TesseraClass::GetData(const tagTes_Tile_Desc& tile, void* buffer) const {
 }
 
 long TesseraClass::SetData(const tagTes_Tile_Desc& tile, const tagTes_Transform_Struct& transform, void* const buffer) {
-  ObjectState& s = *m_state;
-  s.histograms.InvalidateRaw();
-  if (!s.store.HasTable()) {
-    if (const long status = tessera::CheckColorSpace(s.store.colorSpace(), s.colorManaged())) return status;
-    // Refuse a rectangle that cannot be stored before building anything for it.
-    if (buffer == nullptr || tile.rect.width <= 0 || tile.rect.height <= 0) return TES_ERR_NO_IMAGE;
-    long status = TES_OK;
-    if (!s.store.CreateTable()) status = TES_ERR_NO_MEMORY;
-    if (status == TES_OK) {
-      s.pipeline = tessera::MakePipeline(s, status);
-      if (status == TES_OK) status = s.pipeline->Initialise();
+  return tessera::NoThrow([&]() -> long {
+    ObjectState& s = *m_state;
+    s.histograms.InvalidateRaw();
+    if (!s.store.HasTable()) {
+      if (const long status = tessera::CheckColorSpace(s.store.colorSpace(), s.colorManaged())) return status;
+      // Refuse a rectangle that cannot be stored before building anything for it.
+      if (buffer == nullptr || tile.rect.width <= 0 || tile.rect.height <= 0) return TES_ERR_NO_IMAGE;
+      long status = TES_OK;
+      if (!s.store.CreateTable()) status = TES_ERR_NO_MEMORY;
+      if (status == TES_OK) {
+        s.pipeline = tessera::MakePipeline(s, status);
+        if (status == TES_OK) status = s.pipeline->Initialise();
+      }
+      if (status == TES_OK) {
+        s.header.reset(new (std::nothrow) orvax::win::BITMAPINFO256);
+        if (!s.header) status = TES_ERR_NO_MEMORY;
+      }
+      if (status != TES_OK) {
+        tessera::ClearObject(s);
+        return status;
+      }
+      tessera::ShapeDisplayHeader(s);
     }
-    if (status == TES_OK) {
-      s.header.reset(new (std::nothrow) orvax::win::BITMAPINFO256);
-      if (!s.header) status = TES_ERR_NO_MEMORY;
-    }
-    if (status != TES_OK) {
-      tessera::ClearObject(s);
-      return status;
-    }
-    tessera::ShapeDisplayHeader(s);
-  }
-  return s.store.Store(tile, transform, buffer);
+    return s.store.Store(tile, transform, buffer);
+  });
 }
 
 long TesseraClass::SetColorSpace(short colorSpace, const unsigned char* const* tables) {
-  return tessera::ChangeColorSpace(*m_state, colorSpace, tables);
+  return tessera::NoThrow([&]() -> long {
+    return tessera::ChangeColorSpace(*m_state, colorSpace, tables);
+  });
 }
 
 long TesseraClass::GetColorSpace(short* colorSpace) const {
@@ -197,9 +206,11 @@ long TesseraClass::GetPixel(const tagTes_Point& point, tagTes_Pixel_Value* value
 }
 
 long TesseraClass::GetHistTable(_HistTable* table, unsigned short index, short throughTable) {
-  ObjectState& s = *m_state;
-  if (!s.store.HasTable() || !s.pipeline) return TES_ERR_NO_IMAGE;
-  return s.histograms.Get(s.store, *s.pipeline, table, index, throughTable != 0);
+  return tessera::NoThrow([&]() -> long {
+    ObjectState& s = *m_state;
+    if (!s.store.HasTable() || !s.pipeline) return TES_ERR_NO_IMAGE;
+    return s.histograms.Get(s.store, *s.pipeline, table, index, throughTable != 0);
+  });
 }
 
 long TesseraClass::GetCurIccProfileData(unsigned char** data, unsigned long* size) {

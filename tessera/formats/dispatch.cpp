@@ -3,6 +3,7 @@
 // that the file type names.
 #include <new>
 
+#include "core/no_throw.h"
 #include "formats/format.h"
 #include "tessera/tessera.h"
 
@@ -97,71 +98,79 @@ Attempt TryReaders(const char* path, TesseraClass* target, Call call, CallNamed 
 using namespace tessera;
 
 long TesseraClass::TestFile(char* const& path, tagTes_Image_Desc* desc, short* fileType, short* hasThumbnail) {
-  // The caller's records change only when a reader accepts the file.
-  tagTes_Image_Desc found{};
-  short thumbnail = 0;
-  const Attempt result = TryReaders(
-      path, nullptr, [&](FormatReader& reader) { return reader.Test(&found, &thumbnail); },
-      [&](NamedFormatReader& reader, bool& jpeg) { return reader.Test(path, &found, &thumbnail, &jpeg); });
-  if (result.status != 0) return result.status;
-  if (desc != nullptr) *desc = found;
-  if (fileType != nullptr) *fileType = result.fileType;
-  if (hasThumbnail != nullptr) *hasThumbnail = thumbnail;
-  return 0;
+  return NoThrow([&]() -> long {
+    // The caller's records change only when a reader accepts the file.
+    tagTes_Image_Desc found{};
+    short thumbnail = 0;
+    const Attempt result = TryReaders(
+        path, nullptr, [&](FormatReader& reader) { return reader.Test(&found, &thumbnail); },
+        [&](NamedFormatReader& reader, bool& jpeg) { return reader.Test(path, &found, &thumbnail, &jpeg); });
+    if (result.status != 0) return result.status;
+    if (desc != nullptr) *desc = found;
+    if (fileType != nullptr) *fileType = result.fileType;
+    if (hasThumbnail != nullptr) *hasThumbnail = thumbnail;
+    return 0;
+  });
 }
 
 long TesseraClass::OpenImage(char* const& path, const tagTes_Transform_Struct& transform,
                              long (*progress)(long, long, void*), void* const user) {
-  return TryReaders(
-             path, this, [&](FormatReader& reader) { return reader.Open(progress, user, transform); },
-             [&](NamedFormatReader& reader, bool&) { return reader.Open(path, progress, user, transform); })
-      .status;
+  return NoThrow([&]() -> long {
+    return TryReaders(
+               path, this, [&](FormatReader& reader) { return reader.Open(progress, user, transform); },
+               [&](NamedFormatReader& reader, bool&) { return reader.Open(path, progress, user, transform); })
+        .status;
+  });
 }
 
 long TesseraClass::OpenThumbnail(char* const& path, const tagTes_Transform_Struct& transform,
                                  long (*progress)(long, long, void*), void* const user, short allowFullImage) {
-  return TryReaders(
-             path, this,
-             [&](FormatReader& reader) { return reader.OpenThumbnail(progress, user, allowFullImage, transform); },
-             [&](NamedFormatReader& reader, bool&) {
-               return reader.OpenThumbnail(path, progress, user, allowFullImage, transform);
-             })
-      .status;
+  return NoThrow([&]() -> long {
+    return TryReaders(
+               path, this,
+               [&](FormatReader& reader) { return reader.OpenThumbnail(progress, user, allowFullImage, transform); },
+               [&](NamedFormatReader& reader, bool&) {
+                 return reader.OpenThumbnail(path, progress, user, allowFullImage, transform);
+               })
+        .status;
+  });
 }
 
 long TesseraClass::Save(const tagTes_File_Spec& spec, long (*progress)(long, long, void*), void* const user,
                         short writeThumbnail) const {
-  const FormatTable& formats = Formats();
-  const uint32_t code = spec.format & 0xFFFF;
-
-  if (code == TES_FILE_FPX || code == TES_FILE_FPX_JPEG) {
-    if (formats.fpx.writer == nullptr) return TES_ERR_CANNOT_STORE;
-    std::unique_ptr<NamedFormatWriter> writer = formats.fpx.writer(*this);
-    if (!writer) return TES_ERR_NO_MEMORY;
-    return writer->Write(spec, code == TES_FILE_FPX ? 0 : spec.option, progress, user, writeThumbnail);
-  }
-
-  MakeWriterFn make = nullptr;
-  long option = 0;
-  switch (code) {
-    case TES_FILE_TIFF: make = formats.tiff.writer; option = 0; break;
-    case TES_FILE_TIFF_COMPRESSED: make = formats.tiff.writer; option = 1; break;
-    case TES_FILE_JPEG: make = formats.jpeg.writer; option = spec.option; break;
-    case TES_FILE_BMP: make = formats.bmp.writer; break;
-    default: break;
-  }
-  // An unknown file type, or a format this build has no writer for, is refused before the
-  // file is created: an existing file of that name stays as it was.
-  if (make == nullptr) return TES_ERR_CANNOT_STORE;
-
-  OutputStream out(spec.path);
-  if (out.Open() != 0) return out.Error();
-  long status;
-  {
-    std::unique_ptr<FormatWriter> writer = make(*this, out);
-    if (!writer) return TES_ERR_NO_MEMORY;
-    status = writer->Write(option, progress, user, writeThumbnail);
-  }
-  const long closed = out.Close() == 0 ? 0 : out.Error();
-  return status != 0 ? status : closed;
+  return NoThrow([&]() -> long {
+    const FormatTable& formats = Formats();
+    const uint32_t code = spec.format & 0xFFFF;
+  
+    if (code == TES_FILE_FPX || code == TES_FILE_FPX_JPEG) {
+      if (formats.fpx.writer == nullptr) return TES_ERR_CANNOT_STORE;
+      std::unique_ptr<NamedFormatWriter> writer = formats.fpx.writer(*this);
+      if (!writer) return TES_ERR_NO_MEMORY;
+      return writer->Write(spec, code == TES_FILE_FPX ? 0 : spec.option, progress, user, writeThumbnail);
+    }
+  
+    MakeWriterFn make = nullptr;
+    long option = 0;
+    switch (code) {
+      case TES_FILE_TIFF: make = formats.tiff.writer; option = 0; break;
+      case TES_FILE_TIFF_COMPRESSED: make = formats.tiff.writer; option = 1; break;
+      case TES_FILE_JPEG: make = formats.jpeg.writer; option = spec.option; break;
+      case TES_FILE_BMP: make = formats.bmp.writer; break;
+      default: break;
+    }
+    // An unknown file type, or a format this build has no writer for, is refused before the
+    // file is created: an existing file of that name stays as it was.
+    if (make == nullptr) return TES_ERR_CANNOT_STORE;
+  
+    OutputStream out(spec.path);
+    if (out.Open() != 0) return out.Error();
+    long status;
+    {
+      std::unique_ptr<FormatWriter> writer = make(*this, out);
+      if (!writer) return TES_ERR_NO_MEMORY;
+      status = writer->Write(option, progress, user, writeThumbnail);
+    }
+    const long closed = out.Close() == 0 ? 0 : out.Error();
+    return status != 0 ? status : closed;
+  });
 }
