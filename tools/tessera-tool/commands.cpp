@@ -12,6 +12,10 @@
 
 namespace tool {
 
+// The flags of a colour-managed object, as the application makes them.
+constexpr short kManagedFlags =
+    TES_FLAG_COLOR_MANAGED | TES_FLAG_DISPLAY_ENGINE | TES_FLAG_PRINT_ENGINE | TES_FLAG_CONVERT_ENGINE;
+
 std::string Option(const Args& args, const std::string& name, const std::string& fallback) {
   for (size_t i = 0; i + 1 < args.size(); ++i)
     if (args[i] == name) return args[i + 1];
@@ -253,6 +257,7 @@ int CommandConvert(const Args& args) {
   static const char usage[] =
       "usage: tessera-tool convert IN OUT --format bmp|jpeg|tiff|fpx|fpx-jpeg [--quality 1..5]\n"
       "                            [--rotate DEG] [--flip h|v|hv] [--colorspace N] [--thumbnail]\n"
+      "                            [--cms [--monitor PROFILE] [--cmyk PROFILE]]\n"
       "Reads IN, flips and turns it, converts it to colour space N if asked, and saves it as OUT.\n"
       "--quality is the JPEG and FlashPix-JPEG level (default 3); --thumbnail embeds a thumbnail\n"
       "(JPEG, TIFF). A format this build cannot write answers its status.\n";
@@ -268,10 +273,9 @@ int CommandConvert(const Args& args) {
     return 2;
   }
   const std::string colorSpace = Option(args, "--colorspace");
-  // Converting between colour spaces needs a colour-managed object.
-  const short flags = colorSpace.empty() ? 0 : TES_FLAG_COLOR_MANAGED | TES_FLAG_DISPLAY_ENGINE |
-                                                   TES_FLAG_PRINT_ENGINE | TES_FLAG_CONVERT_ENGINE;
-  TesseraClass image(flags, TES_CS_RGB24);
+  // Converting to CMYK, Lab or LCh needs a colour-managed object; --cms asks for one always.
+  const bool managed = HasFlag(args, "--cms") || (!colorSpace.empty() && std::stoi(colorSpace) > TES_CS_RGB48);
+  TesseraClass image(managed ? kManagedFlags : 0, TES_CS_RGB24);
   long status = OpenFile(image, args[0]);
   if (status == 0) status = ApplyTransforms(image, args);
   if (status == 0 && !colorSpace.empty()) status = image.SetColorSpace(static_cast<short>(std::stoi(colorSpace)), nullptr);
@@ -298,7 +302,7 @@ int CommandDump(const Args& args) {
 int CommandRender(const Args& args) {
   if (WantsHelp(args, 2))
     return Usage(args,
-                 "usage: tessera-tool render IN OUT.ppm [--zoom N:D]\n"
+                 "usage: tessera-tool render IN OUT.ppm [--zoom N:D] [--cms [--monitor PROFILE] [--cmyk PROFILE]]\n"
                  "Reads IN and draws it through Display into a memory device context at the zoom N/D,\n"
                  "then writes the drawing as OUT.ppm.\n");
   int num, den;
@@ -306,7 +310,7 @@ int CommandRender(const Args& args) {
     std::fprintf(stderr, "tessera-tool: --zoom takes N:D with positive numbers\n");
     return 2;
   }
-  TesseraClass image(0, TES_CS_RGB24);
+  TesseraClass image(HasFlag(args, "--cms") ? kManagedFlags : 0, TES_CS_RGB24);
   long status = OpenFile(image, args[0]);
   if (status == 0) status = RenderToPpm(image, args[1], num, den);
   return Report(status);

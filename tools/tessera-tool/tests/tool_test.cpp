@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -57,6 +58,25 @@ TEST(Tool, DemoConvertInfoDumpAndRenderAgree) {
   EXPECT_EQ(Slurp(dir + "dumped.ppm"), chart);
   ASSERT_EQ(Tool("render " + dir + "chart.bmp " + dir + "rendered.ppm").exit, 0);
   EXPECT_EQ(Slurp(dir + "rendered.ppm"), chart);
+}
+
+TEST(Tool, ColourManagedRenderingMatchesPlainOnAnSrgbMonitor) {
+  const std::string dir = testing::TempDir();
+  const char* root = std::getenv("ORVAX_WINDOWS_DIR");
+  ASSERT_NE(root, nullptr);
+  ASSERT_EQ(Tool("demo " + dir + "cms.ppm --size 40x30 --pattern gradient").exit, 0);
+  ASSERT_EQ(std::system(("/usr/bin/python3 -c \"from PIL import Image; Image.open('" + dir + "cms.ppm').save('" + dir +
+                         "cms.bmp')\"")
+                            .c_str()),
+            0);
+  const std::string srgb = std::string(root) + "/SYSTEM/COLOR/OXsRGB.icm";
+  ASSERT_EQ(Tool("render " + dir + "cms.bmp " + dir + "managed.ppm --cms --monitor " + srgb).exit, 0);
+  const std::string plain = Slurp(dir + "cms.ppm"), managed = Slurp(dir + "managed.ppm");
+  ASSERT_EQ(plain.size(), managed.size());
+  int worst = 0;
+  for (size_t i = 15; i < plain.size(); ++i)  // past the header
+    worst = std::max(worst, std::abs(int(uint8_t(plain[i])) - int(uint8_t(managed[i]))));
+  EXPECT_LE(worst, 2);
 }
 
 TEST(Tool, FailuresPrintTheirStatusAndExitNonZero) {
