@@ -13,7 +13,7 @@ ratios() {
   local program=$1; shift
   local json
   json=$(mktemp)
-  "$build/bin/$program" --benchmark_format=json --benchmark_out="$json" --benchmark_out_format=json >/dev/null
+  ORVAX_WINDOWS_DIR=$PWD/$build/windows "$build/bin/$program" --benchmark_format=json --benchmark_out="$json" --benchmark_out_format=json >/dev/null
   /usr/bin/python3 - "$json" "$@" <<'PY'
 import json, sys
 data = json.load(open(sys.argv[1]))
@@ -35,7 +35,8 @@ PY
 echo "== image store (6000 x 4000, 48-bit RGB unless noted)"
 ratios bench_core BM_SetDataStrips48=BM_MemoryCopy48 BM_SetDataStrips48=BM_MemoryCopyFresh48 \
   BM_SetDataStripsWarm48=BM_MemoryCopy48 BM_FlipH48=BM_MemoryCopy48 \
-  BM_Rotate90_48=BM_MemoryCopy48 BM_DisplayQuarterFirst24=BM_MemoryCopy24 BM_DisplayQuarterWarm24=BM_MemoryCopy24
+  BM_Rotate90_48=BM_MemoryCopy48 BM_DisplayQuarterFirst24=BM_MemoryCopy24 BM_DisplayQuarterWarm24=BM_MemoryCopy24 \
+  BM_DisplayQuarterFirstManaged24=BM_DisplayQuarterFirst24 BM_SetColorSpaceManagedRgbToCmyk=BM_SetColorSpacePlainRgbTo48
 
 # Further benchmark programs add their own sections here.
 for extra in scripts/bench.d/*.sh; do

@@ -4,7 +4,9 @@
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <memory>
 #include <vector>
 
@@ -26,8 +28,8 @@ std::vector<uint8_t>& Source(int bpp) {
   return v;
 }
 
-std::unique_ptr<TesseraClass> Filled(int cs, int bpp) {
-  auto image = std::make_unique<TesseraClass>(0, static_cast<short>(cs));
+std::unique_ptr<TesseraClass> Filled(int cs, int bpp, short flags = 0) {
+  auto image = std::make_unique<TesseraClass>(flags, static_cast<short>(cs));
   tagTes_Image_Desc desc{W, H, static_cast<int16_t>(cs), {}, 300.0};
   image->SetImageDesc(desc, kNone);
   std::vector<uint8_t>& src = Source(bpp);
@@ -126,6 +128,45 @@ void BM_DisplayQuarterWarm24(benchmark::State& state) {
   for (auto _ : state) image->Display(info);
 }
 
+// The same first drawing through the colour-matching library (sRGB image, sRGB monitor).
+void BM_DisplayQuarterFirstManaged24(benchmark::State& state) {
+  auto image = Filled(2, 3, 15);
+  orvax::win::MemoryDC dc(W / 4, H / 4);
+  const tagTes_Output_Info info{&dc, 0, 0, W / 4, H / 4, 0, 0, W / 4, H / 4};
+  for (auto _ : state) {
+    state.PauseTiming();
+    image->ClearCache();
+    state.ResumeTiming();
+    image->Display(info);
+  }
+}
+
+// A whole-image colour-space change: 24-bit RGB to 32-bit CMYK through the profiles, beside
+// the plain pipeline's 24-bit RGB to 48-bit RGB widening of the same image.
+void BM_SetColorSpaceManagedRgbToCmyk(benchmark::State& state) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto image = Filled(2, 3, 15);
+    state.ResumeTiming();
+    image->SetColorSpace(4, nullptr);
+    state.PauseTiming();
+    image.reset();
+    state.ResumeTiming();
+  }
+}
+
+void BM_SetColorSpacePlainRgbTo48(benchmark::State& state) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto image = Filled(2, 3, 0);
+    state.ResumeTiming();
+    image->SetColorSpace(3, nullptr);
+    state.PauseTiming();
+    image.reset();
+    state.ResumeTiming();
+  }
+}
+
 void BM_MemoryCopy24(benchmark::State& state) {
   std::vector<uint8_t>& src = Source(3);
   std::vector<uint8_t> dst(src.size());
@@ -147,4 +188,22 @@ BENCHMARK(BM_MemoryCopy24)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_DisplayQuarterFirst24)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_DisplayQuarterWarm24)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 
-BENCHMARK_MAIN();
+BENCHMARK(BM_DisplayQuarterFirstManaged24)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(BM_SetColorSpaceManagedRgbToCmyk)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_SetColorSpacePlainRgbTo48)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+// Starts the library with the Windows root's profiles: sRGB monitor, Debian's CMYK profile.
+int main(int argc, char** argv) {
+  const char* root = std::getenv("ORVAX_WINDOWS_DIR");
+  std::string color = std::string(root ? root : "build-bench/windows") + "/SYSTEM/COLOR";
+  std::string monitor = color + "/OXsRGB.icm", cmyk = "/usr/share/color/icc/ghostscript/default_cmyk.icc";
+  tagTes_Image_Info info{};
+  info.size = sizeof info;
+  char *m = monitor.data(), *k = cmyk.data(), *d = color.data();
+  TesseraClass::InitMosaic(info, m, m, k, d, 1.0);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  TesseraClass::CloseMosaic();
+  return 0;
+}
