@@ -579,7 +579,7 @@ long Decoder::Decode(RowSink& sink) {
       case 0xE1: s = ReadApp1(); break;
       case 0xFE: s = SkipSegment(kBadComment); break;
       case 0xD8: soiSeen_ = true; break;
-      case 0xD9: return scanDone_ ? 0 : kEoiBeforeImage;
+      case 0xD9: return scanDone_ ? 0L : long{kEoiBeforeImage};
       default:
         if (marker >= 0xD0 && marker <= 0xD7) return kRestartOutsideScan;
         if (marker >= 0xE2 && marker <= 0xEF) {
