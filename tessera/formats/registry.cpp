@@ -2,13 +2,14 @@
 // factory functions (and includes its header); an empty slot answers 1013 when reading and
 // 1015 when saving.
 #include "formats/bmp/bmp.h"
+#include "formats/jpeg/jpeg.h"
 #include "formats/format.h"
 
 namespace tessera {
 
 const FormatTable& Formats() {
   static const FormatTable table{
-      .jpeg = {},
+      .jpeg = {&MakeJpegReader, &MakeJpegWriter},
       .tiff = {},
       .bmp = {&MakeBmpReader, &MakeBmpWriter},
       .fpx = {},
