@@ -456,7 +456,7 @@ void CMainFrame::UpdateCommandUI() {
       if (target->OnUpdateCommand(ui)) break;
     }
     action->setEnabled(ui.handled && ui.enabled);
-    if (action->isCheckable() || ui.checked) {
+    if (ui.checkSet) {
       action->setCheckable(true);
       action->setChecked(ui.checked);
     }

@@ -15,11 +15,12 @@ struct CCmdUI {
   int m_nID;
   bool enabled = false;
   bool checked = false;
+  bool checkSet = false;  // the target decided the check mark
   std::optional<QString> text;
   bool handled = false;
 
   void Enable(bool on = true) { enabled = on, handled = true; }
-  void SetCheck(bool on = true) { checked = on, handled = true; }
+  void SetCheck(bool on = true) { checked = on, checkSet = true, handled = true; }
   void SetText(const QString& t) { text = t, handled = true; }
 };
 
