@@ -9,7 +9,9 @@ set(ORVAX_INSTALL_WINDOWS_DIR ${CMAKE_INSTALL_BINDIR}/windows)  # found beside t
 # The Windows root as the build laid it out: TWAIN_32 with the data source and driver
 # modules, SYSTEM/COLOR with the profiles.
 install(DIRECTORY ${ORVAX_WINDOWS_ROOT}/ DESTINATION ${ORVAX_INSTALL_WINDOWS_DIR}
-  USE_SOURCE_PERMISSIONS PATTERN "*.DLL" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
+  USE_SOURCE_PERMISSIONS
+  PATTERN "EventProbe.DLL" EXCLUDE  # a test module
+  PATTERN "*.DLL" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
   GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 foreach(lib tessera kroma)
@@ -59,6 +61,7 @@ endforeach()
 # Programs built elsewhere in the tree.
 foreach(program larkspur tessera-tool kroma-tool)
   if(TARGET ${program})
+    set_target_properties(${program} PROPERTIES INSTALL_RPATH "$ORIGIN;$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   endif()
 endforeach()
