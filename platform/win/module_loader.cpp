@@ -1,6 +1,7 @@
 #include "win/module_loader.h"
 
 #include "win/named_event.h"
+#include "win/window_messages.h"
 #include "win/windows_root.h"
 
 #include <dlfcn.h>
@@ -123,6 +124,9 @@ HMODULE LoadLibrary(std::string_view path) {
   // the event namespace of the process that loads it instead of keeping its own.
   using AttachFn = void (*)(void*);
   if (auto attach = reinterpret_cast<AttachFn>(dlsym(handle, kAttachProcessExport))) attach(detail::ProcessEventTable());
+  // Likewise for registered window messages and the windows they are posted to.
+  if (auto attach = reinterpret_cast<AttachFn>(dlsym(handle, kAttachMessagesExport)))
+    attach(detail::ProcessMessageTable());
   return reinterpret_cast<HMODULE>(handle);
 }
 

@@ -1,0 +1,700 @@
+#include "main_frame.h"
+
+#include "commands.h"
+#include "framework/child_frame.h"
+#include "framework/doc_manager.h"
+#include "framework/document.h"
+#include "framework/view.h"
+#include "gesso_doc.h"
+#include "progress_pane.h"
+#include "scan_app.h"
+#include "string_table.h"
+#include "win/windows_root.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QFile>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPainter>
+#include <QStatusBar>
+#include <QStyle>
+#include <QToolBar>
+
+#include <cstring>
+
+namespace orvax::app {
+
+using framework::AfxMessageBox;
+using framework::CCmdUI;
+using framework::MB_ICONERROR;
+using framework::MB_OK;
+
+namespace {
+
+// Each popup the data source fills: its first id, and the exports behind it.
+struct SourceList {
+  int firstId;
+  int lastId;
+  ds::IntQueryFn DataSourceExports::*count;
+  ds::GetItemFn DataSourceExports::*item;
+  ds::SelectItemFn DataSourceExports::*select;
+};
+constexpr SourceList kSourceLists[] = {
+    {ID_SETTINGS_FIRST, ID_SETTINGS_LAST, &DataSourceExports::GetSettingsCount, &DataSourceExports::GetSettingsItem,
+     &DataSourceExports::SelectSettingsItem},
+    {ID_COLORSPACE_FIRST, ID_COLORSPACE_LAST, &DataSourceExports::GetColorSpaceCount,
+     &DataSourceExports::GetColorSpaceItem, &DataSourceExports::SelectColorSpaceItem},
+    {ID_FILMTYPE_FIRST, ID_FILMTYPE_LAST, &DataSourceExports::GetFilmTypeCount, &DataSourceExports::GetFilmTypeItem,
+     &DataSourceExports::SelectFilmTypeItem},
+};
+
+const SourceList* ListOf(int id) {
+  for (const SourceList& list : kSourceLists) {
+    if (id >= list.firstId && id <= list.lastId) return &list;
+  }
+  return nullptr;
+}
+
+// A small toolbar picture: a letter in a frame, for buttons without a standard icon.
+QIcon LetterIcon(const QString& letters) {
+  QPixmap pixmap(16, 16);
+  pixmap.fill(Qt::transparent);
+  QPainter painter(&pixmap);
+  painter.setPen(Qt::black);
+  painter.drawRect(0, 0, 15, 15);
+  QFont font = painter.font();
+  font.setPixelSize(10);
+  font.setBold(true);
+  painter.setFont(font);
+  painter.drawText(pixmap.rect(), Qt::AlignCenter, letters);
+  return QIcon(pixmap);
+}
+
+// The menus' "&" accelerators for numbered entries, as the framework writes them.
+QString NumberedEntry(int number, const QString& text) {
+  QString escaped = text;
+  escaped.replace(QLatin1Char('&'), QStringLiteral("&&"));
+  return QStringLiteral("&%1 %2").arg(number).arg(escaped);
+}
+
+}  // namespace
+
+CMainFrame::CMainFrame(CScanApp& app) : app_(app), messages_(this) {
+  setObjectName(QStringLiteral("OrvaxScan2"));  // the window class
+  setWindowTitle(LoadString(IDR_MAINFRAME));
+  messages_.setHandler([this](win::UINT msg, win::WPARAM w, win::LPARAM l) { return OnWindowMessage(msg, w, l); });
+}
+
+CMainFrame::~CMainFrame() = default;
+
+QRect CMainFrame::ClampPlacement(QRect stored, const QSize& screen) {
+  int width = std::min(stored.width(), screen.width());
+  int height = std::min(stored.height(), screen.height());
+  int left = std::max(0, stored.left());
+  int top = std::max(0, stored.top());
+  if (left + width > screen.width()) left = screen.width() - width;
+  if (top + height > screen.height()) top = screen.height() - height;
+  return QRect(left, top, width, height);
+}
+
+int CMainFrame::LoadFrame(const QSize& screen) {
+  mdi_ = new QMdiArea;
+  mdi_->setObjectName("MDIClient");
+  // The client area scrolls, as the frame's scroll styles ask.
+  mdi_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  mdi_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  setCentralWidget(mdi_);
+  connect(mdi_, &QMdiArea::subWindowActivated, this, &CMainFrame::OnMdiActivated);
+
+  const CRegistrySettings& reg = app_.Registry();
+  const int showCommand = GeneralSettings::WindowPosCode(reg, app_.m_nCmdShow);
+  const QRect placement =
+      ClampPlacement(QRect(GeneralSettings::WindowLeft(reg), GeneralSettings::WindowTop(reg),
+                           GeneralSettings::WindowWidth(reg), GeneralSettings::WindowHeight(reg)),
+                     screen);
+  resize(placement.size());
+  move(placement.topLeft());
+
+  CreateActions();
+  CreateMenus();
+  CreateToolBar();
+  CreateStatusBar();
+  setAcceptDrops(true);
+  ShowMenuSet(IDR_MENU_NODOC);
+  return showCommand;
+}
+
+QAction* CMainFrame::MakeAction(int id, const QString& text, const QList<QKeySequence>& keys, bool checkable) {
+  auto* action = new QAction(text, this);
+  action->setData(id);
+  action->setShortcuts(keys);
+  action->setCheckable(checkable);
+  action->setEnabled(false);
+  connect(action, &QAction::triggered, this, [this, id] { RunCommand(id); });
+  actions_.insert(id, action);
+  addAction(action);  // keys work whichever menu set is shown
+  return action;
+}
+
+void CMainFrame::CreateActions() {
+  using K = QKeySequence;
+  MakeAction(ID_FILE_NEW, tr("&New"), {K(Qt::CTRL | Qt::Key_N)});
+  MakeAction(ID_FILE_OPENSOURCE, tr("Open &Twain Source"));
+  MakeAction(ID_FILE_OPEN, tr("&Open...\tCtrl+O"), {K(Qt::CTRL | Qt::Key_O)});
+  MakeAction(ID_FILE_CLOSE, tr("&Close"));
+  MakeAction(ID_FILE_SAVE, tr("&Save\tCtrl+S"), {K(Qt::CTRL | Qt::Key_S)});
+  MakeAction(ID_FILE_SAVE_AS, tr("Save &As..."));
+  MakeAction(ID_FILE_PRINT, tr("&Print...\tCtrl+P"), {K(Qt::CTRL | Qt::Key_P)});
+  MakeAction(ID_FILE_PRINT_PREVIEW, tr("Print Pre&view"));
+  MakeAction(ID_FILE_PRINT_SETUP, tr("P&rint Setup..."));
+  MakeAction(ID_APP_ABOUT, tr("&About Orvax Scan..."));
+  MakeAction(ID_APP_EXIT, tr("E&xit"));
+  MakeAction(ID_EDIT_UNDO, tr("&Undo\tCtrl+Z"), {K(Qt::CTRL | Qt::Key_Z), K(Qt::ALT | Qt::Key_Backspace)});
+  MakeAction(ID_EDIT_CUT, tr("Cu&t\tCtrl+X"), {K(Qt::CTRL | Qt::Key_X), K(Qt::SHIFT | Qt::Key_Delete)});
+  MakeAction(ID_EDIT_COPY, tr("&Copy\tCtrl+C"), {K(Qt::CTRL | Qt::Key_C), K(Qt::CTRL | Qt::Key_Insert)});
+  MakeAction(ID_EDIT_PASTE, tr("&Paste\tCtrl+V"), {K(Qt::CTRL | Qt::Key_V), K(Qt::SHIFT | Qt::Key_Insert)});
+  MakeAction(ID_NEXT_PANE, tr("Next Pane"), {K(Qt::Key_F6)});
+  MakeAction(ID_PREV_PANE, tr("Previous Pane"), {K(Qt::SHIFT | Qt::Key_F6)});
+  MakeAction(ID_VIEW_ZOOMIN, tr("Zoom &In"));
+  MakeAction(ID_VIEW_ZOOMOUT, tr("Zoom &Out"));
+  MakeAction(ID_TRANSFORM_ROTATECW, tr("Rotate &CW"));
+  MakeAction(ID_TRANSFORM_ROTATECCW, tr("Rotate CC&W"));
+  MakeAction(ID_TRANSFORM_FLIPH, tr("Flip &Horizontal"));
+  MakeAction(ID_TRANSFORM_FLIPV, tr("Flip &Vertical"));
+  MakeAction(ID_TRANSFORM_FLIPBOTH, tr("Flip &Both Axes"));
+  MakeAction(ID_VIEW_SELECTIONCURSOR, tr("&Selection Cursor"), {}, true);
+  MakeAction(ID_VIEW_ZOOMCURSOR, tr("&Zoom Cursor"), {}, true);
+  MakeAction(ID_VIEW_TOOLBAR, tr("&Toolbar"), {}, true);
+  MakeAction(ID_VIEW_STATUS_BAR, tr("&Status Bar"), {}, true);
+  MakeAction(ID_WINDOW_FITTOSCREEN, tr("&Fit To Screen"));
+  MakeAction(ID_WINDOW_ACTUALSIZE, tr("&Actual Size"));
+  MakeAction(ID_WINDOW_AUTOFIT, tr("Auto Fit &Window To Image"), {}, true);
+  MakeAction(ID_WINDOW_CASCADE, tr("&Cascade"));
+  MakeAction(ID_WINDOW_TILE_HORZ, tr("&Tile"));
+  MakeAction(ID_WINDOW_ARRANGE, tr("&Arrange Icons"));
+  MakeAction(ID_SOURCE_DEVICE, tr("&Device..."));
+  MakeAction(ID_SOURCE_PREFERENCES, tr("&Preferences..."));
+  MakeAction(ID_SOURCE_EJECT, LoadString(IDS_MENU_EJECT));
+  MakeAction(ID_SOURCE_SLIDEFEEDER, tr("S&lide Feeder..."));
+  for (int i = 0; i < CRegRecentFileList::kSize; ++i) {
+    QAction* mru = MakeAction(ID_FILE_MRU_FILE1 + i, QString());
+    mru->setVisible(false);
+    mruActions_.push_back(mru);
+  }
+}
+
+void CMainFrame::CreateMenus() {
+  for (int set : {IDR_MENU_NODOC, IDR_MENU_DOC}) {
+    const bool doc = set == IDR_MENU_DOC;
+    QList<QMenu*> menus;
+    auto* file = new QMenu(tr("&File"), this);
+    file->addAction(actions_[ID_FILE_OPENSOURCE]);
+    file->addAction(actions_[ID_FILE_OPEN]);
+    if (doc) {
+      file->addAction(actions_[ID_FILE_CLOSE]);
+      file->addAction(actions_[ID_FILE_SAVE]);
+      file->addAction(actions_[ID_FILE_SAVE_AS]);
+      file->addSeparator();
+      file->addAction(actions_[ID_FILE_PRINT]);
+      file->addAction(actions_[ID_FILE_PRINT_PREVIEW]);
+    }
+    file->addAction(actions_[ID_FILE_PRINT_SETUP]);
+    file->addSeparator();
+    file->addAction(actions_[ID_APP_ABOUT]);
+    file->addSeparator();
+    for (QAction* mru : mruActions_) file->addAction(mru);
+    file->addSeparator();
+    file->addAction(actions_[ID_APP_EXIT]);
+    fileMenus_.push_back(file);
+    menus.push_back(file);
+
+    if (doc) {
+      auto* edit = new QMenu(tr("&Edit"), this);
+      edit->addAction(actions_[ID_EDIT_UNDO]);
+      edit->addSeparator();
+      edit->addAction(actions_[ID_EDIT_CUT]);
+      edit->addAction(actions_[ID_EDIT_COPY]);
+      edit->addAction(actions_[ID_EDIT_PASTE]);
+      menus.push_back(edit);
+    }
+
+    auto* view = new QMenu(tr("&View"), this);
+    if (doc) {
+      view->addAction(actions_[ID_VIEW_ZOOMIN]);
+      view->addAction(actions_[ID_VIEW_ZOOMOUT]);
+      QMenu* transform = view->addMenu(tr("&Transform"));
+      transform->addAction(actions_[ID_TRANSFORM_ROTATECW]);
+      transform->addAction(actions_[ID_TRANSFORM_ROTATECCW]);
+      transform->addAction(actions_[ID_TRANSFORM_FLIPH]);
+      transform->addAction(actions_[ID_TRANSFORM_FLIPV]);
+      transform->addAction(actions_[ID_TRANSFORM_FLIPBOTH]);
+      view->addSeparator();
+      view->addAction(actions_[ID_VIEW_SELECTIONCURSOR]);
+      view->addAction(actions_[ID_VIEW_ZOOMCURSOR]);
+      view->addSeparator();
+    }
+    view->addAction(actions_[ID_VIEW_TOOLBAR]);
+    view->addAction(actions_[ID_VIEW_STATUS_BAR]);
+    menus.push_back(view);
+
+    auto* source = new QMenu(tr("&Orvax Scan"), this);
+    source->addAction(actions_[ID_SOURCE_DEVICE]);
+    source->addAction(actions_[ID_SOURCE_PREFERENCES]);
+    source->addSeparator();
+    const auto addPopup = [&](const QString& title, int firstId) {
+      QMenu* popup = source->addMenu(title);
+      popup->setProperty("firstId", firstId);
+      allSourcePopups_.push_back(popup);
+      return popup;
+    };
+    addPopup(tr("&Settings"), ID_SETTINGS_FIRST);
+    if (doc) {
+      // The document's own colour spaces; the document fills this popup.
+      QMenu* docSpaces = source->addMenu(tr("&Document Color Space"));
+      docSpaces->setProperty("firstId", static_cast<int>(ID_DOCCOLORSPACE_FIRST));
+    }
+    addPopup(tr("S&can Color Space"), ID_COLORSPACE_FIRST);
+    addPopup(tr("&Film Type"), ID_FILMTYPE_FIRST);
+    source->addSeparator();
+    source->addAction(actions_[ID_SOURCE_EJECT]);
+    source->addAction(actions_[ID_SOURCE_SLIDEFEEDER]);
+    menus.push_back(source);
+
+    if (doc) {
+      windowMenu_ = new QMenu(tr("&Window"), this);
+      windowMenu_->addAction(actions_[ID_WINDOW_FITTOSCREEN]);
+      windowMenu_->addAction(actions_[ID_WINDOW_ACTUALSIZE]);
+      windowMenu_->addAction(actions_[ID_WINDOW_AUTOFIT]);
+      windowMenu_->addSeparator();
+      windowMenu_->addAction(actions_[ID_WINDOW_CASCADE]);
+      windowMenu_->addAction(actions_[ID_WINDOW_TILE_HORZ]);
+      windowMenu_->addAction(actions_[ID_WINDOW_ARRANGE]);
+      windowListSeparator_ = windowMenu_->addSeparator();
+      connect(windowMenu_, &QMenu::aboutToShow, this, &CMainFrame::RebuildWindowList);
+      menus.push_back(windowMenu_);
+    }
+    for (QMenu* menu : menus) connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
+    menuSets_.insert(set, menus);
+  }
+  for (QMenu* popup : allSourcePopups_) connect(popup, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
+}
+
+QMenu* CMainFrame::SourcePopup(int firstId) const {
+  for (QMenu* popup : allSourcePopups_) {
+    if (popup->property("firstId").toInt() == firstId && menuSets_.value(menuSet_).contains(
+                                                             qobject_cast<QMenu*>(popup->parent())))
+      return popup;
+  }
+  return nullptr;
+}
+
+QMenu* CMainFrame::RecentFilesAnchor() const { return fileMenus_.value(menuSet_ == IDR_MENU_DOC ? 1 : 0); }
+
+void CMainFrame::CreateToolBar() {
+  QToolBar* bar = addToolBar(tr("Toolbar"));
+  bar->setObjectName("AFX_IDW_TOOLBAR");
+  bar->setAllowedAreas(Qt::AllToolBarAreas);
+  QStyle* s = style();
+  actions_[ID_FILE_OPEN]->setIcon(s->standardIcon(QStyle::SP_DialogOpenButton));
+  actions_[ID_FILE_SAVE]->setIcon(s->standardIcon(QStyle::SP_DialogSaveButton));
+  actions_[ID_EDIT_COPY]->setIcon(LetterIcon("C"));
+  actions_[ID_FILE_PRINT]->setIcon(LetterIcon("P"));
+  actions_[ID_VIEW_ZOOMCURSOR]->setIcon(LetterIcon("Z"));
+  actions_[ID_VIEW_SELECTIONCURSOR]->setIcon(LetterIcon("S"));
+  actions_[ID_APP_ABOUT]->setIcon(s->standardIcon(QStyle::SP_MessageBoxQuestion));
+  actions_[ID_FILE_OPENSOURCE]->setIcon(LetterIcon("T"));
+  bar->addAction(actions_[ID_FILE_OPEN]);
+  bar->addAction(actions_[ID_FILE_SAVE]);
+  bar->addSeparator();
+  bar->addAction(actions_[ID_EDIT_COPY]);
+  bar->addSeparator();
+  bar->addAction(actions_[ID_FILE_PRINT]);
+  bar->addSeparator();
+  bar->addAction(actions_[ID_VIEW_ZOOMCURSOR]);
+  bar->addAction(actions_[ID_VIEW_SELECTIONCURSOR]);
+  bar->addSeparator();
+  bar->addAction(actions_[ID_APP_ABOUT]);
+  bar->addAction(actions_[ID_FILE_OPENSOURCE]);
+}
+
+void CMainFrame::CreateStatusBar() {
+  QStatusBar* bar = statusBar();
+  bar->showMessage(LoadString(AFX_IDS_IDLEMESSAGE));
+  progress_ = new CProgressPane;
+  bar->addPermanentWidget(progress_);
+  numPane_ = new QLabel(QStringLiteral("NUM"));
+  numPane_->setObjectName("ID_INDICATOR_NUM");
+  bar->addPermanentWidget(numPane_);
+}
+
+void CMainFrame::ShowMenuSet(int set) {
+  if (set == menuSet_) return;
+  menuSet_ = set;
+  menuBar()->clear();
+  for (QMenu* menu : menuSets_.value(set)) menuBar()->addMenu(menu);
+  // A new menu set carries its own data-source popups.
+  RebuildSourceMenus();
+  RebuildRecentFiles();
+  UpdateCommandUI();
+}
+
+void CMainFrame::OnMdiActivated(QMdiSubWindow*) {
+  ShowMenuSet(mdi_->subWindowList().isEmpty() ? IDR_MENU_NODOC : IDR_MENU_DOC);
+  UpdateCommandUI();
+}
+
+framework::CMDIChildWnd* CMainFrame::ActiveChild() const {
+  return mdi_ != nullptr ? qobject_cast<framework::CMDIChildWnd*>(mdi_->activeSubWindow()) : nullptr;
+}
+
+void CMainFrame::RebuildWindowList() {
+  for (QAction* a : windowListActions_) {
+    windowMenu_->removeAction(a);
+    a->deleteLater();
+  }
+  windowListActions_.clear();
+  const QList<QMdiSubWindow*> windows = mdi_->subWindowList();
+  windowListSeparator_->setVisible(!windows.isEmpty());
+  for (int i = 0; i < windows.size(); ++i) {
+    QMdiSubWindow* w = windows[i];
+    QAction* a = windowMenu_->addAction(NumberedEntry(i + 1, w->windowTitle()));
+    a->setCheckable(true);
+    a->setChecked(w == mdi_->activeSubWindow());
+    connect(a, &QAction::triggered, this, [this, w] { mdi_->setActiveSubWindow(w); });
+    windowListActions_.push_back(a);
+  }
+}
+
+void CMainFrame::RebuildRecentFiles() {
+  CRegRecentFileList& list = app_.RecentFiles();
+  for (int i = 0; i < CRegRecentFileList::kSize; ++i) {
+    const QString shown = list.DisplayName(i);
+    mruActions_[i]->setText(NumberedEntry(i + 1, shown));
+    mruActions_[i]->setVisible(!shown.isEmpty());
+  }
+}
+
+void CMainFrame::RebuildSourceMenus() {
+  const DataSourceModule& module = app_.Module();
+  for (QMenu* popup : allSourcePopups_) {
+    const int firstId = popup->property("firstId").toInt();
+    const SourceList* list = ListOf(firstId);
+    popup->clear();
+    const int count = app_.sourceEnabled && module.IsLoaded() ? (*module.*(list->count))() : 0;
+    if (count <= 0) {
+      QAction* none = popup->addAction(LoadString(IDS_MENU_NONE));
+      none->setData(firstId);
+      none->setEnabled(false);
+      continue;
+    }
+    for (int i = 0; i < count && firstId + i <= list->lastId; ++i) {
+      char text[256] = {};
+      int checked = 0;
+      const int code = (*module.*(list->item))(i, text, sizeof text, &checked);
+      text[sizeof text - 1] = '\0';
+      if (code == ds::kItemSeparator) {
+        popup->addSeparator();
+        continue;
+      }
+      const int id = firstId + i;
+      QAction* item = popup->addAction(QString::fromLocal8Bit(text));
+      item->setData(id);
+      item->setCheckable(checked != 0);
+      item->setChecked(checked != 0);
+      item->setEnabled(code >= 0);
+      connect(item, &QAction::triggered, this, [this, id] { RunCommand(id); });
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// Command routing: active view, its document, the child frame, this frame, the application.
+
+void CMainFrame::RunCommand(int id) {
+  CCmdUI ui(id);
+  QList<framework::CCmdTarget*> chain;
+  if (framework::CMDIChildWnd* child = ActiveChild()) {
+    if (child->GetActiveView()) chain << child->GetActiveView();
+    if (child->GetActiveDocument()) chain << child->GetActiveDocument();
+    chain << child;
+  }
+  chain << this << &app_;
+  // A command runs only when its update rule allows it, as a disabled item cannot be chosen.
+  for (framework::CCmdTarget* target : chain) {
+    if (target->OnUpdateCommand(ui)) break;
+  }
+  if (!ui.handled || !ui.enabled) return;
+  for (framework::CCmdTarget* target : chain) {
+    if (target->OnCommand(id)) break;
+  }
+  UpdateCommandUI();
+}
+
+void CMainFrame::UpdateCommandUI() {
+  QList<framework::CCmdTarget*> chain;
+  if (framework::CMDIChildWnd* child = ActiveChild()) {
+    if (child->GetActiveView()) chain << child->GetActiveView();
+    if (child->GetActiveDocument()) chain << child->GetActiveDocument();
+    chain << child;
+  }
+  chain << this << &app_;
+  QList<QAction*> all = actions_.values();
+  for (QMenu* popup : allSourcePopups_) {
+    for (QAction* a : popup->actions())
+      if (!a->isSeparator()) all << a;
+  }
+  for (QAction* action : all) {
+    const int id = action->data().toInt();
+    CCmdUI ui(id);
+    for (framework::CCmdTarget* target : chain) {
+      if (target->OnUpdateCommand(ui)) break;
+    }
+    action->setEnabled(ui.handled && ui.enabled);
+    if (ui.checkSet) {
+      action->setCheckable(true);
+      action->setChecked(ui.checked);
+    }
+    if (ui.text) action->setText(*ui.text);
+  }
+}
+
+bool CMainFrame::OnUpdateCommand(CCmdUI& ui) {
+  switch (ui.m_nID) {
+    case ID_FILE_OPENSOURCE: ui.Enable(twainState_ == 1); return true;
+    case ID_VIEW_TOOLBAR: {
+      auto bars = findChildren<QToolBar*>();
+      ui.Enable();
+      ui.SetCheck(!bars.isEmpty() && bars.front()->isVisible());
+      return true;
+    }
+    case ID_VIEW_STATUS_BAR: ui.Enable(); ui.SetCheck(statusBar()->isVisible()); return true;
+    case ID_WINDOW_CASCADE:
+    case ID_WINDOW_TILE_HORZ:
+    case ID_WINDOW_ARRANGE: ui.Enable(!mdi_->subWindowList().isEmpty()); return true;
+    default: break;
+  }
+  if (ui.m_nID >= ID_FILE_MRU_FILE1 && ui.m_nID < ID_FILE_MRU_FILE1 + CRegRecentFileList::kSize) {
+    ui.Enable(!app_.RecentFiles()[ui.m_nID - ID_FILE_MRU_FILE1].isEmpty());
+    return true;
+  }
+  return false;
+}
+
+bool CMainFrame::OnCommand(int id) {
+  switch (id) {
+    case ID_FILE_OPENSOURCE: OpenSource(); return true;
+    case ID_VIEW_TOOLBAR:
+      for (QToolBar* bar : findChildren<QToolBar*>()) bar->setVisible(!bar->isVisible());
+      return true;
+    case ID_VIEW_STATUS_BAR: statusBar()->setVisible(!statusBar()->isVisible()); return true;
+    case ID_WINDOW_CASCADE: mdi_->cascadeSubWindows(); return true;
+    case ID_WINDOW_TILE_HORZ: mdi_->tileSubWindows(); return true;
+    case ID_WINDOW_ARRANGE: {
+      // Lines the minimised windows up along the bottom edge.
+      int x = 0;
+      for (QMdiSubWindow* w : mdi_->subWindowList()) {
+        if (!w->isMinimized()) continue;
+        w->move(x, mdi_->viewport()->height() - w->height());
+        x += w->width();
+      }
+      return true;
+    }
+    default: break;
+  }
+  if (id >= ID_FILE_MRU_FILE1 && id < ID_FILE_MRU_FILE1 + CRegRecentFileList::kSize) {
+    const int index = id - ID_FILE_MRU_FILE1;
+    const QString path = app_.RecentFiles()[index];
+    if (app_.OpenDocumentFile(path) == nullptr) {
+      app_.RecentFiles().Remove(index);
+      RebuildRecentFiles();
+    }
+    return true;
+  }
+  return false;
+}
+
+// ---------------------------------------------------------------------------------------
+// Messages.
+
+int CMainFrame::OnCopyData(const QByteArray& data) {
+  if (data.isEmpty()) return 0;
+  const qsizetype end = data.indexOf('\0');
+  pendingPath_ = QFile::decodeName(end >= 0 ? data.left(end) : data);
+  return 1;
+}
+
+win::LRESULT CMainFrame::OnWindowMessage(win::UINT msg, win::WPARAM, win::LPARAM) {
+  if (msg == 0) return 0;
+  if (msg == app_.RefreshMenusMsg()) {
+    RebuildSourceMenus();
+    UpdateCommandUI();
+  } else if (msg == app_.UpdatePrefsMsg()) {
+    for (framework::CDocument* doc : app_.DocManager()->Documents()) {
+      if (auto* image = qobject_cast<CGessoDoc*>(doc)) image->ApplyMonitorGamma(true);
+    }
+  } else if (msg == app_.DropFileOpenMsg()) {
+    if (!pendingPath_.isEmpty()) {
+      const QString path = pendingPath_;
+      pendingPath_.clear();
+      app_.OpenDocumentFile(path);
+    }
+  }
+  return 0;
+}
+
+void CMainFrame::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
+    RebuildSourceMenus();
+    UpdateCommandUI();
+  }
+}
+
+void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
+  if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void CMainFrame::dropEvent(QDropEvent* event) {
+  for (const QUrl& url : event->mimeData()->urls()) {
+    if (url.isLocalFile()) app_.OpenDocumentFile(url.toLocalFile());
+  }
+  event->acceptProposedAction();
+}
+
+void CMainFrame::StorePlacement() {
+  if (placementStored_) return;
+  placementStored_ = true;
+  const int show = isMinimized() ? SW_SHOWMINIMIZED : isMaximized() ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL;
+  const QRect normal = (isMinimized() || isMaximized()) && normalGeometry().isValid() ? normalGeometry() : geometry();
+  const QPoint topLeft = isMinimized() || isMaximized() ? normal.topLeft() : pos();
+  GeneralSettings::SetPlacement(app_.Registry(), show, topLeft.x(), topLeft.y(), normal.width(), normal.height());
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+  if (!app_.exitAllowed || !app_.DocManager()->SaveAllModified()) {
+    event->ignore();
+    return;
+  }
+  app_.DocManager()->CloseAllDocuments();
+  CloseSource();
+  StorePlacement();
+  event->accept();
+}
+
+// ---------------------------------------------------------------------------------------
+// TWAIN session: opening and closing the data source through the data source manager.
+
+uint16_t CMainFrame::Dsm(twain::TW_IDENTITY* dest, uint32_t dg, uint16_t dat, uint16_t msg, void* data) {
+  auto* origin = const_cast<twain::TW_IDENTITY*>(&app_.AppIdentity());
+  return dsmEntry_ != nullptr ? dsmEntry_(origin, dest, dg, dat, msg, data) : twain::TWRC_FAILURE;
+}
+
+uint16_t CMainFrame::ConditionCode(twain::TW_IDENTITY* dest) {
+  twain::TW_STATUS status{};
+  Dsm(dest, twain::DG_CONTROL, twain::DAT_STATUS, twain::MSG_GET, &status);
+  return status.ConditionCode;
+}
+
+void CMainFrame::OpenSource() {
+  using namespace twain;
+  if (twainState_ != 1) return;
+  // 1. The data source manager.
+  QString root = QString::fromStdString(win::WindowsDirectory());
+  dsm_ = win::LoadLibrary((root + QStringLiteral("\\TWAIN_32.DLL")).toStdString());
+  if (dsm_ == nullptr) {
+    AfxMessageBox(LoadString(IDS_TW_ERR_LOADDSM), MB_OK | MB_ICONERROR);
+  } else if ((dsmEntry_ = reinterpret_cast<DSMENTRYPROC>(win::GetProcAddress(dsm_, "DSM_Entry"))) == nullptr) {
+    AfxMessageBox(LoadString(IDS_TW_ERR_INITDSM), MB_OK | MB_ICONERROR);
+    twainState_ = 2;  // loaded: closing unloads it
+  } else {
+    twainState_ = 2;
+    // 2. Open the manager with this window as parent.
+    win::HWND parent = Handle();
+    if (Dsm(nullptr, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, &parent) != TWRC_SUCCESS) {
+      AfxMessageBox(LoadString(IDS_TW_ERR_OPENDSM), MB_OK | MB_ICONERROR);
+    } else {
+      twainState_ = 3;
+      // 3. Find the scanner's data source by its product name.
+      const QByteArray wanted = LoadString(IDS_TW_SOURCENAME).toLatin1();
+      std::memset(&source_, 0, sizeof source_);
+      uint16_t rc = Dsm(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETFIRST, &source_);
+      bool found = false;
+      if (rc == TWRC_FAILURE) {
+        ConditionCode(nullptr);
+      } else {
+        while (rc == TWRC_SUCCESS) {
+          source_.ProductName[sizeof source_.ProductName - 1] = '\0';
+          if (wanted == source_.ProductName) {
+            found = true;
+            break;
+          }
+          rc = Dsm(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETNEXT, &source_);
+        }
+      }
+      if (!found) {
+        AfxMessageBox(LoadString(IDS_TW_ERR_OPENDS), MB_OK | MB_ICONERROR);
+      } else if (Dsm(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &source_) != TWRC_SUCCESS) {
+        // 4. Open it; a source that reported the failure itself is not reported twice.
+        if (ConditionCode(nullptr) != TWCC_OPERATIONERROR)
+          AfxMessageBox(LoadString(IDS_TW_ERR_OPENDS), MB_OK | MB_ICONERROR);
+      } else {
+        twainState_ = 4;
+        // 8. Show the source's own window.
+        TW_USERINTERFACE ui{1, 0, Handle()};
+        if (Dsm(&source_, DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui) != TWRC_SUCCESS) {
+          if (ConditionCode(&source_) != TWCC_OPERATIONERROR)
+            AfxMessageBox(LoadString(IDS_TW_ERR_ENABLEDS), MB_OK | MB_ICONERROR);
+        } else {
+          twainState_ = 5;
+          app_.sourceEnabled = true;
+        }
+      }
+    }
+  }
+  // 9. A failed open steps all the way back.
+  if (twainState_ != 5) CloseSource();
+  RebuildSourceMenus();
+  UpdateCommandUI();
+}
+
+void CMainFrame::CloseSource() {
+  using namespace twain;
+  if (twainState_ == 5) {
+    TW_USERINTERFACE ui{0, 0, Handle()};
+    Dsm(&source_, DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui);
+    twainState_ = 4;
+    app_.sourceEnabled = false;
+  }
+  if (twainState_ == 4) {
+    if (Dsm(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &source_) != TWRC_SUCCESS) {
+      AfxMessageBox(LoadString(IDS_TW_ERR_CLOSEDS), MB_OK | MB_ICONERROR);
+    } else {
+      twainState_ = 3;
+    }
+  }
+  if (twainState_ == 3) {
+    win::HWND parent = Handle();
+    const uint16_t rc = Dsm(nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &parent);
+    if (rc != TWRC_SUCCESS && rc != TWRC_CANCEL) {
+      AfxMessageBox(LoadString(IDS_TW_ERR_CLOSEDSM), MB_OK | MB_ICONERROR);
+    } else {
+      twainState_ = 2;
+    }
+  }
+  if (twainState_ == 2) {
+    win::FreeLibrary(dsm_);
+    dsm_ = nullptr;
+    dsmEntry_ = nullptr;
+    twainState_ = 1;
+  }
+  app_.sourceEnabled = twainState_ == 5;
+  RebuildSourceMenus();
+}
+
+}  // namespace orvax::app

@@ -1,0 +1,117 @@
+// The main window: MDI client, toolbar, status bar with the progress pane, the two menu
+// sets, command routing and enabling, the data source's menus, the registered messages and
+// the TWAIN session's opening and closing.
+#pragma once
+
+#include "framework/cmd_target.h"
+#include "twain.h"
+#include "win/module_loader.h"
+#include "win/qt/message_window.h"
+
+#include <QMainWindow>
+#include <QMap>
+
+class QAction;
+class QLabel;
+class QMdiArea;
+class QMdiSubWindow;
+class QMenu;
+
+namespace orvax::framework {
+class CMDIChildWnd;
+}
+
+namespace orvax::app {
+
+class CProgressPane;
+class CScanApp;
+
+class CMainFrame : public QMainWindow, public framework::CCmdTarget {
+  Q_OBJECT
+ public:
+  explicit CMainFrame(CScanApp& app);
+  ~CMainFrame() override;
+
+  // Creation: placement from the registry (clamped to SCREEN), toolbar and status bar.
+  // Returns the show command to show the window with.
+  int LoadFrame(const QSize& screen);
+  // The window placement read from the registry and clamped to a screen of SCREEN.
+  static QRect ClampPlacement(QRect stored, const QSize& screen);
+
+  QMdiArea* MdiArea() const { return mdi_; }
+  win::HWND Handle() { return messages_.handle(); }
+  win::MessageWindow& MessageQueue() { return messages_; }
+  CProgressPane* ProgressPane() const { return progress_; }
+  framework::CMDIChildWnd* ActiveChild() const;
+
+  // Commands: the action of ID (null for ids without one), running and updating them.
+  QAction* Action(int id) const { return actions_.value(id); }
+  void RunCommand(int id);
+  void UpdateCommandUI();
+  // Which menu set is shown: IDR_MENU_NODOC or IDR_MENU_DOC.
+  int CurrentMenuSet() const { return menuSet_; }
+  QMenu* SourcePopup(int firstId) const;
+  QMenu* RecentFilesAnchor() const;
+
+  // Deletes and refills the Settings, Scan Color Space and Film Type popups.
+  void RebuildSourceMenus();
+  void RebuildRecentFiles();
+
+  // The hand-over of a second instance, like WM_COPYDATA: keeps the zero-terminated path
+  // in DATA as the pending path. Returns 1 when DATA is not empty, else 0.
+  int OnCopyData(const QByteArray& data);
+  const QString& PendingPath() const { return pendingPath_; }
+
+  // TWAIN session.
+  int TwainState() const { return twainState_; }
+  void OpenSource();
+  void CloseSource();
+
+  bool OnCommand(int id) override;
+  bool OnUpdateCommand(framework::CCmdUI& ui) override;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
+ private:
+  win::LRESULT OnWindowMessage(win::UINT msg, win::WPARAM wParam, win::LPARAM lParam);
+  void CreateActions();
+  void CreateMenus();
+  void CreateToolBar();
+  void CreateStatusBar();
+  void ShowMenuSet(int set);
+  void OnMdiActivated(QMdiSubWindow* window);
+  void RebuildWindowList();
+  void StorePlacement();
+  QAction* MakeAction(int id, const QString& text, const QList<QKeySequence>& keys = {}, bool checkable = false);
+  uint16_t Dsm(twain::TW_IDENTITY* dest, uint32_t dg, uint16_t dat, uint16_t msg, void* data);
+  uint16_t ConditionCode(twain::TW_IDENTITY* dest);
+
+  CScanApp& app_;
+  win::MessageWindow messages_;
+  QMdiArea* mdi_ = nullptr;
+  CProgressPane* progress_ = nullptr;
+  QLabel* numPane_ = nullptr;
+  QMap<int, QAction*> actions_;
+  QMap<int, QList<QMenu*>> menuSets_;
+  QMap<int, QMenu*> sourcePopups_;  // by first id, one per menu set
+  QList<QMenu*> allSourcePopups_;
+  QList<QMenu*> fileMenus_;
+  QList<QAction*> mruActions_;
+  QMenu* windowMenu_ = nullptr;
+  QAction* windowListSeparator_ = nullptr;
+  QList<QAction*> windowListActions_;
+  int menuSet_ = 0;
+  QString pendingPath_;
+  bool placementStored_ = false;
+
+  int twainState_ = 1;
+  win::HMODULE dsm_ = nullptr;
+  twain::DSMENTRYPROC dsmEntry_ = nullptr;
+  twain::TW_IDENTITY source_{};
+};
+
+}  // namespace orvax::app

@@ -1,0 +1,138 @@
+#include "string_table.h"
+
+#include <map>
+
+namespace orvax::app {
+
+namespace {
+
+const std::map<int, const char*>& Table() {
+  static const std::map<int, const char*> table = {
+      {IDR_MAINFRAME, "Orvax Scan 2.2"},
+      {IDR_IMAGETYPE,
+       "\nImage\nImage\nImage (*.bmp;*.jpg;*.tif;*.fpx)\n.BMP;*.JPG;*.TIF;*.FPX\nOrvaxScan.Document\nOrvax Scan 2.2 Document"},
+
+      {IDS_MARKER_REGISTRY, "Registry: 1024-4094"},
+      {IDS_REG_COMPANY, "Orvax"},
+      {IDS_REG_PRODUCT, "Orvax Scan"},
+      {IDS_REG_VERSION, "2.0"},
+      {IDS_REG_GENERAL, "General"},
+      {IDS_REG_AUTOFITWINDOW, "AutoFitWindow"},
+      {IDS_REG_LASTDIRECTORY, "LastDirectory"},
+      {IDS_REG_SAVEFORMAT, "SaveFormat"},
+      {IDS_REG_WINDOWPOSCODE, "WindowPosCode"},
+      {IDS_REG_WINDOWLEFT, "WindowLeft"},
+      {IDS_REG_WINDOWTOP, "WindowTop"},
+      {IDS_REG_WINDOWWIDTH, "WindowWidth"},
+      {IDS_REG_WINDOWHEIGHT, "WindowHeight"},
+      {IDS_REG_RECENTFILELIST, "Recent File List"},
+      {IDS_REG_FILEENTRY, "File%d"},
+
+      {IDS_MARKER_TWAIN, "Twain: 4096-8190"},
+      {IDS_TW_VERSIONINFO, "2.2"},
+      {IDS_TW_MANUFACTURER, "Orvax Corp."},
+      {IDS_TW_PRODUCTFAMILY, "Kestrel Group"},
+      {IDS_TW_PRODUCTNAME, "Orvax Scan 2.2 Application"},
+      {IDS_TW_SOURCENAME, "Orvax Scan 2.2"},
+      {IDS_TW_ERR_LOADDSM, "Could not load TWAIN_32.DLL."},
+      {IDS_TW_ERR_INITDSM, "Could not initialize TWAIN_32.DLL"},
+      {IDS_TW_ERR_OPENDS, "Could not open Orvax Scan 2.2 data source."},
+      {IDS_TW_ERR_OPENDSM, "Could not open Twain Data Source Manager."},
+      {IDS_TW_ERR_ENABLEDS, "Could not show the user interface for the Orvax Scan data source."},
+      {IDS_TW_ERR_CLOSEDS, "Could not close Orvax Scan data source."},
+      {IDS_TW_ERR_CLOSEDSM, "Could not close Twain Data Source Manager."},
+      {IDS_TW_ERR_TRANSFER, "Error transferring image."},
+      {IDS_DS_MODULENAME, "Orvax Scan.ds"},
+      {IDS_DS_MODULEFOLDER, "TWAIN_32\\Orvax\\Orvax Scan 2.0\\"},
+      {IDS_DS_ERR_LOADMODULE, "The file %1 could not be loaded."},
+
+      {IDS_MARKER_OTHER, "Other: 16384-20478"},
+      {IDS_PRINT_WARN_NOFIT, "Warning: The entire image will not fit on the page at this resolution."},
+      {IDS_PRINT_WARN_EXCEEDS, "Warning: This exceeds the resolution of the printer."},
+      {IDS_FORMAT_BMP, "BMP Format\n.bmp"},
+      {IDS_FORMAT_FPX, "FlashPix Format\n.fpx"},
+      {IDS_FORMAT_JPEG, "JPEG Format\n.jpg"},
+      {IDS_FORMAT_TIFF, "TIFF Format\n.tif"},
+      {IDS_OPT_JPEG, "JPEG Compression"},
+      {IDS_OPT_LEVEL1, "Highest compression ratio"},
+      {IDS_OPT_LEVEL2, "Good compression ratio"},
+      {IDS_OPT_LEVEL3, "Good balance"},
+      {IDS_OPT_LEVEL4, "Good quality"},
+      {IDS_OPT_LEVEL5, "Excellent quality"},
+      {IDS_OPT_FPX, "FlashPix Options"},
+      {IDS_OPT_NOCOMPRESSION, "No compression"},
+      {IDS_MENU_NONE, "None"},
+      {IDS_MENU_EJECT, "Eject"},
+      {IDS_MENU_NEXTSLIDE, "Next Slide"},
+      {IDS_AUTOSAVE_PREFIX, "D%1_"},
+
+      {IDS_MARKER_ERRORS, "Error Messages: 20480-????"},
+      {IDS_ERR_LOADFILE, "Error loading file %1."},
+      {IDS_ERR_SAVEFILE, "Error saving file %1."},
+      {IDS_ERR_READFILE, "Error reading from file %1."},
+      {IDS_ERR_WRITEFILE, "Error writing to file %1."},
+      {IDS_ERR_FILETYPE, "The requested file type is not supported."},
+      {IDS_ERR_DISKFULL, "Disk Full Error while writing to file %1."},
+      {IDS_ERR_SAVEACQUIRING,
+       "Data is currently being retrieved for this document.  Please wait until the acquisition is complete "
+       "before trying to save."},
+      {IDS_ERR_COPYNOTRGB,
+       "This window does not contain 24-bit RGB data.  Only 24-bit RGB data can be copied to the clipboard."},
+      {IDS_ERR_CLIPBOARD, "Unable to copy data to the clipboard."},
+      {IDS_ERR_CLIPBOARDMEMORY, "Unable to allocate memory to copy data to the clipboard."},
+      {IDS_ERR_TIFFLZW, "TIFF files with LZW compression are not supported."},
+      {IDS_ERR_CLOSEACQUIRING,
+       "Data is currently being retrieved for this document.  Please wait until the acquisition is complete "
+       "before trying to close it."},
+      {IDS_ERR_BITDEPTH, "This file uses a bit depth which is not supported by Orvax Scan."},
+      {IDS_MSG_RECEIVING, "Image data is being received."},
+      {IDS_ERR_CMSOFF,
+       "This file cannot be opened when the Orvax Color Management System is off.  To open this file, open the "
+       "Preferences and check the Orvax Color Management System box.  Then, restart the program and try to open "
+       "the file again."},
+      {IDS_ERR_HSLSAVE, "None of the file formats support HSL data. Please change the color space before saving."},
+      {IDS_ASK_OTHERFORMAT,
+       "The file format does not support the current color space. Do you want to save the file in another "
+       "format?"},
+
+      {AFX_IDS_APP_TITLE, "Orvax Scan 2.2"},
+      {AFX_IDS_IDLEMESSAGE, "Ready"},
+      {AFX_IDS_OPENFILE, "Open"},
+      {AFX_IDS_SAVEFILE, "Save As"},
+      {AFX_IDS_ALLFILTER, "All Files (*.*)"},
+      {AFX_IDS_UNTITLED, "Untitled"},
+      {AFX_IDS_SAVEFILECOPY, "Save Copy As"},
+      {AFX_IDP_ASK_TO_SAVE, "Save changes to %1?"},
+      {AFX_IDP_PARSE_INT, "Please enter an integer."},
+  };
+  return table;
+}
+
+}  // namespace
+
+QString LoadString(int id) {
+  const auto& table = Table();
+  auto it = table.find(id);
+  return it == table.end() ? QString() : QString::fromUtf8(it->second);
+}
+
+bool HasString(int id) { return Table().count(id) != 0; }
+
+QList<int> StringIds() {
+  QList<int> ids;
+  for (const auto& entry : Table()) ids.push_back(entry.first);
+  return ids;
+}
+
+QString FormatString1(int id, const QString& arg) {
+  QString text = LoadString(id);
+  text.replace(QStringLiteral("%1"), arg);
+  return text;
+}
+
+QString TemplateField(const QString& text, int index) {
+  const QStringList fields = text.split(QLatin1Char('\n'));
+  return index >= 0 && index < fields.size() ? fields[index] : QString();
+}
+
+}  // namespace orvax::app

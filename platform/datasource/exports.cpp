@@ -1,0 +1,126 @@
+// The extra exports of "Orvax Scan.ds". The application loads the module by path and binds
+// each of these by name; they all run on the application's user-interface thread.
+#include "datasource/ds_exports.h"
+#include "preferences_dialog.h"
+#include "virtual_scanner.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstring>
+
+#define ORVAX_DS_EXPORT extern "C" __attribute__((visibility("default")))
+
+using namespace orvax;
+using namespace orvax::ds;
+
+namespace {
+
+VirtualScanner g_scanner;
+
+QWidget* WidgetOf(win::HWND window) {
+  return window != nullptr && window != win::HWND_BROADCAST && win::IsWindow(window)
+             ? static_cast<QWidget*>(window->widget)
+             : nullptr;
+}
+
+// Tells every window of the application that the item lists have changed.
+void PostToApplication(const char* message) {
+  win::PostMessage(win::HWND_BROADCAST, win::RegisterWindowMessage(message), 0, 0);
+}
+
+int Count(ItemList list) { return static_cast<int>(g_scanner.Items(list).size()); }
+
+int GetItem(ItemList list, int index, char* text, int size, int* checked) {
+  const QList<Item> items = g_scanner.Items(list);
+  const bool valid = index >= 0 && index < items.size();
+  if (checked != nullptr) *checked = valid && items[index].checked ? 1 : 0;
+  if (text != nullptr && size > 0) {
+    const QByteArray bytes = valid ? items[index].text.toLocal8Bit() : QByteArray();
+    const size_t length = std::min(static_cast<size_t>(bytes.size()), static_cast<size_t>(size - 1));
+    std::memcpy(text, bytes.constData(), length);
+    text[length] = '\0';
+  }
+  return valid ? items[index].code : kItemDisabled;
+}
+
+void SelectItem(ItemList list, int index) {
+  if (g_scanner.Select(list, index)) PostToApplication(kRefreshMenusMsg);
+}
+
+}  // namespace
+
+ORVAX_DS_EXPORT void ShowAbout(int mode, win::HWND window) {
+  const QString text = QStringLiteral("Orvax Scan 2.2\nTWAIN data source for the Orvax film scanner\nVersion 2.0");
+  if (mode == kAboutStartup) {
+    // A passing splash that closes itself.
+    auto* splash = new QLabel(text, nullptr, Qt::SplashScreen | Qt::FramelessWindowHint);
+    splash->setObjectName("OrvaxSplash");
+    splash->setAttribute(Qt::WA_DeleteOnClose);
+    splash->setAlignment(Qt::AlignCenter);
+    splash->setMargin(24);
+    splash->setFrameStyle(QFrame::Box);
+    splash->show();
+    QTimer::singleShot(1500, splash, &QWidget::close);
+  } else if (mode == kAboutCommand) {
+    QMessageBox::about(WidgetOf(window), QStringLiteral("About Orvax Scan"), text);
+  }
+}
+
+ORVAX_DS_EXPORT int ShowPreferences(win::HWND mainWindow, int page) {
+  PreferencesDialog dialog(g_scanner, page, WidgetOf(mainWindow));
+  if (dialog.exec() != QDialog::Accepted) return 2;  // IDCANCEL
+  bool gammaChanged = false;
+  const bool reopen = dialog.Apply(&gammaChanged);
+  if (gammaChanged) {
+    const win::UINT msg = win::RegisterWindowMessage(kUpdatePrefsMsg);
+    if (!win::PostMessage(mainWindow, msg, 0, 0)) win::PostMessage(win::HWND_BROADCAST, msg, 0, 0);
+  }
+  if (reopen) return kPreferencesReopen;
+  PostToApplication(kRefreshMenusMsg);  // the device page may have changed the feeder
+  return 1;                             // IDOK
+}
+
+ORVAX_DS_EXPORT int CanShowPreferences() { return 1; }
+ORVAX_DS_EXPORT int UseCMS() { return g_scanner.UseCMS() ? 1 : 0; }
+ORVAX_DS_EXPORT void GetMonitorProfile(CString* text) {
+  if (text) text->Assign(g_scanner.MonitorProfile().toStdString());
+}
+ORVAX_DS_EXPORT void GetPrinterProfile(CString* text) {
+  if (text) text->Assign(g_scanner.PrinterProfile().toStdString());
+}
+ORVAX_DS_EXPORT void GetCMYKProfile(CString* text) {
+  if (text) text->Assign(g_scanner.CMYKProfile().toStdString());
+}
+ORVAX_DS_EXPORT void GetProfilePath(CString* text) {
+  if (text) text->Assign(VirtualScanner::ProfileFolder().toStdString());
+}
+ORVAX_DS_EXPORT double GetMonitorGamma() { return g_scanner.MonitorGamma(); }
+
+ORVAX_DS_EXPORT int GetSettingsCount() { return Count(ItemList::Settings); }
+ORVAX_DS_EXPORT int GetColorSpaceCount() { return Count(ItemList::ColorSpace); }
+ORVAX_DS_EXPORT int GetFilmTypeCount() { return Count(ItemList::FilmType); }
+ORVAX_DS_EXPORT int GetSettingsItem(int index, char* text, int size, int* checked) {
+  return GetItem(ItemList::Settings, index, text, size, checked);
+}
+ORVAX_DS_EXPORT int GetColorSpaceItem(int index, char* text, int size, int* checked) {
+  return GetItem(ItemList::ColorSpace, index, text, size, checked);
+}
+ORVAX_DS_EXPORT int GetFilmTypeItem(int index, char* text, int size, int* checked) {
+  return GetItem(ItemList::FilmType, index, text, size, checked);
+}
+ORVAX_DS_EXPORT void SelectSettingsItem(int index) { SelectItem(ItemList::Settings, index); }
+ORVAX_DS_EXPORT void SelectColorSpaceItem(int index) { SelectItem(ItemList::ColorSpace, index); }
+ORVAX_DS_EXPORT void SelectFilmTypeItem(int index) { SelectItem(ItemList::FilmType, index); }
+
+ORVAX_DS_EXPORT int CanFeed() { return g_scanner.CanFeed() ? 1 : 0; }
+ORVAX_DS_EXPORT int CanEject() { return g_scanner.CanEject() ? 1 : 0; }
+ORVAX_DS_EXPORT void Eject() {
+  g_scanner.Eject();
+  PostToApplication(kRefreshMenusMsg);
+}
+ORVAX_DS_EXPORT void SetAutoFeeder(int slides) { g_scanner.SetAutoFeederCount(slides); }
+ORVAX_DS_EXPORT void StartScan() { g_scanner.RequestScan(); }

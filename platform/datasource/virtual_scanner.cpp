@@ -1,0 +1,144 @@
+#include "virtual_scanner.h"
+
+#include "datasource/ds_exports.h"
+#include "win/windows_root.h"
+
+#include <QSettings>
+
+#include <cmath>
+
+namespace orvax::ds {
+
+namespace {
+
+// The module's own settings, apart from the application's.
+QSettings Settings() {
+  return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Orvax"),
+                   QStringLiteral("Orvax Scan Data Source"));
+}
+
+const char* const kColorSpaces[] = {"8 bit Grayscale", "16 bit Grayscale", nullptr, "24 bit RGB", "48 bit RGB",
+                                    "48 bit HSL"};
+const char* const kFilmTypes[] = {"Color Negative", "Color Positive", "B&W Negative", "B&W Positive"};
+const char* const kSettings[] = {"Factory Defaults", "Last Used", nullptr, "Custom"};
+
+bool IsBlackAndWhite(int filmType) { return filmType == 2 || filmType == 3; }
+bool IsColourSpaceGrey(int index) { return index == 0 || index == 1; }
+
+int ReadInt(const QString& key, int fallback, int low, int high) {
+  bool ok = false;
+  const int value = Settings().value(key).toInt(&ok);
+  return ok && value >= low && value <= high ? value : fallback;
+}
+
+}  // namespace
+
+QString VirtualScanner::ProfileFolder() {
+  return QString::fromStdString(win::SystemDirectory()) + QStringLiteral("/COLOR/");
+}
+QString VirtualScanner::DefaultMonitorProfile() { return ProfileFolder() + QStringLiteral("sRGB.icc"); }
+QString VirtualScanner::DefaultPrinterProfile() { return ProfileFolder() + QStringLiteral("default_cmyk.icc"); }
+QString VirtualScanner::DefaultCMYKProfile() { return ProfileFolder() + QStringLiteral("default_cmyk.icc"); }
+
+bool VirtualScanner::UseCMS() const { return Settings().value("Color/UseCMS", true).toBool(); }
+void VirtualScanner::SetUseCMS(bool on) { Settings().setValue("Color/UseCMS", on); }
+
+double VirtualScanner::MonitorGamma() const {
+  bool ok = false;
+  const double gamma = Settings().value("Color/MonitorGamma").toDouble(&ok);
+  return ok && std::isfinite(gamma) && gamma >= 0.1 && gamma <= 10.0 ? gamma : 1.0;
+}
+void VirtualScanner::SetMonitorGamma(double gamma) { Settings().setValue("Color/MonitorGamma", gamma); }
+
+namespace {
+QString StoredOr(const char* key, const QString& fallback) {
+  const QString stored = Settings().value(key).toString();
+  return stored.isEmpty() ? fallback : stored;
+}
+}  // namespace
+
+QString VirtualScanner::MonitorProfile() const { return StoredOr("Color/MonitorProfile", DefaultMonitorProfile()); }
+QString VirtualScanner::PrinterProfile() const { return StoredOr("Color/PrinterProfile", DefaultPrinterProfile()); }
+QString VirtualScanner::CMYKProfile() const { return StoredOr("Color/CMYKProfile", DefaultCMYKProfile()); }
+void VirtualScanner::SetMonitorProfile(const QString& path) { Settings().setValue("Color/MonitorProfile", path); }
+void VirtualScanner::SetPrinterProfile(const QString& path) { Settings().setValue("Color/PrinterProfile", path); }
+void VirtualScanner::SetCMYKProfile(const QString& path) { Settings().setValue("Color/CMYKProfile", path); }
+
+int VirtualScanner::Current(ItemList list) const {
+  switch (list) {
+    case ItemList::Settings: return ReadInt("Items/Settings", 0, 0, 1);
+    case ItemList::ColorSpace: return ReadInt("Items/ColorSpace", 3, 0, 5);
+    case ItemList::FilmType: return ReadInt("Items/FilmType", 1, 0, 3);
+  }
+  return 0;
+}
+
+QList<Item> VirtualScanner::Items(ItemList list) const {
+  QList<Item> items;
+  const int current = Current(list);
+  auto add = [&](const char* const* texts, int count) {
+    for (int i = 0; i < count; ++i) {
+      if (texts[i] == nullptr) {
+        items.push_back({QString(), kItemSeparator, false});
+      } else {
+        items.push_back({QString::fromUtf8(texts[i]), 0, i == current});
+      }
+    }
+  };
+  switch (list) {
+    case ItemList::Settings:
+      add(kSettings, 4);
+      items[3].code = kItemDisabled;  // no custom settings have been saved
+      break;
+    case ItemList::ColorSpace: {
+      add(kColorSpaces, 6);
+      // Black-and-white film scans in grey only.
+      if (IsBlackAndWhite(Current(ItemList::FilmType))) {
+        for (int i = 3; i < 6; ++i) items[i].code = kItemDisabled;
+      }
+      break;
+    }
+    case ItemList::FilmType: add(kFilmTypes, 4); break;
+  }
+  return items;
+}
+
+bool VirtualScanner::Select(ItemList list, int index) {
+  const QList<Item> items = Items(list);
+  if (index < 0 || index >= items.size() || items[index].code < 0) return false;
+  QSettings settings = Settings();
+  switch (list) {
+    case ItemList::Settings: settings.setValue("Items/Settings", index); break;
+    case ItemList::ColorSpace: settings.setValue("Items/ColorSpace", index); break;
+    case ItemList::FilmType:
+      settings.setValue("Items/FilmType", index);
+      if (IsBlackAndWhite(index) && !IsColourSpaceGrey(Current(ItemList::ColorSpace)))
+        settings.setValue("Items/ColorSpace", 0);
+      break;
+  }
+  return true;
+}
+
+bool VirtualScanner::FeederAttached() const { return Settings().value("Device/FeederAttached", true).toBool(); }
+void VirtualScanner::SetFeederAttached(bool attached) { Settings().setValue("Device/FeederAttached", attached); }
+int VirtualScanner::SlidesLoaded() const { return ReadInt("Device/SlidesLoaded", 50, 0, 1000); }
+void VirtualScanner::SetSlidesLoaded(int slides) { Settings().setValue("Device/SlidesLoaded", std::max(0, slides)); }
+bool VirtualScanner::MediaLoaded() const { return Settings().value("Device/MediaLoaded", true).toBool(); }
+void VirtualScanner::SetMediaLoaded(bool loaded) { Settings().setValue("Device/MediaLoaded", loaded); }
+
+void VirtualScanner::Eject() {
+  if (CanFeed()) {
+    SetSlidesLoaded(SlidesLoaded() - 1);
+  } else {
+    SetMediaLoaded(false);
+  }
+}
+
+int VirtualScanner::AutoFeederCount() const { return ReadInt("Device/AutoFeederCount", 0, 0, 1000); }
+void VirtualScanner::SetAutoFeederCount(int slides) {
+  Settings().setValue("Device/AutoFeederCount", std::clamp(slides, 0, 1000));
+}
+int VirtualScanner::ScanRequests() const { return ReadInt("Device/ScanRequests", 0, 0, INT32_MAX); }
+void VirtualScanner::RequestScan() { Settings().setValue("Device/ScanRequests", ScanRequests() + 1); }
+
+}  // namespace orvax::ds

@@ -1,0 +1,69 @@
+// The state of the virtual film scanner behind the data source module: the item lists of
+// its menus, colour management and profiles, and the slide feeder. Everything is kept with
+// QSettings under the module's own name, so it outlives a run like a real driver's settings.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace orvax::ds {
+
+// One of the three item lists the application shows as menus.
+enum class ItemList { Settings, ColorSpace, FilmType };
+
+struct Item {
+  QString text;
+  int code = 0;  // 0 normal, kItemSeparator, kItemDisabled
+  bool checked = false;
+};
+
+class VirtualScanner {
+ public:
+  // The profile folder: the system directory's COLOR folder, with a trailing '/'.
+  static QString ProfileFolder();
+  static QString DefaultMonitorProfile();
+  static QString DefaultPrinterProfile();
+  static QString DefaultCMYKProfile();
+
+  // Colour management.
+  bool UseCMS() const;
+  void SetUseCMS(bool on);
+  double MonitorGamma() const;  // always > 0
+  void SetMonitorGamma(double gamma);
+  QString MonitorProfile() const;  // stored path, or the default when none is stored
+  QString PrinterProfile() const;
+  QString CMYKProfile() const;
+  void SetMonitorProfile(const QString& path);
+  void SetPrinterProfile(const QString& path);
+  void SetCMYKProfile(const QString& path);
+
+  // Item lists.
+  QList<Item> Items(ItemList list) const;
+  // Makes item INDEX of LIST current; false when it is out of range, a separator or
+  // disabled.
+  bool Select(ItemList list, int index);
+
+  // Device: the slide feeder and the medium in the holder.
+  bool FeederAttached() const;
+  void SetFeederAttached(bool attached);
+  int SlidesLoaded() const;
+  void SetSlidesLoaded(int slides);
+  bool MediaLoaded() const;
+  void SetMediaLoaded(bool loaded);
+  bool CanFeed() const { return FeederAttached() && SlidesLoaded() > 0; }
+  bool CanEject() const { return MediaLoaded(); }
+  // With the feeder, moves to the next slide; else takes the medium out.
+  void Eject();
+  // Slides to scan in the next feeder run (0 or more).
+  int AutoFeederCount() const;
+  void SetAutoFeederCount(int slides);
+  // Number of scans asked for by StartScan so far; the scan itself belongs to the TWAIN
+  // session of the module.
+  int ScanRequests() const;
+  void RequestScan();
+
+ private:
+  int Current(ItemList list) const;
+};
+
+}  // namespace orvax::ds
