@@ -245,7 +245,9 @@ int CurveForSide(IccFile& f, uint32_t sig, int side, std::vector<uint16_t>& tabl
       table = ForwardCurve(entries);
       return kSideOk;
     }
-    return InverseCurve(entries, table) ? kSideOk : kSideMissing;
+    // Inverted at one entry per 16-bit value, so that steep starts (a pure power has no
+    // linear toe) keep their precision in the output tables.
+    return InverseCurve(entries, table, kInverseEntries) ? kSideOk : kSideMissing;
   } catch (const std::bad_alloc&) {
     return kSideNoMemory;
   }
@@ -278,28 +280,29 @@ std::vector<uint16_t> ForwardCurve(const std::vector<uint16_t>& entries) {
   return t;
 }
 
-bool InverseCurve(const std::vector<uint16_t>& e, std::vector<uint16_t>& t) {
+bool InverseCurve(const std::vector<uint16_t>& e, std::vector<uint16_t>& t, unsigned m) {
   if (e.empty()) {
     t = {0, 65535};
     return true;
   }
-  t.assign(1024, 0);
+  const int last = int(m) - 1;
+  t.assign(m, 0);
   const size_t n = e.size();
   if (n == 1) {
     const double gamma = e[0] / 256.0;
     if (gamma == 0.0) return false;
-    for (int k = 0; k < 1024; ++k) {
-      double v = 65535.0 * std::pow(k / 1023.0, 1.0 / gamma) + 0.5;
+    for (int k = 0; k <= last; ++k) {
+      double v = 65535.0 * std::pow(double(k) / last, 1.0 / gamma) + 0.5;
       t[k] = uint16_t(v > 65535.0 ? 65535.0 : v);
     }
     return true;
   }
   const double scale = 65535.0 / double(n - 1);
-  const double stepV = 65535.0 / 1023.0;
+  const double stepV = 65535.0 / last;
   if (e[0] <= e[n - 1]) {
     size_t i = 0;
     double v = 0.0;
-    for (int k = 0; k < 1024; ++k, v += stepV) {
+    for (int k = 0; k <= last; ++k, v += stepV) {
       if (v <= e[0]) {
         t[k] = 0;
       } else if (v >= e[n - 1]) {
@@ -313,7 +316,7 @@ bool InverseCurve(const std::vector<uint16_t>& e, std::vector<uint16_t>& t) {
   } else {
     size_t j = n - 1;
     double v = 65535.0;
-    for (int k = 1023; k >= 0; --k, v -= stepV) {
+    for (int k = last; k >= 0; --k, v -= stepV) {
       if (v <= e[n - 1]) {
         t[k] = 65535;
       } else if (v >= e[0]) {
