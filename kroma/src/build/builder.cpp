@@ -347,6 +347,9 @@ struct Pipeline {
     const unsigned g = st.gridPoints;
     c.points = g;
     st.nodes.assign(size_t(st.inCh) * g, 0.0);
+    st.encoding.assign(size_t(st.inCh) * 4096, 0.0);
+    for (unsigned a = 0; a < st.inCh; ++a)
+      for (int i = 0; i < 4096; ++i) st.encoding[size_t(a) * 4096 + i] = i / 4095.0;
     if (src.model == Model::MatrixTrc) {
       c.nodeLin.assign(size_t(3) * g, 0.0);
       for (int ch = 0; ch < 3; ++ch) {
@@ -357,8 +360,15 @@ struct Pipeline {
           n[k] = CurveAt(curve, double(k) / (g - 1));
           if (k > 0 && !(n[k] > n[k - 1] + 1e-6)) rising = false;
         }
-        if (!rising)
+        double* enc = &st.encoding[size_t(ch) * 4096];
+        for (int i = 1; i < 4095 && rising; ++i) {
+          enc[i] = CurveAt(curve, i / 4095.0);
+          if (!(enc[i] > enc[i - 1])) rising = false;
+        }
+        if (!rising) {
           for (unsigned k = 0; k < g; ++k) n[k] = std::pow(double(k) / (g - 1), 2.2);
+          for (int i = 0; i < 4096; ++i) enc[i] = std::pow(i / 4095.0, 2.2);
+        }
         n[0] = 0.0;
         n[g - 1] = 1.0;
         std::copy(n, n + g, &st.nodes[size_t(ch) * g]);

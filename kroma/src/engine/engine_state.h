@@ -53,6 +53,10 @@ struct KromaEngineState {
   // A matrix/TRC source places them evenly in its own encoding (the tone curve at k/(g-1)),
   // so that cells are even to the eye while the matrix stays exact between nodes.
   std::vector<double> nodes;  // inCh x gridPoints
+  // The encoding the nodes are even in, per axis: the input-table value (0..1) at 4096 even
+  // steps of that encoding. The tetrahedral engine measures positions inside a cell in this
+  // encoding, because its grid already holds output-encoded values.
+  std::vector<double> encoding;  // inCh x 4096
 
   // Input curves: base tables from the profile, modified ones in use when the flag is set.
   std::vector<uint16_t> baseIn, modIn;  // inCh x 4096

@@ -63,9 +63,13 @@ void Locate(const double* nodes, unsigned points, double x, unsigned& cell, doub
 AxisEntry TetEntry(const KromaEngineState& st, int c, uint32_t value, unsigned steps,
                    uint32_t weightScale) {
   const unsigned g = st.gridPoints;
-  unsigned cell;
+  // The position in the nodes' own encoding, then the cell and the place inside it.
+  unsigned j;
   double t;
-  Locate(&st.nodes[size_t(c) * g], g, value / 65535.0, cell, t);
+  Locate(&st.encoding[size_t(c) * 4096], 4096, value / 65535.0, j, t);
+  const double d = (j + t) / 4095.0 * (g - 1);
+  unsigned cell = std::min(unsigned(d), g - 2);
+  t = d - cell;
   unsigned step = unsigned(t * steps + 0.5);
   if (step >= steps && cell + 2 < g) ++cell, step = 0;
   return {cell * st.stride[c], step * weightScale};

@@ -1,5 +1,6 @@
 #include "profile/icc_profile.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -14,6 +15,7 @@ uint32_t BE32(const uint8_t* p) {
 uint16_t BE16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
 double S15(const uint8_t* p) { return int32_t(BE32(p)) / 65536.0; }
 
+constexpr uint32_t kSigPara = Sig("para");
 constexpr uint32_t kSigCurve = Sig("curv");
 constexpr uint32_t kSigXYZType = Sig("XYZ ");
 constexpr uint32_t kSigLut8 = Sig("mft1");
@@ -143,11 +145,51 @@ bool TagType(IccFile& f, uint32_t sig, const TagEntry*& entry, uint32_t& type) {
   return true;
 }
 
-// A "curv" tag; entries left empty for n = 0.
+// A parametric curve ("para") sampled at 4096 points, as a table of 16-bit entries. The
+// function types 0 to 4 and their parameters are those of the ICC format; any other function
+// type counts as a missing tag.
+int ReadParametric(IccFile& f, const TagEntry* e, std::vector<uint16_t>& out) {
+  static constexpr int kParams[5] = {1, 3, 4, 5, 7};
+  uint8_t b[4 + 7 * 4];
+  if (!f.ReadAt(uint64_t(e->offset) + 8, b, 4)) return kSideMissing;
+  const unsigned type = BE16(b);
+  if (type > 4) return kSideMissing;
+  if (!f.ReadAt(uint64_t(e->offset) + 12, b + 4, uint64_t(kParams[type]) * 4)) return kSideMissing;
+  double p[7] = {1, 1, 0, 0, 0, 0, 0};  // g a b c d e f
+  for (int i = 0; i < kParams[type]; ++i) p[i] = S15(b + 4 + 4 * i);
+  const double g = p[0], a = p[1], bb = p[2], c = p[3], d = p[4], ee = p[5], ff = p[6];
+  auto power = [&](double x) {
+    const double base = a * x + bb;
+    return base > 0 ? std::pow(base, g) : 0.0;
+  };
+  try {
+    out.resize(4096);
+  } catch (const std::bad_alloc&) {
+    return kSideNoMemory;
+  }
+  for (int i = 0; i < 4096; ++i) {
+    const double x = i / 4095.0;
+    double y;
+    switch (type) {
+      case 0: y = std::pow(x, g); break;
+      case 1: y = (a != 0 && x >= -bb / a) ? power(x) : 0.0; break;
+      case 2: y = (a != 0 && x >= -bb / a) ? power(x) + c : c; break;
+      case 3: y = x >= d ? power(x) : c * x; break;
+      default: y = x >= d ? power(x) + ee : c * x + ff; break;
+    }
+    if (!(y >= 0)) y = 0;  // NaN counts as 0
+    out[i] = uint16_t(std::lround(std::min(y, 1.0) * 65535.0));
+  }
+  return kSideOk;
+}
+
+// A "curv" tag (entries left empty for n = 0) or a "para" tag.
 int ReadCurve(IccFile& f, uint32_t sig, std::vector<uint16_t>& out) {
   const TagEntry* e;
   uint32_t type;
-  if (!TagType(f, sig, e, type) || type != kSigCurve) return kSideMissing;
+  if (!TagType(f, sig, e, type)) return kSideMissing;
+  if (type == kSigPara) return ReadParametric(f, e, out);
+  if (type != kSigCurve) return kSideMissing;
   uint8_t b[4];
   if (!f.ReadAt(uint64_t(e->offset) + 8, b, 4)) return kSideMissing;
   const uint32_t n = BE32(b);
