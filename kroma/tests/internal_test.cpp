@@ -85,7 +85,9 @@ TEST(BuilderTest, GridShapesPerModel) {
     size_t entries = c.out;
     for (int i = 0; i < c.in; ++i) entries *= c.points;
     EXPECT_EQ(b.st().grid.size(), entries);
-    if (c.engine == 0) EXPECT_EQ(b.st().foldGrid.size(), entries);
+    if (c.engine == 0) {
+      EXPECT_EQ(b.st().foldGrid.size(), entries);
+    }
   }
 }
 
@@ -168,13 +170,14 @@ TEST(IndexTest, FullScaleLandsOnTheLastNode) {
     const uint32_t w = axis[last].weight + axis[n + last].weight + axis[2 * n + last].weight;
     for (int k = 0; k < 3; ++k) EXPECT_EQ(s3.weights[w].step[k], kroma::kTetSteps3);
   }
-  // Inputs on a node of the sRGB-even grid land on it exactly: 8-bit 255 * k / 32 for k = 8.
+  // Cells are even in the sRGB encoding: code 64 (8.03 of 32 intervals) is in cell 8, one
+  // step of 16 in, on the first axis (whose steps weigh 17 * 17).
   EXPECT_EQ(s3.axis8[64].offset, 8 * s3.stride[0]);
-  EXPECT_EQ(s3.axis8[64].weight, 0u);
+  EXPECT_EQ(s3.axis8[64].weight, 17u * 17u);
   ASSERT_EQ(Build(tet4, cmyk, rgb, 0), 0);
   const auto& s4 = tet4.st();
   uint32_t w = 0;
-  for (int c = 0; c < 4; ++c) w += s4.axis[c * 256 + 255].weight;
+  for (int c = 0; c < 4; ++c) w += s4.axis8[c * 256 + 255].weight;
   for (int k = 0; k < 4; ++k) EXPECT_EQ(s4.weights[w].step[k], 5);
   EXPECT_EQ(s4.farOffset, 3u * 9724u);
 }
