@@ -30,7 +30,7 @@ const Case kCases[] = {
     {"gray_to_srgb8", kDir + "Gray.icc", KROMA_OWN_SRGB, 1, 3, 8, TYPE_GRAY_8, TYPE_RGB_8},
 };
 
-constexpr uint16_t kWidth = 1024, kLines = 64;
+constexpr uint16_t kWidth = 2048, kLines = 2048;  // 4 megapixels
 
 std::vector<uint8_t> Pixels(const Case& c) {
   std::vector<uint8_t> v(size_t(kWidth) * kLines * c.inCh * (c.bits / 8));

@@ -74,8 +74,9 @@ TEST(InitTest, ProfileFaults) {
   noTrc.AddXYZ(iccw::Sig("rXYZ"), 1, 0, 0);
   static constexpr double z[3] = {0, 0, 0}, x[3] = {1, 0, 0};
   iccw::Profile singular = iccw::MatrixRgb(x, x, z, {256});
+  // A parametric curve of a function type the ICC format does not define.
   iccw::Profile para;
-  para.AddRaw(iccw::Sig("rTRC"), {'p', 'a', 'r', 'a', 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0});
+  para.AddRaw(iccw::Sig("rTRC"), {'p', 'a', 'r', 'a', 0, 0, 0, 0, 0, 5, 0, 0, 0, 2, 0, 0});
   for (const char* t : {"gTRC", "bTRC"}) para.AddCurve(iccw::Sig((const char(&)[5])*t), {256});
   para.AddXYZ(iccw::Sig("rXYZ"), 1, 0, 0);
   para.AddXYZ(iccw::Sig("gXYZ"), 0, 1, 0);
@@ -101,7 +102,7 @@ TEST(InitTest, ProfileFaults) {
       {"no acsp", dir.Write("magic.icc", notIcc), 3001},
       {"Luv connection space", dir.Write("luv.icc", luv), 5000},
       {"missing tags", dir.Write("notrc.icc", noTrc), 5000},
-      {"parametric curve", dir.Write("para.icc", para), 5000},
+      {"parametric curve of unknown function type", dir.Write("para.icc", para), 5000},
       {"tag beyond the file", dir.Write("dangling.icc", dangling), 5000},
       {"curve count beyond the file", dir.Write("huge.icc", hugeFirst), 5000},
   };
@@ -383,3 +384,47 @@ TEST(ProfileSpecTest, AccessorsStoreAndReturn) {
 }
 
 }  // namespace
+
+// Parametric curves ("para") are evaluated: an sRGB profile written with function type 3 and
+// one written as a pure power (type 0, gamma 2.0) match their sampled equivalents.
+TEST(InitTest, ParametricCurvesMatchSampledCurves) {
+  TempDir dir;
+  auto s15 = [](std::vector<uint8_t>& b, double v) {
+    const uint32_t x = uint32_t(int32_t(std::lround(v * 65536.0)));
+    for (int sh = 24; sh >= 0; sh -= 8) b.push_back(uint8_t(x >> sh));
+  };
+  auto para = [&](uint16_t type, std::initializer_list<double> params) {
+    std::vector<uint8_t> b = {'p', 'a', 'r', 'a', 0, 0, 0, 0, uint8_t(type >> 8), uint8_t(type), 0, 0};
+    for (double p : params) s15(b, p);
+    return b;
+  };
+  static constexpr double r[3] = {0.4360747, 0.2225045, 0.0139322}, g[3] = {0.3850649, 0.7168786, 0.0971045},
+                          bl[3] = {0.1430804, 0.0606169, 0.7141733};
+  struct Case {
+    std::vector<uint8_t> curve;
+    std::vector<uint16_t> sampled;
+  } cases[] = {{para(3, {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045}), iccw::SRGBCurve(1024)},
+               {para(0, {2.0}), {512}}};
+  for (const Case& c : cases) {
+    iccw::Profile p, q = iccw::MatrixRgb(r, g, bl, c.sampled);
+    p.AddXYZ(iccw::Sig("wtpt"), iccw::kD50[0], iccw::kD50[1], iccw::kD50[2]);
+    p.AddXYZ(iccw::Sig("rXYZ"), r[0], r[1], r[2]);
+    p.AddXYZ(iccw::Sig("gXYZ"), g[0], g[1], g[2]);
+    p.AddXYZ(iccw::Sig("bXYZ"), bl[0], bl[1], bl[2]);
+    for (const char* t : {"rTRC", "gTRC", "bTRC"}) p.AddRaw(iccw::Sig((const char(&)[5])*t), c.curve);
+    const std::string pp = dir.Write("para.icc", p), qq = dir.Write("sampled.icc", q);
+    std::vector<uint8_t> in;
+    for (int v = 0; v < 256; v += 5) in.insert(in.end(), {uint8_t(v), uint8_t(255 - v), uint8_t(v / 2)});
+    const uint16_t w = uint16_t(in.size() / 3);
+    for (uint16_t engine : {0, 1}) {
+      Handle a, b;
+      ASSERT_EQ(Open(a, Param(w, 1, 3, 3), pp, qq, engine), 0);
+      ASSERT_EQ(Open(b, Param(w, 1, 3, 3), qq, pp, engine), 0);
+      const auto there = Convert(a, in, 1, in.size()), back = Convert(b, in, 1, in.size());
+      for (size_t i = 0; i < in.size(); ++i) {
+        EXPECT_NEAR(there[i], in[i], 1) << "engine " << engine << " sample " << i << " curve " << c.sampled.size();
+        EXPECT_NEAR(back[i], in[i], 1) << "engine " << engine << " sample " << i;
+      }
+    }
+  }
+}

@@ -84,24 +84,36 @@ TEST(BuilderTest, GridShapesPerModel) {
     EXPECT_EQ(b.st().gridPoints, c.points);
     size_t entries = c.out;
     for (int i = 0; i < c.in; ++i) entries *= c.points;
-    EXPECT_EQ(c.engine == 1 ? b.st().grid16.size() : b.st().grid8.size(), entries);
+    EXPECT_EQ(b.st().grid.size(), entries);
+    if (c.engine == 0) {
+      EXPECT_EQ(b.st().foldGrid.size(), entries);
+    }
   }
 }
 
 TEST(BuilderTest, IdenticalMatrixProfilesReproduceTheNodes) {
   const std::string rgb = OwnProfile("OXsRGB.icm");
-  Built tri, tet;
-  ASSERT_EQ(Build(tri, rgb, rgb, 1), 0);
-  ASSERT_EQ(Build(tet, rgb, rgb, 0), 0);
-  for (int r = 0; r < 32; ++r)
-    for (int g = 0; g < 32; g += 5)
-      for (int b = 0; b < 32; b += 7) {
-        const uint16_t* v = &tri.st().grid16[(size_t(r) * 1024 + g * 32 + b) * 3];
-        EXPECT_NEAR(v[0], r * 65535.0 / 31, 1.0);
-        EXPECT_NEAR(v[1], g * 65535.0 / 31, 1.0);
-        EXPECT_NEAR(v[2], b * 65535.0 / 31, 1.0);
-      }
-  for (int r = 0; r < 33; ++r) EXPECT_NEAR(tet.st().rawGrid8[size_t(r) * 33 * 33 * 3], r * 255.0 / 32, 1.0);
+  for (uint16_t engine : {1, 0}) {
+    Built b;
+    ASSERT_EQ(Build(b, rgb, rgb, engine), 0);
+    const auto& st = b.st();
+    const unsigned g = st.gridPoints;
+    ASSERT_EQ(g, engine == 1 ? 32u : 33u);
+    // Nodes are even in the sRGB encoding: node k is the sRGB curve at k / (g - 1).
+    for (unsigned k = 0; k < g; ++k) {
+      const double x = double(k) / (g - 1);
+      const double lin = x <= 0.04045 ? x / 12.92 : std::pow((x + 0.055) / 1.055, 2.4);
+      EXPECT_NEAR(st.nodes[k], lin, 1e-4) << k;
+    }
+    for (unsigned r = 0; r < g; ++r)
+      for (unsigned gg = 0; gg < g; gg += 5)
+        for (unsigned bb = 0; bb < g; bb += 7) {
+          const int32_t* v = &st.grid[(size_t(r) * g * g + gg * g + bb) * 3];
+          EXPECT_NEAR(v[0], st.nodes[r] * 65535.0, 1.0);
+          EXPECT_NEAR(v[1], st.nodes[g + gg] * 65535.0, 1.0);
+          EXPECT_NEAR(v[2], st.nodes[2 * g + bb] * 65535.0, 1.0);
+        }
+  }
 }
 
 TEST(BuilderTest, AbsoluteIntentScalesByMediaWhiteAndMatrixOutputClamps) {
@@ -116,15 +128,27 @@ TEST(BuilderTest, AbsoluteIntentScalesByMediaWhiteAndMatrixOutputClamps) {
   ASSERT_EQ(Build(absolute, src, dst, 1, 2), 0);
   ASSERT_EQ(Build(relative, src, dst, 1, 1), 0);
   const size_t node = (size_t(20) * 1024 + 20 * 32 + 20) * 3;
-  EXPECT_NEAR(absolute.st().grid16[node], 20 * 65535.0 / 31 / 2, 1.0);  // X halved
-  EXPECT_NEAR(absolute.st().grid16[node + 1], 20 * 65535.0 / 31, 1.0);
-  EXPECT_NEAR(relative.st().grid16[node], 20 * 65535.0 / 31, 1.0);
-  // r = X / 0.5 is 1.3 for X = 0.65 and 2.0 at the last node: stored as full scale.
+  EXPECT_NEAR(absolute.st().grid[node], 20 * 65535.0 / 31 / 2, 1.0);  // X halved
+  EXPECT_NEAR(absolute.st().grid[node + 1], 20 * 65535.0 / 31, 1.0);
+  EXPECT_NEAR(relative.st().grid[node], 20 * 65535.0 / 31, 1.0);
+  // r = X / 0.5 is 2.0 at the last node: the grid keeps it, pixels are clipped to full scale.
   ASSERT_EQ(Build(clamped, src, narrow, 1), 0);
   ASSERT_EQ(Build(clamped8, src, narrow, 0), 0);
-  EXPECT_EQ(clamped.st().grid16[(size_t(31) * 1024) * 3], 65535);
-  EXPECT_EQ(clamped.st().grid16[(size_t(20) * 1024) * 3], 65535);
-  EXPECT_EQ(clamped8.st().rawGrid8[(size_t(21) * 33 * 33) * 3], 255);
+  EXPECT_EQ(clamped.st().grid[(size_t(31) * 1024) * 3], 2 * 65535);
+  EXPECT_EQ(clamped8.st().grid[(size_t(32) * 33 * 33) * 3], 2 * 65535);
+  for (MatchingSelector* sel : {&clamped.sel, &clamped8.sel}) {
+    // Linear input 0.65 gives r = 1.3 and full scale at both depths, in both engines.
+    uint8_t in8[3] = {166, 0, 0}, out8[3] = {};
+    CMBuffer b8{in8, 1};
+    void* d8 = out8;
+    ASSERT_EQ(CMatching2(sel, &b8, &d8, 1, 3, 3, 8, 8, 0), 0);
+    EXPECT_EQ(out8[0], 255);
+    uint16_t in16[3] = {42598, 0, 0}, out16[3] = {};
+    CMBuffer b16{in16, 1};
+    void* d16 = out16;
+    ASSERT_EQ(CMatching2(sel, &b16, &d16, 1, 6, 6, 16, 16, 0), 0);
+    EXPECT_EQ(out16[0], 65535);
+  }
 }
 
 TEST(IndexTest, FullScaleLandsOnTheLastNode) {
@@ -133,18 +157,27 @@ TEST(IndexTest, FullScaleLandsOnTheLastNode) {
   const std::string rgb = OwnProfile("OXsRGB.icm");
   Built tri, tet3, tet4;
   ASSERT_EQ(Build(tri, rgb, rgb, 1), 0);
-  EXPECT_EQ(tri.st().cell[4095], 30);
-  EXPECT_EQ(tri.st().frac[4095], 65536u);
-  EXPECT_EQ(tri.st().TriIn(0)[4095], 65535);
+  EXPECT_EQ(tri.st().In(0)[4095], 65535);
+  EXPECT_EQ(tri.st().axis[4095].offset, 30 * tri.st().stride[0]);
+  EXPECT_EQ(tri.st().axis[4095].weight, 65536u);
+  EXPECT_EQ(tri.st().axis[0].offset, 0u);
+  EXPECT_EQ(tri.st().axis[0].weight, 0u);
   ASSERT_EQ(Build(tet3, rgb, rgb, 0), 0);
   const auto& s3 = tet3.st();
-  const kroma::AxisEntry e = s3.axis[255];
-  EXPECT_EQ(e.offset, 31 * s3.stride[0]);
-  EXPECT_EQ(s3.weights[s3.axis[255].weight + s3.axis[256 + 255].weight + s3.axis[512 + 255].weight].step[2], 8);
+  for (const auto* axis : {s3.axis8.data(), s3.axisWide.data()}) {
+    const size_t last = axis == s3.axis8.data() ? 255 : 4095, n = axis == s3.axis8.data() ? 256 : 4096;
+    EXPECT_EQ(axis[last].offset, 31 * s3.stride[0]);
+    const uint32_t w = axis[last].weight + axis[n + last].weight + axis[2 * n + last].weight;
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(s3.weights[w].step[k], kroma::kTetSteps3);
+  }
+  // Cells are even in the sRGB encoding: code 64 (8.03 of 32 intervals) is in cell 8, one
+  // step of 16 in, on the first axis (whose steps weigh 17 * 17).
+  EXPECT_EQ(s3.axis8[64].offset, 8 * s3.stride[0]);
+  EXPECT_EQ(s3.axis8[64].weight, 17u * 17u);
   ASSERT_EQ(Build(tet4, cmyk, rgb, 0), 0);
   const auto& s4 = tet4.st();
   uint32_t w = 0;
-  for (int c = 0; c < 4; ++c) w += s4.axis[c * 256 + 255].weight;
+  for (int c = 0; c < 4; ++c) w += s4.axis8[c * 256 + 255].weight;
   for (int k = 0; k < 4; ++k) EXPECT_EQ(s4.weights[w].step[k], 5);
   EXPECT_EQ(s4.farOffset, 3u * 9724u);
 }

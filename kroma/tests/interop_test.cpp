@@ -56,7 +56,7 @@ const Side kOXsRGB{"OXsRGB.icm", 3, TYPE_RGB_16, TYPE_RGB_8};
 const Side kAdobe{"compatibleWithAdobeRGB1998.icc", 3, TYPE_RGB_16, TYPE_RGB_8};
 const Side kGray{"Gray.icc", 1, TYPE_GRAY_16, TYPE_GRAY_8};
 const Side kCmyk{"default_cmyk.icc", 4, TYPE_CMYK_16, TYPE_CMYK_8};
-const Side kLabI{"LCMSLABI.ICM", 3, TYPE_LabV2_16, 0};
+const Side kLabI{"LCMSLABI.ICM", 3, TYPE_LabV2_16, TYPE_Lab_8};
 
 constexpr int kIccIntent[4] = {0, 1, 3, 2};
 
@@ -133,41 +133,47 @@ std::vector<cmsCIELab> ToLab(const std::string& path, const Side& side, const st
   return out;
 }
 
-// Largest difference allowed per engine and depth, in units of the output depth. The
-// trilinear engine interpolates 12-bit linear-light positions, so the first steps above
-// black differ most under steep output curves (gamma 2.2 has no linear toe); the tetrahedral
-// engine works on 8-bit linear light throughout; pairs whose gamuts differ also clip inside
-// grid cells.
+// Matrix/TRC and gray pairs, compared sample by sample in units of 8 bits (a 16-bit
+// difference divided by 257): at most 2 for the trilinear engine and 3 for the tetrahedral
+// engine, at both depths.
+// The tetrahedral engine misses its target of 3 on two pairs, and the limit there is what it
+// reaches: its grid holds output-encoded values, and between nodes near the gamut's edge
+// (AdobeRGB to sRGB) or near black under a pure-power output curve the encoded result bends
+// more than one simplex can follow.
 struct MatrixCase {
   Side in, out;
-  double tri16, tri8, tet8;
+  double tetLimit = 3;
 };
 
 TEST_F(InteropTest, MatrixAndGrayPairsAgreeSampleBySample) {
-  const MatrixCase cases[] = {{kSRGB, kAdobe, 1250, 4, 20},   {kAdobe, kSRGB, 7500, 28, 21},
-                              {kOXsRGB, kAdobe, 1250, 4, 20}, {kGray, kSRGB, 16, 1, 1},
-                              {kSRGB, kGray, 32, 1, 2}};
+  const MatrixCase cases[] = {{kSRGB, kAdobe, 4}, {kAdobe, kSRGB, 17}, {kOXsRGB, kAdobe, 4}, {kGray, kSRGB}, {kSRGB, kGray}};
   struct Run {
     uint16_t engine;
     int bits;
-    double meanLimit;
-  } runs[] = {{1, 16, 150}, {1, 8, 0.6}, {0, 8, 2}};
+    double maxLimit, meanLimit;
+  } runs[] = {{1, 16, 2, 0.25}, {1, 8, 2, 0.25}, {0, 8, 3, 0.5}, {0, 16, 3, 0.5}};
   for (const MatrixCase& c : cases)
     for (const Run& r : runs) {
-      const double limit = r.engine == 0 ? c.tet8 : r.bits == 16 ? c.tri16 : c.tri8;
       const std::string src = Locate(c.in.name), dst = Locate(c.out.name);
-      const auto input = Grid(c.in.channels, c.in.channels == 1 ? 4096 : 33);
+      // Every fifth 8-bit code (every 1285th 16-bit value), so samples fall all over the cells.
+      const auto input = Grid(c.in.channels, c.in.channels == 1 ? 4096 : 52);
       const auto ours = Kroma(src, dst, c.in, c.out, r.engine, 1, r.bits, input);
       const auto ref = Lcms(src, dst, c.in, c.out, 1, r.bits, input);
       double worst = 0, sum = 0;
       for (size_t i = 0; i < ours.size(); ++i) {
-        const double d = std::abs(double(ours[i]) - ref[i]) / (r.bits == 8 ? 257.0 : 1.0);
+        const double d = std::abs(double(ours[i]) - ref[i]) / 257.0;
+        if (d > worst && getenv("KROMA_DEBUG")) {
+          const size_t px = i / c.out.channels;
+          std::printf("  worst so far %.2f at in %u %u %u ch %zu ours %u ref %u\n", d, input[px * c.in.channels],
+                      c.in.channels > 1 ? input[px * c.in.channels + 1] : 0, c.in.channels > 2 ? input[px * c.in.channels + 2] : 0,
+                      i % c.out.channels, ours[i], ref[i]);
+        }
         worst = std::max(worst, d);
         sum += d;
       }
-      std::printf("%-32s -> %-32s engine %d %2d-bit: max %.0f mean %.3f (units of %d bits)\n", c.in.name,
-                  c.out.name, r.engine, r.bits, worst, sum / ours.size(), r.bits);
-      EXPECT_LE(worst, limit) << c.in.name << " -> " << c.out.name << " engine " << r.engine << " " << r.bits;
+      std::printf("%-32s -> %-32s %s %2d-bit: max %.2f mean %.3f (8-bit units)\n", c.in.name, c.out.name,
+                  r.engine == 1 ? "trilinear  " : "tetrahedral", r.bits, worst, sum / ours.size());
+      EXPECT_LE(worst, r.engine == 0 ? c.tetLimit : r.maxLimit) << c.in.name << " -> " << c.out.name << " engine " << r.engine << " " << r.bits;
       EXPECT_LE(sum / ours.size(), r.meanLimit) << c.in.name << " -> " << c.out.name << " engine " << r.engine;
     }
 }
@@ -178,15 +184,16 @@ struct LutCase {
 };
 
 TEST_F(InteropTest, LutProfilesAgreeInCiede2000) {
-  const LutCase cases[] = {{kSRGB, kCmyk, 0}, {kSRGB, kCmyk, 1}, {kCmyk, kSRGB, 0}, {kCmyk, kSRGB, 1}, {kLabI, kSRGB, 0}};
+  const LutCase cases[] = {{kSRGB, kCmyk, 0}, {kSRGB, kCmyk, 1}, {kCmyk, kSRGB, 0},
+                           {kCmyk, kSRGB, 1}, {kSRGB, kLabI, 0}, {kLabI, kSRGB, 0}};
+  // The targets: a mean CIEDE2000 of at most 1 and a 99th percentile of at most 3.
   struct Run {
     uint16_t engine;
     int bits;
-    double meanLimit, p99Limit;
-  } runs[] = {{1, 16, 1.0, 3.0}, {0, 8, 2.5, 6.0}};
+  } runs[] = {{1, 16}, {1, 8}, {0, 8}, {0, 16}};
+  const double meanLimit = 1.0, p99Limit = 3.0;
   for (const LutCase& c : cases)
     for (const Run& r : runs) {
-      if (r.bits == 8 && c.in.type8 == 0) continue;
       const std::string src = Locate(c.in.name), dst = Locate(c.out.name);
       auto input = Grid(c.in.channels, c.in.channels == 4 ? 11 : 25);
       if (r.bits == 8)  // both sides see the same 8-bit values
@@ -203,8 +210,8 @@ TEST_F(InteropTest, LutProfilesAgreeInCiede2000) {
       const double p99 = de[size_t(0.99 * (de.size() - 1))];
       std::printf("%-20s -> %-20s intent %d engine %d %2d-bit: dE2000 mean %.3f p99 %.3f max %.3f\n", c.in.name,
                   c.out.name, c.intent, r.engine, r.bits, mean, p99, de.back());
-      EXPECT_LE(mean, r.meanLimit) << c.in.name << " -> " << c.out.name << " engine " << r.engine;
-      EXPECT_LE(p99, r.p99Limit) << c.in.name << " -> " << c.out.name << " engine " << r.engine;
+      EXPECT_LE(mean, meanLimit) << c.in.name << " -> " << c.out.name << " engine " << r.engine << " " << r.bits;
+      EXPECT_LE(p99, p99Limit) << c.in.name << " -> " << c.out.name << " engine " << r.engine << " " << r.bits;
     }
 }
 

@@ -40,16 +40,11 @@ TEST(EngineTest, IdentityPairKeepsBlackWhiteAndGreysAtEveryDepth) {
           EXPECT_EQ(Get(out, c, outBits), 0u);
           EXPECT_EQ(Get(out, 12 + c, outBits), Full(outBits));  // white stays white
         }
-        // Mid and light greys: the 8-bit tables of the tetrahedral engine allow 2 units.
-        const double tol = (engine == 0 ? 2.0 : 1.0) * (outBits == 8 ? 1 : 257);
+        // Mid and light greys within one 8-bit unit in both engines.
+        const double tol = outBits == 8 ? 1.0 : 257.0;
         for (int p = 1; p < 4; ++p)
           for (int c = 0; c < 3; ++c)
             EXPECT_NEAR(double(Get(out, p * 3 + c, outBits)), levels[p] * Full(outBits) / 65535.0, tol);
-        if (engine == 0 && outBits == 16) {
-          for (size_t i = 0; i < 15; ++i) {  // 8-bit results widen by 257
-            EXPECT_EQ(Get(out, i, 16) & 0xFF, Get(out, i, 16) >> 8);
-          }
-        }
       }
 }
 
@@ -214,16 +209,16 @@ std::pair<double, double> RoundTripError(const char* space, uint16_t engine, dou
 }
 
 TEST(RoundTripTest, LabAndLchThroughRgb48) {
-  // Inside the gamut the round trip is close on average; in the shadows and on the gamut's
-  // surface the Lab grid interpolates between nodes whose RGB was clamped, and errors grow.
+  // Held to dE76 0.6 (Lab) and 2.5 (LCh, whose hue axis wraps inside the grid) at most.
   for (const char* space : {"OXLab.icm", "OXLch.icm"}) {
+    const bool lch = std::string(space) == "OXLch.icm";
     const auto inside = RoundTripError(space, 1, 0.1, 0.9), cube = RoundTripError(space, 1, 0, 1);
     std::printf("%s round trip through 48-bit RGB, dE76 max/mean: inside %.3f/%.3f, whole cube %.3f/%.3f\n", space,
                 inside.first, inside.second, cube.first, cube.second);
-    EXPECT_LT(inside.first, 5.0) << space;
-    EXPECT_LT(inside.second, 0.75) << space;
-    EXPECT_LT(cube.first, 8.0) << space;
-    EXPECT_LT(cube.second, 1.6) << space;
+    EXPECT_LT(inside.first, lch ? 2.5 : 0.6) << space;
+    EXPECT_LT(inside.second, lch ? 0.6 : 0.2) << space;
+    EXPECT_LT(cube.first, lch ? 2.5 : 0.6) << space;
+    EXPECT_LT(cube.second, lch ? 0.6 : 0.2) << space;
   }
 }
 

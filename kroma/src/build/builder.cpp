@@ -5,6 +5,8 @@
 // The stages are chosen once per build from the two models and the engine.
 #include "build/builder.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <new>
 
@@ -19,16 +21,10 @@ constexpr uint64_t kMaxGridEntries = uint64_t(1) << 26;
 
 // Engine traits: grid sample type and full-scale value.
 struct Tri {
-  using T = uint16_t;
+  using T = int32_t;
   static constexpr int kEngine = kTrilinear;
   static constexpr uint32_t kMax = 65535;
   static constexpr int kShift = 16;
-};
-struct Tet {
-  using T = uint8_t;
-  static constexpr int kEngine = kTetrahedral;
-  static constexpr uint32_t kMax = 255;
-  static constexpr int kShift = 8;
 };
 
 // A profile LUT's colour table ready for interpolation at one precision.
@@ -49,8 +45,10 @@ struct Ctx {
   Clut srcClut, dstClut;
   std::vector<uint16_t> srcOutTables;  // 16-bit, outCh x outEntries
   std::vector<uint16_t> dstInTables;   // 16-bit, 3 x inEntries
-  std::vector<double> nodeLin;         // matrix/TRC node values
-  std::vector<uint32_t> nodeCode;      // LUT and gray node values
+  std::vector<double> nodeLin;         // matrix/TRC node values, inCh x points
+  std::vector<uint32_t> nodeCode;      // LUT and gray node values (16-bit)
+  unsigned points = 0;
+  bool tetrahedral = false;
   mutable std::vector<int64_t> scratch;
 };
 
@@ -172,7 +170,7 @@ void ApplyLutMatrix(const double m[9], uint32_t v[3]) {
 
 template <class E>
 void SourceMatrix(const Ctx& c, const uint32_t* k, double out[3]) {
-  const double rgb[3] = {c.nodeLin[k[0]], c.nodeLin[k[1]], c.nodeLin[k[2]]};
+  const double rgb[3] = {c.nodeLin[k[0]], c.nodeLin[c.points + k[1]], c.nodeLin[2 * c.points + k[2]]};
   const double* m = c.src->matrix;
   for (int r = 0; r < 3; ++r) out[r] = m[r * 3] * rgb[0] + m[r * 3 + 1] * rgb[1] + m[r * 3 + 2] * rgb[2];
 }
@@ -233,12 +231,14 @@ void ConnectAbsolute(const Ctx& c, const double in[3], double out[3]) {
 
 // ---- destination stages -----------------------------------------------------------------------
 
+// Out-of-gamut values are kept (within four times full scale) and clipped per pixel after
+// interpolation, so that a cell crossing the gamut's edge interpolates the matrix exactly.
 template <class E>
 void DestMatrix(const Ctx& c, const double xyz[3], typename E::T* out) {
   const double* m = c.dst->matrix;
   for (int r = 0; r < 3; ++r) {
     const double v = m[r * 3] * xyz[0] + m[r * 3 + 1] * xyz[1] + m[r * 3 + 2] * xyz[2];
-    out[r] = typename E::T(pcs::Clamp(v, 0, 1) * E::kMax + 0.5);
+    out[r] = typename E::T(std::lround((v == v ? std::clamp(v, -4.0, 4.0) : 0.0) * E::kMax));
   }
 }
 
@@ -257,18 +257,15 @@ void DestLut(const Ctx& c, const double v[3], typename E::T* out) {
   for (int i = 0; i < 3; ++i)
     in[i] = ApplyTable(c.dstInTables.data() + i * lut.inEntries, lut.inEntries, enc[i]);
   if (c.dst->pcs == kSigXYZ) ApplyLutMatrix<Tri>(lut.matrix, in);
-  if constexpr (E::kEngine == kTetrahedral)
-    for (int i = 0; i < 3; ++i) in[i] = Narrow257(in[i]);
   uint32_t res[kMaxChannels];
   Interp<E>(c.dstClut, in, res, c.scratch);
-  if constexpr (E::kEngine == kTetrahedral) {
-    // The raw grid keeps the LUT's own LCh values so that its output curves apply to them.
-    if (c.lchOut) {
-      const uint8_t lab[3] = {uint8_t(res[0]), uint8_t(res[1]), uint8_t(res[2])};
-      uint8_t lch[3];
-      pcs::Lab8ToLCh8(lab, lch);
-      res[0] = lch[0], res[1] = lch[1], res[2] = lch[2];
-    }
+  if (c.tetrahedral && c.lchOut) {
+    // The tetrahedral grid keeps the LUT's own LCh values so that its output curves apply
+    // to them when they are folded in.
+    const uint16_t lab[3] = {uint16_t(res[0]), uint16_t(res[1]), uint16_t(res[2])};
+    uint16_t lch[3];
+    pcs::Lab16ToLCh16(lab, lch);
+    res[0] = lch[0], res[1] = lch[1], res[2] = lch[2];
   }
   for (unsigned o = 0; o < lut.outCh; ++o) out[o] = typename E::T(res[o]);
 }
@@ -312,6 +309,15 @@ unsigned Channels(const ProfileSide& s, bool input) {
   }
 }
 
+// A forward tone-curve table (n entries over 0..1) at x, interpolated, as 0..1.
+double CurveAt(const std::vector<uint16_t>& t, double x) {
+  const double pos = x * double(t.size() - 1);
+  size_t j = size_t(pos);
+  if (j >= t.size() - 1) return t.back() / 65535.0;
+  const double f = pos - double(j);
+  return (t[j] * (1.0 - f) + t[j + 1] * f) / 65535.0;
+}
+
 // ---- the pipeline -----------------------------------------------------------------------------
 
 template <class E>
@@ -333,20 +339,49 @@ struct Pipeline {
     }
   }
 
-  static void NodeValues(Ctx& c, const ProfileSide& src, unsigned g) {
+  // Node values of every axis. Matrix/TRC source: the linear-light value of the tone curve
+  // at k / (g - 1), so nodes are even in the source's own encoding (a curve that does not
+  // rise steadily falls back to even steps of a 2.2 power). LUT source: the 16-bit code
+  // (g / 2 + k * 65535) / (g - 1). Gray source: the 16-bit code of the 8-bit value k.
+  static void NodeValues(Ctx& c, const ProfileSide& src, KromaEngineState& st) {
+    const unsigned g = st.gridPoints;
+    c.points = g;
+    st.nodes.assign(size_t(st.inCh) * g, 0.0);
+    st.encoding.assign(size_t(st.inCh) * 4096, 0.0);
+    for (unsigned a = 0; a < st.inCh; ++a)
+      for (int i = 0; i < 4096; ++i) st.encoding[size_t(a) * 4096 + i] = i / 4095.0;
     if (src.model == Model::MatrixTrc) {
-      c.nodeLin.resize(g);
-      double x = 0.0;
-      for (unsigned k = 0; k < g; ++k, x += 1.0 / double(g - 1)) c.nodeLin[k] = x;
+      c.nodeLin.assign(size_t(3) * g, 0.0);
+      for (int ch = 0; ch < 3; ++ch) {
+        double* n = &c.nodeLin[size_t(ch) * g];
+        const std::vector<uint16_t>& curve = src.curves[ch];
+        bool rising = true;
+        for (unsigned k = 0; k < g; ++k) {
+          n[k] = CurveAt(curve, double(k) / (g - 1));
+          if (k > 0 && !(n[k] > n[k - 1] + 1e-6)) rising = false;
+        }
+        double* enc = &st.encoding[size_t(ch) * 4096];
+        for (int i = 1; i < 4095 && rising; ++i) {
+          enc[i] = CurveAt(curve, i / 4095.0);
+          if (!(enc[i] > enc[i - 1])) rising = false;
+        }
+        if (!rising) {
+          for (unsigned k = 0; k < g; ++k) n[k] = std::pow(double(k) / (g - 1), 2.2);
+          for (int i = 0; i < 4096; ++i) enc[i] = std::pow(i / 4095.0, 2.2);
+        }
+        n[0] = 0.0;
+        n[g - 1] = 1.0;
+        std::copy(n, n + g, &st.nodes[size_t(ch) * g]);
+      }
       return;
     }
     c.nodeCode.resize(g);
     for (unsigned k = 0; k < g; ++k) {
-      if (src.model == Model::Gray)
-        c.nodeCode[k] = E::kEngine == kTrilinear ? (128 + k * 65535) / 255 : k;
-      else
-        c.nodeCode[k] = (g / 2 + k * E::kMax) / (g - 1);
+      if (src.model == Model::Gray) c.nodeCode[k] = (128 + k * 65535) / 255;
+      else c.nodeCode[k] = (g / 2 + k * 65535) / (g - 1);
     }
+    for (unsigned a = 0; a < st.inCh; ++a)
+      for (unsigned k = 0; k < g; ++k) st.nodes[size_t(a) * g + k] = c.nodeCode[k] / 65535.0;
   }
 
   static void Run(Ctx& c, KromaEngineState& st, typename E::T* grid, uint64_t nodes,
@@ -368,11 +403,12 @@ struct Pipeline {
   }
 };
 
-template <class E>
 bool Build(const ProfileSide& src, const ProfileSide& dst, bool absolute, KromaEngineState& st) {
+  using E = Tri;
   Ctx c;
   c.src = &src;
   c.dst = &dst;
+  c.tetrahedral = st.engine == kTetrahedral;
   c.srcOut = src.model == Model::Lut ? pcs::SpaceOf(src.pcs) : Space::XYZ;
   c.dstIn = dst.model == Model::MatrixTrc ? Space::XYZ : pcs::SpaceOf(dst.pcs);
   for (int i = 0; i < 3; ++i) {
@@ -389,52 +425,33 @@ bool Build(const ProfileSide& src, const ProfileSide& dst, bool absolute, KromaE
     PrepareClut<E>(dst.lut, st.lchOut, c.dstClut);
     c.dstInTables = Widened(dst.lut.inTables, dst.lut.bits);
   }
-  Pipeline<E>::NodeValues(c, src, st.gridPoints);
+  Pipeline<E>::NodeValues(c, src, st);
 
   const uint64_t entries = uint64_t(st.stride[0]) * st.gridPoints;
   const uint64_t nodes = entries / st.outCh;
-  typename E::T* grid;
-  if constexpr (E::kEngine == kTrilinear) {
-    st.grid16.assign(size_t(entries), 0);
-    grid = st.grid16.data();
-  } else {
-    st.rawGrid8.assign(size_t(entries), 0);
-    grid = st.rawGrid8.data();
-  }
-  Pipeline<E>::Run(c, st, grid, nodes, absolute ? &ConnectAbsolute : &ConnectRelative);
+  st.grid.assign(size_t(entries), 0);
+  Pipeline<E>::Run(c, st, st.grid.data(), nodes, absolute ? &ConnectAbsolute : &ConnectRelative);
 
+  // Input curves at 4096 entries, output curves at one entry per 16-bit grid value.
   const auto inCurves = InputCurves(src);
   const auto outCurves = OutputCurves(dst);
-  if constexpr (E::kEngine == kTrilinear) {
-    st.triBaseIn.resize(size_t(st.inCh) * kTriTable);
-    for (unsigned ch = 0; ch < st.inCh; ++ch) {
-      const auto r = Resample(inCurves[ch].data(), inCurves[ch].size(), kTriTable);
-      std::memcpy(&st.triBaseIn[ch * kTriTable], r.data(), kTriTable * 2);
-    }
-    st.triBaseOut16.resize(size_t(st.outCh) * kTriTable);
-    st.triBaseOut8.resize(size_t(st.outCh) * kTriTable);
-    for (unsigned ch = 0; ch < st.outCh; ++ch) {
-      const auto r = Resample(outCurves[ch].data(), outCurves[ch].size(), kTriTable);
-      for (int i = 0; i < kTriTable; ++i) {
-        st.triBaseOut16[ch * kTriTable + i] = r[i];
-        st.triBaseOut8[ch * kTriTable + i] = Narrow4096(r[i]);
-      }
-    }
-    return BuildTrilinearIndex(st);
-  } else {
-    st.tetBaseIn.resize(size_t(st.inCh) * kTetTable);
-    for (unsigned ch = 0; ch < st.inCh; ++ch) {
-      const auto r = Resample8(inCurves[ch].data(), inCurves[ch].size());
-      std::memcpy(&st.tetBaseIn[ch * kTetTable], r.data(), kTetTable);
-    }
-    st.tetIn = st.tetBaseIn;
-    st.tetBaseOut.resize(size_t(st.outCh) * kTetTable);
-    for (unsigned ch = 0; ch < st.outCh; ++ch) {
-      const auto r = Resample8(outCurves[ch].data(), outCurves[ch].size());
-      std::memcpy(&st.tetBaseOut[ch * kTetTable], r.data(), kTetTable);
-    }
-    return BuildTetrahedralIndex(st) && ApplyTetrahedralOutput(st, st.tetBaseOut.data());
+  st.baseIn.resize(size_t(st.inCh) * kInTable);
+  for (unsigned ch = 0; ch < st.inCh; ++ch) {
+    const auto r = Resample(inCurves[ch].data(), inCurves[ch].size(), kInTable);
+    std::memcpy(&st.baseIn[ch * kInTable], r.data(), kInTable * 2);
   }
+  st.baseOut16.resize(size_t(st.outCh) * kOutTable);
+  for (unsigned ch = 0; ch < st.outCh; ++ch) {
+    const auto r = Resample(outCurves[ch].data(), outCurves[ch].size(), kOutTable);
+    std::memcpy(&st.baseOut16[size_t(ch) * kOutTable], r.data(), size_t(kOutTable) * 2);
+  }
+  if (!BuildAxisTables(st)) return false;
+  if (st.engine == kTrilinear) {
+    st.baseOut8.resize(st.baseOut16.size());
+    for (size_t i = 0; i < st.baseOut16.size(); ++i) st.baseOut8[i] = Narrow16(st.baseOut16[i]);
+    return true;
+  }
+  return ApplyTetrahedralOutput(st, st.baseOut16.data());
 }
 
 }  // namespace
@@ -471,7 +488,7 @@ bool BuildTransform(const ProfileSide& src, const ProfileSide& dst, bool absolut
         return false;
       }
     }
-    return tri ? Build<Tri>(src, dst, absolute, st) : Build<Tet>(src, dst, absolute, st);
+    return Build(src, dst, absolute, st);
   } catch (const std::bad_alloc&) {
     st.status = kSideNoMemory;
     return false;

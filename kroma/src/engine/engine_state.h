@@ -10,16 +10,20 @@
 namespace kroma {
 
 constexpr int kMaxChannels = 15;
-constexpr int kTriTable = 4096;  // entries of the trilinear engine's 1-D tables
-constexpr int kTetTable = 256;   // entries of the tetrahedral engine's 1-D tables
+constexpr int kInTable = 4096;    // entries of the input curves of both engines (16-bit)
+constexpr int kOutTable = 65536;  // entries of the output curves: indexed by a 16-bit value
+constexpr int kTetSteps3 = 16;    // fraction steps of the three-input simplex tables
+constexpr int kTetSteps4 = 5;     // and of the four-input ones
 
 enum Engine : int { kTetrahedral = 0, kTrilinear = 1 };
 
-// Tetrahedral engine: what one 8-bit input value contributes on one axis.
+// Where one input sample lands on one grid axis: the lower node already multiplied by the
+// axis stride, and the position inside the cell. The trilinear engine keeps a 16-bit fraction
+// (0..65536); the tetrahedral engine its part of the weight-table index (three and four
+// inputs) or a 0..256 fraction (one input).
 struct AxisEntry {
-  uint32_t offset;  // lower grid node on this axis, already multiplied by the axis stride
-  uint32_t weight;  // this axis's part of the weight-table index (3/4 inputs) or the
-                    // 0..256 fraction (1 input)
+  uint32_t offset;
+  uint32_t weight;
 };
 
 // Tetrahedral engine: simplex for one combination of fraction steps.
@@ -30,6 +34,10 @@ struct WeightEntry {
 
 }  // namespace kroma
 
+// The grid is built and kept at 16 bits in both engines; the input curves are 16-bit tables
+// of 4096 entries and the output curves 16-bit tables of 65536 entries indexed by the grid
+// value itself, so no stage quantises linear light to fewer than 16 bits. The tetrahedral
+// engine folds the output curves into an 8-bit copy of the grid that pixels interpolate in.
 struct KromaEngineState {
   int engine = kroma::kTrilinear;
   uint32_t srcSpace = 0, dstSpace = 0;
@@ -41,34 +49,49 @@ struct KromaEngineState {
   bool lchOut = false;  // grid holds Lab that pixels turn into LCh on the way out
   bool ready = false;   // the build completed; only then may pixels or 1-D tables use it
 
-  // Trilinear engine. Base tables come from the profiles; the modified ones are in use when
-  // the side's flag is set.
-  std::vector<uint16_t> triBaseIn, triModIn;  // inCh x 4096
-  bool triInModified = false;
-  std::vector<uint16_t> triBaseOut16, triModOut16;  // outCh x 4096
-  std::vector<uint8_t> triBaseOut8, triModOut8;     // outCh x 4096
-  bool triOutModified = false;
-  std::vector<uint16_t> cell;   // 4096: lower grid index of a 12-bit position
-  std::vector<uint32_t> frac;   // 4096: position inside the cell, 0..65536
-  std::vector<uint16_t> grid16;
+  // Node positions per input axis, in input-table units (0..1 of full scale), increasing.
+  // A matrix/TRC source places them evenly in its own encoding (the tone curve at k/(g-1)),
+  // so that cells are even to the eye while the matrix stays exact between nodes.
+  std::vector<double> nodes;  // inCh x gridPoints
+  // The encoding the nodes are even in, per axis: the input-table value (0..1) at 4096 even
+  // steps of that encoding. The tetrahedral engine measures positions inside a cell in this
+  // encoding, because its grid already holds output-encoded values.
+  std::vector<double> encoding;  // inCh x 4096
 
-  const uint16_t* TriIn(int c) const {
-    return (triInModified ? triModIn : triBaseIn).data() + c * kroma::kTriTable;
+  // Input curves: base tables from the profile, modified ones in use when the flag is set.
+  std::vector<uint16_t> baseIn, modIn;  // inCh x 4096
+  bool inModified = false;
+  // Output curves (16-bit, and the trilinear engine's 8-bit form).
+  std::vector<uint16_t> baseOut16, modOut16;  // outCh x 65536
+  std::vector<uint8_t> baseOut8, modOut8;     // outCh x 65536 (trilinear engine)
+  bool outModified = false;
+  // The grid before the output curves, in 16-bit units (65535 = full scale). A matrix/TRC
+  // destination keeps values outside 0..65535 (up to four times full scale either way), so
+  // that interpolation stays exact where a cell crosses the gamut's edge; the pixel loops
+  // clip after interpolating.
+  std::vector<int32_t> grid;
+
+  const uint16_t* In(int c) const {
+    return (inModified ? modIn : baseIn).data() + size_t(c) * kroma::kInTable;
   }
-  const uint16_t* TriOut16(int c) const {
-    return (triOutModified ? triModOut16 : triBaseOut16).data() + c * kroma::kTriTable;
+  const uint16_t* Out16(int c) const {
+    return (outModified ? modOut16 : baseOut16).data() + size_t(c) * kroma::kOutTable;
   }
-  const uint8_t* TriOut8(int c) const {
-    return (triOutModified ? triModOut8 : triBaseOut8).data() + c * kroma::kTriTable;
+  const uint8_t* Out8(int c) const {
+    return (outModified ? modOut8 : baseOut8).data() + size_t(c) * kroma::kOutTable;
   }
 
-  // Tetrahedral engine.
-  std::vector<uint8_t> tetBaseIn, tetIn;  // inCh x 256 input curves (base and in use)
-  std::vector<kroma::AxisEntry> axis;     // inCh x 256, indexed by the raw input byte
+  // Per-axis tables derived from the input curves in use. Trilinear engine: inCh x 4096,
+  // indexed like the input curves. Tetrahedral engine: axis8 indexed by the 8-bit sample,
+  // axisWide by the top 12 bits of a wider one.
+  std::vector<kroma::AxisEntry> axis;      // trilinear
+  std::vector<kroma::AxisEntry> axis8;     // tetrahedral, inCh x 256
+  std::vector<kroma::AxisEntry> axisWide;  // tetrahedral, inCh x 4096
   std::vector<kroma::WeightEntry> weights;
   uint32_t farOffset = 0;
-  std::vector<uint8_t> tetBaseOut;        // outCh x 256
-  std::vector<uint8_t> rawGrid8, grid8;
+  // Tetrahedral engine: the grid through the output curves, in 1/64 of an 8-bit unit. Values
+  // beyond the curves' ends continue them by reflection, and pixels clip after interpolating.
+  std::vector<int16_t> foldGrid;
 };
 
 namespace kroma {
@@ -80,15 +103,25 @@ std::vector<uint16_t> Resample(const uint16_t* src, size_t n, size_t m);
 // Resamples n 16-bit entries to 256 8-bit entries.
 std::vector<uint8_t> Resample8(const uint16_t* src, size_t n);
 // 8-bit form of a 16-bit table entry.
-inline uint8_t Narrow4096(uint16_t v) { return uint8_t((uint32_t(v) * 255 + 32768) >> 16); }
+inline uint8_t Narrow16(uint32_t v) { return uint8_t((v * 255 + 32768) >> 16); }
 inline uint8_t Narrow257(uint32_t v) { return uint8_t((v + 128) / 257); }
 
-// Derived tables of each engine; false when memory runs out.
-bool BuildTrilinearIndex(KromaEngineState& st);
-bool BuildTetrahedralIndex(KromaEngineState& st);
-// Interpolation grid of the tetrahedral engine from the raw grid through per-channel tables
-// (outCh x 256), converted to Lab for an LCh destination.
-bool ApplyTetrahedralOutput(KromaEngineState& st, const uint8_t* tables);
+// Index of a sample of the given depth into a 4096-entry input curve. Full scale reads the
+// last entry at every depth (8-bit v: v * 4095 / 255 = 16v + v / 16), so white stays white.
+template <int Bits>
+inline uint32_t InIndex(uint32_t v) {
+  if constexpr (Bits == 8) return (v << 4) + (v >> 4);
+  else if constexpr (Bits == 10) return ((v >> 6) << 2) + (v >> 14);
+  else if constexpr (Bits == 12) return v >> 4;
+  else return (v * 4095 + 32768) >> 16;
+}
+
+// Derived tables of each engine from the input curves in use; false when memory runs out.
+bool BuildAxisTables(KromaEngineState& st);
+constexpr int kFoldScale = 64;  // folded grid units per 8-bit unit
+// The tetrahedral engine's interpolation grid: the grid through per-channel 16-bit tables
+// (outCh x 65536), in folded units, converted to Lab for an LCh destination.
+bool ApplyTetrahedralOutput(KromaEngineState& st, const uint16_t* tables);
 
 // Replaces (merge = false) or composes with (merge = true) the 1-D tables of one side.
 // tables holds one table of `entries` values (0..max for `bits`) per channel of that side.

@@ -32,17 +32,6 @@ inline void Store(uint8_t* p, size_t index, uint32_t v) {
   }
 }
 
-// Index into a 4096-entry input table for a sample of the given depth. Full scale at every
-// depth reads the last entry: 8-bit v maps to v * 4095 / 255 = 16v + v / 16 and 10-bit v to
-// v * 4095 / 1023 = 4v + v / 256, so white stays white.
-template <int Bits>
-inline uint32_t TriIndex(uint32_t v) {
-  if constexpr (Bits == 8) return (v << 4) + (v >> 4);
-  else if constexpr (Bits == 10) return ((v >> 6) << 2) + (v >> 14);
-  else if constexpr (Bits == 12) return v >> 4;
-  else return (v * 4095 + 32768) >> 16;
-}
-
 // Where the channels of pixel i (line y, column x) sit: first sample and channel step.
 struct Addressing {
   int layout;
@@ -83,22 +72,21 @@ const std::array<uint8_t, 2 * 65536>& LabToLChTable8() {
 // ---- trilinear engine -------------------------------------------------------------------------
 
 struct TriView {
-  const uint16_t* in[kMaxChannels];
+  const AxisEntry* axis[kMaxChannels];
   const uint16_t* out16[kMaxChannels];
   const uint8_t* out8[kMaxChannels];
-  const uint16_t* cell;
-  const uint32_t* frac;
-  const uint16_t* grid;
+  const int32_t* grid;
   uint32_t stride[kMaxChannels];
   uint32_t corner[64];  // offset of every cell corner from the base node
   int inCh, outCh;
 
   explicit TriView(const KromaEngineState& st) : inCh(st.inCh), outCh(st.outCh) {
-    for (int c = 0; c < inCh; ++c) in[c] = st.TriIn(c), stride[c] = st.stride[c];
-    for (int c = 0; c < outCh; ++c) out16[c] = st.TriOut16(c), out8[c] = st.TriOut8(c);
-    cell = st.cell.data();
-    frac = st.frac.data();
-    grid = st.grid16.data();
+    for (int c = 0; c < inCh; ++c) axis[c] = st.axis.data() + size_t(c) * kInTable, stride[c] = st.stride[c];
+    for (int c = 0; c < outCh; ++c) {
+      out16[c] = st.Out16(c);
+      out8[c] = st.engine == kTrilinear && !st.baseOut8.empty() ? st.Out8(c) : nullptr;
+    }
+    grid = st.grid.data();
     const int corners = 1 << inCh;
     for (int k = 0; k < corners && k < 64; ++k) {
       uint32_t off = 0;
@@ -110,30 +98,32 @@ struct TriView {
 };
 
 inline int64_t Lerp16(int64_t a, int64_t b, int64_t f) { return a + (((b - a) * f + 32768) >> 16); }
+inline uint32_t Clip16(int64_t v) { return uint32_t(v < 0 ? 0 : v > 65535 ? 65535 : v); }
 
-// Interpolates all outputs of one pixel; NI = 0 means the channel count is read at run time.
+// Interpolates all outputs of one pixel from the input-table indices of its samples; NI = 0
+// means the channel count is read at run time.
 template <int NI, int NO>
-inline void TriInterp(const TriView& v, const uint32_t* samples12, uint32_t* out) {
+inline void TriInterp(const TriView& v, const uint32_t* index, uint32_t* out) {
   const int ni = NI ? NI : v.inCh;
   const int no = NO ? NO : v.outCh;
   int64_t f[kMaxChannels];
   uint32_t base = 0;
   for (int i = 0; i < ni; ++i) {
-    const uint32_t p = samples12[i];
-    base += v.cell[p] * v.stride[i];
-    f[i] = v.frac[p];
+    const AxisEntry e = v.axis[i][index[i]];
+    base += e.offset;
+    f[i] = e.weight;
   }
-  const uint16_t* g = v.grid + base;
+  const int32_t* g = v.grid + base;
   if constexpr (NI == 3) {
     // The common case written out: seven interpolations per output, last axis first.
     const uint32_t s0 = v.stride[0], s1 = v.stride[1], s2 = v.stride[2];
     const int32_t f0 = int32_t(f[0]), f1 = int32_t(f[1]), f2 = int32_t(f[2]);
     for (int o = 0; o < no; ++o) {
-      const uint16_t* q = g + o;
+      const int32_t* q = g + o;
       const int64_t x00 = Lerp16(q[0], q[s2], f2), x01 = Lerp16(q[s1], q[s1 + s2], f2);
       const int64_t x10 = Lerp16(q[s0], q[s0 + s2], f2), x11 = Lerp16(q[s0 + s1], q[s0 + s1 + s2], f2);
       const int64_t y0 = Lerp16(x00, x01, f1), y1 = Lerp16(x10, x11, f1);
-      out[o] = uint32_t(Lerp16(y0, y1, f0)) & 0xFFFF;
+      out[o] = Clip16(Lerp16(y0, y1, f0));
     }
     return;
   }
@@ -146,7 +136,7 @@ inline void TriInterp(const TriView& v, const uint32_t* samples12, uint32_t* out
       count >>= 1;
       for (int j = 0; j < count; ++j) c[j] = Lerp16(c[2 * j], c[2 * j + 1], f[a]);
     }
-    out[o] = uint32_t(c[0]) & 0xFFFF;
+    out[o] = Clip16(c[0]);
   }
 }
 
@@ -160,9 +150,8 @@ inline void TriOutput(const TriView& v, uint32_t* g, uint8_t* dst, size_t base, 
     g[0] = lch[0], g[1] = lch[1], g[2] = lch[2];
   }
   for (int o = 0; o < no; ++o) {
-    const uint32_t idx = (g[o] * 4095 + 32768) >> 16;
-    if constexpr (OB == 16) Store<16>(dst, base + o * step, v.out16[o][idx]);
-    else Store<8>(dst, base + o * step, v.out8[o][idx]);
+    if constexpr (OB == 16) Store<16>(dst, base + o * step, v.out16[o][g[o]]);
+    else Store<8>(dst, base + o * step, v.out8[o][g[o]]);
   }
 }
 
@@ -173,7 +162,7 @@ void TriInterleaved(const KromaEngineState& st, const uint8_t* src, uint8_t* dst
   const size_t pixels = size_t(width) * lines;
   for (size_t i = 0; i < pixels; ++i) {
     uint32_t p[NI], g[NO];
-    for (int c = 0; c < NI; ++c) p[c] = v.in[c][TriIndex<IB>(Load<IB>(src, i * NI + c))] >> 4;
+    for (int c = 0; c < NI; ++c) p[c] = InIndex<IB>(Load<IB>(src, i * NI + c));
     TriInterp<NI, NO>(v, p, g);
     TriOutput<NO, OB, Lch>(v, g, dst, i * NO, 1);
   }
@@ -190,7 +179,7 @@ void TriGeneral(const KromaEngineState& st, const uint8_t* src, uint8_t* dst, ui
       uint32_t p[kMaxChannels], g[kMaxChannels];
       const size_t in = a.Base(y, x, v.inCh), out = a.Base(y, x, v.outCh);
       for (int c = 0; c < v.inCh; ++c)
-        p[c] = v.in[c][TriIndex<IB>(Load<IB>(src, in + c * step))] >> 4;
+        p[c] = InIndex<IB>(Load<IB>(src, in + c * step));
       TriInterp<0, 0>(v, p, g);
       TriOutput<0, OB, Lch>(v, g, dst, out, step);
     }
@@ -201,54 +190,59 @@ void TriGeneral(const KromaEngineState& st, const uint8_t* src, uint8_t* dst, ui
 struct TetView {
   const AxisEntry* axis[kMaxChannels];
   const WeightEntry* weights;
-  const uint8_t* grid;
+  const int16_t* grid;
   uint32_t farOffset;
   const uint8_t* lch;
   int inCh, outCh;
-  explicit TetView(const KromaEngineState& st)
-      : weights(st.weights.data()), grid(st.grid8.data()), farOffset(st.farOffset),
+  // Wide samples index the 4096-entry axis tables by their top 12 bits.
+  TetView(const KromaEngineState& st, bool wide)
+      : weights(st.weights.data()), grid(st.foldGrid.data()), farOffset(st.farOffset),
         lch(st.lchOut ? LabToLChTable8().data() : nullptr), inCh(st.inCh), outCh(st.outCh) {
-    for (int c = 0; c < inCh; ++c) axis[c] = st.axis.data() + c * 256;
+    for (int c = 0; c < inCh; ++c)
+      axis[c] = wide ? st.axisWide.data() + size_t(c) * kInTable : st.axis8.data() + size_t(c) * 256;
   }
 };
 
-// One pixel from 8-bit input bytes to 8-bit results.
+static_assert(kTetSteps3 == 16, "the three-input sum is divided by a shift of 4");
+constexpr int32_t kFoldTop = 255 * kFoldScale;
+inline uint32_t ClipFold(int32_t v) { return uint32_t(v < 0 ? 0 : v > kFoldTop ? kFoldTop : v); }
+
+// One pixel from its axis-table indices to results in folded units (0 .. 255 * 64).
 template <int NI, int NO>
 inline void TetInterp(const TetView& v, const uint32_t* in, uint32_t* out) {
   const int ni = NI ? NI : v.inCh;
   const int no = NO ? NO : v.outCh;
   if (NI == 1 || (NI == 0 && ni == 1)) {
     const AxisEntry e = v.axis[0][in[0]];
-    const uint8_t* g0 = v.grid + e.offset;
-    const uint8_t* g1 = g0 + v.farOffset;
+    const int16_t* g0 = v.grid + e.offset;
+    const int16_t* g1 = g0 + v.farOffset;
     const int32_t f = int32_t(e.weight);
-    for (int o = 0; o < no; ++o) out[o] = uint32_t(g0[o] + (((g1[o] - g0[o]) * f) >> 8));
+    for (int o = 0; o < no; ++o) out[o] = ClipFold(g0[o] + (((g1[o] - g0[o]) * f + 128) >> 8));
   } else if (NI == 3 || (NI == 0 && ni == 3)) {
     const AxisEntry e0 = v.axis[0][in[0]], e1 = v.axis[1][in[1]], e2 = v.axis[2][in[2]];
     const WeightEntry& w = v.weights[e0.weight + e1.weight + e2.weight];
-    const uint8_t* g0 = v.grid + e0.offset + e1.offset + e2.offset;
-    const uint8_t* g1 = g0 + w.vertex[0];
-    const uint8_t* g2 = g0 + w.vertex[1];
-    const uint8_t* gf = g0 + v.farOffset;
+    const int16_t* g0 = v.grid + e0.offset + e1.offset + e2.offset;
+    const int16_t* g1 = g0 + w.vertex[0];
+    const int16_t* g2 = g0 + w.vertex[1];
+    const int16_t* gf = g0 + v.farOffset;
     const int32_t f1 = w.step[0], f2 = w.step[1], f3 = w.step[2];
     for (int o = 0; o < no; ++o)
-      out[o] = uint32_t((8 * g0[o] + f1 * (g1[o] - g0[o]) + f2 * (g2[o] - g1[o]) +
-                         f3 * (gf[o] - g2[o])) >> 3);
+      out[o] = ClipFold((kTetSteps3 * g0[o] + f1 * (g1[o] - g0[o]) + f2 * (g2[o] - g1[o]) +
+                         f3 * (gf[o] - g2[o]) + kTetSteps3 / 2) >> 4);
   } else {
     const AxisEntry e0 = v.axis[0][in[0]], e1 = v.axis[1][in[1]], e2 = v.axis[2][in[2]],
                     e3 = v.axis[3][in[3]];
     const WeightEntry& w = v.weights[e0.weight + e1.weight + e2.weight + e3.weight];
-    const uint8_t* g0 = v.grid + e0.offset + e1.offset + e2.offset + e3.offset;
-    const uint8_t* g1 = g0 + w.vertex[0];
-    const uint8_t* g2 = g0 + w.vertex[1];
-    const uint8_t* g3 = g0 + w.vertex[2];
-    const uint8_t* gf = g0 + v.farOffset;
+    const int16_t* g0 = v.grid + e0.offset + e1.offset + e2.offset + e3.offset;
+    const int16_t* g1 = g0 + w.vertex[0];
+    const int16_t* g2 = g0 + w.vertex[1];
+    const int16_t* g3 = g0 + w.vertex[2];
+    const int16_t* gf = g0 + v.farOffset;
     const int32_t f1 = w.step[0], f2 = w.step[1], f3 = w.step[2], f4 = w.step[3];
     for (int o = 0; o < no; ++o) {
-      const int32_t s = 5 * g0[o] + f1 * (g1[o] - g0[o]) + f2 * (g2[o] - g1[o]) +
+      const int32_t s = kTetSteps4 * g0[o] + f1 * (g1[o] - g0[o]) + f2 * (g2[o] - g1[o]) +
                         f3 * (g3[o] - g2[o]) + f4 * (gf[o] - g3[o]);
-      const int32_t q = s < 0 ? 0 : s / 5;
-      out[o] = uint32_t(q > 255 ? 255 : q);
+      out[o] = ClipFold(s < 0 ? 0 : (s + 2) / kTetSteps4);
     }
   }
 }
@@ -257,31 +251,32 @@ template <int NO, int OB, bool Lch>
 inline void TetOutput(const TetView& v, uint32_t* r, uint8_t* dst, size_t base, size_t step) {
   const int no = NO ? NO : v.outCh;
   if constexpr (Lch) {
-    const uint8_t* e = v.lch + 2 * ((r[1] << 8) | r[2]);
-    r[1] = e[0];
-    r[2] = e[1];
+    const uint8_t* e = v.lch + 2 * ((((r[1] + 32) >> 6) << 8) | ((r[2] + 32) >> 6));
+    r[1] = uint32_t(e[0]) * kFoldScale;
+    r[2] = uint32_t(e[1]) * kFoldScale;
   }
   for (int o = 0; o < no; ++o) {
-    // 8 to 16 bits by 257, so that 255 becomes 65535.
-    if constexpr (OB == 16) Store<16>(dst, base + o * step, r[o] * 257);
-    else Store<8>(dst, base + o * step, r[o]);
+    // 255 * 64 becomes 65535 at 16 bits and 255 at 8 bits.
+    if constexpr (OB == 16) Store<16>(dst, base + o * step, (r[o] * 257 + 32) >> 6);
+    else Store<8>(dst, base + o * step, (r[o] + 32) >> 6);
   }
 }
 
+// The axis-table index of a sample: the byte itself, or the top 12 bits of a word.
 template <int IB>
-inline uint32_t TopByte(const uint8_t* p, size_t index) {
+inline uint32_t TetIndex(const uint8_t* p, size_t index) {
   if constexpr (IB == 8) return p[index];
-  else return p[2 * index + 1];
+  else return (uint32_t(p[2 * index]) | (uint32_t(p[2 * index + 1]) << 8)) >> 4;
 }
 
 template <int NI, int NO, int IB, int OB, bool Lch>
 void TetInterleaved(const KromaEngineState& st, const uint8_t* src, uint8_t* dst, uint32_t width,
                     uint32_t lines, int) {
-  const TetView v(st);
+  const TetView v(st, IB != 8);
   const size_t pixels = size_t(width) * lines;
   for (size_t i = 0; i < pixels; ++i) {
     uint32_t in[NI], r[NO];
-    for (int c = 0; c < NI; ++c) in[c] = TopByte<IB>(src, i * NI + c);
+    for (int c = 0; c < NI; ++c) in[c] = TetIndex<IB>(src, i * NI + c);
     TetInterp<NI, NO>(v, in, r);
     TetOutput<NO, OB, Lch>(v, r, dst, i * NO, 1);
   }
@@ -290,14 +285,14 @@ void TetInterleaved(const KromaEngineState& st, const uint8_t* src, uint8_t* dst
 template <int IB, int OB, bool Lch>
 void TetGeneral(const KromaEngineState& st, const uint8_t* src, uint8_t* dst, uint32_t width,
                 uint32_t lines, int layout) {
-  const TetView v(st);
+  const TetView v(st, IB != 8);
   const Addressing a{layout, width, lines};
   const size_t step = a.Step();
   for (uint32_t y = 0; y < lines; ++y)
     for (uint32_t x = 0; x < width; ++x) {
       uint32_t in[kMaxChannels], r[kMaxChannels];
       const size_t ib = a.Base(y, x, v.inCh), ob = a.Base(y, x, v.outCh);
-      for (int c = 0; c < v.inCh; ++c) in[c] = TopByte<IB>(src, ib + c * step);
+      for (int c = 0; c < v.inCh; ++c) in[c] = TetIndex<IB>(src, ib + c * step);
       TetInterp<0, 0>(v, in, r);
       TetOutput<0, OB, Lch>(v, r, dst, ob, step);
     }

@@ -1,6 +1,7 @@
 // 1-D table arithmetic of both engines: resampling, index and weight tables, the folded
 // output grid of the tetrahedral engine, and replacing or composing the per-channel tables.
 #include <algorithm>
+#include <cstdint>
 #include <cmath>
 #include <new>
 
@@ -38,79 +39,89 @@ std::vector<uint8_t> Resample8(const uint16_t* src, size_t n) {
   return out;
 }
 
-bool BuildTrilinearIndex(KromaEngineState& st) {
-  try {
-    st.cell.assign(kTriTable, 0);
-    st.frac.assign(kTriTable, 0);
-  } catch (const std::bad_alloc&) {
-    return false;
+namespace {
+
+// Where position x (0..1) lies on an axis with the given increasing nodes: the cell (0 ..
+// points - 2) and the position inside it (0..1). Positions beyond the ends stay on them.
+void Locate(const double* nodes, unsigned points, double x, unsigned& cell, double& t) {
+  const double* hi = std::upper_bound(nodes, nodes + points, x);
+  if (hi == nodes) {
+    cell = 0, t = 0.0;
+    return;
   }
-  const uint32_t g = st.gridPoints;
-  for (uint32_t p = 0; p < 4095; ++p) {
-    const uint32_t s = p * (g - 1);
-    st.cell[p] = uint16_t(s / 4095);
-    st.frac[p] = uint32_t((uint64_t(s % 4095) * 65536) / 4095);
+  if (hi == nodes + points) {
+    cell = points - 2, t = 1.0;
+    return;
   }
-  st.cell[4095] = uint16_t(g - 2);
-  st.frac[4095] = 65536;
+  cell = unsigned(hi - nodes) - 1;
+  t = (x - nodes[cell]) / (nodes[cell + 1] - nodes[cell]);
+}
+
+// One axis entry of the tetrahedral engine. `steps` is the number of fraction steps (8 or 5
+// for the simplex tables, 256 for one input); the fraction is rounded to the nearest step, a
+// full step moving on to the next cell except in the last one.
+AxisEntry TetEntry(const KromaEngineState& st, int c, uint32_t value, unsigned steps,
+                   uint32_t weightScale) {
+  const unsigned g = st.gridPoints;
+  // The position in the nodes' own encoding, then the cell and the place inside it.
+  unsigned j;
+  double t;
+  Locate(&st.encoding[size_t(c) * 4096], 4096, value / 65535.0, j, t);
+  const double d = (j + t) / 4095.0 * (g - 1);
+  unsigned cell = std::min(unsigned(d), g - 2);
+  t = d - cell;
+  unsigned step = unsigned(t * steps + 0.5);
+  if (step >= steps && cell + 2 < g) ++cell, step = 0;
+  return {cell * st.stride[c], step * weightScale};
+}
+
+bool BuildTrilinearAxes(KromaEngineState& st) {
+  const unsigned g = st.gridPoints;
+  st.axis.assign(size_t(st.inCh) * kInTable, AxisEntry{0, 0});
+  for (int c = 0; c < st.inCh; ++c) {
+    const uint16_t* in = st.In(c);
+    const double* nodes = &st.nodes[size_t(c) * g];
+    for (int j = 0; j < kInTable; ++j) {
+      unsigned cell;
+      double t;
+      Locate(nodes, g, in[j] / 65535.0, cell, t);
+      st.axis[size_t(c) * kInTable + j] = {cell * st.stride[c], uint32_t(t * 65536.0 + 0.5)};
+    }
+  }
   return true;
 }
 
-bool BuildTetrahedralIndex(KromaEngineState& st) {
+bool BuildTetrahedralAxes(KromaEngineState& st) {
   const int n = st.inCh;
-  try {
-    st.axis.assign(size_t(n) * 256, AxisEntry{0, 0});
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-  if (n == 1) {
-    const uint32_t g = st.gridPoints;
-    for (int v = 0; v < 256; ++v) {
-      const uint32_t i = st.tetIn[v];
-      uint32_t cell = i * (g - 1) / 255;
-      uint32_t f = (((i * (g - 1)) % 255) * 256 + 128) / 255;
-      if (cell >= g - 1) {
-        cell = g - 2;
-        f = 256;
-      }
-      st.axis[v] = {cell * st.stride[0], f};
-    }
-    st.farOffset = st.stride[0];
-    return true;
-  }
-  const int intervals = n == 3 ? 32 : 20;
-  const int steps = n == 3 ? 8 : 5;
-  const int radix = steps + 1;
-  uint32_t weightScale[4];
-  for (int c = n - 1, w = 1; c >= 0; --c, w *= radix) weightScale[c] = uint32_t(w);
+  st.axis8.assign(size_t(n) * 256, AxisEntry{0, 0});
+  st.axisWide.assign(size_t(n) * kInTable, AxisEntry{0, 0});
+  const unsigned steps = n == 1 ? 256 : n == 3 ? kTetSteps3 : kTetSteps4;
+  const unsigned radix = steps + 1;
+  uint32_t weightScale[kMaxChannels];
+  for (int c = n - 1, w = 1; c >= 0; --c, w *= int(radix)) weightScale[c] = n == 1 ? 1 : uint32_t(w);
   for (int c = 0; c < n; ++c) {
-    for (int v = 0; v < 256; ++v) {
-      const int i = st.tetIn[c * 256 + v];
-      const double d = double(intervals) * i / 255.0;
-      int cell = int(std::floor(d));
-      int step = int(std::floor(steps * (d - cell)));
-      if (cell >= intervals) {
-        cell = intervals - 1;
-        step = steps;
-      }
-      st.axis[c * 256 + v] = {uint32_t(cell) * st.stride[c], uint32_t(step) * weightScale[c]};
-    }
+    const uint16_t* in = st.In(c);
+    for (int j = 0; j < kInTable; ++j)
+      st.axisWide[size_t(c) * kInTable + j] = TetEntry(st, c, in[j], steps, weightScale[c]);
+    for (uint32_t v = 0; v < 256; ++v)
+      st.axis8[size_t(c) * 256 + v] = st.axisWide[size_t(c) * kInTable + InIndex<8>(v)];
   }
-  int combos = 1;
+  st.farOffset = 0;
+  for (int c = 0; c < n; ++c) st.farOffset += st.stride[c];
+  if (n == 1) return true;
+
+  size_t combos = 1;
   for (int c = 0; c < n; ++c) combos *= radix;
-  try {
-    st.weights.assign(size_t(combos), WeightEntry{});
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-  for (int w = 0; w < combos; ++w) {
+  st.weights.assign(combos, WeightEntry{});
+  for (size_t w = 0; w < combos; ++w) {
     int step[4], order[4];
-    for (int c = n - 1, r = w; c >= 0; --c, r /= radix) step[c] = r % radix;
+    size_t r = w;
+    for (int c = n - 1; c >= 0; --c, r /= radix) step[c] = int(r % radix);
     for (int c = 0; c < n; ++c) order[c] = c;
     // Insertion sort by descending step; equal steps keep axis order.
     for (int i = 1; i < n; ++i)
       for (int j = i; j > 0 && step[order[j]] > step[order[j - 1]]; --j) std::swap(order[j], order[j - 1]);
-    WeightEntry& e = st.weights[size_t(w)];
+    WeightEntry& e = st.weights[w];
     uint32_t offset = 0;
     for (int k = 0; k < n; ++k) {
       offset += st.stride[order[k]];
@@ -118,27 +129,61 @@ bool BuildTetrahedralIndex(KromaEngineState& st) {
       e.step[k] = uint8_t(step[order[k]]);
     }
   }
-  st.farOffset = 0;
-  for (int c = 0; c < n; ++c) st.farOffset += st.stride[c];
   return true;
 }
 
-bool ApplyTetrahedralOutput(KromaEngineState& st, const uint8_t* tables) {
-  const size_t total = st.rawGrid8.size();
-  const int out = st.outCh;
+}  // namespace
+
+bool BuildAxisTables(KromaEngineState& st) {
   try {
-    st.grid8.resize(total);
+    return st.engine == kTrilinear ? BuildTrilinearAxes(st) : BuildTetrahedralAxes(st);
   } catch (const std::bad_alloc&) {
     return false;
   }
-  for (size_t i = 0; i < total; i += size_t(out))
-    for (int o = 0; o < out; ++o) st.grid8[i + o] = tables[o * 256 + st.rawGrid8[i + o]];
-  if (st.lchOut)
-    for (size_t i = 0; i < total; i += 3) {
-      uint8_t lab[3];
-      pcs::LCh8ToLab8(&st.grid8[i], lab);
-      st.grid8[i] = lab[0], st.grid8[i + 1] = lab[1], st.grid8[i + 2] = lab[2];
+}
+
+namespace {
+
+// A 16-bit table at a grid value that may lie outside 0..65535: beyond either end the curve
+// continues as its own reflection through the end point, so it stays continuous and keeps
+// its slope there.
+int32_t Fold(const uint16_t* t, int32_t v) {
+  if (v < 0) return 2 * int32_t(t[0]) - t[std::min<int32_t>(-v, 65535)];
+  if (v > 65535) return 2 * int32_t(t[65535]) - t[std::max<int32_t>(2 * 65535 - v, 0)];
+  return t[v];
+}
+
+int16_t ToFold(double v16) {
+  const double v = v16 * (255.0 * kFoldScale) / 65535.0;
+  return int16_t(std::lround(std::clamp(v, -32768.0, 32767.0)));
+}
+
+}  // namespace
+
+bool ApplyTetrahedralOutput(KromaEngineState& st, const uint16_t* tables) {
+  const size_t total = st.grid.size();
+  const int out = st.outCh;
+  try {
+    st.foldGrid.resize(total);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  for (size_t i = 0; i < total; i += size_t(out)) {
+    if (st.lchOut) {
+      // The output curves apply to the LCh values; pixels interpolate the Lab equivalent.
+      uint16_t lch16[3];
+      for (int o = 0; o < 3; ++o)
+        lch16[o] = tables[size_t(o) * kOutTable + std::clamp<int32_t>(st.grid[i + o], 0, 65535)];
+      double lch[3], lab[3];
+      pcs::Decode16(pcs::Space::LCh, lch16, lch);
+      pcs::LChToLab(lch, lab);
+      st.foldGrid[i] = ToFold(lch16[0]);  // L keeps the data encoding's full scale
+      for (int o = 1; o < 3; ++o)
+        st.foldGrid[i + o] = ToFold((std::clamp(lab[o], -128.0, 127.0) + 128.0) * 65535.0 / 255.0);
+      continue;
     }
+    for (int o = 0; o < out; ++o) st.foldGrid[i + o] = ToFold(Fold(tables + size_t(o) * kOutTable, st.grid[i + o]));
+  }
   return true;
 }
 
@@ -161,70 +206,61 @@ std::vector<uint16_t> Normalise(const uint16_t* t, size_t n, uint32_t max, uint3
   return out;
 }
 
-void ChangeTrilinear(KromaEngineState& st, int side, uint32_t max, size_t n,
-                     const uint16_t* const* tables, bool merge) {
-  const int channels = side == 0 ? st.inCh : st.outCh;
-  if (side == 0) {
-    st.triModIn.resize(size_t(st.inCh) * kTriTable);
-    for (int c = 0; c < channels; ++c) {
-      uint16_t* dst = st.triModIn.data() + c * kTriTable;
-      if (merge) {
-        const std::vector<uint16_t> r = Resample(tables[c], n, kTriTable);
-        const std::vector<uint16_t> idx = Normalise(r.data(), r.size(), max, kTriTable);
-        const uint16_t* base = st.triBaseIn.data() + c * kTriTable;
-        for (int j = 0; j < kTriTable; ++j) dst[j] = base[idx[j]];
-      } else {
-        const std::vector<uint16_t> norm = Normalise(tables[c], n, max, 65536);
-        const std::vector<uint16_t> r = Resample(norm.data(), n, kTriTable);
-        std::copy(r.begin(), r.end(), dst);
-      }
-    }
-    st.triInModified = true;
-    return;
-  }
-  st.triModOut16.resize(size_t(st.outCh) * kTriTable);
-  st.triModOut8.resize(size_t(st.outCh) * kTriTable);
-  for (int c = 0; c < channels; ++c) {
-    uint16_t* d16 = st.triModOut16.data() + c * kTriTable;
-    uint8_t* d8 = st.triModOut8.data() + c * kTriTable;
+// The input curves of either engine: replaced by the caller's tables, or the caller's curve
+// followed by the profile's.
+bool ChangeInput(KromaEngineState& st, uint32_t max, size_t n, const uint16_t* const* tables,
+                 bool merge) {
+  st.modIn.resize(size_t(st.inCh) * kInTable);
+  for (int c = 0; c < st.inCh; ++c) {
+    uint16_t* dst = st.modIn.data() + size_t(c) * kInTable;
     if (merge) {
-      const std::vector<uint16_t> r256 = Resample(tables[c], n, 256);
-      const std::vector<uint16_t> t8 = Normalise(r256.data(), 256, max, 256);
-      const std::vector<uint16_t> r4096 = Resample(tables[c], n, kTriTable);
-      const std::vector<uint16_t> t16 = Normalise(r4096.data(), kTriTable, max, 65536);
-      const uint16_t* b16 = st.triBaseOut16.data() + c * kTriTable;
-      const uint8_t* b8 = st.triBaseOut8.data() + c * kTriTable;
-      for (int k = 0; k < kTriTable; ++k) {
-        d8[k] = uint8_t(t8[b8[k]]);
-        d16[k] = t16[(uint32_t(b16[k]) * 4095 + 32768) >> 16];
+      const std::vector<uint16_t> r = Resample(tables[c], n, kInTable);
+      const std::vector<uint16_t> idx = Normalise(r.data(), r.size(), max, kInTable);
+      const uint16_t* base = st.baseIn.data() + size_t(c) * kInTable;
+      for (int j = 0; j < kInTable; ++j) dst[j] = base[idx[j]];
+    } else {
+      const std::vector<uint16_t> norm = Normalise(tables[c], n, max, 65536);
+      const std::vector<uint16_t> r = Resample(norm.data(), n, kInTable);
+      std::copy(r.begin(), r.end(), dst);
+    }
+  }
+  st.inModified = true;
+  return BuildAxisTables(st);
+}
+
+bool ChangeOutput(KromaEngineState& st, uint32_t max, size_t n, const uint16_t* const* tables,
+                  bool merge) {
+  const bool tri = st.engine == kTrilinear;
+  std::vector<uint16_t> out16(size_t(st.outCh) * kOutTable);
+  if (tri) st.modOut8.resize(size_t(st.outCh) * kOutTable);
+  for (int c = 0; c < st.outCh; ++c) {
+    uint16_t* d16 = out16.data() + size_t(c) * kOutTable;
+    const uint16_t* b16 = st.baseOut16.data() + size_t(c) * kOutTable;
+    if (merge) {
+      const std::vector<uint16_t> r = Resample(tables[c], n, kOutTable);
+      const std::vector<uint16_t> t16 = Normalise(r.data(), kOutTable, max, 65536);
+      // Trilinear engine: the profile's curve, then the caller's. Tetrahedral engine: the
+      // caller's curve on the grid value, then the profile's.
+      for (int k = 0; k < kOutTable; ++k) d16[k] = tri ? t16[b16[k]] : b16[t16[k]];
+      if (tri) {
+        const std::vector<uint16_t> r256 = Resample(tables[c], n, 256);
+        const std::vector<uint16_t> t8 = Normalise(r256.data(), 256, max, 256);
+        const uint8_t* b8 = st.baseOut8.data() + size_t(c) * kOutTable;
+        uint8_t* d8 = st.modOut8.data() + size_t(c) * kOutTable;
+        for (int k = 0; k < kOutTable; ++k) d8[k] = uint8_t(t8[b8[k]]);
       }
     } else {
       const std::vector<uint16_t> norm = Normalise(tables[c], n, max, 65536);
-      const std::vector<uint16_t> r = Resample(norm.data(), n, kTriTable);
-      for (int k = 0; k < kTriTable; ++k) {
-        d16[k] = r[k];
-        d8[k] = Narrow4096(r[k]);
-      }
+      const std::vector<uint16_t> r = Resample(norm.data(), n, kOutTable);
+      std::copy(r.begin(), r.end(), d16);
+      if (tri)
+        for (int k = 0; k < kOutTable; ++k) st.modOut8[size_t(c) * kOutTable + k] = Narrow16(d16[k]);
     }
   }
-  st.triOutModified = true;
-}
-
-int ChangeTetrahedral(KromaEngineState& st, int side, uint32_t max, size_t n,
-                      const uint16_t* const* tables, bool merge) {
-  const int channels = side == 0 ? st.inCh : st.outCh;
-  std::vector<uint8_t> curves(size_t(channels) * 256);
-  for (int c = 0; c < channels; ++c) {
-    const std::vector<uint16_t> norm = Normalise(tables[c], n, max, 65536);
-    const std::vector<uint8_t> t = Resample8(norm.data(), n);
-    const uint8_t* base = (side == 0 ? st.tetBaseIn : st.tetBaseOut).data() + c * 256;
-    for (int j = 0; j < 256; ++j) curves[c * 256 + j] = merge ? base[t[j]] : t[j];
-  }
-  if (side == 0) {
-    st.tetIn = std::move(curves);
-    return BuildTetrahedralIndex(st) ? KROMA_OK : KROMA_ERR_BUILD;
-  }
-  return ApplyTetrahedralOutput(st, curves.data()) ? KROMA_OK : KROMA_ERR_BUILD;
+  if (!tri) return ApplyTetrahedralOutput(st, out16.data());
+  st.modOut16 = std::move(out16);
+  st.outModified = true;
+  return true;
 }
 
 }  // namespace
@@ -232,11 +268,9 @@ int ChangeTetrahedral(KromaEngineState& st, int side, uint32_t max, size_t n,
 int ChangeTables(KromaEngineState& st, int side, int bits, size_t entries,
                  const uint16_t* const* tables, bool merge) {
   const uint32_t max = MaxForBits(bits);
-  if (st.engine == kTrilinear) {
-    ChangeTrilinear(st, side, max, entries, tables, merge);
-    return KROMA_OK;
-  }
-  return ChangeTetrahedral(st, side, max, entries, tables, merge);
+  const bool ok = side == 0 ? ChangeInput(st, max, entries, tables, merge)
+                            : ChangeOutput(st, max, entries, tables, merge);
+  return ok ? KROMA_OK : KROMA_ERR_BUILD;
 }
 
 }  // namespace kroma

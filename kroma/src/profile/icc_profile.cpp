@@ -1,5 +1,6 @@
 #include "profile/icc_profile.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -14,6 +15,7 @@ uint32_t BE32(const uint8_t* p) {
 uint16_t BE16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
 double S15(const uint8_t* p) { return int32_t(BE32(p)) / 65536.0; }
 
+constexpr uint32_t kSigPara = Sig("para");
 constexpr uint32_t kSigCurve = Sig("curv");
 constexpr uint32_t kSigXYZType = Sig("XYZ ");
 constexpr uint32_t kSigLut8 = Sig("mft1");
@@ -143,11 +145,51 @@ bool TagType(IccFile& f, uint32_t sig, const TagEntry*& entry, uint32_t& type) {
   return true;
 }
 
-// A "curv" tag; entries left empty for n = 0.
+// A parametric curve ("para") sampled at 4096 points, as a table of 16-bit entries. The
+// function types 0 to 4 and their parameters are those of the ICC format; any other function
+// type counts as a missing tag.
+int ReadParametric(IccFile& f, const TagEntry* e, std::vector<uint16_t>& out) {
+  static constexpr int kParams[5] = {1, 3, 4, 5, 7};
+  uint8_t b[4 + 7 * 4];
+  if (!f.ReadAt(uint64_t(e->offset) + 8, b, 4)) return kSideMissing;
+  const unsigned type = BE16(b);
+  if (type > 4) return kSideMissing;
+  if (!f.ReadAt(uint64_t(e->offset) + 12, b + 4, uint64_t(kParams[type]) * 4)) return kSideMissing;
+  double p[7] = {1, 1, 0, 0, 0, 0, 0};  // g a b c d e f
+  for (int i = 0; i < kParams[type]; ++i) p[i] = S15(b + 4 + 4 * i);
+  const double g = p[0], a = p[1], bb = p[2], c = p[3], d = p[4], ee = p[5], ff = p[6];
+  auto power = [&](double x) {
+    const double base = a * x + bb;
+    return base > 0 ? std::pow(base, g) : 0.0;
+  };
+  try {
+    out.resize(4096);
+  } catch (const std::bad_alloc&) {
+    return kSideNoMemory;
+  }
+  for (int i = 0; i < 4096; ++i) {
+    const double x = i / 4095.0;
+    double y;
+    switch (type) {
+      case 0: y = std::pow(x, g); break;
+      case 1: y = (a != 0 && x >= -bb / a) ? power(x) : 0.0; break;
+      case 2: y = (a != 0 && x >= -bb / a) ? power(x) + c : c; break;
+      case 3: y = x >= d ? power(x) : c * x; break;
+      default: y = x >= d ? power(x) + ee : c * x + ff; break;
+    }
+    if (!(y >= 0)) y = 0;  // NaN counts as 0
+    out[i] = uint16_t(std::lround(std::min(y, 1.0) * 65535.0));
+  }
+  return kSideOk;
+}
+
+// A "curv" tag (entries left empty for n = 0) or a "para" tag.
 int ReadCurve(IccFile& f, uint32_t sig, std::vector<uint16_t>& out) {
   const TagEntry* e;
   uint32_t type;
-  if (!TagType(f, sig, e, type) || type != kSigCurve) return kSideMissing;
+  if (!TagType(f, sig, e, type)) return kSideMissing;
+  if (type == kSigPara) return ReadParametric(f, e, out);
+  if (type != kSigCurve) return kSideMissing;
   uint8_t b[4];
   if (!f.ReadAt(uint64_t(e->offset) + 8, b, 4)) return kSideMissing;
   const uint32_t n = BE32(b);
@@ -245,7 +287,9 @@ int CurveForSide(IccFile& f, uint32_t sig, int side, std::vector<uint16_t>& tabl
       table = ForwardCurve(entries);
       return kSideOk;
     }
-    return InverseCurve(entries, table) ? kSideOk : kSideMissing;
+    // Inverted at one entry per 16-bit value, so that steep starts (a pure power has no
+    // linear toe) keep their precision in the output tables.
+    return InverseCurve(entries, table, kInverseEntries) ? kSideOk : kSideMissing;
   } catch (const std::bad_alloc&) {
     return kSideNoMemory;
   }
@@ -278,28 +322,29 @@ std::vector<uint16_t> ForwardCurve(const std::vector<uint16_t>& entries) {
   return t;
 }
 
-bool InverseCurve(const std::vector<uint16_t>& e, std::vector<uint16_t>& t) {
+bool InverseCurve(const std::vector<uint16_t>& e, std::vector<uint16_t>& t, unsigned m) {
   if (e.empty()) {
     t = {0, 65535};
     return true;
   }
-  t.assign(1024, 0);
+  const int last = int(m) - 1;
+  t.assign(m, 0);
   const size_t n = e.size();
   if (n == 1) {
     const double gamma = e[0] / 256.0;
     if (gamma == 0.0) return false;
-    for (int k = 0; k < 1024; ++k) {
-      double v = 65535.0 * std::pow(k / 1023.0, 1.0 / gamma) + 0.5;
+    for (int k = 0; k <= last; ++k) {
+      double v = 65535.0 * std::pow(double(k) / last, 1.0 / gamma) + 0.5;
       t[k] = uint16_t(v > 65535.0 ? 65535.0 : v);
     }
     return true;
   }
   const double scale = 65535.0 / double(n - 1);
-  const double stepV = 65535.0 / 1023.0;
+  const double stepV = 65535.0 / last;
   if (e[0] <= e[n - 1]) {
     size_t i = 0;
     double v = 0.0;
-    for (int k = 0; k < 1024; ++k, v += stepV) {
+    for (int k = 0; k <= last; ++k, v += stepV) {
       if (v <= e[0]) {
         t[k] = 0;
       } else if (v >= e[n - 1]) {
@@ -313,7 +358,7 @@ bool InverseCurve(const std::vector<uint16_t>& e, std::vector<uint16_t>& t) {
   } else {
     size_t j = n - 1;
     double v = 65535.0;
-    for (int k = 1023; k >= 0; --k, v -= stepV) {
+    for (int k = last; k >= 0; --k, v -= stepV) {
       if (v <= e[n - 1]) {
         t[k] = 65535;
       } else if (v >= e[0]) {

@@ -97,10 +97,12 @@ struct ProfileSide {
 // Reads one side with the given ICC intent. Returns kSideOk, kSideMissing or kSideNoMemory.
 int ReadSide(IccFile& file, int side, int iccIntent, ProfileSide& out);
 
-// Tone-curve tables: forward (source side) and inverse (destination side). The inverse
-// fails (returns false) for a gamma of 0.
+// Tone-curve tables: forward (source side) and inverse (destination side, m entries; a
+// destination side is read with kInverseEntries). The inverse fails (returns false) for a
+// gamma of 0.
+constexpr unsigned kInverseEntries = 65536;
 std::vector<uint16_t> ForwardCurve(const std::vector<uint16_t>& entries);
-bool InverseCurve(const std::vector<uint16_t>& entries, std::vector<uint16_t>& out);
+bool InverseCurve(const std::vector<uint16_t>& entries, std::vector<uint16_t>& out, unsigned m = 1024);
 
 // Inverts a 3x3 matrix; false when the determinant rounds to 0 in s15.16.
 bool InvertMatrix(const double m[9], double inv[9]);
