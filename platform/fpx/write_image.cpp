@@ -388,13 +388,13 @@ FPXStatus WriteImage::Finish() {
   for (GsfOutfile** storage : {&fullStorage_, &store_, &root_}) {
     if (*storage == nullptr) continue;
     errno = 0;
-    if (!gsf_output_close(GSF_OUTPUT(*storage))) Fail();
+    if (!gsf_output_is_closed(GSF_OUTPUT(*storage)) && !gsf_output_close(GSF_OUTPUT(*storage))) Fail();
     g_object_unref(*storage);
     *storage = nullptr;
   }
   if (sink_ != nullptr) {
     errno = 0;
-    if (!gsf_output_close(sink_)) Fail();
+    if (!gsf_output_is_closed(sink_) && !gsf_output_close(sink_)) Fail();
     g_object_unref(sink_);
     sink_ = nullptr;
   }
