@@ -33,8 +33,10 @@ bool IsBaselineWritable(const FPXColorspace& cs) {
   for (short c = 0; c < cs.numberOfComponents && c < FPX_MAX_COMPONENTS; ++c)
     if (cs.theComponents[c].myDataType != DATA_TYPE_UNSIGNED_BYTE) return false;
   if (cs.numberOfComponents == 1) return cs.theComponents[0].myColor == MONOCHROME;
-  return cs.numberOfComponents == 3 && cs.theComponents[0].myColor == NIFRGB_R &&
-         cs.theComponents[1].myColor == NIFRGB_G && cs.theComponents[2].myColor == NIFRGB_B;
+  if (cs.numberOfComponents != 3 && cs.numberOfComponents != 4) return false;
+  return cs.theComponents[0].myColor == NIFRGB_R && cs.theComponents[1].myColor == NIFRGB_G &&
+         cs.theComponents[2].myColor == NIFRGB_B &&
+         (cs.numberOfComponents == 3 || cs.theComponents[3].myColor == ALPHA);
 }
 
 }  // namespace
@@ -145,6 +147,7 @@ FPXStatus FPX_CreateImageByFilename(char* fileName, unsigned long width, unsigne
   if (!IsBaselineWritable(colorspace)) return FPX_COLOR_CONVERSION_ERROR;
   if (compressOption > JPEG_BY_TABLE_GROUP) return FPX_INVALID_COMPRESSION_ERROR;
   if (compressOption == JPEG_BY_TABLE_GROUP) return FPX_UNIMPLEMENTED_FUNCTION;
+  if (colorspace.numberOfComponents == 4 && compressOption >= JPEG_UNSPECIFIED) return FPX_UNIMPLEMENTED_FUNCTION;
   WriteImage* image = new (std::nothrow) WriteImage;
   if (image == nullptr) return FPX_MEMORY_ALLOCATION_FAILED;
   const FPXStatus status = image->Create(fileName, static_cast<uint32_t>(width), static_cast<uint32_t>(height),

@@ -33,6 +33,21 @@ uint32_t LevelCount(uint32_t width, uint32_t height) {
   return count;
 }
 
+// A channel's colour as the subimage colour blob stores it. With an alpha channel the
+// colour channels are marked premultiplied, as the format has them.
+uint32_t StoredColor(FPXComponentColor color, bool withAlpha, bool uncalibrated) {
+  uint32_t stored;
+  if (color == MONOCHROME)
+    stored = kSpaceMonochrome << 16;
+  else if (color == ALPHA)
+    stored = kSpaceNifRgb << 16 | kColorOpacity;
+  else
+    stored = kSpaceNifRgb << 16 | uint32_t(color - NIFRGB_R);
+  if (withAlpha && color != ALPHA) stored |= kPremultipliedBit;
+  if (uncalibrated) stored |= kUncalibratedBit;
+  return stored;
+}
+
 uint64_t FileTimeNow() {
   return (static_cast<uint64_t>(std::time(nullptr)) + 11644473600ull) * 10000000ull;
 }
@@ -62,11 +77,8 @@ FPXStatus WriteImage::Create(const char* fileName, uint32_t width, uint32_t heig
   width_ = width;
   height_ = height;
   channels_ = static_cast<uint32_t>(colorspace.numberOfComponents);
-  for (uint32_t c = 0; c < channels_; ++c) {
-    const FPXComponentColor color = colorspace.theComponents[c].myColor;
-    colors_.push_back(color == MONOCHROME ? (kSpaceMonochrome << 16) : (kSpaceNifRgb << 16 | (color - NIFRGB_R)));
-    if (colorspace.isUncalibrated) colors_.back() |= kUncalibratedBit;
-  }
+  for (uint32_t c = 0; c < channels_; ++c)
+    colors_.push_back(StoredColor(colorspace.theComponents[c].myColor, channels_ == 4, colorspace.isUncalibrated != 0));
   const signed long values[4] = {background.color1_value, background.color2_value, background.color3_value,
                                  background.color4_value};
   for (int c = 0; c < 4; ++c) background_[c] = static_cast<uint8_t>(std::clamp<signed long>(values[c], 0, 255));
@@ -134,13 +146,9 @@ FPXStatus WriteImage::WriteRows(unsigned long x0, unsigned long y0, unsigned lon
     if (c.myColorType.myDataType != DATA_TYPE_UNSIGNED_BYTE || c.horzSubSampFactor != 1 ||
         c.vertSubSampFactor != 1 || c.theData == nullptr)
       return FPX_INVALID_IMAGE_DESC;
-    const FPXComponentColor color = c.myColorType.myColor;
-    for (uint32_t s = 0; s < channels_; ++s) {
-      const uint32_t stored = colors_[s] & ~kUncalibratedBit;
-      const bool match = color == MONOCHROME ? stored == kSpaceMonochrome << 16
-                                             : stored == (kSpaceNifRgb << 16 | uint32_t(color - NIFRGB_R));
-      if (match) byChannel[s] = &c;
-    }
+    const uint32_t wanted = StoredColor(c.myColorType.myColor, channels_ == 4, false);
+    for (uint32_t s = 0; s < channels_; ++s)
+      if ((colors_[s] & ~kUncalibratedBit) == wanted) byChannel[s] = &c;
   }
   for (uint32_t s = 0; s < channels_; ++s)
     if (byChannel[s] == nullptr) return FPX_COLOR_CONVERSION_ERROR;

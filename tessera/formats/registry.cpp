@@ -3,6 +3,7 @@
 // 1015 when saving.
 #include "formats/bmp/bmp.h"
 #include "formats/format.h"
+#include "formats/fpx/fpx.h"
 
 namespace tessera {
 
@@ -11,7 +12,7 @@ const FormatTable& Formats() {
       .jpeg = {},
       .tiff = {},
       .bmp = {&MakeBmpReader, &MakeBmpWriter},
-      .fpx = {},
+      .fpx = {&MakeFpxReader, &MakeFpxWriter},
   };
   return table;
 }
