@@ -13,6 +13,7 @@ std::string ResolutionName(unsigned index) {
 
 std::vector<uint8_t> StreamHeader(const Clsid& clsid) {
   std::vector<uint8_t> out;
+  out.reserve(kStreamHeaderBytes);
   Put16(out, 0xFFFE);      // byte order
   Put16(out, 0);           // format
   Put32(out, 0x00020005);  // system: 32-bit Windows, as the format's own writers say
@@ -109,24 +110,28 @@ bool PropertySet::GetU32Vector(uint32_t id, std::vector<uint32_t>* values) const
 
 void PropertySetWriter::Add(uint32_t id, uint32_t type, std::vector<uint8_t> value) {
   std::vector<uint8_t> stored;
+  stored.reserve(value.size() + 8);
   Put32(stored, type);
   stored.insert(stored.end(), value.begin(), value.end());
-  while (stored.size() % 4 != 0) stored.push_back(0);
+  stored.resize((stored.size() + 3) / 4 * 4, 0);
   properties_.emplace_back(id, std::move(stored));
 }
 
 void PropertySetWriter::AddI2(uint32_t id, int16_t v) {
   std::vector<uint8_t> b;
+  b.reserve(4);
   Put16(b, static_cast<uint16_t>(v));
   Add(id, VT_I2, b);
 }
 void PropertySetWriter::AddU32(uint32_t id, uint32_t v) {
   std::vector<uint8_t> b;
+  b.reserve(8);
   Put32(b, v);
   Add(id, VT_UI4, b);
 }
 void PropertySetWriter::AddI32(uint32_t id, int32_t v) {
   std::vector<uint8_t> b;
+  b.reserve(8);
   Put32(b, static_cast<uint32_t>(v));
   Add(id, VT_I4, b);
 }
@@ -134,30 +139,36 @@ void PropertySetWriter::AddR4(uint32_t id, float v) {
   uint32_t raw;
   std::memcpy(&raw, &v, 4);
   std::vector<uint8_t> b;
+  b.reserve(4);
   Put32(b, raw);
   Add(id, VT_R4, b);
 }
 void PropertySetWriter::AddBlob(uint32_t id, const std::vector<uint8_t>& blob) {
   std::vector<uint8_t> b;
+  b.reserve(8);
   Put32(b, static_cast<uint32_t>(blob.size()));
   b.insert(b.end(), blob.begin(), blob.end());
   Add(id, VT_BLOB, b);
 }
 void PropertySetWriter::AddU32Vector(uint32_t id, const std::vector<uint32_t>& values) {
   std::vector<uint8_t> b;
+  b.reserve(8);
   Put32(b, static_cast<uint32_t>(values.size()));
   for (uint32_t v : values) Put32(b, v);
   Add(id, VT_VECTOR | VT_UI4, b);
 }
 void PropertySetWriter::AddAnsiString(uint32_t id, const std::string& text) {
   std::vector<uint8_t> b;
+  b.reserve(8);
   Put32(b, static_cast<uint32_t>(text.size() + 1));
   b.insert(b.end(), text.begin(), text.end());
-  b.push_back(0);
+  Put16(b, 0);
+  b.pop_back();
   Add(id, VT_LPSTR, b);
 }
 void PropertySetWriter::AddWideString(uint32_t id, const std::string& asciiText) {
   std::vector<uint8_t> b;
+  b.reserve(8);
   Put32(b, static_cast<uint32_t>(asciiText.size() + 1));
   for (char c : asciiText) Put16(b, static_cast<uint8_t>(c));
   Put16(b, 0);
@@ -165,6 +176,7 @@ void PropertySetWriter::AddWideString(uint32_t id, const std::string& asciiText)
 }
 void PropertySetWriter::AddFileTime(uint32_t id, uint64_t fileTime) {
   std::vector<uint8_t> b;
+  b.reserve(8);
   Put32(b, static_cast<uint32_t>(fileTime));
   Put32(b, static_cast<uint32_t>(fileTime >> 32));
   Add(id, VT_FILETIME, b);
@@ -172,6 +184,7 @@ void PropertySetWriter::AddFileTime(uint32_t id, uint64_t fileTime) {
 
 std::vector<uint8_t> PropertySetWriter::Build() const {
   std::vector<uint8_t> out;
+  out.reserve(64);
   Put16(out, 0xFFFE);
   Put16(out, 0);
   Put32(out, 0x00020005);

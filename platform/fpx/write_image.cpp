@@ -336,10 +336,12 @@ bool WriteImage::StoreProperties() {
   contents.AddR4(kPidDisplayHeight, static_cast<float>(height_ / dpi));
   contents.AddR4(kPidDisplayWidth, static_cast<float>(width_ / dpi));
   contents.AddU32(kPidDisplayUnit, FPX_INCHES);
-  std::vector<uint8_t> color;
-  Put32(color, 1);  // one subimage per level
-  Put32(color, channels_);
-  for (uint32_t c : colors_) Put32(color, c);
+  // Number of subimages per level (1), channels, then each channel's colour.
+  std::vector<uint32_t> colorFields{1, channels_};
+  colorFields.insert(colorFields.end(), colors_.begin(), colors_.end());
+  std::vector<uint8_t> color(4 * colorFields.size());
+  for (size_t i = 0; i < colorFields.size(); ++i)
+    for (int b = 0; b < 4; ++b) color[4 * i + b] = static_cast<uint8_t>(colorFields[i] >> (8 * b));
   for (uint32_t k = 0; k < count; ++k) {
     const Level& level = levels_[k];
     const uint32_t number = count - 1 - k;

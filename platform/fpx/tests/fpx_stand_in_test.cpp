@@ -198,7 +198,10 @@ TEST_F(FlashPixLibrary, RefusesBadArguments) {
   FPXColorspace four = Space(3);
   four.numberOfComponents = 4;
   four.theComponents[3] = {ALPHA, DATA_TYPE_UNSIGNED_BYTE};
-  EXPECT_EQ(FPX_CreateImageByFilename(name, 10, 10, 64, 64, four, bg, NONE, &h), FPX_COLOR_CONVERSION_ERROR);
+  EXPECT_EQ(FPX_CreateImageByFilename(name, 10, 10, 64, 64, four, bg, JPEG_BY_QUALITY, &h), FPX_UNIMPLEMENTED_FUNCTION);
+  FPXColorspace ycc = Space(3);
+  for (int c = 0; c < 3; ++c) ycc.theComponents[c].myColor = static_cast<FPXComponentColor>(PHOTO_YCC_Y + c);
+  EXPECT_EQ(FPX_CreateImageByFilename(name, 10, 10, 64, 64, ycc, bg, NONE, &h), FPX_COLOR_CONVERSION_ERROR);
   EXPECT_EQ(FPX_CreateImageByFilename(name, 0, 10, 64, 64, Space(3), bg, NONE, &h), FPX_BAD_COORDINATES);
   char missing[] = "/nonexistent-folder/x.fpx";
   EXPECT_EQ(FPX_CreateImageByFilename(missing, 10, 10, 64, 64, Space(3), bg, NONE, &h), FPX_FILE_CREATE_ERROR);
