@@ -4,6 +4,7 @@
 #include "formats/bmp/bmp.h"
 #include "formats/jpeg/jpeg.h"
 #include "formats/format.h"
+#include "formats/fpx/fpx.h"
 
 namespace tessera {
 
@@ -12,7 +13,7 @@ const FormatTable& Formats() {
       .jpeg = {&MakeJpegReader, &MakeJpegWriter},
       .tiff = {},
       .bmp = {&MakeBmpReader, &MakeBmpWriter},
-      .fpx = {},
+      .fpx = {&MakeFpxReader, &MakeFpxWriter},
   };
   return table;
 }
