@@ -6,6 +6,8 @@
 #include <iostream>
 #include <vector>
 
+#include <unistd.h>
+
 #include "win/gdi.h"
 
 namespace tool {
@@ -146,9 +148,168 @@ int CommandDemo(const Args& args) {
   return Report(status);
 }
 
+namespace {
+
+const char* FormatName(int code) {
+  switch (code) {
+    case TES_FILE_TIFF: return "tiff";
+    case TES_FILE_TIFF_COMPRESSED: return "tiff-compressed";
+    case TES_FILE_JPEG: return "jpeg";
+    case TES_FILE_BMP: return "bmp";
+    case TES_FILE_FPX: return "fpx";
+    case TES_FILE_FPX_JPEG: return "fpx-jpeg";
+    default: return "unknown";
+  }
+}
+
+// The file-type code for a --format name, or 0.
+uint32_t FormatCode(const std::string& name) {
+  if (name == "bmp") return TES_FILE_BMP;
+  if (name == "jpeg" || name == "jpg") return TES_FILE_JPEG;
+  if (name == "tiff" || name == "tif") return TES_FILE_TIFF;
+  if (name == "fpx") return TES_FILE_FPX;
+  if (name == "fpx-jpeg") return TES_FILE_FPX_JPEG;
+  return 0;
+}
+
+bool WantsHelp(const Args& args, size_t needed) { return HasFlag(args, "--help") || args.size() < needed; }
+
+int Usage(const Args& args, const char* text) {
+  std::fputs(text, HasFlag(args, "--help") ? stdout : stderr);
+  return HasFlag(args, "--help") ? 0 : 2;
+}
+
+// Opens a file into a new object, with the progress bar.
+long OpenFile(TesseraClass& image, const std::string& path) {
+  std::string name = path;
+  char* p = name.data();
+  char label[] = "reading";
+  return image.OpenImage(p, TesseraClass::m_s_EmptyTransform, &ProgressBar, label);
+}
+
+}  // namespace
+
+long ProgressBar(long total, long done, void* user) {
+  static const bool terminal = ::isatty(2) != 0;
+  if (!terminal || total <= 0) return 0;
+  const int width = 40;
+  const long shown = std::min(total, done + 1);
+  const int filled = static_cast<int>(static_cast<long long>(shown) * width / total);
+  std::fprintf(stderr, "\r%-8s [%.*s%*s] %3lld%%", user ? static_cast<const char*>(user) : "", filled,
+               "########################################", width - filled, "",
+               static_cast<long long>(shown) * 100 / total);
+  if (shown >= total) std::fputc('\n', stderr);
+  std::fflush(stderr);
+  return 0;
+}
+
+long DumpPnm(const TesseraClass& image, const std::string& path) {
+  tagTes_Image_Desc desc{};
+  image.GetImageDesc(&desc);
+  const int channels = ChannelsOf(desc.colorSpace), bits = BitsOf(desc.colorSpace);
+  const int bytes = channels * bits / 8;
+  if (desc.width <= 0 || desc.height <= 0) return TES_ERR_NO_IMAGE;
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) return TES_ERR_OUT_CREATE;
+  const int maxval = bits == 8 ? 255 : 65535;
+  if (channels == 4)
+    out << "P7\nWIDTH " << desc.width << "\nHEIGHT " << desc.height << "\nDEPTH 4\nMAXVAL " << maxval
+        << "\nTUPLTYPE CMYK\nENDHDR\n";
+  else
+    out << (channels == 1 ? "P5" : "P6") << "\n" << desc.width << " " << desc.height << "\n" << maxval << "\n";
+  std::vector<uint8_t> row(static_cast<size_t>(desc.width) * bytes);
+  for (int y = 0; y < desc.height; ++y) {
+    const tagTes_Tile_Desc tile{{0, y, desc.width, 1}, static_cast<int32_t>(row.size()), 0};
+    if (const long status = image.GetData(tile, row.data())) return status;
+    if (bits == 16)  // stored little-endian, PNM wants the most significant byte first
+      for (size_t i = 0; i + 1 < row.size(); i += 2) std::swap(row[i], row[i + 1]);
+    out.write(reinterpret_cast<const char*>(row.data()), static_cast<std::streamsize>(row.size()));
+  }
+  out.close();
+  return out.good() ? 0L : static_cast<long>(TES_ERR_OUT_WRITE);
+}
+
+int CommandInfo(const Args& args) {
+  if (WantsHelp(args, 1))
+    return Usage(args,
+                 "usage: tessera-tool info FILE\n"
+                 "Identifies FILE without loading its pixels and prints key=value lines: format (the\n"
+                 "file-type code and its name), width, height, colorspace, bits, resolution, thumbnail.\n");
+  std::string name = args[0];
+  char* p = name.data();
+  tagTes_Image_Desc desc{};
+  short type = 0, thumbnail = 0;
+  const long status = TesseraClass::TestFile(p, &desc, &type, &thumbnail);
+  if (status == 0) {
+    std::printf("format=%d\nformat_name=%s\nwidth=%d\nheight=%d\ncolorspace=%d\nbits=%u,%u,%u,%u\n", type,
+                FormatName(type), desc.width, desc.height, desc.colorSpace, desc.bitsPerChannel[0],
+                desc.bitsPerChannel[1], desc.bitsPerChannel[2], desc.bitsPerChannel[3]);
+    std::printf("resolution=%g\nthumbnail=%d\n", desc.resolution, thumbnail);
+  }
+  return Report(status);
+}
+
+int CommandConvert(const Args& args) {
+  static const char usage[] =
+      "usage: tessera-tool convert IN OUT --format bmp|jpeg|tiff|fpx|fpx-jpeg [--quality 1..5]\n"
+      "                            [--rotate DEG] [--flip h|v|hv] [--colorspace N] [--thumbnail]\n"
+      "Reads IN, flips and turns it, converts it to colour space N if asked, and saves it as OUT.\n"
+      "--quality is the JPEG and FlashPix-JPEG level (default 3); --thumbnail embeds a thumbnail\n"
+      "(JPEG, TIFF). A format this build cannot write answers its status.\n";
+  if (WantsHelp(args, 2)) return Usage(args, usage);
+  const uint32_t code = FormatCode(Option(args, "--format"));
+  if (code == 0) {
+    std::fprintf(stderr, "tessera-tool: --format must be bmp, jpeg, tiff, fpx or fpx-jpeg\n%s", usage);
+    return 2;
+  }
+  const int quality = std::stoi(Option(args, "--quality", "3"));
+  if (quality < 1 || quality > 5) {
+    std::fprintf(stderr, "tessera-tool: --quality takes 1 to 5\n");
+    return 2;
+  }
+  const std::string colorSpace = Option(args, "--colorspace");
+  // Converting between colour spaces needs a colour-managed object.
+  const short flags = colorSpace.empty() ? 0 : TES_FLAG_COLOR_MANAGED | TES_FLAG_DISPLAY_ENGINE |
+                                                   TES_FLAG_PRINT_ENGINE | TES_FLAG_CONVERT_ENGINE;
+  TesseraClass image(flags, TES_CS_RGB24);
+  long status = OpenFile(image, args[0]);
+  if (status == 0) status = ApplyTransforms(image, args);
+  if (status == 0 && !colorSpace.empty()) status = image.SetColorSpace(static_cast<short>(std::stoi(colorSpace)), nullptr);
+  if (status == 0) {
+    const tagTes_File_Spec spec{args[1].c_str(), code, quality};
+    char label[] = "writing";
+    status = image.Save(spec, &ProgressBar, label, HasFlag(args, "--thumbnail") ? 1 : 0);
+  }
+  return Report(status);
+}
+
+int CommandDump(const Args& args) {
+  if (WantsHelp(args, 2))
+    return Usage(args,
+                 "usage: tessera-tool dump IN OUT.ppm|OUT.pgm\n"
+                 "Writes the stored pixels of IN unchanged: grey as PGM, RGB (and Lab, LCh) as PPM, CMYK as\n"
+                 "PAM; 16-bit samples as 16-bit PNM.\n");
+  TesseraClass image(0, TES_CS_RGB24);
+  long status = OpenFile(image, args[0]);
+  if (status == 0) status = DumpPnm(image, args[1]);
+  return Report(status);
+}
+
 int CommandRender(const Args& args) {
-  std::puts("usage: tessera-tool render IN OUT.ppm [--zoom N:D]");
-  return 2;
+  if (WantsHelp(args, 2))
+    return Usage(args,
+                 "usage: tessera-tool render IN OUT.ppm [--zoom N:D]\n"
+                 "Reads IN and draws it through Display into a memory device context at the zoom N/D,\n"
+                 "then writes the drawing as OUT.ppm.\n");
+  int num, den;
+  if (!ParseZoom(Option(args, "--zoom"), num, den)) {
+    std::fprintf(stderr, "tessera-tool: --zoom takes N:D with positive numbers\n");
+    return 2;
+  }
+  TesseraClass image(0, TES_CS_RGB24);
+  long status = OpenFile(image, args[0]);
+  if (status == 0) status = RenderToPpm(image, args[1], num, den);
+  return Report(status);
 }
 
 }  // namespace tool

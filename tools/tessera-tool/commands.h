@@ -22,7 +22,18 @@ long RenderToPpm(const TesseraClass& image, const std::string& path, int zoomNum
 long ApplyTransforms(TesseraClass& image, const Args& args);
 
 int CommandDemo(const Args& args);
+int CommandInfo(const Args& args);
+int CommandConvert(const Args& args);
+int CommandDump(const Args& args);
 int CommandRender(const Args& args);
+
+// The progress callback of the file operations: a bar on standard error when it is a
+// terminal. `user` is the operation's label (a C string).
+long ProgressBar(long total, long done, void* user);
+
+// Writes the stored pixels as PGM (one channel), PPM (three) or PAM (four), 16-bit samples
+// big-endian with maxval 65535 as PNM requires.
+long DumpPnm(const TesseraClass& image, const std::string& path);
 
 // Option lookup: the value after --name, or the fallback.
 std::string Option(const Args& args, const std::string& name, const std::string& fallback = "");

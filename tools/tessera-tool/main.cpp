@@ -10,6 +10,10 @@ namespace {
 const char kUsage[] =
     "usage: tessera-tool COMMAND [ARGS]\n"
     "commands:\n"
+    "  info FILE                  identify an image file (key=value lines)\n"
+    "  convert IN OUT --format F  read an image file and save it as bmp, jpeg, tiff, fpx or fpx-jpeg\n"
+    "  dump IN OUT.ppm|.pgm       write the stored pixels of an image file as PNM\n"
+    "  render IN OUT.ppm          draw an image file through Display into a PPM file\n"
     "  demo OUT.ppm [options]     build a test image, turn it and draw it into a PPM file\n"
     "Each command takes --help. Failures print status=CODE and exit non-zero.\n";
 
@@ -38,6 +42,10 @@ int main(int argc, char** argv) {
   LibrarySession session;
   try {
     if (command == "demo") return tool::CommandDemo(args);
+    if (command == "info") return tool::CommandInfo(args);
+    if (command == "convert") return tool::CommandConvert(args);
+    if (command == "dump") return tool::CommandDump(args);
+    if (command == "render") return tool::CommandRender(args);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "tessera-tool: %s\n", e.what());
     return 2;

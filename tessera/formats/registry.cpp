@@ -1,0 +1,19 @@
+// The formats of this build, one line each. A new format fills its slot here with its two
+// factory functions (and includes its header); an empty slot answers 1013 when reading and
+// 1015 when saving.
+#include "formats/bmp/bmp.h"
+#include "formats/format.h"
+
+namespace tessera {
+
+const FormatTable& Formats() {
+  static const FormatTable table{
+      .jpeg = {},
+      .tiff = {},
+      .bmp = {&MakeBmpReader, &MakeBmpWriter},
+      .fpx = {},
+  };
+  return table;
+}
+
+}  // namespace tessera
