@@ -3,13 +3,14 @@
 // 1015 when saving.
 #include "formats/bmp/bmp.h"
 #include "formats/format.h"
+#include "formats/tiff/tiff.h"
 
 namespace tessera {
 
 const FormatTable& Formats() {
   static const FormatTable table{
       .jpeg = {},
-      .tiff = {},
+      .tiff = {&MakeTiffReader, &MakeTiffWriter},
       .bmp = {&MakeBmpReader, &MakeBmpWriter},
       .fpx = {},
   };
