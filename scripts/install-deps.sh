@@ -16,7 +16,7 @@ packages=(
   liblcms2-dev liblcms2-utils libtiff-dev libtiff-tools libjpeg-turbo-progs
   icc-profiles-free libgs-common
   python3 python3-pil python3-tifffile python3-olefile python3-numpy
-  libimage-exiftool-perl imagemagick
+  libimage-exiftool-perl imagemagick libturbojpeg0-dev
 )
 
 missing=()

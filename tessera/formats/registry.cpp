@@ -2,6 +2,7 @@
 // factory functions (and includes its header); an empty slot answers 1013 when reading and
 // 1015 when saving.
 #include "formats/bmp/bmp.h"
+#include "formats/jpeg/jpeg.h"
 #include "formats/format.h"
 #include "formats/tiff/tiff.h"
 
@@ -9,7 +10,7 @@ namespace tessera {
 
 const FormatTable& Formats() {
   static const FormatTable table{
-      .jpeg = {},
+      .jpeg = {&MakeJpegReader, &MakeJpegWriter},
       .tiff = {&MakeTiffReader, &MakeTiffWriter},
       .bmp = {&MakeBmpReader, &MakeBmpWriter},
       .fpx = {},

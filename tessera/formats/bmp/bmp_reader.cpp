@@ -11,6 +11,7 @@
 #include <new>
 
 #include "formats/bmp/bmp.h"
+#include "formats/bmp/swap_rgb.h"
 #include "formats/orientation.h"
 
 namespace tessera {
@@ -26,6 +27,7 @@ constexpr long kFileHeaderBytes = 14;
 constexpr long kInfoHeaderBytes = 40;
 constexpr long kPaletteBytes = 1024;
 constexpr int kBandRows = 128;
+
 
 uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 uint32_t U32(const uint8_t* p) {
@@ -174,10 +176,7 @@ class BmpReader final : public FormatReader {
       const long bytes = static_cast<long>(layout.stride * rows);
       if (in_.Read(band.get(), bytes) != bytes) return in_.Error();
       if (layout.bytesPerPixel == 3) {
-        for (int r = 0; r < rows; ++r) {
-          uint8_t* p = band.get() + static_cast<size_t>(r) * layout.stride;
-          for (int32_t x = 0; x < layout.width; ++x, p += 3) std::swap(p[0], p[2]);
-        }
+        for (int r = 0; r < rows; ++r) SwapRedBlue(band.get() + static_cast<size_t>(r) * layout.stride, layout.width);
       }
       // The band's first row alone, then progress for it, then the rest of the band.
       tagTes_Tile_Desc tile{{0, first, layout.width, 1}, rowBytes, 0};

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "formats/bmp/bmp.h"
+#include "formats/bmp/swap_rgb.h"
 
 namespace tessera {
 
@@ -29,6 +30,7 @@ void Put32(uint8_t* p, uint32_t v) {
   Put16(p, v);
   Put16(p + 2, v >> 16);
 }
+
 
 class BmpWriter final : public FormatWriter {
  public:
@@ -72,28 +74,18 @@ class BmpWriter final : public FormatWriter {
 
     const int bandRows = std::min(kBandRows, desc.height);
     const size_t bandBytes = static_cast<size_t>(stride) * bandRows;
-    std::unique_ptr<uint8_t[]> image(new (std::nothrow) uint8_t[bandBytes]);
     std::unique_ptr<uint8_t[]> file(new (std::nothrow) uint8_t[bandBytes]);
-    if (!image || !file) return TES_ERR_NO_MEMORY;
+    if (!file) return TES_ERR_NO_MEMORY;
 
-    // File row i is image row height - 1 - i. A band of file rows first..first+rows-1 is
-    // fetched as image rows height-first-rows..height-first-1 and written in reverse order.
+    // File row i is image row height - 1 - i: each row is fetched straight into its place
+    // in the band, then turned to blue, green, red and padded with zeros.
     for (int first = 0; first < desc.height; first += kBandRows) {
       const int rows = std::min(kBandRows, desc.height - first);
-      const tagTes_Tile_Desc tile{{0, desc.height - first - rows, desc.width, rows}, static_cast<int32_t>(stride), 0};
-      if (const long status = source_.GetData(tile, image.get())) return status;
       for (int r = 0; r < rows; ++r) {
-        const uint8_t* src = image.get() + static_cast<size_t>(rows - 1 - r) * stride;
         uint8_t* dst = file.get() + static_cast<size_t>(r) * stride;
-        if (grey) {
-          std::memcpy(dst, src, static_cast<size_t>(rowData));
-        } else {
-          for (int32_t x = 0; x < desc.width; ++x) {
-            dst[3 * x] = src[3 * x + 2];
-            dst[3 * x + 1] = src[3 * x + 1];
-            dst[3 * x + 2] = src[3 * x];
-          }
-        }
+        const tagTes_Tile_Desc tile{{0, desc.height - 1 - first - r, desc.width, 1}, static_cast<int32_t>(stride), 0};
+        if (const long status = source_.GetData(tile, dst)) return status;
+        if (!grey) SwapRedBlue(dst, desc.width);
         std::memset(dst + rowData, 0, static_cast<size_t>(stride - rowData));
       }
       // The band's first row, progress for it, then the rest.

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# The JPEG codec beside libjpeg-turbo (TurboJPEG), 6000 x 4000, in one run. BUILD names the
+# benchmark build folder.
+set -euo pipefail
+build=${BUILD:-build-bench}
+[ -x "$build/bin/bench_jpeg" ] || { echo "== jpeg: bench_jpeg not built (libturbojpeg0-dev missing?)"; exit 0; }
+json=$(mktemp)
+"$build/bin/bench_jpeg" --benchmark_format=json --benchmark_out="$json" --benchmark_out_format=json >/dev/null
+echo "== jpeg (6000 x 4000, into RGB; speed as a ratio of libjpeg-turbo's, higher is better)"
+/usr/bin/python3 - "$json" <<'PY'
+import json, sys
+runs = json.load(open(sys.argv[1]))["benchmarks"]
+t = {b["name"].split("/")[0]: b["real_time"] for b in runs}
+cpu = {b["name"].split("/")[0]: b["cpu_time"] for b in runs}
+for ours, peer, target in (("BM_DecodeOurs420", "BM_DecodeTurbo420", 0.7), ("BM_DecodeOurs444", "BM_DecodeTurbo444", 0.7),
+                           ("BM_EncodeOursLevel3", "BM_EncodeTurbo422", 0.8)):
+    print(f"{ours}: {t[ours]:.1f} ms, {peer}: {t[peer]:.1f} ms, speed {t[peer] / t[ours]:.2f} x"
+          f" (cpu time {cpu[peer] / cpu[ours]:.2f} x; target {target})")
+PY
+rm -f "$json"

@@ -1,0 +1,851 @@
+#include "formats/jpeg/jpeg_decoder.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "formats/jpeg/jpeg_simd.h"
+#include "formats/jpeg/jpeg_tables.h"
+
+namespace tessera::jpeg {
+
+namespace {
+
+constexpr size_t kBufferBytes = 65536;
+constexpr int kBandRows = 128;
+constexpr int kDataEnded = 0x100;  // pendingMarker_ value: the file ran out inside the scan
+
+}  // namespace
+
+Decoder::Decoder(InputStream& in, tagTes_Image_Info* info) : in_(in), info_(info) {
+  const long position = in_.Tell();
+  base_ = position < 0 ? 0 : position;
+  length_ = in_.Length();
+}
+
+Decoder::~Decoder() = default;
+
+long Decoder::Position() const { return base_ + static_cast<long>(pos_); }
+
+// ---------------------------------------------------------------------------------------
+// Byte input
+
+long Decoder::Fill() {
+  base_ += static_cast<long>(end_);
+  pos_ = end_ = 0;
+  if (atEnd_) return TES_ERR_IN_EOF;
+  if (buffer_.empty()) {
+    try {
+      buffer_.resize(kBufferBytes);
+    } catch (const std::bad_alloc&) {
+      return TES_ERR_NO_MEMORY;
+    }
+  }
+  if (length_ >= 0) {
+    const long long left = length_ - base_;
+    if (left <= 0) {
+      atEnd_ = true;
+      return TES_ERR_IN_EOF;
+    }
+    const long want = static_cast<long>(std::min<long long>(left, static_cast<long long>(buffer_.size())));
+    if (in_.Read(buffer_.data(), want) != want) return in_.Error();
+    end_ = static_cast<size_t>(want);
+    return 0;
+  }
+  // A stream whose length is unknown: byte by byte up to its end.
+  while (end_ < buffer_.size()) {
+    const long b = in_.ReadByte();
+    if (b < 0) {
+      if (in_.Error() != TES_ERR_IN_EOF) return in_.Error();
+      atEnd_ = true;
+      break;
+    }
+    buffer_[end_++] = static_cast<uint8_t>(b);
+  }
+  if (end_ == 0) return TES_ERR_IN_EOF;
+  return 0;
+}
+
+inline long Decoder::GetByte(int& b) {
+  if (pos_ == end_)
+    if (const long status = Fill()) return status;
+  b = buffer_[pos_++];
+  return 0;
+}
+
+long Decoder::ReadBytes(uint8_t* out, size_t count) {
+  while (count > 0) {
+    if (pos_ == end_)
+      if (const long status = Fill()) return status;
+    const size_t take = std::min(count, end_ - pos_);
+    std::memcpy(out, buffer_.data() + pos_, take);
+    pos_ += take;
+    out += take;
+    count -= take;
+  }
+  return 0;
+}
+
+long Decoder::Skip(long count) {
+  const long target = Position() + count;
+  if (length_ >= 0 && target > length_) return TES_ERR_IN_EOF;
+  return SeekTo(target);
+}
+
+long Decoder::SeekTo(long position) {
+  if (position >= base_ && position <= base_ + static_cast<long>(end_)) {
+    pos_ = static_cast<size_t>(position - base_);
+    return 0;
+  }
+  if (in_.Seek(position) != 0) return in_.Error();
+  base_ = position;
+  pos_ = end_ = 0;
+  atEnd_ = false;
+  return 0;
+}
+
+long Decoder::ReadLength(int& length) {
+  int hi = 0, lo = 0;
+  if (const long s = GetByte(hi)) return s;
+  if (const long s = GetByte(lo)) return s;
+  length = hi << 8 | lo;
+  return 0;
+}
+
+// The next marker code (0xC0..0xFE). Fill bytes (0xFF) before it are skipped.
+long Decoder::NextMarker(int& marker) {
+  int b = 0;
+  if (const long s = GetByte(b)) return s;
+  if (b != 0xFF) return kMarkerExpected;
+  do {
+    if (const long s = GetByte(b)) return s;
+  } while (b == 0xFF);
+  if (b < 0xC0) return kMarkerExpected;
+  marker = b;
+  return 0;
+}
+
+long Decoder::ReadSoi() {
+  int a = 0, b = 0;
+  if (GetByte(a) != 0 || GetByte(b) != 0) {
+    // A file too short to hold the marker is not a JPEG file; a read error is reported.
+    if (in_.Error() == TES_ERR_IN_EOF || in_.Error() == 0) return TES_ERR_UNKNOWN_FORMAT;
+    return in_.Error();
+  }
+  if (a != 0xFF || b != 0xD8) return TES_ERR_UNKNOWN_FORMAT;
+  soiSeen_ = true;
+  return 0;
+}
+
+// ---------------------------------------------------------------------------------------
+// Segments
+
+long Decoder::SkipSegment(long malformedCode) {
+  int length = 0;
+  if (const long s = ReadLength(length)) return s;
+  if (length < 2) return malformedCode;
+  return Skip(length - 2);
+}
+
+long Decoder::ReadFrame() {
+  int length = 0;
+  if (const long s = ReadLength(length)) return s;
+  if (length < 8) return kBadFrame;
+  uint8_t h[6];
+  if (const long s = ReadBytes(h, 6)) return s;
+  if (h[0] != 8) return kBadPrecision;
+  const int count = h[5];
+  if (count > 3) return kTooManyComponents;
+  if (length < 8 + 3 * count) return kBadFrame;
+  // A second frame header, no components, or a height left to a DNL segment are not a
+  // frame this decoder can follow.
+  if (frameSeen_ || count == 0) return kBadFrame;
+  height_ = h[1] << 8 | h[2];
+  width_ = h[3] << 8 | h[4];
+  if (width_ == 0 || height_ == 0) return kBadFrame;
+  for (int c = 0; c < count; ++c) {
+    uint8_t p[3];
+    if (const long s = ReadBytes(p, 3)) return s;
+    comp_[c].id = p[0];
+    comp_[c].h = p[1] >> 4;
+    comp_[c].v = p[1] & 15;
+    comp_[c].tq = p[2];
+    if (comp_[c].h < 1 || comp_[c].h > 4 || comp_[c].v < 1 || comp_[c].v > 4 || comp_[c].tq > 3) return kBadFrame;
+  }
+  frameComponents_ = count;
+  frameSeen_ = true;
+  return Skip(length - 8 - 3 * count);
+}
+
+long Decoder::ReadQuantTables() {
+  int length = 0;
+  if (const long s = ReadLength(length)) return s;
+  if (length < 67) return kBadQuantTable;
+  int left = length - 2;
+  while (left > 0) {
+    if (left < 65) return kBadQuantTable;
+    uint8_t t[65];
+    if (const long s = ReadBytes(t, 65)) return s;
+    left -= 65;
+    if ((t[0] >> 4) != 0) return kQuantPrecision;
+    const int id = t[0] & 15;
+    if (id > 3 || ++quantCount_ > 3) return kTooManyQuantTables;
+    for (int i = 0; i < 64; ++i) quant_[id][kZigZag[i]] = t[1 + i];
+    quantDefined_[id] = true;
+  }
+  return 0;
+}
+
+long Decoder::ReadHuffmanTables() {
+  int length = 0;
+  if (const long s = ReadLength(length)) return s;
+  int left = length - 2;
+  if (left < 17) return kBadHuffmanTable;
+  while (left > 0) {
+    if (left < 17) return kBadHuffmanTable;
+    uint8_t head[17];
+    if (const long s = ReadBytes(head, 17)) return s;
+    left -= 17;
+    const int tableClass = head[0] >> 4, id = head[0] & 15;
+    int total = 0;
+    for (int i = 1; i <= 16; ++i) total += head[i];
+    if (tableClass > 1 || id > 3 || total > 256 || total > left) return kBadHuffmanTable;
+    if (++huffCount_ > 6) return kTooManyHuffmanTables;
+    HuffTable& t = tableClass == 0 ? dc_[id] : ac_[id];
+    if (const long s = ReadBytes(t.symbols, static_cast<size_t>(total))) return s;
+    left -= total;
+
+    // Canonical codes; a code that does not fit its length (the lengths overflow) is refused.
+    uint16_t codes[256];
+    uint8_t sizes[256];
+    int32_t code = 0;
+    int k = 0;
+    for (int l = 1; l <= 16; ++l) {
+      t.valOffset[l] = k - code;
+      for (int i = 0; i < head[l]; ++i, ++k) {
+        codes[k] = static_cast<uint16_t>(code++);
+        sizes[k] = static_cast<uint8_t>(l);
+      }
+      if (code >= (1 << l)) return kBadHuffmanTable;
+      t.maxCode[l] = head[l] ? code - 1 : -1;
+      code <<= 1;
+    }
+    t.maxCode[17] = INT32_MAX;
+    std::memset(t.lookLength, 0, sizeof t.lookLength);
+    for (int i = 0; i < k; ++i) {
+      if (sizes[i] > 9) continue;
+      const int prefix = codes[i] << (9 - sizes[i]);
+      for (int j = 0; j < (1 << (9 - sizes[i])); ++j) {
+        t.lookLength[prefix + j] = sizes[i];
+        t.lookSymbol[prefix + j] = t.symbols[i];
+      }
+    }
+    t.defined = true;
+  }
+  return 0;
+}
+
+long Decoder::ReadRestartInterval() {
+  int length = 0;
+  if (const long s = ReadLength(length)) return s;
+  if (length < 4) return kBadRestartInterval;
+  int interval = 0;
+  if (const long s = ReadLength(interval)) return s;
+  restartInterval_ = interval;
+  return Skip(length - 4);
+}
+
+long Decoder::ReadApp0() {
+  int length = 0;
+  if (const long s = ReadLength(length)) return s;
+  if (length < 7) return kBadAppSegment;
+  const long start = Position();
+  const size_t n = static_cast<size_t>(length - 2);
+  uint8_t p[65536];
+  if (const long s = ReadBytes(p, n)) return s;
+
+  if (std::memcmp(p, "JFIF", 5) == 0) {
+    if (n < 12) return kBadAppSegment;
+    const int units = p[7];
+    const unsigned density = static_cast<unsigned>(p[8] << 8 | p[9]);
+    // A density of 0 says nothing about the resolution: it is left as it was.
+    if (units == 1 && density != 0) resolution_ = density;
+    if (units == 2 && density != 0) resolution_ = static_cast<double>((density * 100000u + 19680u) / 39361u);
+    if (n < 14) return 0;
+    const int w = p[12], h = p[13];
+    if (w == 0 && h == 0) return 0;
+    if (n - 14 != static_cast<size_t>(w) * h * 3) return kBadAppSegment;
+    if (w > 0 && h > 0) thumbnail_ = {ThumbnailKind::kRgb, start + 14, w, h};
+    return 0;
+  }
+  if (std::memcmp(p, "JFXX", 5) == 0) {
+    if (n == 5) return 0;
+    const int code = p[5];
+    if (code == 0x10) {
+      thumbnail_ = {ThumbnailKind::kJpeg, start + 6, 0, 0};
+      return 0;
+    }
+    if (code != 0x11 && code != 0x13) return kBadAppSegment;
+    if (n < 8) return kBadAppSegment;
+    const int w = p[6], h = p[7];
+    const size_t pixels = code == 0x11 ? static_cast<size_t>(w) * h + 768 : static_cast<size_t>(w) * h * 3;
+    if (n - 8 != pixels) return kBadAppSegment;
+    if (w > 0 && h > 0) thumbnail_ = {code == 0x11 ? ThumbnailKind::kPalette : ThumbnailKind::kRgb, start + 8, w, h};
+    return 0;
+  }
+  return kBadAppSegment;
+}
+
+long Decoder::ReadApp1() {
+  int length = 0;
+  if (const long s = ReadLength(length)) return s;
+  if (length < 2) return kBadAppSegment;
+  const long start = Position();
+  const size_t n = static_cast<size_t>(length - 2);
+  std::vector<uint8_t> p;
+  try {
+    p.resize(n);
+  } catch (const std::bad_alloc&) {
+    return TES_ERR_NO_MEMORY;
+  }
+  if (const long s = ReadBytes(p.data(), n)) return s;
+  // APP1 also carries other data (XMP and the like): only an Exif segment is read.
+  if (n < 6 || std::memcmp(p.data(), "Exif\0\0", 6) != 0) return 0;
+  return ParseExif(p.data() + 6, n - 6, start + 6);
+}
+
+namespace {
+
+// Reads the TIFF structure of an Exif segment with bounds checks on every access.
+class TiffView {
+ public:
+  TiffView(const uint8_t* data, size_t size) : d_(data), size_(size) {}
+  bool little = true;
+  bool Has(uint64_t offset, uint64_t count) const { return offset <= size_ && count <= size_ - offset; }
+  uint16_t U16(size_t at) const {
+    return little ? static_cast<uint16_t>(d_[at] | d_[at + 1] << 8) : static_cast<uint16_t>(d_[at] << 8 | d_[at + 1]);
+  }
+  uint32_t U32(size_t at) const {
+    return little ? static_cast<uint32_t>(U16(at)) | static_cast<uint32_t>(U16(at + 2)) << 16
+                  : static_cast<uint32_t>(U16(at)) << 16 | U16(at + 2);
+  }
+  const uint8_t* At(size_t at) const { return d_ + at; }
+  size_t size() const { return size_; }
+
+ private:
+  const uint8_t* d_;
+  size_t size_;
+};
+
+struct Entry {
+  uint16_t tag, type;
+  uint32_t count;
+  size_t valueAt;  // offset of the entry's value field
+};
+
+size_t TypeSize(int type) {
+  switch (type) {
+    case 3: case 8: return 2;
+    case 4: case 9: case 11: return 4;
+    case 5: case 10: case 12: return 8;
+    default: return 1;
+  }
+}
+
+// Where an entry's data lie: inside the value field when they fit in 4 bytes, else at the
+// offset it holds. False when they are not inside the segment.
+bool DataOf(const TiffView& t, const Entry& e, size_t& at, size_t& bytes) {
+  const uint64_t total = uint64_t{e.count} * TypeSize(e.type);
+  if (total <= 4) {
+    at = e.valueAt;
+    bytes = static_cast<size_t>(total);
+    return true;
+  }
+  const uint32_t offset = t.U32(e.valueAt);
+  if (!t.Has(offset, total)) return false;
+  at = offset;
+  bytes = static_cast<size_t>(total);
+  return true;
+}
+
+// Copies a text of the segment into a zero-terminated field of `field` bytes.
+void CopyText(const uint8_t* text, size_t bytes, char* field, size_t field_size) {
+  size_t n = 0;
+  while (n < bytes && n + 1 < field_size && text[n] != 0) ++n;
+  std::memcpy(field, text, n);
+  std::memset(field + n, 0, field_size - n);
+}
+
+// Reads the entries of the IFD at offset; false when the IFD is not inside the segment.
+bool ReadIfd(const TiffView& t, uint32_t offset, std::vector<Entry>& entries, uint32_t* next) {
+  entries.clear();
+  if (!t.Has(offset, 2)) return false;
+  const uint16_t count = t.U16(offset);
+  if (!t.Has(uint64_t{offset} + 2, uint64_t{count} * 12)) return false;
+  for (int i = 0; i < count; ++i) {
+    const size_t at = offset + 2 + 12u * i;
+    entries.push_back({t.U16(at), t.U16(at + 2), t.U32(at + 4), at + 8});
+  }
+  const uint64_t nextAt = uint64_t{offset} + 2 + uint64_t{count} * 12;
+  if (next) *next = t.Has(nextAt, 4) ? t.U32(static_cast<size_t>(nextAt)) : 0;
+  return true;
+}
+
+}  // namespace
+
+long Decoder::ParseExif(const uint8_t* data, size_t size, long tiffPosition) {
+  TiffView t(data, size);
+  if (size < 8) return kBadAppSegment;
+  if (data[0] == 'I' && data[1] == 'I')
+    t.little = true;
+  else if (data[0] == 'M' && data[1] == 'M')
+    t.little = false;
+  else
+    return kBadAppSegment;
+  if (t.U16(2) != 42) return kBadAppSegment;
+
+  std::vector<Entry> entries;
+  uint32_t ifd1 = 0;
+  if (!ReadIfd(t, t.U32(4), entries, &ifd1)) return kBadAppSegment;
+
+  // A number of an entry: SHORT, LONG or a (signed) rational.
+  auto number = [&](const Entry& e, double& value) -> long {
+    size_t at = 0, bytes = 0;
+    if (e.count < 1 || !DataOf(t, e, at, bytes)) return kBadAppSegment;
+    switch (e.type) {
+      case 3: value = t.U16(at); return 0;
+      case 4: value = t.U32(at); return 0;
+      case 9: value = static_cast<int32_t>(t.U32(at)); return 0;
+      case 5: case 10: {
+        const uint32_t den = t.U32(at + 4);
+        if (den == 0) return 1;  // no value
+        value = e.type == 5 ? static_cast<double>(t.U32(at)) / den
+                            : static_cast<double>(static_cast<int32_t>(t.U32(at))) / static_cast<int32_t>(den);
+        return 0;
+      }
+      default: return 1;
+    }
+  };
+  auto text = [&](const Entry& e, char* field, size_t fieldSize) -> long {
+    size_t at = 0, bytes = 0;
+    if (!DataOf(t, e, at, bytes)) return kBadAppSegment;
+    if (info_) CopyText(t.At(at), bytes, field, fieldSize);
+    return 0;
+  };
+
+  // IFD0.
+  uint32_t exifIfd = 0;
+  double xres = 0;
+  int unit = 2;
+  bool haveRes = false;
+  tagTes_Image_Info scratch{};
+  tagTes_Image_Info& info = info_ ? *info_ : scratch;
+  for (const Entry& e : entries) {
+    double v = 0;
+    long s = 0;
+    switch (e.tag) {
+      case 270: s = text(e, info.description, sizeof info.description); break;
+      case 271: s = text(e, info.maker, sizeof info.maker); break;
+      case 272: s = text(e, info.model, sizeof info.model); break;
+      case 274: if ((s = number(e, v)) == 0) orientation_ = static_cast<int>(v); break;
+      case 282: if ((s = number(e, v)) == 0 && v > 0) { xres = v; haveRes = true; } break;
+      case 296: if ((s = number(e, v)) == 0) unit = static_cast<int>(v); break;
+      case 34665: if ((s = number(e, v)) == 0) exifIfd = static_cast<uint32_t>(v); break;
+      default: break;
+    }
+    if (s > 1) return s;
+  }
+  if (haveRes) {
+    if (unit == 2) resolution_ = xres;
+    if (unit == 3) resolution_ = (xres * 100000.0 + 19680.0) / 39361.0;
+  }
+
+  // The Exif IFD. A segment without one (IFD0 alone) keeps what IFD0 gave.
+  if (exifIfd != 0) {
+    if (!ReadIfd(t, exifIfd, entries, nullptr)) return kBadAppSegment;
+    for (const Entry& e : entries) {
+      double v = 0;
+      long s = 0;
+      auto put = [&](double& field) {
+        if ((s = number(e, v)) == 0) field = v;
+      };
+      switch (e.tag) {
+        case 33434: put(info.exposureTime); break;
+        case 33437: put(info.fNumber); break;
+        case 36867: s = text(e, info.date, sizeof info.date); break;
+        case 37377: put(info.shutterSpeedValue); break;
+        case 37378: put(info.apertureValue); break;
+        case 37379: put(info.brightnessValue); break;
+        case 37380: put(info.exposureBiasValue); break;
+        case 37382: put(info.subjectDistance); break;
+        case 37385: if ((s = number(e, v)) == 0) info.flash = static_cast<uint16_t>(v); break;
+        case 37386: put(info.focalLength); break;
+        case 37500: {
+          size_t at = 0, bytes = 0;
+          if (!DataOf(t, e, at, bytes)) return kBadAppSegment;
+          // Only our own maker note is read; another maker's is skipped.
+          if (bytes < 6 || std::memcmp(t.At(at), "Orvax\0", 6) != 0) break;
+          if (bytes < 10 || t.U16(at + 6) != 256) break;
+          const uint16_t count = t.U16(at + 8);
+          if (uint64_t{count} * 12 > bytes - 10) return kBadAppSegment;
+          for (int i = 0; i < count; ++i) {
+            const size_t ea = at + 10 + 12u * i;
+            const Entry note{t.U16(ea), t.U16(ea + 2), t.U32(ea + 4), ea + 8};
+            if (note.tag != 1) continue;
+            size_t ta = 0, tb = 0;
+            if (!DataOf(t, note, ta, tb)) return kBadAppSegment;
+            if (info_) CopyText(t.At(ta), tb, info.makerNoteText, sizeof info.makerNoteText);
+          }
+          break;
+        }
+        default: break;
+      }
+      if (s > 1) return s;
+    }
+  }
+
+  // IFD1: the thumbnail.
+  if (ifd1 != 0) {
+    if (!ReadIfd(t, ifd1, entries, nullptr)) return kBadAppSegment;
+    double compression = 0, offset = 0, bytes = 0;
+    for (const Entry& e : entries) {
+      long s = 0;
+      if (e.tag == 259) s = number(e, compression);
+      if (e.tag == 513) s = number(e, offset);
+      if (e.tag == 514) s = number(e, bytes);
+      if (s > 1) return s;
+    }
+    if (compression == 6 && offset != 0) {
+      if (!t.Has(static_cast<uint64_t>(offset), static_cast<uint64_t>(bytes)) || offset >= size)
+        return kBadAppSegment;
+      thumbnail_ = {ThumbnailKind::kJpeg, tiffPosition + static_cast<long>(offset), 0, 0};
+    }
+  }
+  return 0;
+}
+
+// ---------------------------------------------------------------------------------------
+// Passes
+
+long Decoder::ReadHeader() {
+  if (const long s = ReadSoi()) return s;
+  for (;;) {
+    int marker = 0;
+    if (const long s = NextMarker(marker)) return s;
+    long s = 0;
+    switch (marker) {
+      case 0xC0: return ReadFrame();
+      case 0xC1: case 0xC2: case 0xC3: case 0xC5: case 0xC6: case 0xC7: return TES_ERR_UNKNOWN_FORMAT;
+      case 0xD8: case 0xD9: return kMarkerExpected;
+      case 0xE0: s = ReadApp0(); break;
+      case 0xE1: s = ReadApp1(); break;
+      // The entropy-coded data of a scan cannot be skipped by length: a scan before any
+      // baseline frame header belongs to a coding process this decoder does not read.
+      case 0xDA: return kUnsupportedMarker;
+      case 0xFE: s = SkipSegment(kBadComment); break;
+      default: s = SkipSegment(marker >= 0xE0 ? long{kBadAppSegment} : long{kMarkerExpected}); break;
+    }
+    if (s) return s;
+  }
+}
+
+long Decoder::ReadAppSegments() {
+  if (const long s = ReadSoi()) return s;
+  int marker = 0;
+  if (const long s = NextMarker(marker)) return s;
+  if (marker != 0xE0 && marker != 0xE1) return kNoAppSegment;
+  while (marker == 0xE0 || marker == 0xE1) {
+    if (const long s = marker == 0xE0 ? ReadApp0() : ReadApp1()) return s;
+    if (const long s = NextMarker(marker)) return s;
+  }
+  return 0;
+}
+
+long Decoder::Decode(RowSink& sink) {
+  if (const long s = ReadSoi()) return s;
+  for (;;) {
+    int marker = 0;
+    if (const long s = NextMarker(marker)) return s;
+    long s = 0;
+    switch (marker) {
+      case 0xC0: s = ReadFrame(); break;
+      // Other coding processes: not a file of this reader, so the next readers are asked.
+      case 0xC1: case 0xC2: case 0xC3: case 0xC5: case 0xC6: case 0xC7: return TES_ERR_UNKNOWN_FORMAT;
+      case 0xC4: s = ReadHuffmanTables(); break;
+      case 0xDB: s = ReadQuantTables(); break;
+      case 0xDD: s = ReadRestartInterval(); break;
+      case 0xDA: s = ReadScan(sink); if (s == 0) return 0; break;
+      case 0xE0: s = ReadApp0(); break;
+      case 0xE1: s = ReadApp1(); break;
+      case 0xFE: s = SkipSegment(kBadComment); break;
+      case 0xD8: soiSeen_ = true; break;
+      case 0xD9: return scanDone_ ? 0L : long{kEoiBeforeImage};
+      default:
+        if (marker >= 0xD0 && marker <= 0xD7) return kRestartOutsideScan;
+        if (marker >= 0xE2 && marker <= 0xEF) {
+          s = SkipSegment(kBadAppSegment);
+          break;
+        }
+        return kUnsupportedMarker;  // SOF9..15, DAC, DNL, DHP, EXP, JPGn
+    }
+    if (s == kEndOfImage) return 0;
+    if (s) return s;
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// Entropy-coded data
+
+void Decoder::FillBits() {
+  while (bitCount_ <= 56) {
+    int b = 0;
+    if (pendingMarker_ >= 0) {
+      b = 0;  // past a marker or the end of the file: zero bits
+    } else {
+      if (pos_ == end_ && Fill() != 0) {
+        pendingMarker_ = kDataEnded;
+        continue;
+      }
+      b = buffer_[pos_++];
+      if (b == 0xFF) {
+        int next = 0;
+        if (pos_ == end_ && Fill() != 0) {
+          pendingMarker_ = kDataEnded;
+          continue;
+        }
+        next = buffer_[pos_];
+        if (next == 0) {
+          ++pos_;
+        } else {
+          // A marker: keep its code, feed zeros from here on.
+          while (next == 0xFF) {
+            ++pos_;
+            if (pos_ == end_ && Fill() != 0) {
+              next = -1;
+              break;
+            }
+            next = buffer_[pos_];
+          }
+          if (next < 0) {
+            pendingMarker_ = kDataEnded;
+          } else {
+            ++pos_;
+            pendingMarker_ = next;
+          }
+          continue;
+        }
+      }
+    }
+    bits_ |= static_cast<uint64_t>(b) << (56 - bitCount_);
+    bitCount_ += 8;
+  }
+}
+
+inline int Decoder::DecodeSymbol(const HuffTable& t) {
+  if (bitCount_ < 16) FillBits();
+  const unsigned look = static_cast<unsigned>(bits_ >> 55);
+  if (const int len = t.lookLength[look]) {
+    bits_ <<= len;
+    bitCount_ -= len;
+    return t.lookSymbol[look];
+  }
+  int l = 10;
+  int32_t code = static_cast<int32_t>(bits_ >> 54);
+  while (code > t.maxCode[l]) {
+    ++l;
+    code = static_cast<int32_t>(bits_ >> (64 - l));
+  }
+  if (l > 16) {  // no such code: corrupt data
+    bits_ <<= 16;
+    bitCount_ -= 16;
+    return 0;
+  }
+  bits_ <<= l;
+  bitCount_ -= l;
+  return t.symbols[(code + t.valOffset[l]) & 255];
+}
+
+inline int Decoder::ReceiveExtend(int size) {
+  if (size == 0) return 0;
+  if (bitCount_ < size) FillBits();
+  int v = static_cast<int>(bits_ >> (64 - size));
+  bits_ <<= size;
+  bitCount_ -= size;
+  if (v < (1 << (size - 1))) v += (-1 << size) + 1;
+  return v;
+}
+
+inline bool Decoder::DecodeBlock(int ci, int16_t* block) {
+  std::memset(block, 0, 64 * sizeof(int16_t));
+  const Component& c = comp_[ci];
+  const int s = DecodeSymbol(dc_[c.td]) & 15;
+  prediction_[ci] = static_cast<int16_t>(prediction_[ci] + ReceiveExtend(s));
+  block[0] = static_cast<int16_t>(prediction_[ci]);
+  const HuffTable& ac = ac_[c.ta];
+  bool acSeen = false;
+  for (int k = 1; k < 64;) {
+    const int rs = DecodeSymbol(ac);
+    const int r = rs >> 4, size = rs & 15;
+    if (size) {
+      k += r;
+      if (k > 63) break;
+      block[kZigZag[k]] = static_cast<int16_t>(ReceiveExtend(size));
+      acSeen = true;
+      ++k;
+    } else {
+      if (r != 15) break;
+      k += 16;
+    }
+  }
+  return acSeen;
+}
+
+long Decoder::ProcessRestart() {
+  bits_ = 0;
+  bitCount_ = 0;
+  prediction_[0] = prediction_[1] = prediction_[2] = 0;
+  int marker = pendingMarker_;
+  pendingMarker_ = -1;
+  if (marker == kDataEnded) {
+    // The file ended inside the scan: the rest of the image decodes from zero bits.
+    pendingMarker_ = kDataEnded;
+    return 0;
+  }
+  if (marker < 0) {
+    int b = 0;
+    if (GetByte(b) != 0) {
+      pendingMarker_ = kDataEnded;
+      return 0;
+    }
+    if (b != 0xFF) return kMissingRestart;
+    do {
+      if (GetByte(b) != 0) {
+        pendingMarker_ = kDataEnded;
+        return 0;
+      }
+    } while (b == 0xFF);
+    marker = b;
+  }
+  if (marker < 0xD0 || marker > 0xDF) return kMissingRestart;
+  return 0;
+}
+
+long Decoder::ReadScan(RowSink& sink) {
+  int length = 0;
+  if (const long s = ReadLength(length)) return s;
+  if (length < 3) return kBadScanHeader;
+  if (!soiSeen_ || !frameSeen_ || quantCount_ == 0 || huffCount_ == 0) return kScanTooEarly;
+  int count = 0;
+  if (const long s = GetByte(count)) return s;
+  if (count != 1 && count != 3) return kUnsupportedScan;
+  if (length != 6 + 2 * count) return kBadScanHeader;
+  if (count != frameComponents_) return kUnsupportedScan;
+  for (int i = 0; i < count; ++i) {
+    uint8_t p[2];
+    if (const long s = ReadBytes(p, 2)) return s;
+    int found = -1;
+    for (int c = 0; c < frameComponents_; ++c)
+      if (comp_[c].id == p[0]) found = c;
+    if (found < 0) return kUnknownScanComponent;
+    scanOrder_[i] = found;
+    comp_[found].td = p[1] >> 4;
+    comp_[found].ta = p[1] & 15;
+    if (!quantDefined_[comp_[found].tq]) return kMissingQuantTable;
+    if (comp_[found].td > 3 || comp_[found].ta > 3 || !dc_[comp_[found].td].defined || !ac_[comp_[found].ta].defined)
+      return kMissingHuffmanTable;
+  }
+  uint8_t spectral[3];
+  if (const long s = ReadBytes(spectral, 3)) return s;
+  if (spectral[0] != 0 || spectral[1] != 63 || spectral[2] != 0) return kUnsupportedScan;
+
+  // Layouts: grey (a single component is coded block by block whatever its factors), or
+  // YCbCr with the luminance at 1x1, 2x1 or 2x2 and the chroma at 1x1.
+  const bool grey = count == 1;
+  int hmax = 1, vmax = 1;
+  if (grey) {
+    comp_[0].h = comp_[0].v = 1;
+  } else {
+    const Component& y = comp_[0];
+    const bool lumaOk = (y.h == 1 && y.v == 1) || (y.h == 2 && y.v == 1) || (y.h == 2 && y.v == 2);
+    if (!lumaOk || comp_[1].h != 1 || comp_[1].v != 1 || comp_[2].h != 1 || comp_[2].v != 1) return kUnsupportedScan;
+    hmax = y.h;
+    vmax = y.v;
+  }
+  const int mcuW = 8 * hmax, mcuH = 8 * vmax;
+  const int mcusX = (width_ + mcuW - 1) / mcuW, mcusY = (height_ + mcuH - 1) / mcuH;
+  const int channels = grey ? 1 : 3;
+
+  if (const long s = sink.Begin(width_, height_, grey)) return s;
+
+  // Planes of one MCU row per component, and the band of output rows.
+  std::vector<uint8_t> planes[3];
+  size_t planeWidth[3];
+  std::vector<uint8_t> band;
+  try {
+    for (int c = 0; c < count; ++c) {
+      planeWidth[c] = static_cast<size_t>(mcusX) * comp_[c].h * 8;
+      planes[c].resize(planeWidth[c] * comp_[c].v * 8);
+    }
+    band.resize(static_cast<size_t>(width_) * channels * kBandRows);
+  } catch (const std::bad_alloc&) {
+    return TES_ERR_NO_MEMORY;
+  }
+  uint16_t quant[3][64];
+  for (int c = 0; c < count; ++c) std::memcpy(quant[c], quant_[comp_[c].tq], sizeof quant[c]);
+
+  const KernelTable& k = Kernels();
+  const ptrdiff_t bandStride = static_cast<ptrdiff_t>(width_) * channels;
+  bits_ = 0;
+  bitCount_ = 0;
+  pendingMarker_ = -1;
+  prediction_[0] = prediction_[1] = prediction_[2] = 0;
+  int restartsLeft = restartInterval_;
+  int bandFirst = 0, bandRows = 0;
+  alignas(16) int16_t block[64];
+
+  for (int my = 0; my < mcusY; ++my) {
+    for (int mx = 0; mx < mcusX; ++mx) {
+      if (restartInterval_ != 0) {
+        if (restartsLeft == 0) {
+          if (const long s = ProcessRestart()) return s;
+          restartsLeft = restartInterval_;
+        }
+        --restartsLeft;
+      }
+      for (int i = 0; i < count; ++i) {
+        const int c = scanOrder_[i];
+        const Component& comp = comp_[c];
+        for (int v = 0; v < comp.v; ++v)
+          for (int h = 0; h < comp.h; ++h) {
+            DecodeBlock(c, block);
+            uint8_t* out = planes[c].data() + static_cast<size_t>(v * 8) * planeWidth[c] +
+                           (static_cast<size_t>(mx) * comp.h + h) * 8;
+            k.inverse(block, quant[c], out, static_cast<ptrdiff_t>(planeWidth[c]));
+          }
+      }
+    }
+    // Colour conversion of this MCU row into the band.
+    const int rows = std::min(mcuH, height_ - my * mcuH);
+    for (int r = 0; r < rows; ++r) {
+      uint8_t* dst = band.data() + static_cast<size_t>(bandRows + r) * bandStride;
+      const uint8_t* y = planes[0].data() + static_cast<size_t>(r) * planeWidth[0];
+      if (grey) {
+        std::memcpy(dst, y, static_cast<size_t>(width_));
+      } else {
+        const int cr = vmax == 2 ? r >> 1 : r;
+        k.yccRow(y, planes[1].data() + static_cast<size_t>(cr) * planeWidth[1],
+                 planes[2].data() + static_cast<size_t>(cr) * planeWidth[2], width_, hmax == 2 ? 1 : 0, dst);
+      }
+    }
+    bandRows += rows;
+    if (bandRows + mcuH > kBandRows || my == mcusY - 1) {
+      if (const long s = sink.Rows(band.data(), bandStride, bandFirst, bandRows)) return s;
+      bandFirst += bandRows;
+      bandRows = 0;
+    }
+  }
+  scanDone_ = true;
+  return 0;
+}
+
+}  // namespace tessera::jpeg

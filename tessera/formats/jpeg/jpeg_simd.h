@@ -1,0 +1,44 @@
+// The hot loops of the codec behind one table of function pointers: a portable version of
+// each, and SSE2/AVX2 versions chosen once at run time by what the processor offers. The
+// encoder's vector paths produce exactly the bytes of the portable ones.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tessera::jpeg {
+
+struct KernelTable {
+  // Encoder: luminance (level-shifted) of `width` RGB pixels.
+  void (*lumaRow)(const uint8_t* rgb, int width, int32_t* y);
+  // Encoder: Cb and Cr of `count` groups whose top-left pixels are `step` pixels apart.
+  void (*chromaRow)(const uint8_t* rgb, int count, int step, int32_t* cb, int32_t* cr);
+  // Encoder: scaled AAN transform and symmetric-rounding quantisation of one block.
+  void (*forwardFast)(const int32_t* samples, const uint32_t* reciprocals, int16_t* out);
+  // Decoder: accurate inverse transform of one block of quantised coefficients (natural
+  // order) with its quantisation table, into 8 rows of 8 samples, `stride` apart.
+  void (*inverse)(const int16_t* coef, const uint16_t* quant, uint8_t* out, ptrdiff_t stride);
+  // Decoder: Y, Cb, Cr rows to RGB, chroma at full resolution or halved horizontally
+  // (chromaShift 0 or 1).
+  void (*yccRow)(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int width, int chromaShift, uint8_t* rgb);
+};
+
+// The table in use: vector versions when the processor has them, unless the portable
+// versions are forced.
+const KernelTable& Kernels();
+// Forces the portable versions (true) or returns to the detected ones (false). For tests.
+void ForcePortableKernels(bool on);
+// The name of the detected vector level: "avx2", "sse2" or "none".
+const char* VectorLevel();
+
+// The portable versions.
+void LumaRowScalar(const uint8_t* rgb, int width, int32_t* y);
+void ChromaRowScalar(const uint8_t* rgb, int count, int step, int32_t* cb, int32_t* cr);
+void ForwardFastQuantizeScalar(const int32_t* samples, const uint32_t* reciprocals, int16_t* out);
+void InverseScalar(const int16_t* coef, const uint16_t* quant, uint8_t* out, ptrdiff_t stride);
+void YccRowScalar(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int width, int chromaShift, uint8_t* rgb);
+
+// The 1024-entry range-limit table: 0..255 as is, 256..511 give 255, 512..1023 give 0.
+extern const uint8_t kRangeLimit[1024];
+
+}  // namespace tessera::jpeg
