@@ -538,6 +538,73 @@ TEST_F(TiffFiles, ColourManagedImagesCarryTheirProfile) {
   }
 }
 
+// The thumbnail: a JPEG stream in the maker block, at most 256 pixels a side, read back by
+// OpenThumbnail through the JPEG decoder.
+TEST_F(TiffFiles, ThumbnailInTheMakerBlock) {
+  const struct {
+    int cs, width, height, thumbWidth, thumbHeight;
+    int16_t thumbSpace;
+  } cases[] = {{TES_CS_RGB24, 600, 300, 150, 75, TES_CS_RGB24},  // halved until both sides fit
+               {TES_CS_GRAY16, 100, 90, 100, 90, TES_CS_GRAY8},
+               {TES_CS_RGB48, 130, 520, 32, 130, TES_CS_RGB24}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.cs);
+    TesseraClass image(0, TES_CS_RGB24);
+    ASSERT_EQ(FillWith(image, c.cs, c.width, c.height, 300.0), 0);
+    std::string path = dir_.Path("thumb.tif");
+    ASSERT_EQ(image.Save({path.c_str(), TES_FILE_TIFF, 0}, nullptr, nullptr, 1), 0);
+    const Bytes b = ReadBytes(path);
+    const size_t maker = 10 + 14 * 12;
+    ASSERT_EQ(Le16(b, maker), 32768);
+    const uint32_t length = Get32(b, maker + 4), at = Get32(b, maker + 8);
+    ASSERT_GT(length, 22u);
+    ASSERT_LE(at + length, b.size());
+    // One entry: tag 256, UNDEFINED, the stream's length, offset 22; then the stream.
+    EXPECT_EQ(Le16(b, at + 8), 1);
+    EXPECT_EQ(Le16(b, at + 10), 256);
+    EXPECT_EQ(Le16(b, at + 12), 7);
+    EXPECT_EQ(Get32(b, at + 14), length - 22);
+    EXPECT_EQ(Get32(b, at + 18), 22u);
+    EXPECT_EQ(b[at + 22], 0xFF);
+    EXPECT_EQ(b[at + 23], 0xD8);
+    EXPECT_EQ(b[at + 24], 0xFF);
+    EXPECT_EQ(b[at + 25], 0xE0);  // its own JFIF segment
+    EXPECT_EQ(Get32(b, 10 + 5 * 12 + 8), at + length);  // the strip follows
+
+    short thumbnail = 0;
+    ASSERT_EQ(Test(path, nullptr, nullptr, &thumbnail), 0);
+    EXPECT_EQ(thumbnail, 1);
+    TesseraClass small(0, TES_CS_RGB24);
+    ASSERT_EQ(small.OpenThumbnail(path.data(), kNone, nullptr, nullptr, 0), 0);
+    tagTes_Image_Desc desc{};
+    small.GetImageDesc(&desc);
+    EXPECT_EQ(desc.width, c.thumbWidth);
+    EXPECT_EQ(desc.height, c.thumbHeight);
+    EXPECT_EQ(desc.colorSpace, c.thumbSpace);
+    // The full image is still there, unchanged.
+    TesseraClass full(0, TES_CS_RGB24);
+    ASSERT_EQ(Open(full, path), 0);
+    EXPECT_EQ(All(full), StorePixels(c.width, c.height, ChannelsOf(c.cs), BitsOf(c.cs)));
+  }
+}
+
+TEST_F(TiffFiles, ThumbnailOfAnOrientedFileIsTurnedToo) {
+  TesseraClass image(0, TES_CS_RGB24);
+  ASSERT_EQ(FillWith(image, TES_CS_RGB24, 200, 100, 300.0), 0);
+  tagTes_Image_Info info{};
+  ASSERT_EQ(image.GetImageInfo(&info, sizeof info), 0);
+  info.orientation = 6;
+  ASSERT_EQ(image.SetImageInfo(info), 0);
+  std::string path = dir_.Path("turned.tif");
+  ASSERT_EQ(image.Save({path.c_str(), TES_FILE_TIFF, 0}, nullptr, nullptr, 1), 0);
+  TesseraClass small(0, TES_CS_RGB24);
+  ASSERT_EQ(small.OpenThumbnail(path.data(), kNone, nullptr, nullptr, 0), 0);
+  tagTes_Image_Desc desc{};
+  small.GetImageDesc(&desc);
+  EXPECT_EQ(desc.width, 100);
+  EXPECT_EQ(desc.height, 200);
+}
+
 class TiffRoundTrip : public TiffFiles, public ::testing::WithParamInterface<int> {};
 
 TEST_P(TiffRoundTrip, WrittenFilesReadBackUnchanged) {
