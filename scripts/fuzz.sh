@@ -30,5 +30,5 @@ for t in "${targets[@]}"; do
   echo "== fuzz_$t for ${seconds}s"
   ASAN_OPTIONS=detect_leaks=1 "$fuzz/bin/fuzz_$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
     -max_len=262144 -artifact_prefix="$fuzz/findings/$t/" -print_final_stats=1 \
-    "$fuzz/work/$t" "$corpus/$t" 2>&1 | grep -E "DONE|stat::|ERROR|SUMMARY|cov:" | tail -6
+    "$fuzz/work/$t" "$corpus/$t" 2>&1 | grep -E "DONE|stat::|ERROR|SUMMARY|cov:" | tail -6 || true
 done

@@ -145,7 +145,11 @@ class BmpReader final : public FormatReader {
       }
     }
     // Last, before anything is allocated for them: the rows must all be in the file.
-    if (length >= 0 && layout.dataStart + layout.stride * rows > length) return TES_ERR_BMP_HEADER;
+    // (Compared by division: the product of two sizes from the header can overflow.)
+    if (length >= 0) {
+      const int64_t room = length - int64_t{layout.dataStart};
+      if (room < 0 || (rows > 0 && int64_t{layout.stride} > room / rows)) return TES_ERR_BMP_HEADER;
+    }
     return 0;
   }
 
