@@ -20,7 +20,11 @@ namespace {
 
 constexpr int kPixelTypes[] = {TWPT_BW, TWPT_GRAY, TWPT_RGB, TWPT_CMYK, TWPT_HSL};
 // The depths each pixel type comes in, in the order of kPixelTypes.
-const QList<int> kDepths[] = {{1}, {8, 16}, {8, 16}, {8}, {16}};
+// (A function, so that the module's static source object can use it while starting.)
+const QList<int>* DefaultDepths() {
+  static const QList<int> depths[] = {{1}, {8, 16}, {8, 16}, {8}, {16}};
+  return depths;
+}
 
 int IndexOfType(int pixelType) {
   for (int i = 0; i < 5; ++i)
@@ -148,8 +152,8 @@ void TwainSource::ResetCapabilities() {
   currentDepth_.clear();
   for (int i = 0; i < 5; ++i) {
     pixelTypes_.push_back(kPixelTypes[i]);
-    depths_.push_back(kDepths[i]);
-    currentDepth_.push_back(kDepths[i].front());
+    depths_.push_back(DefaultDepths()[i]);
+    currentDepth_.push_back(DefaultDepths()[i].front());
   }
   pixelType_ = TWPT_RGB;
   mechs_.clear();
@@ -331,7 +335,7 @@ TW_UINT16 TwainSource::Capability(TW_UINT16 msg, TW_CAPABILITY* cap) {
     case MSG_GETCURRENT: return fill(true);
     case MSG_GETDEFAULT: {
       cap->ConType = TWON_ONEVALUE;
-      const long defaults[] = {-1, TWCP_NONE, TWPC_CHUNKY, TWPT_RGB, kDepths[IndexOfType(pixelType_)].front(),
+      const long defaults[] = {-1, TWCP_NONE, TWPC_CHUNKY, TWPT_RGB, DefaultDepths()[IndexOfType(pixelType_)].front(),
                                mechs_.front()};
       const int slot = id == CAP_XFERCOUNT ? 0 : id == ICAP_COMPRESSION ? 1 : id == ICAP_PLANARCHUNKY ? 2
                        : id == ICAP_PIXELTYPE ? 3 : id == ICAP_BITDEPTH ? 4 : 5;
@@ -357,8 +361,8 @@ TW_UINT16 TwainSource::Capability(TW_UINT16 msg, TW_CAPABILITY* cap) {
         pixelType_ = TWPT_RGB;
         break;
       case ICAP_BITDEPTH:
-        depths_[typeIndex] = kDepths[typeIndex];
-        currentDepth_[typeIndex] = kDepths[typeIndex].front();
+        depths_[typeIndex] = DefaultDepths()[typeIndex];
+        currentDepth_[typeIndex] = DefaultDepths()[typeIndex].front();
         break;
       case ICAP_XFERMECH: mech_ = mechs_.front(); break;
       default: break;
@@ -394,11 +398,11 @@ TW_UINT16 TwainSource::Capability(TW_UINT16 msg, TW_CAPABILITY* cap) {
       return TWRC_SUCCESS;
     }
     case ICAP_BITDEPTH: {
-      if (!kDepths[typeIndex].contains(static_cast<int>(value))) return Fail(TWCC_BADVALUE);
+      if (!DefaultDepths()[typeIndex].contains(static_cast<int>(value))) return Fail(TWCC_BADVALUE);
       if (list) {
         QList<int> kept;
         for (long v : values)
-          if (kDepths[typeIndex].contains(static_cast<int>(v)) && !kept.contains(static_cast<int>(v))) kept.push_back(static_cast<int>(v));
+          if (DefaultDepths()[typeIndex].contains(static_cast<int>(v)) && !kept.contains(static_cast<int>(v))) kept.push_back(static_cast<int>(v));
         depths_[typeIndex] = kept;
       } else if (!depths_[typeIndex].contains(static_cast<int>(value))) {
         return Fail(TWCC_BADVALUE);
