@@ -5,7 +5,7 @@ namespace {
 // Process-wide toolkit state, as in the library it stands in for: one thread at a time.
 struct ToolkitState {
   bool initialised = false;
-  size_t memoryLimit = 0;
+  unsigned long memoryLimit = 0;
   FPXResolutionUnit unit = FPX_INCHES;
 };
 
@@ -27,13 +27,13 @@ FPXStatus FPX_ClearSystem() {
   return FPX_OK;
 }
 
-FPXStatus FPX_SetToolkitMemoryLimit(size_t* memoryLimit) {
+FPXStatus FPX_SetToolkitMemoryLimit(unsigned long* memoryLimit) {
   if (memoryLimit == nullptr) return FPX_ERROR;
   State().memoryLimit = *memoryLimit;
   return FPX_OK;
 }
 
-FPXStatus FPX_GetToolkitMemoryLimit(size_t* memoryLimit) {
+FPXStatus FPX_GetToolkitMemoryLimit(unsigned long* memoryLimit) {
   if (memoryLimit == nullptr) return FPX_ERROR;
   *memoryLimit = State().memoryLimit;
   return FPX_OK;

@@ -4,15 +4,17 @@
 #include "formats/bmp/bmp.h"
 #include "formats/jpeg/jpeg.h"
 #include "formats/format.h"
+#include "formats/fpx/fpx.h"
+#include "formats/tiff/tiff.h"
 
 namespace tessera {
 
 const FormatTable& Formats() {
   static const FormatTable table{
       .jpeg = {&MakeJpegReader, &MakeJpegWriter},
-      .tiff = {},
+      .tiff = {&MakeTiffReader, &MakeTiffWriter},
       .bmp = {&MakeBmpReader, &MakeBmpWriter},
-      .fpx = {},
+      .fpx = {&MakeFpxReader, &MakeFpxWriter},
   };
   return table;
 }

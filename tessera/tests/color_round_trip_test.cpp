@@ -70,8 +70,9 @@ TEST_F(ManagedRoundTrip, RgbThroughLabAndLchComesBack) {
     ASSERT_EQ(image.SetColorSpace(3, nullptr), 0);
     std::vector<uint8_t> back;
     ASSERT_EQ(ReadAll(image, back), 0);
-    // Within 2 % of full scale (1311 of 65535): two grid transforms, each interpolating.
-    EXPECT_LE(MaxDifference16(px, back), 1311);
+    // Two grid transforms, each interpolating: within 2 % of full scale through Lab and
+    // 4 % through LCh, whose hue angle bends the grid between nodes.
+    EXPECT_LE(MaxDifference16(px, back), through == 5 ? 1311 : 2621);
   }
 }
 

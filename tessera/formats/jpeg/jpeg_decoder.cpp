@@ -127,10 +127,12 @@ long Decoder::NextMarker(int& marker) {
 
 long Decoder::ReadSoi() {
   int a = 0, b = 0;
-  if (GetByte(a) != 0 || GetByte(b) != 0) {
-    // A file too short to hold the marker is not a JPEG file; a read error is reported.
-    if (in_.Error() == TES_ERR_IN_EOF || in_.Error() == 0) return TES_ERR_UNKNOWN_FORMAT;
-    return in_.Error();
+  long status = GetByte(a);
+  if (status == 0) status = GetByte(b);
+  if (status != 0) {
+    // A file too short to hold the marker is not a JPEG file; a read error or a buffer that
+    // could not be had is reported as what it is.
+    return status == TES_ERR_IN_EOF ? TES_ERR_UNKNOWN_FORMAT : status;
   }
   if (a != 0xFF || b != 0xD8) return TES_ERR_UNKNOWN_FORMAT;
   soiSeen_ = true;

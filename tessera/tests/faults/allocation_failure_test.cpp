@@ -27,6 +27,10 @@ struct Hook {
   bool failed = false;
 } hook;
 
+// GLib (under the FlashPix container library) ends the process when its allocations fail,
+// by design; while FlashPix files are read or written only the C++ allocations fail.
+bool newOnly = false;
+
 // The blocks allocated while armed, in a fixed open-addressed table (the allocator cannot
 // allocate for its own bookkeeping).
 constexpr size_t kSlots = 1 << 18;
@@ -85,6 +89,7 @@ void Release(void* p) {
 
 #if !defined(__SANITIZE_ADDRESS__)
 extern "C" void* calloc(size_t n, size_t size) {
+  if (newOnly) return __libc_calloc(n, size);
   if (ShouldFail()) return nullptr;
   void* p = __libc_calloc(n, size);
   if (p && hook.armed) Track(p);
@@ -122,6 +127,11 @@ void Sweep(const char* what, const std::function<std::unique_ptr<TesseraClass>()
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "the sanitizer owns the allocator";
 #endif
+  {
+    // Once unarmed first: tables a format builds once for the whole process are not leaks.
+    std::unique_ptr<TesseraClass> image = setup();
+    op(*image);
+  }
   for (long n = 1; n < 100000; ++n) {
     SCOPED_TRACE(testing::Message() << what << ", allocation " << n << " fails");
     std::unique_ptr<TesseraClass> image = setup();
@@ -233,23 +243,35 @@ TEST(AllocationFailure, ColourSpaceChangesClearOrComplete) {
         });
 }
 
-TEST(AllocationFailure, ReadingAndWritingBmp) {
-  const std::string path = testing::TempDir() + "faults.bmp";
-  {
-    auto image = FilledImage(2);
-    const tagTes_File_Spec spec{path.c_str(), TES_FILE_BMP, 0};
-    ASSERT_EQ(image->Save(spec, nullptr, nullptr, 0), 0);
+TEST(AllocationFailure, ReadingAndWritingEachFormat) {
+  const struct {
+    uint32_t code;
+    const char* name;
+  } formats[] = {{TES_FILE_BMP, "bmp"}, {TES_FILE_JPEG, "jpeg"}, {TES_FILE_TIFF, "tiff"}, {TES_FILE_FPX, "fpx"},
+                 {TES_FILE_FPX_JPEG, "fpx-jpeg"}};
+  for (const auto& f : formats) {
+    SCOPED_TRACE(f.name);
+    newOnly = f.code == TES_FILE_FPX || f.code == TES_FILE_FPX_JPEG;
+    const std::string path = testing::TempDir() + "faults." + f.name;
+    {
+      auto image = FilledImage(2);
+      const tagTes_File_Spec spec{path.c_str(), f.code, 3};
+      ASSERT_EQ(image->Save(spec, nullptr, nullptr, 1), 0);
+    }
+    char* p = const_cast<char*>(path.c_str());
+    Sweep("OpenImage", [] { return std::make_unique<TesseraClass>(0, 2); },
+          [&](TesseraClass& image) { return image.OpenImage(p, kNone, nullptr, nullptr); }, UsableOrEmpty);
+    Sweep("OpenThumbnail", [] { return std::make_unique<TesseraClass>(0, 2); },
+          [&](TesseraClass& image) { return image.OpenThumbnail(p, kNone, nullptr, nullptr, 1); }, UsableOrEmpty);
+    const std::string out = testing::TempDir() + "faults-out." + f.name;
+    Sweep("Save", [] { return FilledImage(2); },
+          [&](TesseraClass& image) {
+            const tagTes_File_Spec spec{out.c_str(), f.code, 3};
+            return image.Save(spec, nullptr, nullptr, 1);
+          },
+          UsableOrEmpty);
   }
-  char* p = const_cast<char*>(path.c_str());
-  Sweep("OpenImage", [] { return std::make_unique<TesseraClass>(0, 2); },
-        [&](TesseraClass& image) { return image.OpenImage(p, kNone, nullptr, nullptr); }, UsableOrEmpty);
-  const std::string out = testing::TempDir() + "faults-out.bmp";
-  Sweep("Save", [] { return FilledImage(2); },
-        [&](TesseraClass& image) {
-          const tagTes_File_Spec spec{out.c_str(), TES_FILE_BMP, 0};
-          return image.Save(spec, nullptr, nullptr, 0);
-        },
-        UsableOrEmpty);
+  newOnly = false;
 }
 
 }  // namespace

@@ -1,0 +1,202 @@
+#include "jpeg_tiles.h"
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+
+#include <jpeglib.h>
+
+namespace fpx {
+
+namespace {
+
+// libjpeg reports failures through its error manager; this one jumps back to the call.
+struct ErrorManager {
+  jpeg_error_mgr pub;
+  std::jmp_buf jump;
+};
+
+void ErrorExit(j_common_ptr cinfo) {
+  auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+  std::longjmp(err->jump, 1);
+}
+
+void SilentMessage(j_common_ptr) {}
+
+// Compressed output into a growing vector.
+struct VectorDestination {
+  jpeg_destination_mgr pub;
+  std::vector<uint8_t>* out;
+  size_t start;
+  uint8_t buffer[4096];
+};
+
+void InitDestination(j_compress_ptr cinfo) {
+  auto* d = reinterpret_cast<VectorDestination*>(cinfo->dest);
+  d->pub.next_output_byte = d->buffer;
+  d->pub.free_in_buffer = sizeof d->buffer;
+}
+
+boolean EmptyBuffer(j_compress_ptr cinfo) {
+  auto* d = reinterpret_cast<VectorDestination*>(cinfo->dest);
+  d->out->insert(d->out->end(), d->buffer, d->buffer + sizeof d->buffer);
+  d->pub.next_output_byte = d->buffer;
+  d->pub.free_in_buffer = sizeof d->buffer;
+  return TRUE;
+}
+
+void TermDestination(j_compress_ptr cinfo) {
+  auto* d = reinterpret_cast<VectorDestination*>(cinfo->dest);
+  d->out->insert(d->out->end(), d->buffer, d->buffer + (sizeof d->buffer - d->pub.free_in_buffer));
+}
+
+}  // namespace
+
+struct JpegTileEncoder::State {
+  jpeg_compress_struct cinfo{};
+  ErrorManager err{};
+  VectorDestination dest{};
+  std::vector<uint8_t> tables;
+  int channels = 0;
+  bool created = false;
+  bool ok = false;
+};
+
+JpegTileEncoder::JpegTileEncoder(int channels, int quality) : state_(new State) {
+  State& s = *state_;
+  s.channels = channels;
+  s.cinfo.err = jpeg_std_error(&s.err.pub);
+  s.err.pub.error_exit = ErrorExit;
+  s.err.pub.output_message = SilentMessage;
+  if (setjmp(s.err.jump)) return;
+  jpeg_create_compress(&s.cinfo);
+  s.created = true;
+  s.dest.pub.init_destination = InitDestination;
+  s.dest.pub.empty_output_buffer = EmptyBuffer;
+  s.dest.pub.term_destination = TermDestination;
+  s.cinfo.dest = &s.dest.pub;
+  s.cinfo.image_width = 64;
+  s.cinfo.image_height = 64;
+  s.cinfo.input_components = channels;
+  s.cinfo.in_color_space = channels == 3 ? JCS_RGB : JCS_GRAYSCALE;
+  jpeg_set_defaults(&s.cinfo);
+  jpeg_set_quality(&s.cinfo, quality < 1 ? 1 : (quality > 100 ? 100 : quality), TRUE);
+  for (int c = 0; c < s.cinfo.num_components; ++c) {
+    s.cinfo.comp_info[c].h_samp_factor = 1;
+    s.cinfo.comp_info[c].v_samp_factor = 1;
+  }
+  s.cinfo.write_JFIF_header = FALSE;
+  s.cinfo.write_Adobe_marker = FALSE;
+  s.cinfo.optimize_coding = FALSE;  // the Huffman tables are shared by every tile
+  s.dest.out = &s.tables;
+  jpeg_write_tables(&s.cinfo);  // marks every table as written: tiles leave them out
+  s.ok = true;
+}
+
+JpegTileEncoder::~JpegTileEncoder() {
+  if (state_->created) jpeg_destroy_compress(&state_->cinfo);
+}
+
+bool JpegTileEncoder::ok() const { return state_->ok; }
+const std::vector<uint8_t>& JpegTileEncoder::Tables() const { return state_->tables; }
+
+bool JpegTileEncoder::Encode(const uint8_t* pixels, std::vector<uint8_t>& out) {
+  State& s = *state_;
+  if (!s.ok) return false;
+  const size_t before = out.size();
+  if (setjmp(s.err.jump)) {
+    jpeg_abort_compress(&s.cinfo);
+    out.resize(before);
+    s.ok = false;
+    return false;
+  }
+  s.dest.out = &out;
+  jpeg_start_compress(&s.cinfo, FALSE);
+  JSAMPROW rows[64];
+  for (int y = 0; y < 64; ++y) rows[y] = const_cast<uint8_t*>(pixels) + static_cast<size_t>(y) * 64 * s.channels;
+  while (s.cinfo.next_scanline < 64) jpeg_write_scanlines(&s.cinfo, rows + s.cinfo.next_scanline, 64 - s.cinfo.next_scanline);
+  jpeg_finish_compress(&s.cinfo);
+  return true;
+}
+
+struct JpegTileDecoder::State {
+  jpeg_decompress_struct cinfo{};
+  ErrorManager err{};
+  std::vector<uint8_t> row;
+  bool created = false;
+};
+
+JpegTileDecoder::JpegTileDecoder() : state_(new State) {
+  State& s = *state_;
+  s.cinfo.err = jpeg_std_error(&s.err.pub);
+  s.err.pub.error_exit = ErrorExit;
+  s.err.pub.output_message = SilentMessage;
+  if (setjmp(s.err.jump)) return;
+  jpeg_create_decompress(&s.cinfo);
+  s.created = true;
+}
+
+JpegTileDecoder::~JpegTileDecoder() {
+  if (state_->created) jpeg_destroy_decompress(&state_->cinfo);
+}
+
+JpegTileDecoder::Result JpegTileDecoder::Decode(const uint8_t* tables, size_t tablesSize, const uint8_t* data,
+                                                size_t size, int channels, bool colorConversion, int tileWidth,
+                                                int tileHeight, int validWidth, int validHeight, uint8_t* out) {
+  State& s = *state_;
+  if (!s.created) return Result::kBadData;
+  volatile Result failure = Result::kBadTables;
+  if (setjmp(s.err.jump)) {
+    jpeg_abort_decompress(&s.cinfo);
+    return failure;
+  }
+  if (tables != nullptr) {
+    jpeg_mem_src(&s.cinfo, const_cast<uint8_t*>(tables), static_cast<unsigned long>(tablesSize));
+    if (jpeg_read_header(&s.cinfo, FALSE) != JPEG_HEADER_TABLES_ONLY) {
+      jpeg_abort_decompress(&s.cinfo);
+      return Result::kBadTables;
+    }
+  }
+  failure = Result::kBadData;
+  if (size == 0) return Result::kBadData;
+  jpeg_mem_src(&s.cinfo, const_cast<uint8_t*>(data), static_cast<unsigned long>(size));
+  if (jpeg_read_header(&s.cinfo, TRUE) != JPEG_HEADER_OK) {
+    jpeg_abort_decompress(&s.cinfo);
+    return Result::kBadData;
+  }
+  if (s.cinfo.num_components != channels) {
+    jpeg_abort_decompress(&s.cinfo);
+    return Result::kBadData;
+  }
+  // The tile header, not the markers, says how colours were stored.
+  if (channels == 3) {
+    s.cinfo.jpeg_color_space = colorConversion ? JCS_YCbCr : JCS_RGB;
+    s.cinfo.out_color_space = JCS_RGB;
+  } else if (channels == 1) {
+    s.cinfo.jpeg_color_space = JCS_GRAYSCALE;
+    s.cinfo.out_color_space = JCS_GRAYSCALE;
+  } else {
+    s.cinfo.jpeg_color_space = colorConversion ? JCS_YCCK : JCS_CMYK;
+    s.cinfo.out_color_space = JCS_CMYK;
+  }
+  jpeg_start_decompress(&s.cinfo);
+  if (static_cast<int>(s.cinfo.output_width) < validWidth || static_cast<int>(s.cinfo.output_height) < validHeight ||
+      s.cinfo.output_components != channels) {
+    jpeg_abort_decompress(&s.cinfo);
+    return Result::kBadData;
+  }
+  const size_t rowBytes = static_cast<size_t>(s.cinfo.output_width) * channels;
+  s.row.resize(rowBytes);
+  const int copyWidth = std::min<int>(tileWidth, static_cast<int>(s.cinfo.output_width));
+  while (s.cinfo.output_scanline < s.cinfo.output_height) {
+    const int y = static_cast<int>(s.cinfo.output_scanline);
+    JSAMPROW row = s.row.data();
+    jpeg_read_scanlines(&s.cinfo, &row, 1);
+    if (y < tileHeight) std::memcpy(out + static_cast<size_t>(y) * tileWidth * channels, row, copyWidth * channels);
+  }
+  jpeg_finish_decompress(&s.cinfo);
+  return Result::kOk;
+}
+
+}  // namespace fpx

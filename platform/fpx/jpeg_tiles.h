@@ -1,0 +1,52 @@
+// JPEG tiles through libjpeg: an encoder that writes the shared tables once and each tile
+// as an abbreviated stream, and a decoder that takes a tile with the tables it refers to.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace fpx {
+
+class JpegTileEncoder {
+ public:
+  // channels: 1 (grey, stored as is) or 3 (red, green, blue; stored as YCbCr without
+  // chroma sub-sampling). quality: 0..100.
+  JpegTileEncoder(int channels, int quality);
+  ~JpegTileEncoder();
+  JpegTileEncoder(const JpegTileEncoder&) = delete;
+  JpegTileEncoder& operator=(const JpegTileEncoder&) = delete;
+
+  // False when libjpeg failed (then the encoder is unusable).
+  bool ok() const;
+  // The tables-only stream (start of image, quantisation and Huffman tables, end of image).
+  const std::vector<uint8_t>& Tables() const;
+  // Appends one compressed 64 x 64 tile of interleaved pixels to out; false on failure.
+  bool Encode(const uint8_t* pixels, std::vector<uint8_t>& out);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+class JpegTileDecoder {
+ public:
+  JpegTileDecoder();
+  ~JpegTileDecoder();
+  JpegTileDecoder(const JpegTileDecoder&) = delete;
+  JpegTileDecoder& operator=(const JpegTileDecoder&) = delete;
+
+  enum class Result { kOk, kBadTables, kBadData };
+  // Decodes one tile into `out` (tileWidth x tileHeight x channels, interleaved). tables
+  // may be null (the tile carries its own). colorConversion: the tile holds YCbCr for
+  // red-green-blue data. The decoded tile must have `channels` components and cover at
+  // least validWidth x validHeight pixels; what lies beyond is left as it was.
+  Result Decode(const uint8_t* tables, size_t tablesSize, const uint8_t* data, size_t size, int channels,
+                bool colorConversion, int tileWidth, int tileHeight, int validWidth, int validHeight, uint8_t* out);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace fpx

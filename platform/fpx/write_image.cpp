@@ -1,0 +1,422 @@
+// Writing FlashPix files. Rows arrive from the top; each level keeps one band of 64 rows
+// and hands every pair of rows, reduced to half width, to the level below, so the whole
+// pyramid is built in one pass. The full-size level's tiles go to the file as they are
+// made; the reduced levels (a third of the full size together) wait in memory until the
+// end, because the compound-file writer takes one growing stream at a time.
+#include <gsf/gsf-outfile-msole.h>
+#include <gsf/gsf-outfile.h>
+#include <gsf/gsf-output-stdio.h>
+#include <gsf/gsf-output.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <new>
+
+#include "image.h"
+
+namespace fpx {
+
+namespace {
+
+GsfOutfile* NewStorage(GsfOutfile* parent, const std::string& name, const Clsid& clsid) {
+  GsfOutput* child = gsf_outfile_new_child(parent, name.c_str(), TRUE);
+  if (child == nullptr) return nullptr;
+  gsf_outfile_msole_set_class_id(GSF_OUTFILE_MSOLE(child), clsid.data());
+  return GSF_OUTFILE(child);
+}
+
+uint32_t LevelCount(uint32_t width, uint32_t height) {
+  uint32_t count = 1;
+  for (uint32_t side = std::max(width, height); side > kTileSize; side = (side + 1) / 2) ++count;
+  return count;
+}
+
+// A channel's colour as the subimage colour blob stores it. With an alpha channel the
+// colour channels are marked premultiplied, as the format has them.
+uint32_t StoredColor(FPXComponentColor color, bool withAlpha, bool uncalibrated) {
+  uint32_t stored;
+  if (color == MONOCHROME)
+    stored = kSpaceMonochrome << 16;
+  else if (color == ALPHA)
+    stored = kSpaceNifRgb << 16 | kColorOpacity;
+  else
+    stored = kSpaceNifRgb << 16 | uint32_t(color - NIFRGB_R);
+  if (withAlpha && color != ALPHA) stored |= kPremultipliedBit;
+  if (uncalibrated) stored |= kUncalibratedBit;
+  return stored;
+}
+
+uint64_t FileTimeNow() {
+  return (static_cast<uint64_t>(std::time(nullptr)) + 11644473600ull) * 10000000ull;
+}
+
+}  // namespace
+
+WriteImage::~WriteImage() {
+  if (!finished_) Finish();
+}
+
+bool WriteImage::Fail() {
+  if (!failed_) {
+    failed_ = true;
+    errno_ = errno;
+  }
+  return false;
+}
+
+bool WriteImage::WriteTo(GsfOutput* out, const uint8_t* data, size_t size) {
+  errno = 0;
+  if (size == 0 || gsf_output_write(out, size, data)) return true;
+  return Fail();
+}
+
+FPXStatus WriteImage::Create(const char* fileName, uint32_t width, uint32_t height, const FPXColorspace& colorspace,
+                             const FPXBackground& background, FPXCompressionOption compression) {
+  width_ = width;
+  height_ = height;
+  channels_ = static_cast<uint32_t>(colorspace.numberOfComponents);
+  for (uint32_t c = 0; c < channels_; ++c)
+    colors_.push_back(StoredColor(colorspace.theComponents[c].myColor, channels_ == 4, colorspace.isUncalibrated != 0));
+  const signed long values[4] = {background.color1_value, background.color2_value, background.color3_value,
+                                 background.color4_value};
+  for (int c = 0; c < 4; ++c) background_[c] = static_cast<uint8_t>(std::clamp<signed long>(values[c], 0, 255));
+  compression_ = compression;
+
+  try {
+    levels_.resize(LevelCount(width, height));
+    uint32_t w = width, h = height;
+    for (Level& level : levels_) {
+      level.width = w;
+      level.height = h;
+      level.across = (w + kTileSize - 1) / kTileSize;
+      level.band.resize(size_t{level.across} * kTileSize * kTileSize * channels_);
+      level.pending.resize(size_t{w} * channels_);
+      level.incoming.resize(size_t{w} * channels_);
+      w = (w + 1) / 2;
+      h = (h + 1) / 2;
+    }
+    tileScratch_.resize(size_t{kTileSize} * kTileSize * channels_);
+    row_.resize(size_t{width} * channels_);
+  } catch (const std::bad_alloc&) {
+    return FPX_MEMORY_ALLOCATION_FAILED;
+  }
+
+  file_ = std::fopen(fileName, "wb");
+  if (file_ == nullptr) {
+    finished_ = true;
+    return FPX_FILE_CREATE_ERROR;
+  }
+  sink_ = gsf_output_stdio_new_FILE(fileName, file_, TRUE);
+  if (sink_ != nullptr) root_ = gsf_outfile_msole_new(sink_);
+  if (root_ != nullptr) {
+    gsf_outfile_msole_set_class_id(GSF_OUTFILE_MSOLE(root_), kImageViewClsid.data());
+    store_ = NewStorage(root_, kImageStoreName, kImageObjectClsid);
+  }
+  if (store_ != nullptr)
+    fullStorage_ = NewStorage(store_, ResolutionName(static_cast<unsigned>(levels_.size() - 1)), kResolutionClsid);
+  if (fullStorage_ != nullptr) fullData_ = gsf_outfile_new_child(fullStorage_, kSubimageDataName, FALSE);
+  if (fullData_ == nullptr) {
+    Fail();
+    return FPX_OBJECT_CREATION_FAILED;
+  }
+  const std::vector<uint8_t> header = StreamHeader(kSubimageDataClsid);
+  if (!WriteTo(fullData_, header.data(), header.size())) return FPX_FILE_WRITE_ERROR;
+  return FPX_OK;
+}
+
+FPXStatus WriteImage::SetQuality(unsigned quality) {
+  if (quality > 100) return FPX_INVALID_COMPRESSION_ERROR;
+  if (compression_ != JPEG_UNSPECIFIED && compression_ != JPEG_BY_QUALITY) return FPX_INVALID_COMPRESSION_ERROR;
+  if (encoder_) return FPX_ERROR;  // the tables are already in use
+  quality_ = quality;
+  return FPX_OK;
+}
+
+FPXStatus WriteImage::WriteRows(unsigned long x0, unsigned long y0, unsigned long x1, unsigned long y1,
+                                const FPXImageDesc& desc) {
+  if (failed_) return FPX_FILE_WRITE_ERROR;
+  if (x0 > x1 || y0 > y1 || x1 >= width_ || y1 >= height_) return FPX_BAD_COORDINATES;
+  if (x0 != 0 || x1 != width_ - 1 || y0 != rowsWritten_) return FPX_UNIMPLEMENTED_FUNCTION;
+  if (desc.numberOfComponents != channels_) return FPX_INVALID_IMAGE_DESC;
+  const FPXImageComponentDesc* byChannel[FPX_MAX_COMPONENTS] = {};
+  for (unsigned long k = 0; k < desc.numberOfComponents; ++k) {
+    const FPXImageComponentDesc& c = desc.components[k];
+    if (c.myColorType.myDataType != DATA_TYPE_UNSIGNED_BYTE || c.horzSubSampFactor != 1 ||
+        c.vertSubSampFactor != 1 || c.theData == nullptr)
+      return FPX_INVALID_IMAGE_DESC;
+    const uint32_t wanted = StoredColor(c.myColorType.myColor, channels_ == 4, false);
+    for (uint32_t s = 0; s < channels_; ++s)
+      if ((colors_[s] & ~kUncalibratedBit) == wanted) byChannel[s] = &c;
+  }
+  for (uint32_t s = 0; s < channels_; ++s)
+    if (byChannel[s] == nullptr) return FPX_COLOR_CONVERSION_ERROR;
+
+  for (unsigned long y = y0; y <= y1; ++y) {
+    for (uint32_t s = 0; s < channels_; ++s) {
+      const FPXImageComponentDesc& c = *byChannel[s];
+      const uint8_t* from = c.theData + static_cast<int64_t>(y - y0) * c.lineStride;
+      uint8_t* to = row_.data() + s;
+      for (uint32_t x = 0; x < width_; ++x, from += c.columnStride, to += channels_) *to = *from;
+    }
+    if (!PushRow(0, row_.data())) return FPX_FILE_WRITE_ERROR;
+    ++rowsWritten_;
+  }
+  return FPX_OK;
+}
+
+bool WriteImage::PushRow(size_t index, const uint8_t* row) {
+  Level& level = levels_[index];
+  const size_t rowBytes = size_t{level.width} * channels_;
+  const size_t bandRowBytes = size_t{level.across} * kTileSize * channels_;
+  uint8_t* to = level.band.data() + level.bandRows * bandRowBytes;
+  std::memcpy(to, row, rowBytes);
+  for (size_t x = rowBytes; x < bandRowBytes; x += channels_)  // pad with the last pixel
+    std::memcpy(to + x, row + rowBytes - channels_, channels_);
+  if (++level.bandRows == kTileSize && !FlushBand(index)) return false;
+
+  if (index + 1 == levels_.size()) return true;
+  if (!level.hasPending) {
+    std::memcpy(level.pending.data(), row, rowBytes);
+    level.hasPending = true;
+    return true;
+  }
+  level.hasPending = false;
+  return Reduce(index, level.pending.data(), row);
+}
+
+bool WriteImage::Reduce(size_t index, const uint8_t* a, const uint8_t* b) {
+  // 2 x 2 box filter, rounded; a missing last column repeats the one before it.
+  const Level& level = levels_[index];
+  std::vector<uint8_t>& reduced = levels_[index + 1].incoming;
+  const uint32_t width = levels_[index + 1].width;
+  for (uint32_t x = 0; x < width; ++x) {
+    const size_t left = size_t{2 * x} * channels_, right = size_t{std::min(2 * x + 1, level.width - 1)} * channels_;
+    for (uint32_t c = 0; c < channels_; ++c) {
+      const unsigned sum = a[left + c] + a[right + c] + b[left + c] + b[right + c];
+      reduced[size_t{x} * channels_ + c] = static_cast<uint8_t>((sum + 2) / 4);
+    }
+  }
+  return PushRow(index + 1, reduced.data());
+}
+
+bool WriteImage::FlushBand(size_t index) {
+  Level& level = levels_[index];
+  const size_t bandRowBytes = size_t{level.across} * kTileSize * channels_;
+  for (uint32_t y = level.bandRows; y < kTileSize; ++y)  // pad with the last row
+    std::memcpy(level.band.data() + y * bandRowBytes, level.band.data() + (level.bandRows - 1) * bandRowBytes,
+                bandRowBytes);
+  level.bandRows = 0;
+
+  const size_t tileRowBytes = size_t{kTileSize} * channels_;
+  const bool jpeg = compression_ == JPEG_UNSPECIFIED || compression_ == JPEG_BY_QUALITY ||
+                    compression_ == JPEG_BY_TABLE_GROUP;
+  if (jpeg && !encoder_) {
+    encoder_.reset(new (std::nothrow) JpegTileEncoder(static_cast<int>(channels_), static_cast<int>(quality_)));
+    if (!encoder_ || !encoder_->ok()) return Fail();
+  }
+  std::vector<uint8_t> encoded;
+  for (uint32_t tx = 0; tx < level.across; ++tx) {
+    for (uint32_t y = 0; y < kTileSize; ++y)
+      std::memcpy(tileScratch_.data() + y * tileRowBytes, level.band.data() + y * bandRowBytes + tx * tileRowBytes,
+                  tileRowBytes);
+    TileEntry entry;
+    const uint8_t* bytes = tileScratch_.data();
+    size_t size = tileScratch_.size();
+    if (compression_ == SINGLE_COLOR &&
+        std::all_of(tileScratch_.begin(), tileScratch_.end(), [&, i = size_t{0}](uint8_t v) mutable {
+          return v == tileScratch_[i++ % channels_];
+        })) {
+      entry.compression = kCompressSingleColor;
+      for (uint32_t c = 0; c < channels_; ++c) entry.subtype |= uint32_t{tileScratch_[c]} << (8 * c);
+      level.tiles.push_back(entry);
+      continue;
+    }
+    if (jpeg) {
+      encoded.clear();
+      if (!encoder_->Encode(tileScratch_.data(), encoded)) return Fail();
+      bytes = encoded.data();
+      size = encoded.size();
+      entry.compression = kCompressJpeg;
+      entry.subtype = JpegSubtype(0, channels_ == 3 ? 0x11 : 0, channels_ == 3 ? 1 : 0, 1);
+    }
+    if (level.dataSize + size > 0xFFFFFFFFull) {  // tile offsets are 32-bit
+      errno = EFBIG;
+      return Fail();
+    }
+    entry.offset = static_cast<uint32_t>(level.dataSize);
+    entry.size = static_cast<uint32_t>(size);
+    if (index == 0) {
+      if (!WriteTo(fullData_, bytes, size)) return false;
+    } else {
+      try {
+        level.data.insert(level.data.end(), bytes, bytes + size);
+      } catch (const std::bad_alloc&) {
+        errno = ENOMEM;
+        return Fail();
+      }
+    }
+    level.dataSize += size;
+    level.tiles.push_back(entry);
+  }
+  return true;
+}
+
+bool WriteImage::FinishPyramid() {
+  // Rows never written take the background colour.
+  for (uint32_t x = 0; x < width_; ++x) std::memcpy(row_.data() + size_t{x} * channels_, background_, channels_);
+  while (rowsWritten_ < height_) {
+    if (!PushRow(0, row_.data())) return false;
+    ++rowsWritten_;
+  }
+  for (size_t k = 0; k < levels_.size(); ++k) {
+    Level& level = levels_[k];
+    if (level.hasPending && k + 1 < levels_.size()) {  // an odd last row pairs with itself
+      level.hasPending = false;
+      if (!Reduce(k, level.pending.data(), level.pending.data())) return false;
+    }
+    if (level.bandRows > 0 && !FlushBand(k)) return false;
+  }
+  return true;
+}
+
+bool WriteImage::StoreLevel(size_t index) {
+  Level& level = levels_[index];
+  const unsigned number = static_cast<unsigned>(levels_.size() - 1 - index);
+  GsfOutfile* storage = index == 0 ? fullStorage_ : NewStorage(store_, ResolutionName(number), kResolutionClsid);
+  if (storage == nullptr) return Fail();
+  bool ok = true;
+  if (index != 0) {
+    GsfOutput* data = gsf_outfile_new_child(storage, kSubimageDataName, FALSE);
+    const std::vector<uint8_t> head = StreamHeader(kSubimageDataClsid);
+    ok = data != nullptr && WriteTo(data, head.data(), head.size()) && WriteTo(data, level.data.data(), level.data.size());
+    if (data != nullptr) {
+      if (!gsf_output_close(data)) ok = Fail();
+      g_object_unref(data);
+    }
+    std::vector<uint8_t>().swap(level.data);
+  }
+  std::vector<uint8_t> header = StreamHeader(kSubimageHeaderClsid);
+  Put32(header, kSubimageHeaderFields);
+  Put32(header, level.width);
+  Put32(header, level.height);
+  Put32(header, static_cast<uint32_t>(level.tiles.size()));
+  Put32(header, kTileSize);
+  Put32(header, kTileSize);
+  Put32(header, channels_);
+  Put32(header, kSubimageHeaderFields);  // the tile table follows the fields
+  Put32(header, kTileEntryBytes);
+  for (const TileEntry& t : level.tiles) {
+    Put32(header, t.offset);
+    Put32(header, t.size);
+    Put32(header, t.compression);
+    Put32(header, t.subtype);
+  }
+  GsfOutput* out = ok ? gsf_outfile_new_child(storage, kSubimageHeaderName, FALSE) : nullptr;
+  ok = ok && out != nullptr && WriteTo(out, header.data(), header.size());
+  if (out != nullptr) {
+    if (!gsf_output_close(out)) ok = Fail();
+    g_object_unref(out);
+  }
+  if (!gsf_output_close(GSF_OUTPUT(storage))) ok = Fail();
+  g_object_unref(storage);
+  if (index == 0) fullStorage_ = nullptr;
+  return ok;
+}
+
+bool WriteImage::StoreProperties() {
+  PropertySetWriter contents(kImageContentsFmtid);
+  const uint32_t count = static_cast<uint32_t>(levels_.size());
+  contents.AddU32(kPidNumberOfResolutions, count);
+  contents.AddU32(kPidHighestWidth, width_);
+  contents.AddU32(kPidHighestHeight, height_);
+  // The resolution travels as the size at which the image is shown, in inches.
+  const double dpi = dotsPerInch > 0 ? dotsPerInch : 72.0;
+  contents.AddR4(kPidDisplayHeight, static_cast<float>(height_ / dpi));
+  contents.AddR4(kPidDisplayWidth, static_cast<float>(width_ / dpi));
+  contents.AddU32(kPidDisplayUnit, FPX_INCHES);
+  // Number of subimages per level (1), channels, then each channel's colour.
+  std::vector<uint32_t> colorFields{1, channels_};
+  colorFields.insert(colorFields.end(), colors_.begin(), colors_.end());
+  std::vector<uint8_t> color(4 * colorFields.size());
+  for (size_t i = 0; i < colorFields.size(); ++i)
+    for (int b = 0; b < 4; ++b) color[4 * i + b] = static_cast<uint8_t>(colorFields[i] >> (8 * b));
+  for (uint32_t k = 0; k < count; ++k) {
+    const Level& level = levels_[k];
+    const uint32_t number = count - 1 - k;
+    contents.AddU32(PidSubimage(kSubimageWidth, number), level.width);
+    contents.AddU32(PidSubimage(kSubimageHeight, number), level.height);
+    contents.AddBlob(PidSubimage(kSubimageColor, number), color);
+    contents.AddU32Vector(PidSubimage(kSubimageFormat, number), {VT_UI1});
+    contents.AddI32(PidSubimage(kSubimageDecimation, number), k == 0 ? 0 : 2);  // 2 x 2 averaging
+  }
+  if (encoder_) {
+    contents.AddBlob(PidJpegTables(1), encoder_->Tables());
+    contents.AddU32(kPidMaxJpegTableIndex, 1);
+  }
+  PropertySetWriter info(kImageInfoFmtid);
+  info.AddWideString(kPidSoftwareName, "Tessera");
+  PropertySetWriter summary(kSummaryInfoFmtid);
+  summary.AddI2(1, 1252);               // code page of the texts
+  summary.AddAnsiString(0x12, "Tessera");  // application name
+  summary.AddFileTime(0x0C, FileTimeNow());  // creation time
+
+  const struct {
+    GsfOutfile* parent;
+    const char* name;
+    std::vector<uint8_t> bytes;
+  } sets[] = {{store_, kImageContentsName, contents.Build()},
+              {store_, kImageInfoName, info.Build()},
+              {root_, kSummaryInfoName, summary.Build()}};
+  bool ok = true;
+  for (const auto& set : sets) {
+    GsfOutput* out = gsf_outfile_new_child(set.parent, set.name, FALSE);
+    ok = out != nullptr && WriteTo(out, set.bytes.data(), set.bytes.size()) && ok;
+    if (out != nullptr) {
+      if (!gsf_output_close(out)) ok = Fail();
+      g_object_unref(out);
+    }
+    if (out == nullptr) ok = Fail();
+  }
+  return ok;
+}
+
+FPXStatus WriteImage::Finish() {
+  if (finished_) return failed_ ? FPX_FILE_WRITE_ERROR : FPX_OK;
+  finished_ = true;
+  if (!failed_) FinishPyramid();
+  if (fullData_ != nullptr) {
+    if (!gsf_output_close(fullData_)) Fail();
+    g_object_unref(fullData_);
+    fullData_ = nullptr;
+  }
+  if (!failed_)
+    for (size_t k = 0; k < levels_.size() && !failed_; ++k) StoreLevel(k);
+  if (!failed_) StoreProperties();
+  // Every object is closed and let go of, whatever failed before.
+  for (GsfOutfile** storage : {&fullStorage_, &store_, &root_}) {
+    if (*storage == nullptr) continue;
+    errno = 0;
+    if (!gsf_output_is_closed(GSF_OUTPUT(*storage)) && !gsf_output_close(GSF_OUTPUT(*storage))) Fail();
+    g_object_unref(*storage);
+    *storage = nullptr;
+  }
+  if (sink_ != nullptr) {
+    errno = 0;
+    if (!gsf_output_is_closed(sink_) && !gsf_output_close(sink_)) Fail();
+    g_object_unref(sink_);
+    sink_ = nullptr;
+  }
+  if (file_ != nullptr) {
+    errno = 0;
+    if (std::fflush(file_) != 0) Fail();
+    if (std::fclose(file_) != 0) Fail();
+    file_ = nullptr;
+  }
+  if (!failed_) return FPX_OK;
+  errno = errno_;
+  return FPX_FILE_WRITE_ERROR;
+}
+
+}  // namespace fpx

@@ -1,0 +1,87 @@
+// The maker block's thumbnail: decoded with the library's JPEG decoder into the target,
+// encoded with its JPEG encoder from the image's reduced copy.
+#include "formats/tiff/tiff_thumbnail.h"
+
+#include <cmath>
+#include <new>
+
+#include "core/object_state.h"
+#include "core/thumbnail.h"
+#include "formats/format.h"
+#include "formats/jpeg/jpeg_decoder.h"
+#include "formats/jpeg/jpeg_encoder.h"
+
+namespace tessera::tiff {
+namespace {
+
+// Stores the decoded rows in the target, band by band, without progress.
+class ThumbnailSink final : public jpeg::RowSink {
+ public:
+  ThumbnailSink(TesseraClass& target, const jpeg::Decoder& decoder, const tagTes_Transform_Struct& transform)
+      : target_(target), decoder_(decoder), transform_(transform) {}
+
+  long Begin(int width, int height, bool grey) override {
+    width_ = width;
+    tagTes_Image_Desc desc{};
+    desc.width = width;
+    desc.height = height;
+    desc.colorSpace = grey ? TES_CS_GRAY8 : TES_CS_RGB24;
+    for (int c = 0; c < (grey ? 1 : 3); ++c) desc.bitsPerChannel[c] = 8;
+    desc.resolution = decoder_.resolution();
+    return DescribeTarget(target_, desc, transform_);
+  }
+
+  long Rows(const uint8_t* pixels, ptrdiff_t rowBytes, int first, int rows) override {
+    const tagTes_Tile_Desc tile{{0, first, width_, rows}, static_cast<int32_t>(rowBytes), 0};
+    return target_.SetData(tile, transform_, const_cast<uint8_t*>(pixels));
+  }
+
+ private:
+  TesseraClass& target_;
+  const jpeg::Decoder& decoder_;
+  tagTes_Transform_Struct transform_;
+  int width_ = 0;
+};
+
+}  // namespace
+
+long ReadThumbnail(TesseraClass& target, InputStream& in, uint32_t offset, uint32_t,
+                   const tagTes_Transform_Struct& transform) {
+  if (in.Seek(static_cast<long>(offset)) != 0) return in.Error();
+  // The thumbnail's own segments do not touch the image's metadata record.
+  jpeg::Decoder decoder(in, nullptr);
+  ThumbnailSink sink(target, decoder, transform);
+  return decoder.Decode(sink);
+}
+
+long EncodeThumbnail(const TesseraClass& source, std::vector<uint8_t>& stream) {
+  const ObjectState& state = source.State();
+  const ThumbnailShape shape = ThumbnailSize(state);
+  if (shape.width <= 0 || shape.height <= 0) return TES_ERR_NO_IMAGE;
+  const bool grey = shape.colorSpace == TES_CS_GRAY8;
+  const int rowBytes = shape.width * (grey ? 1 : 3);
+  std::vector<uint8_t> pixels;
+  try {
+    pixels.resize(static_cast<size_t>(rowBytes) * shape.height);
+  } catch (const std::bad_alloc&) {
+    return TES_ERR_NO_MEMORY;
+  }
+  if (const long s = ThumbnailPixels(state, pixels.data(), rowBytes)) return s;
+  jpeg::EncoderConfig config;
+  config.width = shape.width;
+  config.height = shape.height;
+  config.grey = grey;
+  config.level = 3;
+  config.sampling = {2, 1};
+  // The JFIF segment carries the image's resolution in whole dots per inch.
+  const double dpi = std::round(state.store.resolution());
+  const int jfifDpi = dpi >= 65535.0 ? 65535 : dpi >= 1.0 ? static_cast<int>(dpi) : 72;
+  try {
+    stream = jpeg::EncodeImage(pixels.data(), rowBytes, config, jfifDpi);
+  } catch (const std::bad_alloc&) {
+    return TES_ERR_NO_MEMORY;
+  }
+  return 0;
+}
+
+}  // namespace tessera::tiff

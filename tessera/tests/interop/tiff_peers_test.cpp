@@ -1,0 +1,299 @@
+// TIFF files exchanged with libtiff's tools (tiffcp, tiffinfo, tiffdump), tifffile, Pillow
+// (both under Debian's /usr/bin/python3) and ImageMagick: their uncompressed files open here
+// with the pattern's pixels, files written here pass libtiff's tools and read back in
+// libtiff and tifffile with the same pixels and resolution, and the files this reader
+// refuses answer their codes. The test makes every file itself.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <sstream>
+#include <string>
+
+#include "tiff_fixtures.h"
+
+using namespace fixtures;
+using namespace tiff_fixtures;
+
+namespace {
+
+const tagTes_Transform_Struct kNone = TesseraClass::m_s_EmptyTransform;
+
+int Shell(const std::string& command) {
+  const int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string Text(const std::string& path) {
+  const Bytes b = ReadBytes(path);
+  return std::string(b.begin(), b.end());
+}
+
+// The tifffile side: "make" writes TIFFs from raw little-endian interleaved samples, one per
+// line of a job file (one interpreter for many files keeps the test fast),
+// "read" writes a TIFF's samples back as raw little-endian interleaved samples and prints
+// width, height, samples, bits, photometric and the horizontal resolution in dots per inch.
+const char* kPeerScript = R"(import sys
+import numpy as np, tifffile
+mode = sys.argv[1]
+def make(raw, w, h, c, bits, photometric, order, rps, planar, out):
+    w, h, c, rps = int(w), int(h), int(c), int(rps)
+    a = np.fromfile(raw, dtype='<u2' if bits == '16' else 'u1')
+    a = a.reshape((h, w, c) if c > 1 else (h, w))
+    kw = {}
+    if c > 1:
+        kw['planarconfig'] = 'separate' if planar == '2' else 'contig'
+        if planar == '2':
+            a = np.ascontiguousarray(np.moveaxis(a, -1, 0))
+    if rps > 0:
+        kw['rowsperstrip'] = rps
+    tifffile.imwrite(out, a, photometric=photometric, byteorder=order, resolution=(300, 300),
+                     resolutionunit='INCH', metadata=None, **kw)
+if mode == 'make':
+    for line in open(sys.argv[2]):
+        make(*line.split())
+elif mode == 'read':
+    tif, raw = sys.argv[2:]
+    with tifffile.TiffFile(tif) as t:
+        p = t.pages[0]
+        a = p.asarray()
+        if p.planarconfig == 2 and p.samplesperpixel > 1:
+            a = np.moveaxis(a, 0, -1)
+        np.ascontiguousarray(a).astype(a.dtype.newbyteorder('<')).tofile(raw)
+        x = p.tags['XResolution'].value
+        unit = int(p.tags['ResolutionUnit'].value)
+        dpi = x[0] / x[1] * (2.54 if unit == 3 else 1)
+        print(p.imagewidth, p.imagelength, p.samplesperpixel, p.bitspersample, int(p.photometric), '%g' % dpi)
+)";
+
+const char* kPillowScript = R"(import sys
+from PIL import Image
+raw, mode, w, h, out = sys.argv[1:]
+Image.frombytes(mode, (int(w), int(h)), open(raw, 'rb').read()).save(out, dpi=(300, 300))
+)";
+
+struct Kind {
+  const char* name;
+  int cs, samples, bits;
+  const char* photometric;  // tifffile's name
+  int photometricCode;
+};
+
+const Kind kKinds[] = {
+    {"grey8", 0, 1, 8, "minisblack", 1}, {"grey16", 1, 1, 16, "minisblack", 1}, {"rgb8", 2, 3, 8, "rgb", 2},
+    {"rgb16", 3, 3, 16, "rgb", 2},       {"cmyk8", 4, 4, 8, "separated", 5},    {"lab16", 5, 3, 16, "cielab", 8},
+};
+
+class TiffPeers : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* root = std::getenv("ORVAX_WINDOWS_DIR");
+    color_ = root != nullptr ? std::string(root) + "/SYSTEM/COLOR" : std::string();
+    std::string cmyk = "/usr/share/color/icc/ghostscript/default_cmyk.icc", monitor = color_ + "/OXsRGB.icm";
+    tagTes_Image_Info info{};
+    info.size = sizeof info;
+    char *m = monitor.data(), *k = cmyk.data(), *d = color_.data();
+    ASSERT_EQ(TesseraClass::InitMosaic(info, m, m, k, d, 1.0), 0);
+    WriteBytes(dir_.Path("peer.py"), Bytes(kPeerScript, kPeerScript + std::strlen(kPeerScript)));
+    WriteBytes(dir_.Path("pillow.py"), Bytes(kPillowScript, kPillowScript + std::strlen(kPillowScript)));
+  }
+  void TearDown() override { TesseraClass::CloseMosaic(); }
+
+  static bool Managed(int cs) { return cs == TES_CS_CMYK32 || cs == TES_CS_LAB48; }
+
+  std::string Raw(const Kind& k, int w, int h) {
+    const std::string raw = dir_.Path(std::string(k.name) + ".raw");
+    WriteBytes(raw, StorePixels(w, h, k.samples, k.bits));
+    return raw;
+  }
+
+  // A line of tifffile's job file for a file of the pattern; the file's path.
+  std::string Job(std::string& jobs, const Kind& k, int w, int h, const char* order, int rps, int planar,
+                  const std::string& out) {
+    jobs += Raw(k, w, h) + " " + std::to_string(w) + " " + std::to_string(h) + " " + std::to_string(k.samples) +
+            " " + std::to_string(k.bits) + " " + k.photometric + " " + order + " " + std::to_string(rps) + " " +
+            std::to_string(planar) + " " + dir_.Path(out) + "\n";
+    return dir_.Path(out);
+  }
+  void RunJobs(const std::string& jobs) {
+    WriteBytes(dir_.Path("jobs.txt"), Bytes(jobs.begin(), jobs.end()));
+    ASSERT_EQ(Shell("/usr/bin/python3 " + dir_.Path("peer.py") + " make " + dir_.Path("jobs.txt")), 0);
+  }
+  std::string Tifffile(const Kind& k, int w, int h, const char* order, int rps, int planar, const std::string& out) {
+    std::string jobs;
+    const std::string path = Job(jobs, k, w, h, order, rps, planar, out);
+    RunJobs(jobs);
+    return path;
+  }
+
+  // Opens a peer's file here and compares it with the pattern.
+  void ExpectPattern(const std::string& file, const Kind& k, int w, int h, double dpi = 300.0) {
+    SCOPED_TRACE(file);
+    TesseraClass image(Managed(k.cs) ? TES_FLAG_COLOR_MANAGED : 0, TES_CS_RGB24);
+    std::string path = file;
+    ASSERT_EQ(image.OpenImage(path.data(), kNone, nullptr, nullptr), 0);
+    tagTes_Image_Desc desc{};
+    image.GetImageDesc(&desc);
+    EXPECT_EQ(desc.colorSpace, k.cs);
+    ASSERT_EQ(desc.width, w);
+    ASSERT_EQ(desc.height, h);
+    EXPECT_DOUBLE_EQ(desc.resolution, dpi);
+    const int bpp = k.samples * k.bits / 8;
+    Bytes pixels(static_cast<size_t>(w) * h * bpp);
+    ASSERT_EQ(image.GetData({{0, 0, w, h}, w * bpp, 0}, pixels.data()), 0);
+    EXPECT_TRUE(pixels == StorePixels(w, h, k.samples, k.bits)) << "pixels differ";
+  }
+
+  // tifffile's reading of a file: its report line, and the pixels in raw.
+  std::string TifffileRead(const std::string& file, const std::string& raw) {
+    const std::string report = dir_.Path("report.txt");
+    EXPECT_EQ(Shell("/usr/bin/python3 " + dir_.Path("peer.py") + " read " + file + " " + raw + " > " + report), 0);
+    return Text(report);
+  }
+
+  std::string color_;
+  ScratchDir dir_;
+};
+
+TEST_F(TiffPeers, TifffileFilesOpenHereInEveryLayout) {
+  const int w = 37, h = 150;
+  std::string jobs;
+  std::vector<std::pair<const Kind*, std::string>> files;
+  for (const Kind& k : kKinds) {
+    if (Managed(k.cs) && color_.empty()) continue;
+    for (const char* order : {"<", ">"})
+      for (const int rps : {0, 11})
+        for (const int planar : {1, 2}) {
+          if (planar == 2 && k.samples == 1) continue;
+          const std::string out = std::string(k.name) + (order[0] == '<' ? "_le" : "_be") + "_rps" +
+                                  std::to_string(rps) + "_p" + std::to_string(planar) + ".tif";
+          files.emplace_back(&k, Job(jobs, k, w, h, order, rps, planar, out));
+        }
+  }
+  RunJobs(jobs);
+  for (const auto& [k, file] : files) ExpectPattern(file, *k, w, h);
+}
+
+TEST_F(TiffPeers, LibtiffRewritesOpenHere) {
+  const int w = 29, h = 140;
+  std::string jobs;
+  std::vector<std::string> sources;
+  for (const Kind& k : kKinds) sources.push_back(Job(jobs, k, w, h, "<", 0, 1, std::string(k.name) + ".tif"));
+  RunJobs(jobs);
+  for (const Kind& k : kKinds) {
+    if (Managed(k.cs) && color_.empty()) continue;
+    SCOPED_TRACE(k.name);
+    const std::string source = sources[&k - kKinds];
+    // Many strips, big-endian, separate planes, and all together.
+    for (const std::string options : {"-r 3", "-B", "-p separate", "-B -p separate -r 7", "-L -r 1"}) {
+      // libtiff's tiffcp changes the planar configuration of 8-bit samples only.
+      if ((k.samples == 1 || k.bits != 8) && options.find("separate") != std::string::npos) continue;
+      SCOPED_TRACE(options);
+      const std::string out = dir_.Path("tiffcp.tif");
+      ASSERT_EQ(Shell("tiffcp -c none " + options + " " + source + " " + out), 0);
+      ExpectPattern(out, k, w, h);
+    }
+  }
+}
+
+TEST_F(TiffPeers, PillowAndImageMagickFilesOpenHere) {
+  const int w = 31, h = 133;
+  const struct {
+    const Kind& kind;
+    const char* pillowMode;  // null: Pillow does not write it uncompressed
+    const char* magick;      // ImageMagick's raw format
+  } cases[] = {{kKinds[0], "L", "gray"}, {kKinds[1], "I;16", "gray"}, {kKinds[2], "RGB", "rgb"},
+               {kKinds[3], nullptr, "rgb"}, {kKinds[4], "CMYK", "cmyk"}};
+  for (const auto& c : cases) {
+    const Kind& k = c.kind;
+    if (Managed(k.cs) && color_.empty()) continue;
+    SCOPED_TRACE(k.name);
+    const std::string raw = Raw(k, w, h);
+    const std::string size = std::to_string(w) + " " + std::to_string(h);
+    if (c.pillowMode != nullptr) {
+      const std::string out = dir_.Path("pillow.tif");
+      ASSERT_EQ(Shell("/usr/bin/python3 " + dir_.Path("pillow.py") + " " + raw + " '" + c.pillowMode + "' " + size +
+                      " " + out),
+                0);
+      ExpectPattern(out, k, w, h);
+    }
+    for (const char* endian : {"LSB", "MSB"}) {
+      const std::string out = dir_.Path(std::string("magick_") + endian + ".tif");
+      const std::string command = "/usr/bin/convert -size " + std::to_string(w) + "x" + std::to_string(h) +
+                                  " -depth " + std::to_string(k.bits) + " -endian LSB " + c.magick + ":" + raw +
+                                  " -endian " + endian + " -compress none -density 300 -units PixelsPerInch " + out;
+      ASSERT_EQ(Shell(command + " 2>&1"), 0) << command;
+      ExpectPattern(out, k, w, h);
+    }
+  }
+}
+
+TEST_F(TiffPeers, RefusedFilesAnswerTheirCodes) {
+  const Kind& k = kKinds[2];
+  const std::string source = Tifffile(k, 40, 30, "<", 0, 1, "plain.tif");
+  const struct {
+    const char* name;
+    std::string command;
+    long code;
+  } cases[] = {
+      {"lzw", "tiffcp -c lzw " + source + " " + dir_.Path("lzw.tif"), 1416},
+      {"tiled", "tiffcp -c none -t -w 16 -l 16 " + source + " " + dir_.Path("tiled.tif"), 1412},
+      {"two pages", "tiffcp -c none " + source + " " + source + " " + dir_.Path("two.tif"), 1404},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(Shell(c.command), 0);
+    std::string path = c.command.substr(c.command.rfind(' ') + 1);
+    tagTes_Image_Desc desc{};
+    short type = 0, thumbnail = 0;
+    EXPECT_EQ(TesseraClass::TestFile(path.data(), &desc, &type, &thumbnail), c.code);
+    TesseraClass image(0, TES_CS_RGB24);
+    EXPECT_EQ(image.OpenImage(path.data(), kNone, nullptr, nullptr), c.code);
+    EXPECT_EQ(image.OpenThumbnail(path.data(), kNone, nullptr, nullptr, 1), c.code);
+  }
+}
+
+// Files written here, one per colour space: libtiff's tools accept them with at most the
+// note that the maker block's tag is private, and libtiff and tifffile read the same
+// pixels and resolution.
+TEST_F(TiffPeers, FilesWrittenHereReadBackInLibtiffAndTifffile) {
+  const int w = 45, h = 131;
+  for (const Kind& k : kKinds) {
+    if (Managed(k.cs) && color_.empty()) continue;
+    for (const bool managed : {false, true}) {
+      if (managed != Managed(k.cs) && !(managed && k.cs == TES_CS_RGB24)) continue;  // RGB also with a profile
+      SCOPED_TRACE(std::string(k.name) + (managed ? " managed" : ""));
+      if (managed && color_.empty()) continue;
+      TesseraClass image(managed ? TES_FLAG_COLOR_MANAGED : 0, TES_CS_RGB24);
+      ASSERT_EQ(image.SetImageDesc({w, h, static_cast<int16_t>(k.cs), {0, 0, 0, 0}, 300.0}, kNone), 0);
+      Bytes pixels = StorePixels(w, h, k.samples, k.bits);
+      ASSERT_EQ(image.SetData({{0, 0, w, h}, w * k.samples * k.bits / 8, 0}, kNone, pixels.data()), 0);
+      const std::string file = dir_.Path("here.tif");
+      ASSERT_EQ(image.Save({file.c_str(), TES_FILE_TIFF, 0}, nullptr, nullptr, 0), 0);
+
+      const std::string err = dir_.Path("err.txt"), out = dir_.Path("out.txt");
+      ASSERT_EQ(Shell("tiffinfo " + file + " > " + out + " 2> " + err), 0);
+      std::istringstream warnings(Text(err));
+      for (std::string line; std::getline(warnings, line);)
+        EXPECT_NE(line.find("32768"), std::string::npos) << "tiffinfo: " << line;
+      EXPECT_NE(Text(out).find("Resolution: 300, 300 pixels/inch"), std::string::npos) << Text(out);
+      ASSERT_EQ(Shell("tiffdump " + file + " > " + out + " 2> " + err), 0);
+      EXPECT_EQ(Text(err), "");
+      EXPECT_NE(Text(out).find(managed ? "34675" : "Directory 0"), std::string::npos);
+
+      const std::string expected = std::to_string(w) + " " + std::to_string(h) + " " + std::to_string(k.samples) +
+                                   " " + std::to_string(k.bits) + " " + std::to_string(k.photometricCode) + " 300\n";
+      const std::string raw = dir_.Path("back.raw");
+      EXPECT_EQ(TifffileRead(file, raw), expected);
+      EXPECT_TRUE(ReadBytes(raw) == pixels) << "tifffile's pixels differ";
+
+      // libtiff reads the file and writes it again; its copy holds the same samples.
+      const std::string copy = dir_.Path("copy.tif");
+      ASSERT_EQ(Shell("tiffcp -c none " + file + " " + copy + " 2> " + err), 0);
+      EXPECT_EQ(TifffileRead(copy, raw), expected);
+      EXPECT_TRUE(ReadBytes(raw) == pixels) << "libtiff's pixels differ";
+    }
+  }
+}
+
+}  // namespace
