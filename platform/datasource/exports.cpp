@@ -10,6 +10,8 @@
 #include <QMessageBox>
 #include <QTimer>
 
+#include <dlfcn.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -22,6 +24,15 @@ namespace {
 
 VirtualScanner g_scanner;
 TwainSource g_source(g_scanner);
+
+// The module keeps itself loaded once loaded, as Qt does with its plugins: its windows,
+// timers and connections hold code of this module that Qt may still run or destroy after
+// the last FreeLibrary (a splash closing later, the application object ending).
+const bool g_pinned = [] {
+  Dl_info info{};
+  if (dladdr(static_cast<void*>(&g_scanner), &info) == 0 || info.dli_fname == nullptr) return false;
+  return dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE) != nullptr;
+}();
 
 QWidget* WidgetOf(win::HWND window) {
   return window != nullptr && window != win::HWND_BROADCAST && win::IsWindow(window)

@@ -732,7 +732,14 @@ void TwainSource::RunNextAction() {
     case ScriptAction::Kind::Scan:
       if (!RequestScan(action.job)) ScheduleNextAction();
       break;
-    case ScriptAction::Kind::Close: Post(MSG_CLOSEDSREQ); break;
+    case ScriptAction::Kind::Close:
+      Post(MSG_CLOSEDSREQ);
+      // A closed source runs no more actions; a "quit" right behind "close" still ends the run.
+      if (scriptPos_ < script_.size() && script_[scriptPos_].kind == ScriptAction::Kind::Quit) {
+        ++scriptPos_;
+        QMetaObject::invokeMethod(qApp, "quit", Qt::QueuedConnection);
+      }
+      break;
     case ScriptAction::Kind::Quit: QMetaObject::invokeMethod(qApp, "quit", Qt::QueuedConnection); break;
     case ScriptAction::Kind::Offer: ScheduleNextAction(); break;
   }
