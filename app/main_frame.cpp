@@ -91,7 +91,11 @@ CMainFrame::CMainFrame(CScanApp& app) : app_(app), messages_(this) {
   messages_.setHandler([this](win::UINT msg, win::WPARAM w, win::LPARAM l) { return OnWindowMessage(msg, w, l); });
 }
 
-CMainFrame::~CMainFrame() = default;
+CMainFrame::~CMainFrame() {
+  // Child frames still open are torn down with the MDI area; their activation changes must
+  // not reach this half-destroyed frame.
+  if (mdi_ != nullptr) mdi_->disconnect(this);
+}
 
 QRect CMainFrame::ClampPlacement(QRect stored, const QSize& screen) {
   int width = std::min(stored.width(), screen.width());
@@ -258,6 +262,14 @@ void CMainFrame::CreateMenus() {
       // The document's own colour spaces; the document fills this popup.
       QMenu* docSpaces = source->addMenu(tr("&Document Color Space"));
       docSpaces->setProperty("firstId", static_cast<int>(ID_DOCCOLORSPACE_FIRST));
+      connect(docSpaces, &QMenu::aboutToShow, this, [this, docSpaces] {
+        framework::CMDIChildWnd* child = ActiveChild();
+        if (auto* doc = child != nullptr ? qobject_cast<CGessoDoc*>(child->GetActiveDocument()) : nullptr)
+          doc->BuildColorSpaceMenu(docSpaces);
+        else
+          docSpaces->clear();
+      });
+      connect(docSpaces, &QMenu::triggered, this, [this](QAction* item) { RunCommand(item->data().toInt()); });
     }
     addPopup(tr("S&can Color Space"), ID_COLORSPACE_FIRST);
     addPopup(tr("&Film Type"), ID_FILMTYPE_FIRST);
