@@ -89,6 +89,7 @@ CMainFrame::CMainFrame(CScanApp& app) : app_(app), messages_(this) {
   setObjectName(QStringLiteral("OrvaxScan2"));  // the window class
   setWindowTitle(LoadString(IDR_MAINFRAME));
   messages_.setHandler([this](win::UINT msg, win::WPARAM w, win::LPARAM l) { return OnWindowMessage(msg, w, l); });
+  acquisitionFactory_ = DocumentAcquisition(app);
 }
 
 CMainFrame::~CMainFrame() {

@@ -33,6 +33,10 @@ class CAcquiredImage {
 // Makes the acquired image for a transfer; null when no document could be created.
 using AcquisitionFactory = std::function<std::unique_ptr<CAcquiredImage>()>;
 
+class CScanApp;
+// The application's factory: a new image document for each acquired image.
+AcquisitionFactory DocumentAcquisition(CScanApp& app);
+
 // Whether PIXELTYPE at BITS is one the application takes (1-bit black and white, 8- and
 // 16-bit grey and RGB, 8-bit CMYK, 16-bit HSL). Pixel types outside that list are not
 // checked here.
