@@ -89,6 +89,7 @@ CMainFrame::CMainFrame(CScanApp& app) : app_(app), messages_(this) {
   setObjectName(QStringLiteral("OrvaxScan2"));  // the window class
   setWindowTitle(LoadString(IDR_MAINFRAME));
   messages_.setHandler([this](win::UINT msg, win::WPARAM w, win::LPARAM l) { return OnWindowMessage(msg, w, l); });
+  acquisitionFactory_ = DocumentAcquisition(app);
 }
 
 CMainFrame::~CMainFrame() {
@@ -441,6 +442,7 @@ void CMainFrame::RunCommand(int id) {
   for (framework::CCmdTarget* target : chain) {
     if (target->OnUpdateCommand(ui)) break;
   }
+  GreyDuringTransfer(ui);
   if (!ui.handled || !ui.enabled) return;
   for (framework::CCmdTarget* target : chain) {
     if (target->OnCommand(id)) break;
@@ -467,6 +469,7 @@ void CMainFrame::UpdateCommandUI() {
     for (framework::CCmdTarget* target : chain) {
       if (target->OnUpdateCommand(ui)) break;
     }
+    GreyDuringTransfer(ui);
     action->setEnabled(ui.handled && ui.enabled);
     if (ui.checkSet) {
       action->setCheckable(true);
@@ -474,6 +477,11 @@ void CMainFrame::UpdateCommandUI() {
     }
     if (ui.text) action->setText(*ui.text);
   }
+}
+
+void CMainFrame::GreyDuringTransfer(CCmdUI& ui) const {
+  // Nothing may close a document or the program while a transfer blocks in the source.
+  if (inTransfer_ && (ui.m_nID == ID_FILE_CLOSE || ui.m_nID == ID_APP_EXIT)) ui.Enable(false);
 }
 
 bool CMainFrame::OnUpdateCommand(CCmdUI& ui) {
@@ -541,8 +549,10 @@ int CMainFrame::OnCopyData(const QByteArray& data) {
   return 1;
 }
 
-win::LRESULT CMainFrame::OnWindowMessage(win::UINT msg, win::WPARAM, win::LPARAM) {
+win::LRESULT CMainFrame::OnWindowMessage(win::UINT msg, win::WPARAM wParam, win::LPARAM lParam) {
   if (msg == 0) return 0;
+  // While the source is enabled it sees every message first; what it claims goes no further.
+  if (app_.sourceEnabled && ProcessSourceEvent(msg, wParam, lParam)) return 0;
   if (msg == app_.RefreshMenusMsg()) {
     RebuildSourceMenus();
     UpdateCommandUI();
@@ -657,6 +667,8 @@ void CMainFrame::OpenSource() {
           AfxMessageBox(LoadString(IDS_TW_ERR_OPENDS), MB_OK | MB_ICONERROR);
       } else {
         twainState_ = 4;
+        // 5-7. Transfer count, compression, pixel types and depths, transfer mechanism.
+        NegotiateCapabilities();
         // 8. Show the source's own window.
         TW_USERINTERFACE ui{1, 0, Handle()};
         if (Dsm(&source_, DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui) != TWRC_SUCCESS) {

@@ -5,11 +5,14 @@
 
 #include "framework/cmd_target.h"
 #include "twain.h"
+#include "twain_session.h"
 #include "win/module_loader.h"
 #include "win/qt/message_window.h"
 
 #include <QMainWindow>
 #include <QMap>
+
+#include <vector>
 
 class QAction;
 class QLabel;
@@ -66,6 +69,15 @@ class CMainFrame : public QMainWindow, public framework::CCmdTarget {
   int TwainState() const { return twainState_; }
   void OpenSource();
   void CloseSource();
+  // Where acquired images go (the image document's factory, or a test's).
+  void SetAcquisitionFactory(AcquisitionFactory factory) { acquisitionFactory_ = std::move(factory); }
+  // True when the source was set to memory transfers, false for native ones.
+  bool MemoryTransfer() const { return memoryXfer_; }
+  // Offers a window message to the enabled source; true when the source claimed it.
+  bool ProcessSourceEvent(win::UINT msg, win::WPARAM wParam, win::LPARAM lParam);
+  // Transfers one image; true when the source has more pending.
+  bool TransferImage();
+  bool InTransfer() const { return inTransfer_; }
 
   bool OnCommand(int id) override;
   bool OnUpdateCommand(framework::CCmdUI& ui) override;
@@ -89,6 +101,11 @@ class CMainFrame : public QMainWindow, public framework::CCmdTarget {
   QAction* MakeAction(int id, const QString& text, const QList<QKeySequence>& keys = {}, bool checkable = false);
   uint16_t Dsm(twain::TW_IDENTITY* dest, uint32_t dg, uint16_t dat, uint16_t msg, void* data);
   uint16_t ConditionCode(twain::TW_IDENTITY* dest);
+  void NegotiateCapabilities();
+  uint16_t SetCapability(uint16_t capId, uint16_t conType, void* container);
+  std::vector<int> GetCapability(uint16_t capId, int* current);
+  void SetTransferring(bool on);
+  void GreyDuringTransfer(framework::CCmdUI& ui) const;
 
   CScanApp& app_;
   win::MessageWindow messages_;
@@ -112,6 +129,9 @@ class CMainFrame : public QMainWindow, public framework::CCmdTarget {
   win::HMODULE dsm_ = nullptr;
   twain::DSMENTRYPROC dsmEntry_ = nullptr;
   twain::TW_IDENTITY source_{};
+  bool memoryXfer_ = false;
+  bool inTransfer_ = false;
+  AcquisitionFactory acquisitionFactory_;
 };
 
 }  // namespace orvax::app

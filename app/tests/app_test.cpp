@@ -466,17 +466,17 @@ TEST_F(AppTest, SecondProcessHandsItsFilesToTheFirst) {
   QStringList messages;
   for (int i = 0; i < 200; ++i) {
     messages = ReadLines(dir_.filePath("messages.txt"));
-    if (messages.size() >= 3) break;
+    if (messages.size() >= 2) break;
     QTest::qWait(50);
   }
   EXPECT_EQ(one.state(), QProcess::Running);
   one.kill();
   one.waitForFinished();
-  // The first process's start, then each handed-over file opened in turn.
-  ASSERT_EQ(messages.size(), 3) << messages.join("\n").toStdString();
-  EXPECT_TRUE(messages[0].endsWith("Could not load TWAIN_32.DLL."));
-  EXPECT_TRUE(messages[1].contains(first)) << messages[1].toStdString();
-  EXPECT_TRUE(messages[2].contains(second)) << messages[2].toStdString();
+  // The first process opened the scanner without a word; then each handed-over file was
+  // opened in turn.
+  ASSERT_EQ(messages.size(), 2) << messages.join("\n").toStdString();
+  EXPECT_TRUE(messages[0].contains(first)) << messages[0].toStdString();
+  EXPECT_TRUE(messages[1].contains(second)) << messages[1].toStdString();
 }
 
 }  // namespace

@@ -537,7 +537,7 @@ TEST_F(DocumentTest, MemoryStripsDescribeTheImageAndFollowPlanes) {
         for (int x = 0; x < 4; ++x) rows[r * 4 + x] = Sample(x, y + r, plane);
       tw::TW_IMAGEMEMXFER strip{};
       strip.Columns = 4, strip.Rows = 2, strip.BytesPerRow = 4, strip.YOffset = static_cast<uint32_t>(y);
-      strip.Memory = {tw::TWMF_APPOWNS | tw::TWMF_HANDLE, 8, rows.data()};
+      strip.Memory = {tw::TWMF_APPOWNS | tw::TWMF_POINTER, 8, rows.data()};
       EXPECT_TRUE(doc.OnMemoryStrip(info, strip));
       planes.push_back(doc.CurrentPlane());
     }

@@ -2,12 +2,15 @@
 // each of these by name; they all run on the application's user-interface thread.
 #include "datasource/ds_exports.h"
 #include "preferences_dialog.h"
+#include "twain_source.h"
 #include "virtual_scanner.h"
 
 #include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
 #include <QTimer>
+
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <cstring>
@@ -20,6 +23,16 @@ using namespace orvax::ds;
 namespace {
 
 VirtualScanner g_scanner;
+TwainSource g_source(g_scanner);
+
+// The module keeps itself loaded once loaded, as Qt does with its plugins: its windows,
+// timers and connections hold code of this module that Qt may still run or destroy after
+// the last FreeLibrary (a splash closing later, the application object ending).
+const bool g_pinned = [] {
+  Dl_info info{};
+  if (dladdr(static_cast<void*>(&g_scanner), &info) == 0 || info.dli_fname == nullptr) return false;
+  return dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE) != nullptr;
+}();
 
 QWidget* WidgetOf(win::HWND window) {
   return window != nullptr && window != win::HWND_BROADCAST && win::IsWindow(window)
@@ -123,4 +136,13 @@ ORVAX_DS_EXPORT void Eject() {
   PostToApplication(kRefreshMenusMsg);
 }
 ORVAX_DS_EXPORT void SetAutoFeeder(int slides) { g_scanner.SetAutoFeederCount(slides); }
-ORVAX_DS_EXPORT void StartScan() { g_scanner.RequestScan(); }
+ORVAX_DS_EXPORT void StartScan() {
+  g_scanner.RequestScan();
+  g_source.StartFeeder();
+}
+
+// The TWAIN entry: every triplet the data source manager forwards.
+ORVAX_DS_EXPORT twain::TW_UINT16 DS_Entry(twain::TW_IDENTITY* origin, twain::TW_UINT32 dg, twain::TW_UINT16 dat,
+                                          twain::TW_UINT16 msg, twain::TW_MEMREF data) {
+  return g_source.Entry(origin, dg, dat, msg, data);
+}

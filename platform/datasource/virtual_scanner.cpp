@@ -3,6 +3,7 @@
 #include "datasource/ds_exports.h"
 #include "win/windows_root.h"
 
+#include <QDir>
 #include <QSettings>
 
 #include <cmath>
@@ -140,5 +141,24 @@ void VirtualScanner::SetAutoFeederCount(int slides) {
 }
 int VirtualScanner::ScanRequests() const { return ReadInt("Device/ScanRequests", 0, 0, INT32_MAX); }
 void VirtualScanner::RequestScan() { Settings().setValue("Device/ScanRequests", ScanRequests() + 1); }
+
+QString VirtualScanner::FilmHolderFolder() const { return Settings().value("Device/FilmHolderFolder").toString(); }
+void VirtualScanner::SetFilmHolderFolder(const QString& folder) { Settings().setValue("Device/FilmHolderFolder", folder); }
+int VirtualScanner::SlidePosition() const { return ReadInt("Device/SlidePosition", 0, 0, INT32_MAX); }
+void VirtualScanner::SetSlidePosition(int position) { Settings().setValue("Device/SlidePosition", std::max(0, position)); }
+
+bool VirtualScanner::AutoSaveEnabled() const { return Settings().value("AutoSave/Enabled", false).toBool(); }
+void VirtualScanner::SetAutoSaveEnabled(bool on) { Settings().setValue("AutoSave/Enabled", on); }
+QString VirtualScanner::AutoSaveFolder() const { return StoredOr("AutoSave/Folder", QDir::homePath()); }
+void VirtualScanner::SetAutoSaveFolder(const QString& folder) { Settings().setValue("AutoSave/Folder", folder); }
+QString VirtualScanner::AutoSaveStem() const { return StoredOr("AutoSave/Stem", QStringLiteral("scan")); }
+void VirtualScanner::SetAutoSaveStem(const QString& stem) { Settings().setValue("AutoSave/Stem", stem); }
+int VirtualScanner::AutoSaveFormat() const {
+  const int format = ReadInt("AutoSave/Format", 0, -32768, 32767);
+  return format == 0 || format == 2 || format == 4 || format == 129 ? format : 0;
+}
+void VirtualScanner::SetAutoSaveFormat(int format) { Settings().setValue("AutoSave/Format", format); }
+int VirtualScanner::AutoSaveQuality() const { return ReadInt("AutoSave/Quality", 3, 1, 21); }
+void VirtualScanner::SetAutoSaveQuality(int quality) { Settings().setValue("AutoSave/Quality", quality); }
 
 }  // namespace orvax::ds

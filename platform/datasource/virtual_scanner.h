@@ -61,6 +61,25 @@ class VirtualScanner {
   // session of the module.
   int ScanRequests() const;
   void RequestScan();
+  // The film holder: a folder whose image files are the slides; empty for the built-in
+  // frames.
+  QString FilmHolderFolder() const;
+  void SetFilmHolderFolder(const QString& folder);
+  // The slide the feeder stands at (counts up with every slide fed).
+  int SlidePosition() const;
+  void SetSlidePosition(int position);
+
+  // Auto-save: whether the source asks the application to save each scan, and how.
+  bool AutoSaveEnabled() const;
+  void SetAutoSaveEnabled(bool on);
+  QString AutoSaveFolder() const;  // the home folder when none is stored
+  void SetAutoSaveFolder(const QString& folder);
+  QString AutoSaveStem() const;  // "scan" when none is stored
+  void SetAutoSaveStem(const QString& stem);
+  int AutoSaveFormat() const;  // 0 TIFF, 2 BMP, 4 JPEG, 129 FlashPix
+  void SetAutoSaveFormat(int format);
+  int AutoSaveQuality() const;
+  void SetAutoSaveQuality(int quality);
 
  private:
   int Current(ItemList list) const;

@@ -1,0 +1,321 @@
+// The main frame's TWAIN session beyond opening and closing: the capability negotiation of
+// the open source, the routing of window messages to the source while it is enabled, and
+// the transfer of each image into a new document.
+#include "twain_session.h"
+
+#include "main_frame.h"
+#include "scan_app.h"
+#include "string_table.h"
+
+#include <QApplication>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace orvax::app {
+
+using namespace twain;
+using framework::AfxMessageBox;
+using framework::MB_ICONERROR;
+using framework::MB_OK;
+
+bool KnownPixelType(int type) {
+  return type == TWPT_BW || type == TWPT_GRAY || type == TWPT_RGB || type == TWPT_CMYK || type == ds::TWPT_HSL;
+}
+
+bool AllowedPair(int type, int bits) {
+  switch (type) {
+    case TWPT_BW: return bits == 1;
+    case TWPT_GRAY:
+    case TWPT_RGB: return bits == 8 || bits == 16;
+    case TWPT_CMYK: return bits == 8;
+    case ds::TWPT_HSL: return bits == 16;
+    default: return false;
+  }
+}
+
+bool StripFits(const TW_IMAGEINFO& info, const TW_IMAGEMEMXFER& strip, size_t bufferBytes) {
+  if (info.ImageWidth <= 0 || info.ImageLength <= 0 || strip.Rows == 0 || strip.Columns == 0) return false;
+  const uint64_t width = static_cast<uint64_t>(info.ImageWidth), height = static_cast<uint64_t>(info.ImageLength);
+  if (uint64_t{strip.XOffset} + strip.Columns > width || uint64_t{strip.YOffset} + strip.Rows > height) return false;
+  if (uint64_t{strip.BytesPerRow} * strip.Rows > bufferBytes) return false;
+  // A row must hold the columns it claims: a plane's samples for planar data, every
+  // sample otherwise.
+  const int samples = info.Planar != 0 ? 1 : std::max<int>(1, info.SamplesPerPixel);
+  const uint64_t bits = static_cast<uint64_t>(std::max<int>(1, info.BitsPerSample[0])) * samples;
+  return (uint64_t{strip.Columns} * bits + 7) / 8 <= strip.BytesPerRow;
+}
+
+namespace {
+
+// A container handle holding one TW_ONEVALUE of TYPE.
+TW_HANDLE OneValue(TW_UINT16 type, int value) {
+  TW_HANDLE handle = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(TW_ONEVALUE));
+  if (auto* one = static_cast<TW_ONEVALUE*>(GlobalLock(handle))) {
+    one->ItemType = type;
+    if (ItemSize(type) == 2) {
+      const uint16_t v = static_cast<uint16_t>(value);
+      std::memcpy(reinterpret_cast<char*>(one) + offsetof(TW_ONEVALUE, Item), &v, 2);
+    } else {
+      one->Item = static_cast<TW_UINT32>(value);
+    }
+    GlobalUnlock(handle);
+  }
+  return handle;
+}
+
+TW_HANDLE EnumerationOf(const std::vector<int>& values, size_t current) {
+  TW_HANDLE handle =
+      GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, offsetof(TW_ENUMERATION, ItemList) + values.size() * 2);
+  if (auto* e = static_cast<TW_ENUMERATION*>(GlobalLock(handle))) {
+    e->ItemType = TWTY_UINT16;
+    e->NumItems = static_cast<TW_UINT32>(values.size());
+    e->CurrentIndex = static_cast<TW_UINT32>(current);
+    e->DefaultIndex = 0;
+    for (size_t i = 0; i < values.size(); ++i) {
+      const uint16_t v = static_cast<uint16_t>(values[i]);
+      std::memcpy(e->ItemList + i * 2, &v, 2);
+    }
+    GlobalUnlock(handle);
+  }
+  return handle;
+}
+
+// The values of a container of any of the three kinds, and its current value. Items of
+// unknown size give nothing.
+std::vector<int> ContainerValues(const TW_CAPABILITY& cap, int* current) {
+  std::vector<int> values;
+  const size_t total = GlobalSize(cap.hContainer);
+  const auto* base = static_cast<const uint8_t*>(GlobalLock(cap.hContainer));
+  if (base == nullptr) return values;
+  auto item = [](const uint8_t* p, TW_UINT16 type) -> int {
+    switch (type) {
+      case TWTY_INT8: return static_cast<int8_t>(*p);
+      case TWTY_UINT8: return *p;
+      case TWTY_INT16: { int16_t v; std::memcpy(&v, p, 2); return v; }
+      case TWTY_UINT16:
+      case TWTY_BOOL: { uint16_t v; std::memcpy(&v, p, 2); return v; }
+      default: { int32_t v; std::memcpy(&v, p, 4); return v; }
+    }
+  };
+  TW_UINT16 type = 0;
+  if (total >= 2) std::memcpy(&type, base, 2);
+  const size_t size = ItemSize(type);
+  if (size >= 1 && size <= 4) {
+    if (cap.ConType == TWON_ONEVALUE && total >= sizeof(TW_ONEVALUE)) {
+      values.push_back(item(base + offsetof(TW_ONEVALUE, Item), type));
+      *current = values.front();
+    } else if (cap.ConType == TWON_ENUMERATION || cap.ConType == TWON_ARRAY) {
+      const size_t head = cap.ConType == TWON_ENUMERATION ? offsetof(TW_ENUMERATION, ItemList) : offsetof(TW_ARRAY, ItemList);
+      TW_UINT32 count = 0, index = 0;
+      if (total >= head) {
+        std::memcpy(&count, base + 2, 4);
+        if (cap.ConType == TWON_ENUMERATION) std::memcpy(&index, base + 6, 4);
+      }
+      // Never read past the container, whatever count it claims.
+      count = static_cast<TW_UINT32>(std::min<size_t>(count, total >= head ? (total - head) / size : 0));
+      for (TW_UINT32 i = 0; i < count; ++i) values.push_back(item(base + head + i * size, type));
+      if (!values.empty()) *current = values[index < count ? index : 0];
+    }
+  }
+  GlobalUnlock(cap.hContainer);
+  return values;
+}
+
+}  // namespace
+
+uint16_t CMainFrame::SetCapability(uint16_t capId, uint16_t conType, void* container) {
+  TW_CAPABILITY cap{capId, conType, container};
+  const uint16_t rc = Dsm(&source_, DG_CONTROL, DAT_CAPABILITY, MSG_SET, &cap);
+  GlobalFree(container);
+  return rc;
+}
+
+std::vector<int> CMainFrame::GetCapability(uint16_t capId, int* current) {
+  TW_CAPABILITY cap{capId, TWON_DONTCARE16, nullptr};
+  int value = -1;
+  std::vector<int> values;
+  if (Dsm(&source_, DG_CONTROL, DAT_CAPABILITY, MSG_GET, &cap) == TWRC_SUCCESS) {
+    values = ContainerValues(cap, &value);
+    GlobalFree(cap.hContainer);
+  }
+  if (current != nullptr) *current = value;
+  return values;
+}
+
+void CMainFrame::NegotiateCapabilities() {
+  // 5. Every image transferred, uncompressed, samples interleaved.
+  SetCapability(CAP_XFERCOUNT, TWON_ONEVALUE, OneValue(TWTY_INT16, -1));
+  SetCapability(ICAP_COMPRESSION, TWON_ONEVALUE, OneValue(TWTY_INT16, TWCP_NONE));
+  SetCapability(ICAP_PLANARCHUNKY, TWON_ONEVALUE, OneValue(TWTY_INT16, TWPC_CHUNKY));
+
+  // 6. The pixel types and depths the documents can hold.
+  int currentType = -1;
+  const std::vector<int> offered = GetCapability(ICAP_PIXELTYPE, &currentType);
+  std::vector<int> kept;
+  for (int type : offered) {
+    if (!KnownPixelType(type) || std::find(kept.begin(), kept.end(), type) != kept.end()) continue;
+    if (SetCapability(ICAP_PIXELTYPE, TWON_ONEVALUE, OneValue(TWTY_INT16, type)) != TWRC_SUCCESS) continue;
+    std::vector<int> depths;
+    for (int bits : GetCapability(ICAP_BITDEPTH, nullptr))
+      if (AllowedPair(type, bits) && std::find(depths.begin(), depths.end(), bits) == depths.end()) depths.push_back(bits);
+    if (depths.empty()) continue;
+    SetCapability(ICAP_BITDEPTH, TWON_ENUMERATION, EnumerationOf(depths, 0));
+    kept.push_back(type);
+  }
+  if (!kept.empty()) {
+    const auto at = std::find(kept.begin(), kept.end(), currentType);
+    SetCapability(ICAP_PIXELTYPE, TWON_ENUMERATION,
+                  EnumerationOf(kept, at != kept.end() ? static_cast<size_t>(at - kept.begin()) : 0));
+  }
+
+  // 7. Memory transfers when the source offers them, else native ones.
+  const std::vector<int> mechs = GetCapability(ICAP_XFERMECH, nullptr);
+  memoryXfer_ = std::find(mechs.begin(), mechs.end(), TWSX_MEMORY) != mechs.end();
+  if (memoryXfer_) SetCapability(ICAP_XFERMECH, TWON_ONEVALUE, OneValue(TWTY_UINT16, TWSX_MEMORY));
+}
+
+bool CMainFrame::ProcessSourceEvent(win::UINT msg, win::WPARAM wParam, win::LPARAM lParam) {
+  if (twainState_ != 5 || inTransfer_) return false;
+  TW_MSG message{Handle(), msg, wParam, lParam};
+  TW_EVENT event{&message, MSG_NULL};
+  const uint16_t rc = Dsm(&source_, DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event);
+  if (event.TWMessage == MSG_XFERREADY) {
+    while (TransferImage()) {
+    }
+  } else if (event.TWMessage == MSG_CLOSEDSREQ) {
+    CloseSource();
+  }
+  return rc != TWRC_NOTDSEVENT;
+}
+
+void CMainFrame::SetTransferring(bool on) {
+  inTransfer_ = on;
+  app_.exitAllowed = !on;
+  // The system Close item follows exitAllowed: closeEvent refuses while a transfer runs.
+  UpdateCommandUI();
+}
+
+bool CMainFrame::TransferImage() {
+  ds::AutoSaveRequest request{};
+  if (Dsm(&source_, DG_IMAGE, ds::DAT_AUTOSAVEREQUEST, MSG_GET, &request) != TWRC_SUCCESS) request.enabled = 0;
+  request.folder[sizeof request.folder - 1] = '\0';
+  request.stem[sizeof request.stem - 1] = '\0';
+  TW_IMAGEINFO info{};
+  uint16_t rc = Dsm(&source_, DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info);
+  bool statusFetched = false;
+  bool noDocument = false;
+  const int type = info.PixelType, bits = info.BitsPerSample[0];
+
+  auto reportFailure = [&] {
+    statusFetched = true;
+    if (ConditionCode(&source_) != ds::TWCC_USERCANCEL)
+      AfxMessageBox(LoadString(IDS_TW_ERR_TRANSFER), MB_OK | MB_ICONERROR);
+  };
+  // Completion: the auto-save the source asked for, reported back to it.
+  auto finish = [&](CAcquiredImage& image) {
+    image.Complete();
+    if (request.enabled == 0) return;
+    QString path;
+    const bool saved = image.AutoSave(request, &path);
+    if (saved) image.Close();
+    ds::AutoSaveResult result{};
+    result.status = saved ? 0 : 4;
+    const QByteArray bytes = path.toLocal8Bit();
+    std::memcpy(result.path, bytes.constData(), std::min<size_t>(bytes.size(), 255));
+    Dsm(&source_, DG_IMAGE, ds::DAT_AUTOSAVERESULT, MSG_SET, &result);
+  };
+
+  if (rc != TWRC_SUCCESS) {
+    reportFailure();
+  } else if (memoryXfer_) {
+    if (KnownPixelType(type) && !AllowedPair(type, bits)) {
+      // Refused: no document, the image is ended.
+    } else if (std::unique_ptr<CAcquiredImage> image = acquisitionFactory_ ? acquisitionFactory_() : nullptr; !image) {
+      noDocument = true;
+    } else {
+      TW_SETUPMEMXFER setup{};
+      rc = Dsm(&source_, DG_CONTROL, DAT_SETUPMEMXFER, MSG_GET, &setup);
+      TW_HANDLE buffer = rc == TWRC_SUCCESS && setup.Preferred > 0 ? GlobalAlloc(GMEM_MOVEABLE, setup.Preferred) : nullptr;
+      bool complete = false;
+      if (buffer == nullptr) {
+        if (rc == TWRC_SUCCESS) rc = TWRC_FAILURE;
+        AfxMessageBox(LoadString(IDS_TW_ERR_TRANSFER), MB_OK | MB_ICONERROR);
+        statusFetched = true;
+      } else {
+        SetTransferring(true);
+        do {
+          TW_IMAGEMEMXFER xfer;
+          std::memset(&xfer, 0xFF, sizeof xfer);
+          xfer.Memory = {TWMF_APPOWNS | TWMF_HANDLE, setup.Preferred, buffer};
+          rc = Dsm(&source_, DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &xfer);
+          if (rc == TWRC_SUCCESS || rc == TWRC_XFERDONE) {
+            // A strip outside the image or beyond its buffer ends the transfer; nothing of
+            // it is stored or touched.
+            if (!StripFits(info, xfer, setup.Preferred)) {
+              rc = TWRC_FAILURE;
+              statusFetched = true;
+              AfxMessageBox(LoadString(IDS_TW_ERR_TRANSFER), MB_OK | MB_ICONERROR);
+              break;
+            }
+            if (type == TWPT_CMYK) {
+              auto* p = static_cast<uint8_t*>(GlobalLock(buffer));
+              for (size_t i = 0, n = size_t{xfer.BytesPerRow} * xfer.Rows; i < n; ++i) p[i] = static_cast<uint8_t>(~p[i]);
+              GlobalUnlock(buffer);
+            }
+            if (!image->OnMemoryStrip(info, xfer)) {
+              rc = TWRC_FAILURE;
+              statusFetched = true;
+              AfxMessageBox(LoadString(IDS_TW_ERR_TRANSFER), MB_OK | MB_ICONERROR);
+              break;
+            }
+            complete = rc == TWRC_XFERDONE;
+          } else if (rc == TWRC_FAILURE) {
+            reportFailure();
+          }
+        } while (rc == TWRC_SUCCESS);
+        SetTransferring(false);
+        GlobalFree(buffer);
+      }
+      if (complete) finish(*image);
+      else image->Close();
+    }
+  } else {
+    const bool allowed = !(type == TWPT_BW && bits != 1) && !((type == TWPT_GRAY || type == TWPT_RGB) && bits != 8);
+    if (allowed) {
+      TW_HANDLE dib = nullptr;
+      SetTransferring(true);
+      rc = Dsm(&source_, DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &dib);
+      SetTransferring(false);
+      if (rc == TWRC_FAILURE) {
+        statusFetched = true;
+        ConditionCode(&source_);
+        if (request.enabled == 0) AfxMessageBox(LoadString(IDS_TW_ERR_TRANSFER), MB_OK | MB_ICONERROR);
+      } else if (rc == TWRC_XFERDONE && dib != nullptr) {
+        if (std::unique_ptr<CAcquiredImage> image = acquisitionFactory_ ? acquisitionFactory_() : nullptr) {
+          const void* bytes = GlobalLock(dib);
+          const bool stored = bytes != nullptr && image->OnNativeTransfer(bytes, GlobalSize(dib));
+          GlobalUnlock(dib);
+          if (stored) {
+            finish(*image);
+          } else {
+            image->Close();
+            AfxMessageBox(LoadString(IDS_TW_ERR_TRANSFER), MB_OK | MB_ICONERROR);
+          }
+        }
+      }
+      if (dib != nullptr) GlobalFree(dib);  // the application owns the bitmap
+    }
+  }
+
+  // 4. End this image; say whether more are pending.
+  if (!statusFetched && rc != TWRC_SUCCESS && rc != TWRC_CANCEL && rc != TWRC_XFERDONE) ConditionCode(&source_);
+  TW_PENDINGXFERS pending{0, 0};
+  const uint16_t end = Dsm(&source_, DG_CONTROL, DAT_PENDINGXFERS, noDocument ? MSG_RESET : MSG_ENDXFER, &pending);
+  if (end != TWRC_SUCCESS) ConditionCode(&source_);
+  UpdateCommandUI();
+  return end == TWRC_SUCCESS && pending.Count != 0;
+}
+
+}  // namespace orvax::app

@@ -1,0 +1,748 @@
+#include "twain_source.h"
+
+#include "scan_window.h"
+#include "virtual_scanner.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QTextStream>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace orvax::ds {
+
+using namespace twain;
+
+namespace {
+
+constexpr int kPixelTypes[] = {TWPT_BW, TWPT_GRAY, TWPT_RGB, TWPT_CMYK, TWPT_HSL};
+// The depths each pixel type comes in, in the order of kPixelTypes.
+// (A function, so that the module's static source object can use it while starting.)
+const QList<int>* DefaultDepths() {
+  static const QList<int> depths[] = {{1}, {8, 16}, {8, 16}, {8}, {16}};
+  return depths;
+}
+
+int IndexOfType(int pixelType) {
+  for (int i = 0; i < 5; ++i)
+    if (kPixelTypes[i] == pixelType) return i;
+  return -1;
+}
+
+void CopyText(char* field, size_t size, const QByteArray& text) {
+  std::memset(field, 0, size);
+  std::memcpy(field, text.constData(), std::min(static_cast<size_t>(text.size()), size - 1));
+}
+
+// Reads item I of a container of ITEMTYPE as an integer.
+bool ReadItem(const uint8_t* items, TW_UINT16 type, size_t i, long* value) {
+  const size_t size = ItemSize(type);
+  if (size == 0 || size > 4) return false;
+  const uint8_t* p = items + i * size;
+  switch (type) {
+    case TWTY_INT8: *value = static_cast<int8_t>(*p); return true;
+    case TWTY_UINT8: *value = *p; return true;
+    case TWTY_INT16: { int16_t v; std::memcpy(&v, p, 2); *value = v; return true; }
+    case TWTY_UINT16:
+    case TWTY_BOOL: { uint16_t v; std::memcpy(&v, p, 2); *value = v; return true; }
+    case TWTY_INT32: { int32_t v; std::memcpy(&v, p, 4); *value = v; return true; }
+    case TWTY_UINT32: { uint32_t v; std::memcpy(&v, p, 4); *value = static_cast<long>(v); return true; }
+    default: return false;
+  }
+}
+
+// The values of the container of CAP and the one its current index names.
+bool ReadContainer(const TW_CAPABILITY& cap, QList<long>* values, long* current) {
+  const size_t total = GlobalSize(cap.hContainer);
+  const auto* base = static_cast<const uint8_t*>(GlobalLock(cap.hContainer));
+  if (base == nullptr) return false;
+  bool ok = false;
+  values->clear();
+  switch (cap.ConType) {
+    case TWON_ONEVALUE: {
+      if (total < sizeof(TW_ONEVALUE)) break;
+      TW_ONEVALUE one;
+      std::memcpy(&one, base, sizeof one);
+      long v = 0;
+      uint8_t raw[4];
+      std::memcpy(raw, base + offsetof(TW_ONEVALUE, Item), 4);
+      ok = ReadItem(raw, one.ItemType, 0, &v);
+      values->push_back(v);
+      *current = v;
+      break;
+    }
+    case TWON_ENUMERATION:
+    case TWON_ARRAY: {
+      const bool isEnum = cap.ConType == TWON_ENUMERATION;
+      const size_t head = isEnum ? offsetof(TW_ENUMERATION, ItemList) : offsetof(TW_ARRAY, ItemList);
+      if (total < head) break;
+      TW_UINT16 type;
+      TW_UINT32 count, index = 0;
+      std::memcpy(&type, base, 2);
+      std::memcpy(&count, base + 2, 4);
+      if (isEnum) std::memcpy(&index, base + 6, 4);
+      const size_t size = ItemSize(type);
+      if (size == 0 || count == 0 || count > (total - head) / size) break;
+      ok = true;
+      for (size_t i = 0; i < count && ok; ++i) {
+        long v = 0;
+        ok = ReadItem(base + head, type, i, &v);
+        values->push_back(v);
+      }
+      *current = (*values)[index < count ? index : 0];
+      break;
+    }
+    default: break;
+  }
+  GlobalUnlock(cap.hContainer);
+  return ok;
+}
+
+TW_HANDLE OneValue(TW_UINT16 type, long value) {
+  TW_HANDLE h = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(TW_ONEVALUE));
+  if (auto* one = static_cast<TW_ONEVALUE*>(GlobalLock(h))) {
+    one->ItemType = type;
+    const uint32_t item = static_cast<uint32_t>(value);
+    if (ItemSize(type) == 2) {
+      const uint16_t v16 = static_cast<uint16_t>(item);
+      std::memcpy(reinterpret_cast<uint8_t*>(one) + offsetof(TW_ONEVALUE, Item), &v16, 2);
+    } else {
+      one->Item = item;
+    }
+    GlobalUnlock(h);
+  }
+  return h;
+}
+
+TW_HANDLE Enumeration(const QList<int>& values, int current) {
+  const size_t size = offsetof(TW_ENUMERATION, ItemList) + values.size() * 2;
+  TW_HANDLE h = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size);
+  if (auto* e = static_cast<TW_ENUMERATION*>(GlobalLock(h))) {
+    e->ItemType = TWTY_UINT16;
+    e->NumItems = static_cast<TW_UINT32>(values.size());
+    e->CurrentIndex = static_cast<TW_UINT32>(std::max<qsizetype>(0, values.indexOf(current)));
+    e->DefaultIndex = 0;
+    for (qsizetype i = 0; i < values.size(); ++i) {
+      const uint16_t v = static_cast<uint16_t>(values[i]);
+      std::memcpy(e->ItemList + i * 2, &v, 2);
+    }
+    GlobalUnlock(h);
+  }
+  return h;
+}
+
+}  // namespace
+
+TwainSource::TwainSource(VirtualScanner& scanner) : scanner_(scanner) { ResetCapabilities(); }
+TwainSource::~TwainSource() { delete window_.data(); }
+
+TW_UINT16 TwainSource::Fail(TW_UINT16 condition) {
+  condition_ = condition;
+  return TWRC_FAILURE;
+}
+
+void TwainSource::ResetCapabilities() {
+  xferCount_ = -1;
+  planarChunky_ = TWPC_CHUNKY;
+  pixelTypes_.clear();
+  depths_.clear();
+  currentDepth_.clear();
+  for (int i = 0; i < 5; ++i) {
+    pixelTypes_.push_back(kPixelTypes[i]);
+    depths_.push_back(DefaultDepths()[i]);
+    currentDepth_.push_back(DefaultDepths()[i].front());
+  }
+  pixelType_ = TWPT_RGB;
+  mechs_.clear();
+  if (offer_ != "memory") mechs_.push_back(TWSX_NATIVE);
+  if (offer_ != "native") mechs_.push_back(TWSX_MEMORY);
+  mech_ = mechs_.front();
+}
+
+QList<int> TwainSource::Depths(int pixelType) const {
+  const int i = IndexOfType(pixelType);
+  return i >= 0 ? depths_[i] : QList<int>();
+}
+
+TW_UINT16 TwainSource::Entry(TW_IDENTITY* origin, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void* data) {
+  if (dg == DG_CONTROL && dat == DAT_STATUS) {
+    if (data == nullptr) return TWRC_FAILURE;
+    auto* status = static_cast<TW_STATUS*>(data);
+    status->ConditionCode = condition_;
+    status->Reserved = 0;
+    condition_ = TWCC_SUCCESS;
+    return TWRC_SUCCESS;
+  }
+  if (data == nullptr) return Fail(TWCC_BADVALUE);
+  if (dg == DG_CONTROL) {
+    switch (dat) {
+      case DAT_IDENTITY: return Identity(msg, static_cast<TW_IDENTITY*>(data));
+      case DAT_USERINTERFACE: return UserInterface(msg, static_cast<TW_USERINTERFACE*>(data));
+      case DAT_CAPABILITY: return Capability(msg, static_cast<TW_CAPABILITY*>(data));
+      case DAT_EVENT:
+        if (msg != MSG_PROCESSEVENT) return Fail(TWCC_BADPROTOCOL);
+        return ProcessEvent(static_cast<TW_EVENT*>(data));
+      case DAT_SETUPMEMXFER:
+        if (msg != MSG_GET) return Fail(TWCC_BADPROTOCOL);
+        return SetupMemXfer(static_cast<TW_SETUPMEMXFER*>(data));
+      case DAT_PENDINGXFERS: return PendingXfers(msg, static_cast<TW_PENDINGXFERS*>(data));
+      default: return Fail(TWCC_BADPROTOCOL);
+    }
+  }
+  if (dg == DG_IMAGE) {
+    switch (dat) {
+      case DAT_IMAGEINFO:
+        if (msg != MSG_GET) return Fail(TWCC_BADPROTOCOL);
+        return ImageInfo(static_cast<TW_IMAGEINFO*>(data));
+      case DAT_IMAGEMEMXFER:
+        if (msg != MSG_GET) return Fail(TWCC_BADPROTOCOL);
+        return MemXfer(static_cast<TW_IMAGEMEMXFER*>(data));
+      case DAT_IMAGENATIVEXFER:
+        if (msg != MSG_GET) return Fail(TWCC_BADPROTOCOL);
+        return NativeXfer(static_cast<TW_HANDLE*>(data));
+      case DAT_AUTOSAVEREQUEST:
+      case DAT_AUTOSAVERESULT: return AutoSave(dat, msg, data);
+      default: return Fail(TWCC_BADPROTOCOL);
+    }
+  }
+  (void)origin;
+  return Fail(TWCC_BADPROTOCOL);
+}
+
+TW_UINT16 TwainSource::Identity(TW_UINT16 msg, TW_IDENTITY* id) {
+  switch (msg) {
+    case MSG_GET: {
+      const TW_UINT32 keep = id->Id;
+      std::memset(id, 0, sizeof *id);
+      id->Id = keep;
+      id->Version = {2, 0, TWLG_USA, TWCY_USA, {}};
+      CopyText(id->Version.Info, sizeof id->Version.Info, "2.0 virtual film scanner");
+      id->ProtocolMajor = 1;
+      id->ProtocolMinor = 9;
+      id->SupportedGroups = DG_CONTROL | DG_IMAGE;
+      CopyText(id->Manufacturer, sizeof id->Manufacturer, "Orvax Corp.");
+      CopyText(id->ProductFamily, sizeof id->ProductFamily, "Orvax Film Scanner");
+      CopyText(id->ProductName, sizeof id->ProductName, "Orvax Scan 2.2");
+      return TWRC_SUCCESS;
+    }
+    case MSG_OPENDS: {
+      if (state_ != 3) return Fail(TWCC_MAXCONNECTIONS);
+      // The script is read once; a different script file starts over.
+      if (const QByteArray path = qgetenv("ORVAX_DS_SCRIPT"); path != scriptPath_) {
+        scriptPath_ = path;
+        script_.clear();
+        scriptPos_ = 0;
+        offer_ = QStringLiteral("both");
+        if (!path.isEmpty()) {
+          QFile file(QString::fromLocal8Bit(path));
+          QString error;
+          std::optional<QList<ScriptAction>> actions;
+          if (file.open(QIODevice::ReadOnly | QIODevice::Text))
+            actions = ParseScript(QString::fromUtf8(file.readAll()), &error);
+          else
+            error = QStringLiteral("cannot read it");
+          if (!actions) {
+            std::fprintf(stderr, "Orvax Scan.ds: script %s: %s\n", path.constData(), error.toLocal8Bit().constData());
+          } else {
+            for (const ScriptAction& action : *actions) {
+              // Mechanisms are negotiated before any action runs, so they apply from the start.
+              if (action.kind == ScriptAction::Kind::Offer) offer_ = action.offer;
+              else script_.push_back(action);
+            }
+          }
+        }
+      }
+      eventMsg_ = win::RegisterWindowMessage(kSourceEventMsg);
+      ResetCapabilities();
+      pending_ = 0;
+      state_ = 4;
+      return TWRC_SUCCESS;
+    }
+    case MSG_CLOSEDS:
+      if (state_ != 4) return Fail(TWCC_SEQERROR);
+      delete window_.data();
+      state_ = 3;
+      return TWRC_SUCCESS;
+    default: return Fail(TWCC_BADPROTOCOL);
+  }
+}
+
+TW_UINT16 TwainSource::UserInterface(TW_UINT16 msg, TW_USERINTERFACE* ui) {
+  if (msg == MSG_ENABLEDS || msg == MSG_ENABLEDSUIONLY) {
+    if (state_ != 4) return Fail(TWCC_SEQERROR);
+    parent_ = static_cast<win::HWND>(ui->hParent);
+    if (!window_) {
+      window_ = new ScanWindow(scanner_, win::IsWindow(parent_) ? static_cast<QWidget*>(parent_->widget) : nullptr);
+      QObject::connect(window_, &ScanWindow::scanRequested, window_, [this] { RequestScan(JobFromWindow()); });
+      QObject::connect(window_, &ScanWindow::feederRequested, window_, [this] { StartFeeder(); });
+      QObject::connect(window_, &ScanWindow::cancelRequested, window_, [this] { Cancel(); });
+    }
+    if (ui->ShowUI != 0 || !Scripted()) window_->show();
+    state_ = 5;
+    if (Scripted()) ScheduleNextAction();
+    return TWRC_SUCCESS;
+  }
+  if (msg == MSG_DISABLEDS) {
+    if (state_ != 5) return Fail(TWCC_SEQERROR);
+    delete window_.data();
+    state_ = 4;
+    return TWRC_SUCCESS;
+  }
+  return Fail(TWCC_BADPROTOCOL);
+}
+
+TW_UINT16 TwainSource::Capability(TW_UINT16 msg, TW_CAPABILITY* cap) {
+  if (state_ < 4) return Fail(TWCC_SEQERROR);
+  const TW_UINT16 id = cap->Cap;
+  const bool known = id == CAP_XFERCOUNT || id == ICAP_COMPRESSION || id == ICAP_PLANARCHUNKY ||
+                     id == ICAP_PIXELTYPE || id == ICAP_BITDEPTH || id == ICAP_XFERMECH;
+  if (!known) return Fail(TWCC_CAPUNSUPPORTED);
+  const int typeIndex = IndexOfType(pixelType_);
+  auto current = [&]() -> long {
+    switch (id) {
+      case CAP_XFERCOUNT: return xferCount_;
+      case ICAP_COMPRESSION: return TWCP_NONE;
+      case ICAP_PLANARCHUNKY: return planarChunky_;
+      case ICAP_PIXELTYPE: return pixelType_;
+      case ICAP_BITDEPTH: return currentDepth_[typeIndex];
+      default: return mech_;
+    }
+  };
+  auto fill = [&](bool oneValue) {
+    cap->hContainer = nullptr;
+    if (oneValue || id == CAP_XFERCOUNT) {
+      cap->ConType = TWON_ONEVALUE;
+      cap->hContainer = OneValue(id == CAP_XFERCOUNT ? TWTY_INT16 : TWTY_UINT16, current());
+    } else {
+      cap->ConType = TWON_ENUMERATION;
+      QList<int> values;
+      switch (id) {
+        case ICAP_COMPRESSION: values = {TWCP_NONE}; break;
+        case ICAP_PLANARCHUNKY: values = {TWPC_CHUNKY, TWPC_PLANAR}; break;
+        case ICAP_PIXELTYPE: values = pixelTypes_; break;
+        case ICAP_BITDEPTH: values = depths_[typeIndex]; break;
+        default: values = mechs_; break;
+      }
+      cap->hContainer = Enumeration(values, static_cast<int>(current()));
+    }
+    return cap->hContainer != nullptr ? TWRC_SUCCESS : Fail(TWCC_LOWMEMORY);
+  };
+  switch (msg) {
+    case MSG_GET: return fill(false);
+    case MSG_GETCURRENT: return fill(true);
+    case MSG_GETDEFAULT: {
+      cap->ConType = TWON_ONEVALUE;
+      const long defaults[] = {-1, TWCP_NONE, TWPC_CHUNKY, TWPT_RGB, DefaultDepths()[IndexOfType(pixelType_)].front(),
+                               mechs_.front()};
+      const int slot = id == CAP_XFERCOUNT ? 0 : id == ICAP_COMPRESSION ? 1 : id == ICAP_PLANARCHUNKY ? 2
+                       : id == ICAP_PIXELTYPE ? 3 : id == ICAP_BITDEPTH ? 4 : 5;
+      cap->hContainer = OneValue(id == CAP_XFERCOUNT ? TWTY_INT16 : TWTY_UINT16, defaults[slot]);
+      return TWRC_SUCCESS;
+    }
+    case MSG_QUERYSUPPORT:
+      cap->ConType = TWON_ONEVALUE;
+      cap->hContainer = OneValue(TWTY_INT32, 0x1F);
+      return TWRC_SUCCESS;
+    case MSG_RESET:
+    case MSG_SET: break;
+    default: return Fail(TWCC_CAPBADOPERATION);
+  }
+  if (state_ != 4) return Fail(TWCC_CAPSEQERROR);
+  if (msg == MSG_RESET) {
+    switch (id) {
+      case CAP_XFERCOUNT: xferCount_ = -1; break;
+      case ICAP_PLANARCHUNKY: planarChunky_ = TWPC_CHUNKY; break;
+      case ICAP_PIXELTYPE:
+        pixelTypes_.clear();
+        for (int t : kPixelTypes) pixelTypes_.push_back(t);
+        pixelType_ = TWPT_RGB;
+        break;
+      case ICAP_BITDEPTH:
+        depths_[typeIndex] = DefaultDepths()[typeIndex];
+        currentDepth_[typeIndex] = DefaultDepths()[typeIndex].front();
+        break;
+      case ICAP_XFERMECH: mech_ = mechs_.front(); break;
+      default: break;
+    }
+    return fill(true);
+  }
+  QList<long> values;
+  long value = 0;
+  if (!ReadContainer(*cap, &values, &value)) return Fail(TWCC_BADVALUE);
+  const bool list = cap->ConType != TWON_ONEVALUE;
+  switch (id) {
+    case CAP_XFERCOUNT:
+      if (value != -1 && (value < 1 || value > 32767)) return Fail(TWCC_BADVALUE);
+      xferCount_ = static_cast<int>(value);
+      return TWRC_SUCCESS;
+    case ICAP_COMPRESSION: return value == TWCP_NONE ? TWRC_SUCCESS : Fail(TWCC_BADVALUE);
+    case ICAP_PLANARCHUNKY:
+      if (value != TWPC_CHUNKY && value != TWPC_PLANAR) return Fail(TWCC_BADVALUE);
+      planarChunky_ = static_cast<int>(value);
+      return TWRC_SUCCESS;
+    case ICAP_PIXELTYPE: {
+      if (IndexOfType(static_cast<int>(value)) < 0) return Fail(TWCC_BADVALUE);
+      if (list) {
+        // The application restricts the types offered to the ones it takes.
+        QList<int> kept;
+        for (long v : values)
+          if (IndexOfType(static_cast<int>(v)) >= 0 && !kept.contains(static_cast<int>(v))) kept.push_back(static_cast<int>(v));
+        pixelTypes_ = kept;
+      } else if (!pixelTypes_.contains(static_cast<int>(value))) {
+        return Fail(TWCC_BADVALUE);
+      }
+      pixelType_ = static_cast<int>(value);
+      return TWRC_SUCCESS;
+    }
+    case ICAP_BITDEPTH: {
+      if (!DefaultDepths()[typeIndex].contains(static_cast<int>(value))) return Fail(TWCC_BADVALUE);
+      if (list) {
+        QList<int> kept;
+        for (long v : values)
+          if (DefaultDepths()[typeIndex].contains(static_cast<int>(v)) && !kept.contains(static_cast<int>(v))) kept.push_back(static_cast<int>(v));
+        depths_[typeIndex] = kept;
+      } else if (!depths_[typeIndex].contains(static_cast<int>(value))) {
+        return Fail(TWCC_BADVALUE);
+      }
+      currentDepth_[typeIndex] = static_cast<int>(value);
+      return TWRC_SUCCESS;
+    }
+    default:
+      if (!mechs_.contains(static_cast<int>(value))) return Fail(TWCC_BADVALUE);
+      mech_ = static_cast<int>(value);
+      return TWRC_SUCCESS;
+  }
+}
+
+void TwainSource::Post(TW_UINT16 message) {
+  if (!win::PostMessage(parent_, eventMsg_, message, 0)) Report(QStringLiteral("cannot post to the application"));
+}
+
+TW_UINT16 TwainSource::ProcessEvent(TW_EVENT* event) {
+  if (state_ < 5) return Fail(TWCC_SEQERROR);
+  const auto* message = static_cast<const TW_MSG*>(event->pEvent);
+  event->TWMessage = MSG_NULL;
+  if (message == nullptr || message->message != eventMsg_ || eventMsg_ == 0) return TWRC_NOTDSEVENT;
+  event->TWMessage = static_cast<TW_UINT16>(message->wParam);
+  if (event->TWMessage == MSG_XFERREADY) {
+    if (state_ != 5 || pending_ <= 0) {
+      event->TWMessage = MSG_NULL;  // a stale announcement
+      return TWRC_DSEVENT;
+    }
+    state_ = 6;
+    PrepareImage();
+  }
+  return TWRC_DSEVENT;
+}
+
+bool TwainSource::RequestScan(const ScanJob& job) {
+  if (state_ != 5 || pending_ > 0) return false;
+  job_ = job;
+  pending_ = std::max(1, job.count);
+  cancel_ = false;
+  Post(MSG_XFERREADY);
+  return true;
+}
+
+bool TwainSource::StartFeeder() {
+  ScanJob job = JobFromWindow();
+  job.count = scanner_.AutoFeederCount();
+  if (job.count <= 0) return false;
+  return RequestScan(job);
+}
+
+void TwainSource::Cancel() {
+  if (state_ >= 6) {
+    cancel_ = true;
+  } else if (state_ == 5) {
+    Post(MSG_CLOSEDSREQ);
+  }
+}
+
+ScanJob TwainSource::JobFromWindow() const {
+  ScanJob job;
+  if (window_) job = window_->Job();
+  return job;
+}
+
+void TwainSource::PrepareImage() {
+  Frame frame;
+  bool loaded = false;
+  if (!job_.holder.isEmpty()) {
+    const QStringList files = FilmHolderFiles(job_.holder);
+    if (!files.isEmpty()) {
+      const int slide = scanner_.SlidePosition() % static_cast<int>(files.size());
+      loaded = LoadFrameFile(files[slide], &frame);
+      if (!loaded) Report(QStringLiteral("cannot read %1").arg(files[slide]));
+    }
+  }
+  if (!loaded) frame = BuiltInFrame(job_.frame, job_.width, job_.height);
+  // The scan keeps to what was negotiated: the job's type and depth when offered, else the
+  // current ones.
+  int type = job_.pixelType, bits = job_.bits;
+  if (!pixelTypes_.contains(type) || !Depths(type).contains(bits)) {
+    type = pixelType_;
+    bits = currentDepth_[IndexOfType(type)];
+  }
+  raster_ = Render(frame, type, bits);
+  planar_ = job_.planar && raster_.samplesPerPixel > 1 && raster_.bitsPerSample >= 8;
+  plane_ = 0;
+  nextRow_ = 0;
+  strips_ = 0;
+  if (window_) window_->ShowPreview(frame);
+}
+
+int TwainSource::RowBytes() const {
+  return planar_ ? (raster_.width * raster_.bitsPerSample + 7) / 8 : raster_.bytesPerRow;
+}
+
+TW_UINT16 TwainSource::ImageInfo(TW_IMAGEINFO* info) {
+  if (state_ != 6 && state_ != 7) return Fail(TWCC_SEQERROR);
+  std::memset(info, 0, sizeof *info);
+  info->XResolution = {static_cast<TW_INT16>(std::min(job_.dpi, 32767)), 0};
+  info->YResolution = info->XResolution;
+  info->ImageWidth = raster_.width;
+  info->ImageLength = raster_.height;
+  info->SamplesPerPixel = static_cast<TW_INT16>(raster_.samplesPerPixel);
+  for (int i = 0; i < raster_.samplesPerPixel; ++i) info->BitsPerSample[i] = static_cast<TW_INT16>(raster_.bitsPerSample);
+  info->BitsPerPixel = static_cast<TW_INT16>(raster_.samplesPerPixel * raster_.bitsPerSample);
+  info->Planar = planar_ ? 1 : 0;
+  info->PixelType = static_cast<TW_INT16>(raster_.pixelType);
+  info->Compression = TWCP_NONE;
+  return TWRC_SUCCESS;
+}
+
+TW_UINT16 TwainSource::SetupMemXfer(TW_SETUPMEMXFER* setup) {
+  if (state_ < 4 || state_ > 6) return Fail(TWCC_SEQERROR);
+  const int rowBytes = state_ == 6 ? RowBytes() : 1;
+  const int rows = state_ == 6 ? std::min(job_.stripRows, raster_.height) : 1;
+  setup->MinBufSize = static_cast<TW_UINT32>(rowBytes);
+  setup->MaxBufSize = static_cast<TW_UINT32>(rowBytes) * static_cast<TW_UINT32>(std::max(1, raster_.height));
+  setup->Preferred = static_cast<TW_UINT32>(rowBytes * rows);
+  return TWRC_SUCCESS;
+}
+
+TW_UINT16 TwainSource::MemXfer(TW_IMAGEMEMXFER* xfer) {
+  if (state_ != 6 && state_ != 7) return Fail(TWCC_SEQERROR);
+  if (strips_ > 0 && nextRow_ >= raster_.height) return Fail(TWCC_SEQERROR);  // already complete
+  // Let the window's Cancel button through between strips.
+  if (window_ && window_->isVisible() && !Scripted()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  if (cancel_ || (job_.cancelAfter > 0 && strips_ >= job_.cancelAfter)) {
+    cancel_ = true;
+    Report(QStringLiteral("cancelled after %1 strips").arg(strips_));
+    return Fail(TWCC_USERCANCEL);
+  }
+  ++strips_;
+  if (job_.failStrip == strips_) return Fail(TWCC_BUMMER);
+  const bool handle = (xfer->Memory.Flags & TWMF_HANDLE) != 0;
+  auto* out = static_cast<uint8_t*>(handle ? GlobalLock(xfer->Memory.TheMem) : xfer->Memory.TheMem);
+  if (out == nullptr) return Fail(TWCC_BADVALUE);
+  const int rowBytes = RowBytes();
+  const int rows = std::min(static_cast<int>(xfer->Memory.Length / static_cast<TW_UINT32>(rowBytes)),
+                            raster_.height - nextRow_);
+  if (rows <= 0) {
+    if (handle) GlobalUnlock(xfer->Memory.TheMem);
+    return Fail(TWCC_BADVALUE);
+  }
+  const int bytesPerSample = raster_.bitsPerSample / 8;
+  for (int r = 0; r < rows; ++r) {
+    const uint8_t* src = raster_.data.data() + static_cast<size_t>(nextRow_ + r) * raster_.bytesPerRow;
+    uint8_t* dst = out + static_cast<size_t>(r) * rowBytes;
+    if (!planar_) {
+      std::memcpy(dst, src, static_cast<size_t>(rowBytes));
+    } else {
+      for (int x = 0; x < raster_.width; ++x)
+        std::memcpy(dst + static_cast<size_t>(x) * bytesPerSample,
+                    src + (static_cast<size_t>(x) * raster_.samplesPerPixel + plane_) * bytesPerSample,
+                    static_cast<size_t>(bytesPerSample));
+    }
+    // CMYK leaves the scanner inverted, as the real device delivers it.
+    if (raster_.pixelType == TWPT_CMYK)
+      for (int i = 0; i < rowBytes; ++i) dst[i] = static_cast<uint8_t>(255 - dst[i]);
+  }
+  if (handle) GlobalUnlock(xfer->Memory.TheMem);
+  xfer->Compression = TWCP_NONE;
+  xfer->BytesPerRow = static_cast<TW_UINT32>(rowBytes);
+  xfer->Columns = static_cast<TW_UINT32>(raster_.width);
+  xfer->Rows = static_cast<TW_UINT32>(rows);
+  xfer->XOffset = 0;
+  xfer->YOffset = static_cast<TW_UINT32>(nextRow_);
+  xfer->BytesWritten = static_cast<TW_UINT32>(rows * rowBytes);
+  if (strips_ == 2 && job_.badStrip == ScanJob::BadStrip::Outside) xfer->YOffset = static_cast<TW_UINT32>(raster_.height);
+  if (strips_ == 2 && job_.badStrip == ScanJob::BadStrip::Oversize)
+    xfer->Rows = xfer->Memory.Length / static_cast<TW_UINT32>(rowBytes) + 1;
+  state_ = 7;
+  nextRow_ += rows;
+  if (window_) window_->SetProgress((plane_ * raster_.height + nextRow_) /
+                                    double(raster_.height * (planar_ ? raster_.samplesPerPixel : 1)));
+  if (nextRow_ < raster_.height) return TWRC_SUCCESS;
+  if (planar_ && plane_ + 1 < raster_.samplesPerPixel) {
+    ++plane_;
+    nextRow_ = 0;
+    return TWRC_SUCCESS;
+  }
+  return TWRC_XFERDONE;
+}
+
+TW_UINT16 TwainSource::NativeXfer(TW_HANDLE* result) {
+  if (state_ != 6) return Fail(TWCC_SEQERROR);
+  if (cancel_ || job_.cancelAfter > 0) {
+    cancel_ = true;
+    state_ = 7;
+    return TWRC_CANCEL;
+  }
+  // A bottom-up device-independent bitmap: 1 bit for black and white, 8 bits with a grey
+  // palette for grey, 24 bits (blue, green, red) for everything else.
+  const int w = raster_.width, h = raster_.height;
+  const int bpp = raster_.pixelType == TWPT_BW ? 1 : raster_.pixelType == TWPT_GRAY ? 8 : 24;
+  const int colours = bpp == 1 ? 2 : bpp == 8 ? 256 : 0;
+  const int stride = ((w * bpp + 31) / 32) * 4;
+  const size_t size = 40 + colours * 4 + static_cast<size_t>(stride) * h;
+  TW_HANDLE dib = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size);
+  auto* p = static_cast<uint8_t*>(GlobalLock(dib));
+  if (p == nullptr) return Fail(TWCC_LOWMEMORY);
+  auto put32 = [](uint8_t* at, uint32_t v) { std::memcpy(at, &v, 4); };
+  auto put16 = [](uint8_t* at, uint16_t v) { std::memcpy(at, &v, 2); };
+  put32(p, 40);
+  put32(p + 4, static_cast<uint32_t>(w));
+  put32(p + 8, static_cast<uint32_t>(h));
+  put16(p + 12, 1);
+  put16(p + 14, static_cast<uint16_t>(bpp));
+  put32(p + 20, static_cast<uint32_t>(stride * h));
+  const uint32_t ppm = static_cast<uint32_t>(job_.dpi * 10000 / 254);
+  put32(p + 24, ppm);
+  put32(p + 28, ppm);
+  put32(p + 32, static_cast<uint32_t>(colours));
+  for (int i = 0; i < colours; ++i) {
+    const uint8_t v = static_cast<uint8_t>(colours == 2 ? i * 255 : i);
+    p[40 + i * 4] = p[41 + i * 4] = p[42 + i * 4] = v;
+  }
+  uint8_t* bits = p + 40 + colours * 4;
+  const int bytes = raster_.bitsPerSample / 8;
+  for (int y = 0; y < h; ++y) {
+    const uint8_t* src = raster_.data.data() + static_cast<size_t>(y) * raster_.bytesPerRow;
+    uint8_t* dst = bits + static_cast<size_t>(h - 1 - y) * stride;
+    if (bpp == 1) {
+      std::memcpy(dst, src, static_cast<size_t>(raster_.bytesPerRow));
+      continue;
+    }
+    for (int x = 0; x < w; ++x) {
+      // The high byte of each sample (little-endian 16-bit samples keep it second).
+      auto sample = [&](int c) { return src[(static_cast<size_t>(x) * raster_.samplesPerPixel + c) * bytes + bytes - 1]; };
+      if (bpp == 8) {
+        dst[x] = sample(0);
+      } else if (raster_.pixelType == TWPT_RGB) {
+        dst[x * 3] = sample(2), dst[x * 3 + 1] = sample(1), dst[x * 3 + 2] = sample(0);
+      } else {
+        // Types a bitmap cannot carry are delivered as their grey level.
+        const uint8_t v = sample(0);
+        dst[x * 3] = dst[x * 3 + 1] = dst[x * 3 + 2] = v;
+      }
+    }
+  }
+  GlobalUnlock(dib);
+  *result = dib;
+  state_ = 7;
+  return TWRC_XFERDONE;
+}
+
+TW_UINT16 TwainSource::PendingXfers(TW_UINT16 msg, TW_PENDINGXFERS* pending) {
+  switch (msg) {
+    case MSG_GET:
+      if (state_ < 4) return Fail(TWCC_SEQERROR);
+      pending->Count = static_cast<TW_UINT16>(state_ >= 6 ? pending_ : 0);
+      pending->EOJ = 0;
+      return TWRC_SUCCESS;
+    case MSG_ENDXFER:
+      if (state_ != 6 && state_ != 7) return Fail(TWCC_SEQERROR);
+      if (cancel_) pending_ = 0;
+      else pending_ = std::max(0, pending_ - 1);
+      if (!job_.holder.isEmpty() || job_.count > 1) {
+        // The feeder moves on to the next slide.
+        scanner_.SetSlidePosition(scanner_.SlidePosition() + 1);
+        if (scanner_.CanFeed()) scanner_.SetSlidesLoaded(scanner_.SlidesLoaded() - 1);
+      }
+      break;
+    case MSG_RESET:
+      if (state_ != 6 && state_ != 7) return Fail(TWCC_SEQERROR);
+      pending_ = 0;
+      break;
+    default: return Fail(TWCC_BADPROTOCOL);
+  }
+  pending->Count = static_cast<TW_UINT16>(pending_);
+  pending->EOJ = 0;
+  if (window_) window_->SetProgress(0);
+  if (pending_ > 0) {
+    state_ = 6;
+    PrepareImage();
+  } else {
+    state_ = 5;
+    cancel_ = false;
+    if (Scripted()) ScheduleNextAction();
+  }
+  return TWRC_SUCCESS;
+}
+
+TW_UINT16 TwainSource::AutoSave(TW_UINT16 dat, TW_UINT16 msg, void* data) {
+  if (state_ < 4) return Fail(TWCC_SEQERROR);
+  if (dat == DAT_AUTOSAVEREQUEST) {
+    if (msg != MSG_GET) return Fail(TWCC_BADPROTOCOL);
+    auto* request = static_cast<AutoSaveRequest*>(data);
+    std::memset(request, 0, sizeof *request);
+    const bool fromJob = job_.autoSaveSet;
+    request->enabled = fromJob ? job_.autoSaveFormat >= 0 : scanner_.AutoSaveEnabled();
+    const QString folder = fromJob ? job_.autoSaveFolder : scanner_.AutoSaveFolder();
+    const QString stem = fromJob ? job_.autoSaveStem : scanner_.AutoSaveStem();
+    CopyText(request->folder, sizeof request->folder, folder.toLocal8Bit());
+    CopyText(request->stem, sizeof request->stem, stem.toLocal8Bit());
+    request->format = static_cast<int16_t>(fromJob ? job_.autoSaveFormat : scanner_.AutoSaveFormat());
+    request->quality = static_cast<int16_t>(fromJob ? job_.autoSaveQuality : scanner_.AutoSaveQuality());
+    return TWRC_SUCCESS;
+  }
+  if (msg != MSG_SET) return Fail(TWCC_BADPROTOCOL);
+  const auto* result = static_cast<const AutoSaveResult*>(data);
+  const QByteArray path(result->path, static_cast<int>(strnlen(result->path, sizeof result->path)));
+  Report(QStringLiteral("autosave status=%1 path=%2").arg(result->status).arg(QString::fromLocal8Bit(path)));
+  return TWRC_SUCCESS;
+}
+
+void TwainSource::Report(const QString& line) const {
+  if (Scripted()) {
+    std::fprintf(stdout, "Orvax Scan.ds: %s\n", line.toLocal8Bit().constData());
+    std::fflush(stdout);
+  }
+  if (const QByteArray path = qgetenv("ORVAX_DS_REPORT"); !path.isEmpty()) {
+    QFile file(QString::fromLocal8Bit(path));
+    if (file.open(QIODevice::Append | QIODevice::Text)) QTextStream(&file) << line << '\n';
+  }
+}
+
+void TwainSource::ScheduleNextAction() {
+  if (!window_) return;
+  QTimer::singleShot(0, window_, [this] { RunNextAction(); });
+}
+
+void TwainSource::RunNextAction() {
+  if (state_ != 5 || scriptPos_ >= script_.size()) return;
+  const ScriptAction action = script_[scriptPos_++];
+  switch (action.kind) {
+    case ScriptAction::Kind::Scan:
+      if (!RequestScan(action.job)) ScheduleNextAction();
+      break;
+    case ScriptAction::Kind::Close:
+      Post(MSG_CLOSEDSREQ);
+      // A closed source runs no more actions; a "quit" right behind "close" still ends the run.
+      if (scriptPos_ < script_.size() && script_[scriptPos_].kind == ScriptAction::Kind::Quit) {
+        ++scriptPos_;
+        QMetaObject::invokeMethod(qApp, "quit", Qt::QueuedConnection);
+      }
+      break;
+    case ScriptAction::Kind::Quit: QMetaObject::invokeMethod(qApp, "quit", Qt::QueuedConnection); break;
+    case ScriptAction::Kind::Offer: ScheduleNextAction(); break;
+  }
+}
+
+}  // namespace orvax::ds

@@ -1,0 +1,97 @@
+// The TWAIN side of the virtual film scanner: DS_Entry's triplets, the capabilities the
+// application negotiates, the source's own window and events, memory (chunky and planar) and
+// native transfers, the pending-transfer count, the user's cancel, the private auto-save
+// records and the scripted mode.
+#pragma once
+
+#include "datasource/ds_twain.h"
+#include "frames.h"
+#include "scan_script.h"
+#include "scan_window.h"
+#include "win/window_messages.h"
+
+#include <QList>
+#include <QPointer>
+
+namespace orvax::ds {
+
+class ScanWindow;
+class VirtualScanner;
+
+class TwainSource {
+ public:
+  explicit TwainSource(VirtualScanner& scanner);
+  ~TwainSource();
+
+  twain::TW_UINT16 Entry(twain::TW_IDENTITY* origin, twain::TW_UINT32 dg, twain::TW_UINT16 dat, twain::TW_UINT16 msg,
+                         void* data);
+
+  // Starts a scan of JOB when the source is enabled and idle: announces the transfer to the
+  // application. False when it cannot start now.
+  bool RequestScan(const ScanJob& job);
+  // A feeder run of the count set with SetAutoFeeder, from the window's settings.
+  bool StartFeeder();
+  // The user's Cancel: stops a transfer in progress, or asks to close the source when idle.
+  void Cancel();
+  int State() const { return state_; }
+  ScanWindow* Window() const { return window_; }
+
+ private:
+  twain::TW_UINT16 Fail(twain::TW_UINT16 condition);
+  twain::TW_UINT16 Identity(twain::TW_UINT16 msg, twain::TW_IDENTITY* identity);
+  twain::TW_UINT16 UserInterface(twain::TW_UINT16 msg, twain::TW_USERINTERFACE* ui);
+  twain::TW_UINT16 Capability(twain::TW_UINT16 msg, twain::TW_CAPABILITY* cap);
+  twain::TW_UINT16 ProcessEvent(twain::TW_EVENT* event);
+  twain::TW_UINT16 ImageInfo(twain::TW_IMAGEINFO* info);
+  twain::TW_UINT16 SetupMemXfer(twain::TW_SETUPMEMXFER* setup);
+  twain::TW_UINT16 MemXfer(twain::TW_IMAGEMEMXFER* xfer);
+  twain::TW_UINT16 NativeXfer(twain::TW_HANDLE* handle);
+  twain::TW_UINT16 PendingXfers(twain::TW_UINT16 msg, twain::TW_PENDINGXFERS* pending);
+  twain::TW_UINT16 AutoSave(twain::TW_UINT16 dat, twain::TW_UINT16 msg, void* data);
+
+  void ResetCapabilities();
+  QList<int> Depths(int pixelType) const;
+  void Post(twain::TW_UINT16 message);
+  void PrepareImage();
+  int RowBytes() const;
+  bool Scripted() const { return !script_.isEmpty(); }
+  void RunNextAction();
+  void ScheduleNextAction();
+  void Report(const QString& line) const;
+  ScanJob JobFromWindow() const;
+
+  VirtualScanner& scanner_;
+  int state_ = 3;
+  twain::TW_UINT16 condition_ = twain::TWCC_SUCCESS;
+  win::HWND parent_ = nullptr;
+  win::UINT eventMsg_ = 0;
+  QPointer<ScanWindow> window_;
+
+  // Capabilities.
+  int xferCount_ = -1;
+  int planarChunky_ = twain::TWPC_CHUNKY;
+  QList<int> pixelTypes_;          // offered, after the application's restriction
+  QList<QList<int>> depths_;       // by position in kPixelTypes, after restriction
+  int pixelType_ = twain::TWPT_RGB;
+  QList<int> currentDepth_;        // by position in kPixelTypes
+  QList<int> mechs_;
+  int mech_ = twain::TWSX_NATIVE;
+
+  // The transfer under way.
+  ScanJob job_;
+  int pending_ = 0;
+  bool cancel_ = false;
+  Raster raster_;
+  bool planar_ = false;
+  int plane_ = 0;
+  int nextRow_ = 0;
+  int strips_ = 0;
+
+  // The script, read once a process, and how far it has run.
+  QList<ScriptAction> script_;
+  QByteArray scriptPath_;
+  int scriptPos_ = 0;
+  QString offer_ = QStringLiteral("both");
+};
+
+}  // namespace orvax::ds
