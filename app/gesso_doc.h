@@ -1,13 +1,21 @@
-// The image document: one TesseraClass image, opened from a file or filled by a scan.
-// This holds what start-up and the command line need (opening a file with its messages,
-// the monitor gamma); acquisition, transforms and saving build on it.
+// The image document: one TesseraClass image, opened from a file, filled strip by strip by
+// a scan's memory transfer or at once by a native transfer. It carries the transform and
+// colour-space commands and saving.
 #pragma once
 
 #include "framework/document.h"
+#include "twain.h"
 
 #include <tessera/tessera.h>
 
+#include <QList>
+#include <QPoint>
+
+#include <cstddef>
+#include <functional>
 #include <memory>
+
+class QMenu;
 
 namespace orvax::app {
 
@@ -18,10 +26,12 @@ class CGessoDoc : public framework::CDocument {
   ~CGessoDoc() override;
 
   TesseraClass* Image() const { return image_.get(); }
-  // Takes IMAGE as the document's image (a scan's first strip, or a test's).
+  // Takes IMAGE as the document's image (a test's, or a conversion's).
   void SetImage(std::unique_ptr<TesseraClass> image);
   bool IsAcquiring() const { return acquiring_; }
   void SetAcquiring(bool on) { acquiring_ = on; }
+  // The image's colour-space code, -1 without an image.
+  int ColorSpace() const;
 
   bool OnOpenDocument(const QString& path) override;
 
@@ -31,11 +41,69 @@ class CGessoDoc : public framework::CDocument {
   // The 256-entry table for monitor gamma G, and its mode (3, or 2 for no gamma).
   static void GammaTable(double g, unsigned char table[256], short* mode);
 
+  // ---- Scanned data.
+  // One strip of a memory transfer, with the image's description. False when the image
+  // library refused the strip.
+  bool OnMemoryStrip(const twain::TW_IMAGEINFO& info, const twain::TW_IMAGEMEMXFER& strip);
+  // The image described by a device-independent bitmap of BYTES bytes (header, masks,
+  // palette, pixels), as a native transfer delivers it. False when the bitmap is
+  // malformed, of an unsupported kind, or refused by the image library.
+  bool OnNativeTransfer(const void* dib, size_t bytes);
+  // Strip bookkeeping, for the transfer's owner and for tests.
+  int CurrentPlane() const { return plane_; }
+  bool FirstStripPending() const { return firstStrip_; }
+
+  // ---- Document Color Space menu.
+  // The codes the menu offers, in order, for colour-space code CURRENT (-1: no image).
+  static QList<int> ColorSpaceMenuCodes(int current, bool cms);
+  static QString ColorSpaceName(int code);
+  // Deletes MENU's items and offers the current choices, with ids from 37632.
+  void BuildColorSpaceMenu(QMenu* menu);
+  // Changes to the code of menu item ID (37632 upward); does nothing when it is current.
+  void OnColorSpaceItem(int id);
+
+  // ---- Saving.
+  // The save command: PATH or, when empty, a name asked for; REPLACE makes it the document's
+  // path. Every failure is reported to the user.
+  bool DoSave(const QString& path, bool replace);
+  bool DoFileSave() override;
+  bool OnSaveDocument(const QString& path) override;
+  // The format code and level for a path's extension and option index; false when the
+  // extension is none of .jpg, .tif, .bmp, .fpx.
+  static bool FileSpecFor(const QString& path, int optionIndex, uint32_t* format, int32_t* level);
+
+  // The automatic save a scan may ask for: FORMATCODE 0 TIFF, 2 BMP, 4 JPEG, 129 FlashPix,
+  // QUALITY as the data source gives it, into FOLDER with STEM. The path written (or tried)
+  // and whether it was saved go back to the data source.
+  struct AutoSaveResult {
+    bool saved = false;
+    QString path;
+  };
+  AutoSaveResult AutoSave(int formatCode, int quality, const QString& folder, const QString& stem);
+
+  // Writes the image to PATH through a temporary file in the same folder, renamed over PATH
+  // only when the write succeeded: a failed save leaves an existing file as it was.
+  long SaveAtomically(const QString& path, uint32_t format, int32_t option);
+  // Where the temporary for TARGET goes, instead of a new file beside it (tests point it at
+  // a full device); empty restores the default.
+  static void SetTemporaryPathHook(std::function<QString(const QString& target)> hook);
+
+  bool CanCloseFrame(framework::CMDIChildWnd* frame) override;
+  bool OnCommand(int id) override;
   bool OnUpdateCommand(framework::CCmdUI& ui) override;
 
  private:
+  void Transform(int id);
+
   std::unique_ptr<TesseraClass> image_;
   bool acquiring_ = false;
+  // Memory transfers.
+  bool firstStrip_ = true;
+  QPoint firstOffset_, lastOffset_;
+  int plane_ = 1;
+  int dirX_ = 1, dirY_ = 1;
+  // Document Color Space menu: the code of each item.
+  QList<int> menuCodes_;
 };
 
 }  // namespace orvax::app

@@ -1,10 +1,17 @@
-// The image view: draws the document's image through the image library into a memory
-// device context and onto the screen at 1:1, or the "being received" notice while a scan
-// arrives.
+// The image view: zoom by powers of two, the zoom and selection cursors, a selection with
+// a marching-ants outline, drawing through the image library, and the clipboard copy. The
+// child frame shows the zoom behind the document's title.
 #pragma once
 
 #include "framework/child_frame.h"
 #include "framework/view.h"
+
+#include <QBasicTimer>
+#include <QBrush>
+#include <QByteArray>
+#include <QRect>
+
+class QPainter;
 
 namespace orvax::app {
 
@@ -14,23 +21,101 @@ class CGessoView : public framework::CView {
   Q_OBJECT
  public:
   explicit CGessoView(CGessoDoc* doc);
+  ~CGessoView() override;
   CGessoDoc* GetDocument() const;
 
+  // The cursor mode shared by every view: 1 selection, 2 zoom.
+  static int s_cursorMode;
+
+  int ZoomNum() const { return num_; }
+  int ZoomDen() const { return den_; }
+  // One step in or out: 1:8, 1:4, 1:2, 1:1, 2:1, 4:1, 8:1.
+  static void ZoomStepIn(int& num, int& den);
+  static void ZoomStepOut(int& num, int& den);
+  // Changes the zoom keeping the image position of POINT (a client point, or the centre of
+  // the visible image when null) centred.
+  void SetZoom(int num, int den, const QPoint* point = nullptr);
+  QPoint ScrollPosition() const;
+  // The scaled image size.
+  QSize TotalSize() const;
+
+  const QRect& Selection() const { return selection_; }
+  void SetSelection(const QRect& selection) { selection_ = selection; }
+  int AntsPhase() const { return phase_; }
+  // The resource number of the cursor the view shows now (135 to 138).
+  int CursorId() const { return cursorId_; }
+
+  // Draws the view's area AREA (client coordinates) with PAINTER, as the paint event does.
+  void OnDraw(QPainter& painter, const QRect& area);
+  // The 24-bit DIB of the selection (or of the whole image): header, bottom-up BGR rows,
+  // four spare bytes. Empty with a message on failure.
+  QByteArray BuildClipboardDib();
+  // Puts the DIB on the clipboard; false (with a message) when it cannot.
+  bool CopyToClipboard();
+
+  void OnInitialUpdate() override;
   void OnUpdate(framework::CView* sender, long hint) override;
+  bool OnCommand(int id) override;
+  bool OnUpdateCommand(framework::CCmdUI& ui) override;
+
+  // The timer step: advances the phase and redraws the outline.
+  void AdvanceAnts();
 
  protected:
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void scrollContentsBy(int dx, int dy) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void keyReleaseEvent(QKeyEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
+  void timerEvent(QTimerEvent* event) override;
 
  private:
   void UpdateScrollSizes();
+  void Fit(long hint);
+  void MoveSelection(long hint);
+  void UpdateFrameTitle();
+  // The cursor for the mode, the zoom and whether Ctrl is held.
+  void UpdateCursor(bool ctrl);
+  QPoint ImagePoint(const QPoint& client) const;
+  QRect OutlineRect() const;
+  void DrawOutline(QPainter& painter);
+  QSize ImageSize() const;
+
+  int num_ = 1;
+  int den_ = 1;
+  QRect selection_;
+  QPoint anchor_;
+  bool dragging_ = false;
+  int phase_ = 0;
+  int cursorId_ = 136;
+  QBrush brushes_[2];
+  QBasicTimer antsTimer_;
 };
 
 class CChildFrame : public framework::CMDIChildWnd {
   Q_OBJECT
  public:
   CChildFrame() = default;
+
+  bool printPreview = false;
+  // The document's title and " (num:den)", or the title alone in print preview.
+  void OnUpdateFrameTitle() override;
+  bool OnCommand(int id) override;
+  // The frame's size outside the view's client area.
+  QSize BorderSize() const;
+  // A size to take when the maximised frame is restored.
+  void SetRestoredSize(const QSize& size) { restoredSize_ = size; }
+
+ protected:
+  void changeEvent(QEvent* event) override;
+
+ private:
+  QSize restoredSize_;
 };
 
 }  // namespace orvax::app

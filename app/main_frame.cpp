@@ -258,6 +258,14 @@ void CMainFrame::CreateMenus() {
       // The document's own colour spaces; the document fills this popup.
       QMenu* docSpaces = source->addMenu(tr("&Document Color Space"));
       docSpaces->setProperty("firstId", static_cast<int>(ID_DOCCOLORSPACE_FIRST));
+      connect(docSpaces, &QMenu::aboutToShow, this, [this, docSpaces] {
+        framework::CMDIChildWnd* child = ActiveChild();
+        if (auto* doc = child != nullptr ? qobject_cast<CGessoDoc*>(child->GetActiveDocument()) : nullptr)
+          doc->BuildColorSpaceMenu(docSpaces);
+        else
+          docSpaces->clear();
+      });
+      connect(docSpaces, &QMenu::triggered, this, [this](QAction* item) { RunCommand(item->data().toInt()); });
     }
     addPopup(tr("S&can Color Space"), ID_COLORSPACE_FIRST);
     addPopup(tr("&Film Type"), ID_FILMTYPE_FIRST);

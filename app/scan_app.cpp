@@ -1,5 +1,7 @@
 #include "scan_app.h"
 
+#include "doc_manager_new.h"
+
 #include "commands.h"
 #include "dlg_slide_feeder.h"
 #include "framework/doc_manager.h"
@@ -125,7 +127,8 @@ bool CScanApp::InitInstance(const QStringList& args) {
   recentFiles_.ReadList();
   autoFit_ = GeneralSettings::AutoFitWindow(registry_);
 
-  // 5. The document template.
+  // 5. The document template, under the application's document manager.
+  SetDocManager(std::make_unique<CDocManagerNew>());
   DocManager()->AddDocTemplate(std::make_unique<framework::CMultiDocTemplate>(
       IDR_MENU_DOC, [] { return new CGessoDoc; }, [] { return new CChildFrame; },
       [](framework::CDocument* doc) { return new CGessoView(static_cast<CGessoDoc*>(doc)); }));
