@@ -163,7 +163,9 @@ void CDlgFileSave::FillOptions(bool fpx) {
 }
 
 QString CDlgFileSave::Accept() {
-  const QString name = FileNameText();
+  // A dialog closed with OK knows its chosen file; otherwise the name box is the choice.
+  const QString name = result() == QDialog::Accepted && !selectedFiles().isEmpty() ? selectedFiles().front()
+                                                                                    : FileNameText();
   const QString path = QFileInfo(name).isAbsolute() ? name : directory().absoluteFilePath(name);
   const QString file = QFileInfo(path).fileName();
   const int dot = static_cast<int>(file.lastIndexOf(QLatin1Char('.')));

@@ -93,13 +93,16 @@ bool CGessoDoc::OnOpenDocument(const QString& path) {
     ApplyMonitorGamma(false);
     return true;
   }
-  int message = IDS_ERR_READFILE;
-  if (result == 1100 || result == 1101) message = IDS_ERR_LOADFILE;
-  else if (result == 1416) message = IDS_ERR_TIFFLZW;
-  else if (result == 1502) message = IDS_ERR_BITDEPTH;
-  else if (result == 1012 && !cms) message = IDS_ERR_CMSOFF;
-  AfxMessageBox(FormatString1(message, path), MB_OK | MB_ICONEXCLAMATION);
+  AfxMessageBox(FormatString1(OpenFailureMessage(result, cms), path), MB_OK | MB_ICONEXCLAMATION);
   return false;
+}
+
+int CGessoDoc::OpenFailureMessage(long result, bool cms) {
+  if (result == 1100 || result == 1101) return IDS_ERR_LOADFILE;
+  if (result == 1416) return IDS_ERR_TIFFLZW;
+  if (result == 1502) return IDS_ERR_BITDEPTH;
+  if (result == 1012 && !cms) return IDS_ERR_CMSOFF;
+  return IDS_ERR_READFILE;
 }
 
 void CGessoDoc::GammaTable(double g, unsigned char table[256], short* mode) {

@@ -34,6 +34,8 @@ class CGessoDoc : public framework::CDocument {
   int ColorSpace() const;
 
   bool OnOpenDocument(const QString& path) override;
+  // The message number for an open that failed with RESULT.
+  static int OpenFailureMessage(long result, bool cms);
 
   // Applies the data source's monitor gamma to the display when colour management is on;
   // with REDRAW the views are updated with hint 4.

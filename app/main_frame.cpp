@@ -91,7 +91,11 @@ CMainFrame::CMainFrame(CScanApp& app) : app_(app), messages_(this) {
   messages_.setHandler([this](win::UINT msg, win::WPARAM w, win::LPARAM l) { return OnWindowMessage(msg, w, l); });
 }
 
-CMainFrame::~CMainFrame() = default;
+CMainFrame::~CMainFrame() {
+  // Child frames still open are torn down with the MDI area; their activation changes must
+  // not reach this half-destroyed frame.
+  if (mdi_ != nullptr) mdi_->disconnect(this);
+}
 
 QRect CMainFrame::ClampPlacement(QRect stored, const QSize& screen) {
   int width = std::min(stored.width(), screen.width());

@@ -58,7 +58,11 @@ EXPORT int ShowPreferences(win::HWND window, int page) {
   return result != nullptr ? std::atoi(result) : 1;
 }
 EXPORT int CanShowPreferences() { Log("CanShowPreferences"); return 1; }
-EXPORT int UseCMS() { Log("UseCMS"); return 1; }
+EXPORT int UseCMS() {
+  Log("UseCMS");
+  const char* cms = std::getenv("ORVAX_DS_USECMS");
+  return cms != nullptr ? std::atoi(cms) : 1;
+}
 EXPORT void GetMonitorProfile(ds::CString* s) { Log("GetMonitorProfile"); s->Assign("/profiles/monitor.icc"); }
 EXPORT void GetPrinterProfile(ds::CString* s) { Log("GetPrinterProfile"); s->Assign("/profiles/printer.icc"); }
 EXPORT void GetCMYKProfile(ds::CString* s) { Log("GetCMYKProfile"); s->Assign("/profiles/cmyk.icc"); }

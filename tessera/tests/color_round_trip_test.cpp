@@ -12,20 +12,9 @@ using namespace testing_support;
 
 const tagTes_Transform_Struct kNone = TesseraClass::m_s_EmptyTransform;
 
-class ManagedRoundTrip : public testing::Test {
+class ManagedRoundTrip : public ManagedLibraryTest {
  protected:
-  void SetUp() override {
-    const char* root = std::getenv("ORVAX_WINDOWS_DIR");
-    ASSERT_NE(root, nullptr);
-    color_ = std::string(root) + "/SYSTEM/COLOR";
-    monitor_ = color_ + "/OXsRGB.icm";
-    tagTes_Image_Info info{};
-    info.size = sizeof info;
-    char *m = monitor_.data(), *d = color_.data();
-    ASSERT_EQ(TesseraClass::InitMosaic(info, m, m, m, d, 1.0), 0);
-  }
-  void TearDown() override { TesseraClass::CloseMosaic(); }
-  std::string color_, monitor_;
+  void SetUp() override { StartLibrary(); }
 };
 
 // A 48-bit RGB sweep of the colour cube from lo to hi (fractions of full scale).

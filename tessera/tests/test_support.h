@@ -2,8 +2,12 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "tessera/tessera.h"
 
@@ -72,6 +76,30 @@ struct LibraryGuard {
     TesseraClass::InitMosaic(info, none, none, none, none, 1.0);
   }
   ~LibraryGuard() { TesseraClass::CloseMosaic(); }
+};
+
+// A test fixture that starts the library with the build's colour folder (the Windows root
+// that ctest names in ORVAX_WINDOWS_DIR) and the given monitor and CMYK profiles; empty
+// paths mean the library's own sRGB profile.
+class ManagedLibraryTest : public ::testing::Test {
+ protected:
+  void StartLibrary(std::string monitor = {}, std::string cmyk = {}) {
+    const char* root = std::getenv("ORVAX_WINDOWS_DIR");
+    ASSERT_NE(root, nullptr) << "ORVAX_WINDOWS_DIR names the build's Windows root";
+    color_ = std::string(root) + "/SYSTEM/COLOR";
+    monitor_ = monitor.empty() ? color_ + "/OXsRGB.icm" : monitor;
+    cmyk_ = cmyk.empty() ? monitor_ : cmyk;
+    tagTes_Image_Info info{};
+    info.size = sizeof info;
+    char *m = monitor_.data(), *k = cmyk_.data(), *d = color_.data();
+    ASSERT_EQ(TesseraClass::InitMosaic(info, m, m, k, d, 1.0), 0);
+    started_ = true;
+  }
+  void TearDown() override {
+    if (started_) TesseraClass::CloseMosaic();
+  }
+  std::string color_, monitor_, cmyk_;
+  bool started_ = false;
 };
 
 }  // namespace testing_support

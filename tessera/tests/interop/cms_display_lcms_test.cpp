@@ -17,19 +17,9 @@ const tagTes_Transform_Struct kNone = TesseraClass::m_s_EmptyTransform;
 const char* kAdobe = "/usr/share/color/icc/compatibleWithAdobeRGB1998.icc";
 const char* kCmyk = "/usr/share/color/icc/ghostscript/default_cmyk.icc";
 
-class DisplayAgainstLcms : public testing::Test {
+class DisplayAgainstLcms : public ManagedLibraryTest {
  protected:
-  void SetUp() override {
-    const char* root = std::getenv("ORVAX_WINDOWS_DIR");
-    ASSERT_NE(root, nullptr);
-    color_ = std::string(root) + "/SYSTEM/COLOR";
-    tagTes_Image_Info info{};
-    info.size = sizeof info;
-    std::string monitor = kAdobe, cmyk = kCmyk;
-    char *m = monitor.data(), *k = cmyk.data(), *d = color_.data();
-    ASSERT_EQ(TesseraClass::InitMosaic(info, m, m, k, d, 1.0), 0);
-  }
-  void TearDown() override { TesseraClass::CloseMosaic(); }
+  void SetUp() override { StartLibrary(kAdobe, kCmyk); }
 
   // Draws the image 1:1 and returns the device's RGB pixels.
   static std::vector<uint8_t> Draw(const TesseraClass& image, int w, int h) {
@@ -59,7 +49,6 @@ class DisplayAgainstLcms : public testing::Test {
     return worst;
   }
 
-  std::string color_;
 };
 
 TEST_F(DisplayAgainstLcms, RgbImageOnAnAdobeRgbMonitor) {

@@ -22,20 +22,9 @@ std::string Output(const std::string& command) {
   return out;
 }
 
-class SavedFromManaged : public testing::Test {
+class SavedFromManaged : public ManagedLibraryTest {
  protected:
-  void SetUp() override {
-    const char* root = std::getenv("ORVAX_WINDOWS_DIR");
-    ASSERT_NE(root, nullptr);
-    color_ = std::string(root) + "/SYSTEM/COLOR";
-    monitor_ = color_ + "/OXsRGB.icm";
-    tagTes_Image_Info info{};
-    info.size = sizeof info;
-    char *m = monitor_.data(), *d = color_.data();
-    ASSERT_EQ(TesseraClass::InitMosaic(info, m, m, m, d, 1.0), 0);
-  }
-  void TearDown() override { TesseraClass::CloseMosaic(); }
-  std::string color_, monitor_;
+  void SetUp() override { StartLibrary(); }
 };
 
 TEST_F(SavedFromManaged, JpegDeclaresSrgbOnlyForManagedImages) {
