@@ -333,6 +333,31 @@ TEST_F(PrintDialogTest, UnreadablePrinterGivesNoWarning) {
   EXPECT_GT(caps->vertRes, caps->horzRes);
 }
 
+TEST_F(PrintDialogTest, ReturningFromPropertiesReevaluatesOnlyForAResolution) {
+  auto dialog = MakeDialog(3000, 2000);
+  int reads = 0;
+  dialog->SetCapsSource([&reads](const fw::CPrinterSettings&) {
+    ++reads;
+    return PrinterCaps{4800, 6600, 600, 600};
+  });
+  QStringList shown;
+  fw::SetModalHook([&shown](QDialog& d) -> int {
+    shown << d.metaObject()->className();
+    return fw::IDCANCEL;
+  });
+  // Fitting: the page set-up runs, the warning is left alone.
+  static_cast<QPushButton*>(dialog->GetDlgItem(1025))->click();
+  EXPECT_EQ(shown, QStringList{QStringLiteral("QPageSetupDialog")});
+  EXPECT_EQ(reads, 0);
+  static_cast<QRadioButton*>(dialog->GetDlgItem(CDlgPrintImage::IDC_RESOLUTION))->click();
+  const int afterChoice = reads;
+  EXPECT_GE(afterChoice, 1);
+  static_cast<QPushButton*>(dialog->GetDlgItem(1025))->click();
+  EXPECT_EQ(reads, afterChoice + 1);
+  EXPECT_EQ(Warning(*dialog)->text(), LoadString(IDS_PRINT_WARN_NOFIT));
+  fw::SetModalHook({});
+}
+
 TEST_F(PrintDialogTest, OkRefusesResolutionsOutsideTheRange) {
   const struct {
     const char* typed;
