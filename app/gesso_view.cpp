@@ -1,8 +1,11 @@
 #include "gesso_view.h"
 
 #include "commands.h"
+#include "dlg_print_image.h"
+#include "framework/printing.h"
 #include "framework/win_app.h"
 #include "gesso_doc.h"
+#include "print_layout.h"
 #include "qpainter_dc.h"
 #include "string_table.h"
 #include "win/gdi.h"
@@ -237,6 +240,16 @@ bool CGessoView::OnCommand(int id) {
     case ID_EDIT_COPY: CopyToClipboard(); return true;
     case ID_WINDOW_FITTOSCREEN: OnUpdate(nullptr, 1); return true;
     case ID_WINDOW_ACTUALSIZE: SetZoom(1, 1); return true;
+    case ID_FILE_PRINT: OnFilePrint(false); return true;
+    case ID_FILE_PRINT_DIRECT: OnFilePrint(true); return true;
+    case ID_FILE_PRINT_PREVIEW: {
+      // The frame's title leaves the zoom out while the preview is up.
+      auto* frame = qobject_cast<CChildFrame*>(parentWidget());
+      if (frame != nullptr) frame->printPreview = true, frame->OnUpdateFrameTitle();
+      OnFilePrintPreview();
+      if (frame != nullptr) frame->printPreview = false, frame->OnUpdateFrameTitle();
+      return true;
+    }
     default: return false;
   }
 }
@@ -253,6 +266,10 @@ bool CGessoView::OnUpdateCommand(framework::CCmdUI& ui) {
     case ID_EDIT_COPY: ui.Enable(image && !doc->IsAcquiring()); return true;
     case ID_WINDOW_FITTOSCREEN:
     case ID_WINDOW_ACTUALSIZE: ui.Enable(image && frame != nullptr && !frame->isMaximized()); return true;
+    // A document without an image, or one still being received, has no page to print.
+    case ID_FILE_PRINT:
+    case ID_FILE_PRINT_DIRECT:
+    case ID_FILE_PRINT_PREVIEW: ui.Enable(image && !doc->IsAcquiring()); return true;
     default: return false;
   }
 }
@@ -515,6 +532,88 @@ bool CGessoView::CopyToClipboard() {
   clipboard->clear();
   clipboard->setMimeData(mime);
   return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Printing.
+
+bool CGessoView::OnPreparePrinting(framework::CPrintInfo* info) {
+  CGessoDoc* doc = GetDocument();
+  tagTes_Image_Desc desc{};
+  if (doc == nullptr || doc->Image() == nullptr || doc->Image()->GetImageDesc(&desc) != 0 || desc.width <= 0 ||
+      desc.height <= 0)
+    return false;
+  auto dialog = std::make_unique<CDlgPrintImage>(
+      false, framework::PD_ALLPAGES | framework::PD_USEDEVMODECOPIES | framework::PD_NOPAGENUMS |
+                 framework::PD_NOSELECTION,
+      this);
+  dialog->m_pd.nMinPage = dialog->m_pd.nFromPage = 1;
+  dialog->m_pd.nMaxPage = dialog->m_pd.nToPage = 1;
+  dialog->m_pd.Flags |= framework::PD_ENABLEPRINTTEMPLATE;
+  dialog->m_pd.Flags &= ~framework::PD_HIDEPRINTTOFILE;
+  dialog->m_pd.nPrintTemplate = CDlgPrintImage::IDD_PRINT_IMAGE;
+  dialog->m_bFitToPage = true;
+  dialog->m_nResolution = 72;
+  dialog->m_rectImage = {0, 0, desc.width, desc.height};
+  info->m_pPD = std::move(dialog);
+  return DoPreparePrinting(info);
+}
+
+void CGessoView::OnBeginPrinting(framework::CDC* dc, framework::CPrintInfo*) {
+  // Twelve points at the printer's vertical resolution, default face and weight.
+  captionFont_ = std::make_unique<QFont>();
+  captionFont_->setPixelSize(std::max(1, dc->GetDeviceCaps(framework::LOGPIXELSY) * 12 / 72));
+  captionFont_->setWeight(QFont::Normal);
+}
+
+void CGessoView::OnPrint(framework::CDC* dc, framework::CPrintInfo* info) {
+  CGessoDoc* doc = GetDocument();
+  tagTes_Image_Desc desc{};
+  printStatus_ = TES_ERR_NO_IMAGE;
+  if (doc == nullptr || doc->Image() == nullptr || doc->Image()->GetImageDesc(&desc) != 0) return;
+  auto* dialog = dynamic_cast<CDlgPrintImage*>(info->m_pPD.get());
+  const bool fit = dialog == nullptr || dialog->m_bFitToPage;
+  const int resolution = dialog != nullptr ? dialog->m_nResolution : 72;
+
+  const QString caption = doc->GetPathName().isEmpty() ? doc->GetTitle() : doc->GetPathName();
+  if (captionFont_) dc->SelectObject(*captionFont_);
+  const int t = dc->GetTextHeight();
+  const PrinterCaps caps{dc->GetDeviceCaps(framework::HORZRES), dc->GetDeviceCaps(framework::VERTRES),
+                         dc->GetDeviceCaps(framework::LOGPIXELSX), dc->GetDeviceCaps(framework::LOGPIXELSY)};
+  const std::optional<PageLayout> layout = ComputePageLayout(caps, desc.width, desc.height, t, fit, resolution);
+  if (!layout) return;
+
+  dc->SetTextAlign(framework::TA_CENTER | framework::TA_TOP);
+  dc->TextOut(layout->captionX, layout->captionTop, caption);
+  if (layout->outputWidth <= 0 || layout->outputHeight <= 0) {
+    printStatus_ = 0;  // nothing of the image fits on this page
+    return;
+  }
+
+  // Image pixels map onto the output rectangle.
+  dc->SetMapMode(framework::MM_ANISOTROPIC);
+  dc->SetWindowExt(desc.width, desc.height);
+  dc->SetViewportExt(layout->outputWidth, layout->outputHeight);
+  dc->SetViewportOrg(layout->left, layout->top);
+  tagTes_Output_Info out{};
+  out.hdc = dc->GetSafeHdc();
+  out.clipX = 0;
+  out.clipY = 0;
+  out.clipWidth = desc.width;
+  out.clipHeight = desc.height;
+  out.imageX = 0;
+  out.imageY = 0;
+  out.imageWidth = desc.width;
+  out.imageHeight = desc.height;
+  printStatus_ = doc->Image()->Print(out);
+  dc->SetMapMode(framework::MM_TEXT);
+  dc->SetViewportOrg(0, 0);
+}
+
+void CGessoView::OnEndPrinting(framework::CDC* dc, framework::CPrintInfo*) {
+  dc->SelectStockFont();
+  captionFont_.reset();
+  viewport()->update();
 }
 
 // ---------------------------------------------------------------------------------------

@@ -9,7 +9,10 @@
 #include <QBasicTimer>
 #include <QBrush>
 #include <QByteArray>
+#include <QFont>
 #include <QRect>
+
+#include <memory>
 
 class QPainter;
 
@@ -61,6 +64,15 @@ class CGessoView : public framework::CView {
   // The timer step: advances the phase and redraws the outline.
   void AdvanceAnts();
 
+  // Printing: the image print dialog in place of the default one, the caption font, one
+  // page with the image fitted or at the chosen resolution and its caption below it.
+  bool OnPreparePrinting(framework::CPrintInfo* info) override;
+  void OnBeginPrinting(framework::CDC* dc, framework::CPrintInfo* info) override;
+  void OnPrint(framework::CDC* dc, framework::CPrintInfo* info) override;
+  void OnEndPrinting(framework::CDC* dc, framework::CPrintInfo* info) override;
+  // What the image library answered when the last page was drawn.
+  long LastPrintStatus() const { return printStatus_; }
+
  protected:
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
@@ -95,6 +107,8 @@ class CGessoView : public framework::CView {
   int cursorId_ = 136;
   QBrush brushes_[2];
   QBasicTimer antsTimer_;
+  std::unique_ptr<QFont> captionFont_;
+  long printStatus_ = 0;
 };
 
 class CChildFrame : public framework::CMDIChildWnd {

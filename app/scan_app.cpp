@@ -324,7 +324,7 @@ bool CScanApp::OnCommand(int id) {
       if (sourceEnabled) module_->Eject();
       return true;
     case ID_FILE_OPEN: OnFileOpen(); return true;
-    case ID_FILE_PRINT_SETUP: return true;  // the printing dialogs come with printing
+    case ID_FILE_PRINT_SETUP: OnFilePrintSetup(); return true;
     case ID_APP_EXIT:
       if (frame_) frame_->close();
       return true;

@@ -17,6 +17,8 @@ packages=(
   icc-profiles-free libgs-common
   python3 python3-pil python3-tifffile python3-olefile python3-numpy
   libimage-exiftool-perl imagemagick libturbojpeg0-dev
+  # printed pages rendered back to pixels in the application's tests
+  poppler-utils
 )
 
 missing=()

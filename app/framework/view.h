@@ -8,7 +8,9 @@
 
 namespace orvax::framework {
 
+class CDC;
 class CDocument;
+struct CPrintInfo;
 
 class CView : public QAbstractScrollArea, public CCmdTarget {
   Q_OBJECT
@@ -21,6 +23,21 @@ class CView : public QAbstractScrollArea, public CCmdTarget {
   virtual void OnInitialUpdate();
   // HINT says what changed; 0 means everything.
   virtual void OnUpdate(CView* sender, long hint);
+
+  // Printing. OnPreparePrinting sets the job up (the default asks with the print dialog);
+  // false ends the job. OnBeginPrinting and OnEndPrinting bracket the pages, OnPrint draws
+  // one of them.
+  virtual bool OnPreparePrinting(CPrintInfo* info);
+  virtual void OnBeginPrinting(CDC* dc, CPrintInfo* info) {}
+  virtual void OnPrint(CDC* dc, CPrintInfo* info) {}
+  virtual void OnEndPrinting(CDC* dc, CPrintInfo* info) {}
+  // Shows the print dialog of INFO (none for print direct or preview: the application's
+  // printer is taken as it stands); false when cancelled.
+  bool DoPreparePrinting(CPrintInfo* info);
+  // The Print and print direct commands: prepare, then print every page of the job.
+  void OnFilePrint(bool direct = false);
+  // The Print Preview command: the job's pages in the preview window.
+  void OnFilePrintPreview();
 
  private:
   friend class CDocument;

@@ -3,11 +3,13 @@
 #pragma once
 
 #include "framework/cmd_target.h"
+#include "framework/printing.h"
 
 #include <QString>
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QMainWindow;
 class QMdiArea;
@@ -55,8 +57,18 @@ class CWinApp : public CCmdTarget {
   // Called when a document takes a path, for the recent-file list.
   virtual void AddToRecentFileList(const QString& path) {}
 
+  // The printer jobs go to unless a print dialog chooses another; a dialog closed with OK
+  // makes its choice the new default. First read from the system.
+  const CPrinterSettings& PrinterDefaults();
+  void SetPrinterDefaults(const CPrinterSettings& settings);
+  // Runs DIALOG with the default printer and keeps its choice; IDOK or IDCANCEL.
+  int DoPrintDialog(CPrintDialog* dialog);
+  // The Print Setup command.
+  void OnFilePrintSetup();
+
  private:
   std::unique_ptr<CDocManager> docManager_;
+  std::optional<CPrinterSettings> printer_;
 };
 
 CWinApp* AfxGetApp();
