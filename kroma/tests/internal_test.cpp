@@ -86,7 +86,7 @@ TEST(BuilderTest, GridShapesPerModel) {
     for (int i = 0; i < c.in; ++i) entries *= c.points;
     EXPECT_EQ(b.st().grid.size(), entries);
     if (c.engine == 0) {
-      EXPECT_EQ(b.st().foldGrid.size(), entries);
+      EXPECT_EQ(b.st().tetGrid.size(), entries + kroma::kGridSlack);
     }
   }
 }
@@ -166,14 +166,20 @@ TEST(IndexTest, FullScaleLandsOnTheLastNode) {
   const auto& s3 = tet3.st();
   for (const auto* axis : {s3.axis8.data(), s3.axisWide.data()}) {
     const size_t last = axis == s3.axis8.data() ? 255 : 4095, n = axis == s3.axis8.data() ? 256 : 4096;
-    EXPECT_EQ(axis[last].offset, 31 * s3.stride[0]);
-    const uint32_t w = axis[last].weight + axis[n + last].weight + axis[2 * n + last].weight;
-    for (int k = 0; k < 3; ++k) EXPECT_EQ(s3.weights[w].step[k], kroma::kTetSteps3);
+    for (int c = 0; c < 3; ++c) {
+      EXPECT_EQ(axis[c * n + last].offset, 31 * s3.stride[c]);
+      EXPECT_EQ(axis[c * n + last].weight, uint32_t(kroma::kTetSteps3));  // the whole last cell
+      EXPECT_EQ(axis[c * n].offset + axis[c * n].weight, 0u);
+    }
   }
-  // Cells are even in the sRGB encoding: code 64 (8.03 of 32 intervals) is in cell 8, one
-  // step of 16 in, on the first axis (whose steps weigh 17 * 17).
+  // Cells are even in the sRGB encoding: code 64 (8.03 of 32 intervals) is in cell 8. A
+  // matrix destination interpolates linear light, so the fraction is the linear position
+  // inside that cell, in 256ths.
+  const auto srgbLinear = [](double x) { return x <= 0.04045 ? x / 12.92 : std::pow((x + 0.055) / 1.055, 2.4); };
+  ASSERT_TRUE(s3.tetLinear);
   EXPECT_EQ(s3.axis8[64].offset, 8 * s3.stride[0]);
-  EXPECT_EQ(s3.axis8[64].weight, 17u * 17u);
+  const double t = (srgbLinear(64 / 255.0) - srgbLinear(8 / 32.0)) / (srgbLinear(9 / 32.0) - srgbLinear(8 / 32.0));
+  EXPECT_NEAR(double(s3.axis8[64].weight), 256 * t, 1.0);
   ASSERT_EQ(Build(tet4, cmyk, rgb, 0), 0);
   const auto& s4 = tet4.st();
   uint32_t w = 0;

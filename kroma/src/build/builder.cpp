@@ -473,6 +473,7 @@ bool BuildTransform(const ProfileSide& src, const ProfileSide& dst, bool absolut
     st.inCh = uint8_t(inCh);
     st.outCh = uint8_t(outCh);
     st.lchOut = dst.model == Model::Lut && dst.dataSpace == kSigLch && outCh == 3;
+    st.tetLinear = st.engine == kTetrahedral && inCh == 3 && dst.model == Model::MatrixTrc;
 
     const bool tri = st.engine == kTrilinear;
     if (src.model == Model::Gray) st.gridPoints = 256;

@@ -12,7 +12,7 @@ namespace kroma {
 constexpr int kMaxChannels = 15;
 constexpr int kInTable = 4096;    // entries of the input curves of both engines (16-bit)
 constexpr int kOutTable = 65536;  // entries of the output curves: indexed by a 16-bit value
-constexpr int kTetSteps3 = 16;    // fraction steps of the three-input simplex tables
+constexpr int kTetSteps3 = 256;   // fraction steps of the three-input simplex (chosen per pixel)
 constexpr int kTetSteps4 = 5;     // and of the four-input ones
 
 enum Engine : int { kTetrahedral = 0, kTrilinear = 1 };
@@ -26,11 +26,33 @@ struct AxisEntry {
   uint32_t weight;
 };
 
-// Tetrahedral engine: simplex for one combination of fraction steps.
+// Tetrahedral engine, four inputs: simplex for one combination of fraction steps (6^4 entries).
+// Three inputs choose their simplex per pixel from the order of their fractions instead, which
+// lets them keep 256 fraction steps.
 struct WeightEntry {
-  uint32_t vertex[3];  // offsets of the intermediate simplex vertices from the base node
-  uint8_t step[4];     // fraction steps in descending order
+  uint8_t step[4];  // fraction steps in descending order
+  uint8_t order;    // which of the state's vertex-offset rows the simplex walks along
 };
+
+// The tetrahedral engine's grid is read eight bytes per node by the vector loops, so it keeps
+// this many spare entries after the last node.
+constexpr int kGridSlack = 4;
+
+// Tetrahedral engine with a matrix/TRC destination: the grid holds linear light at this many
+// units per full scale (values beyond 0..1 kept up to four times full scale either way); the
+// interpolated value, kept 16 times finer, is clipped to 0 .. kLinTop and looked up in an output
+// table that is exact below 1/16 of full scale and has steps of 32 above it.
+constexpr int kLinScale = 8192;
+constexpr int32_t kLinTop = kLinScale * 16;
+constexpr int kLinFine = 8192;
+constexpr int kLinCoarseShift = 5;
+constexpr int kLinOutTable = kLinFine + (kLinTop >> kLinCoarseShift) - (kLinFine >> kLinCoarseShift) + 1;
+inline uint32_t LinIndex(int32_t s) {
+  const uint32_t u = uint32_t(s < 0 ? 0 : s > kLinTop ? kLinTop : s);
+  const uint32_t lo = u < uint32_t(kLinFine) ? u : uint32_t(kLinFine);
+  const uint32_t hi = u > uint32_t(kLinFine) ? u : uint32_t(kLinFine);
+  return lo + (hi >> kLinCoarseShift) - (kLinFine >> kLinCoarseShift);
+}
 
 }  // namespace kroma
 
@@ -88,10 +110,22 @@ struct KromaEngineState {
   std::vector<kroma::AxisEntry> axis8;     // tetrahedral, inCh x 256
   std::vector<kroma::AxisEntry> axisWide;  // tetrahedral, inCh x 4096
   std::vector<kroma::WeightEntry> weights;
+  // Intermediate simplex vertices (offsets). Four inputs: one row per weight order. Three
+  // inputs: one row per fraction order code (x >= y) | (y >= z) << 1 | (x >= z) << 2.
+  uint32_t vertex[24][3] = {};
   uint32_t farOffset = 0;
-  // Tetrahedral engine: the grid through the output curves, in 1/64 of an 8-bit unit. Values
-  // beyond the curves' ends continue them by reflection, and pixels clip after interpolating.
-  std::vector<int16_t> foldGrid;
+  // Tetrahedral engine, the grid pixels interpolate in (plus kGridSlack spare entries):
+  // - folded (tetLinear false): the grid through the output curves, in 1/64 of an 8-bit unit;
+  //   values beyond the curves' ends continue them by reflection, pixels clip afterwards.
+  // - linear (tetLinear, three inputs to a matrix/TRC destination): the grid in linear light,
+  //   kLinScale per full scale; positions inside a cell are measured in linear light too, so
+  //   the interpolation is exact for the matrix and the output curves (tetOut8/tetOut16, one
+  //   table of kLinOutTable entries per channel) apply after clipping. Output curves are
+  //   strongly bent near black, where folding them into a grid cannot follow them.
+  bool tetLinear = false;
+  std::vector<int16_t> tetGrid;
+  std::vector<uint8_t> tetOut8;
+  std::vector<uint16_t> tetOut16;
 };
 
 namespace kroma {

@@ -2,6 +2,7 @@
 // once in SelectKernel; the loops themselves only look up, multiply and shift.
 #include "engine/kernels.h"
 
+#include <algorithm>
 #include <array>
 
 #include "build/pcs.h"
@@ -190,25 +191,62 @@ void TriGeneral(const KromaEngineState& st, const uint8_t* src, uint8_t* dst, ui
 struct TetView {
   const AxisEntry* axis[kMaxChannels];
   const WeightEntry* weights;
+  const uint32_t (*vertex)[3];
   const int16_t* grid;
   uint32_t farOffset;
   const uint8_t* lch;
+  const uint8_t* out8[kMaxChannels];    // linear grid only
+  const uint16_t* out16[kMaxChannels];  // linear grid only
   int inCh, outCh;
   // Wide samples index the 4096-entry axis tables by their top 12 bits.
   TetView(const KromaEngineState& st, bool wide)
-      : weights(st.weights.data()), grid(st.foldGrid.data()), farOffset(st.farOffset),
+      : weights(st.weights.data()), vertex(st.vertex), grid(st.tetGrid.data()), farOffset(st.farOffset),
         lch(st.lchOut ? LabToLChTable8().data() : nullptr), inCh(st.inCh), outCh(st.outCh) {
     for (int c = 0; c < inCh; ++c)
       axis[c] = wide ? st.axisWide.data() + size_t(c) * kInTable : st.axis8.data() + size_t(c) * 256;
+    for (int c = 0; c < outCh; ++c) {
+      out8[c] = st.tetLinear ? st.tetOut8.data() + size_t(c) * kLinOutTable : nullptr;
+      out16[c] = st.tetLinear ? st.tetOut16.data() + size_t(c) * kLinOutTable : nullptr;
+    }
   }
 };
 
-static_assert(kTetSteps3 == 16, "the three-input sum is divided by a shift of 4");
+static_assert(kTetSteps3 == 256, "the three-input sum is divided by a shift of 8");
+constexpr int kTetShift3 = 8;
 constexpr int32_t kFoldTop = 255 * kFoldScale;
 inline uint32_t ClipFold(int32_t v) { return uint32_t(v < 0 ? 0 : v > kFoldTop ? kFoldTop : v); }
 
-// One pixel from its axis-table indices to results in folded units (0 .. 255 * 64).
-template <int NI, int NO>
+// The three-input simplex of one pixel: the base node, the two intermediate vertices (one step
+// along the axis with the largest fraction, then one along the middle one), the far corner,
+// and the weights of the four (256 - F1, F1 - F2, F2 - F3, F3 for sorted fractions F1 >= F2
+// >= F3; they sum to 256). No branches: the order code picks the vertex row.
+struct Simplex3 {
+  const int16_t *g0, *g1, *g2, *gf;
+  int32_t w0, w1, w2, w3;
+};
+
+inline Simplex3 TetSimplex3(const TetView& v, const uint32_t* in) {
+  const AxisEntry e0 = v.axis[0][in[0]], e1 = v.axis[1][in[1]], e2 = v.axis[2][in[2]];
+  const int32_t x = int32_t(e0.weight), y = int32_t(e1.weight), z = int32_t(e2.weight);
+  const unsigned code = unsigned(x >= y) | unsigned(y >= z) << 1 | unsigned(x >= z) << 2;
+  const int32_t hi = std::max(x, std::max(y, z)), lo = std::min(x, std::min(y, z));
+  const int32_t mid = x + y + z - hi - lo;
+  const uint32_t* vx = v.vertex[code];
+  Simplex3 s;
+  s.g0 = v.grid + e0.offset + e1.offset + e2.offset;
+  s.g1 = s.g0 + vx[0];
+  s.g2 = s.g0 + vx[1];
+  s.gf = s.g0 + v.farOffset;
+  s.w0 = kTetSteps3 - hi;
+  s.w1 = hi - mid;
+  s.w2 = mid - lo;
+  s.w3 = lo;
+  return s;
+}
+
+// One pixel from its axis-table indices. Folded grid: results in folded units (0 .. 255 * 64).
+// Linear grid (three inputs): indices into the output tables.
+template <int NI, int NO, bool Linear>
 inline void TetInterp(const TetView& v, const uint32_t* in, uint32_t* out) {
   const int ni = NI ? NI : v.inCh;
   const int no = NO ? NO : v.outCh;
@@ -219,24 +257,21 @@ inline void TetInterp(const TetView& v, const uint32_t* in, uint32_t* out) {
     const int32_t f = int32_t(e.weight);
     for (int o = 0; o < no; ++o) out[o] = ClipFold(g0[o] + (((g1[o] - g0[o]) * f + 128) >> 8));
   } else if (NI == 3 || (NI == 0 && ni == 3)) {
-    const AxisEntry e0 = v.axis[0][in[0]], e1 = v.axis[1][in[1]], e2 = v.axis[2][in[2]];
-    const WeightEntry& w = v.weights[e0.weight + e1.weight + e2.weight];
-    const int16_t* g0 = v.grid + e0.offset + e1.offset + e2.offset;
-    const int16_t* g1 = g0 + w.vertex[0];
-    const int16_t* g2 = g0 + w.vertex[1];
-    const int16_t* gf = g0 + v.farOffset;
-    const int32_t f1 = w.step[0], f2 = w.step[1], f3 = w.step[2];
-    for (int o = 0; o < no; ++o)
-      out[o] = ClipFold((kTetSteps3 * g0[o] + f1 * (g1[o] - g0[o]) + f2 * (g2[o] - g1[o]) +
-                         f3 * (gf[o] - g2[o]) + kTetSteps3 / 2) >> 4);
+    const Simplex3 s = TetSimplex3(v, in);
+    for (int o = 0; o < no; ++o) {
+      const int32_t sum = s.w0 * s.g0[o] + s.w1 * s.g1[o] + s.w2 * s.g2[o] + s.w3 * s.gf[o];
+      if constexpr (Linear) out[o] = LinIndex((sum + 8) >> (kTetShift3 - 4));
+      else out[o] = ClipFold((sum + kTetSteps3 / 2) >> kTetShift3);
+    }
   } else {
     const AxisEntry e0 = v.axis[0][in[0]], e1 = v.axis[1][in[1]], e2 = v.axis[2][in[2]],
                     e3 = v.axis[3][in[3]];
     const WeightEntry& w = v.weights[e0.weight + e1.weight + e2.weight + e3.weight];
+    const uint32_t* vx = v.vertex[w.order];
     const int16_t* g0 = v.grid + e0.offset + e1.offset + e2.offset + e3.offset;
-    const int16_t* g1 = g0 + w.vertex[0];
-    const int16_t* g2 = g0 + w.vertex[1];
-    const int16_t* g3 = g0 + w.vertex[2];
+    const int16_t* g1 = g0 + vx[0];
+    const int16_t* g2 = g0 + vx[1];
+    const int16_t* g3 = g0 + vx[2];
     const int16_t* gf = g0 + v.farOffset;
     const int32_t f1 = w.step[0], f2 = w.step[1], f3 = w.step[2], f4 = w.step[3];
     for (int o = 0; o < no; ++o) {
@@ -247,9 +282,16 @@ inline void TetInterp(const TetView& v, const uint32_t* in, uint32_t* out) {
   }
 }
 
-template <int NO, int OB, bool Lch>
+template <int NO, int OB, bool Lch, bool Linear>
 inline void TetOutput(const TetView& v, uint32_t* r, uint8_t* dst, size_t base, size_t step) {
   const int no = NO ? NO : v.outCh;
+  if constexpr (Linear) {
+    for (int o = 0; o < no; ++o) {
+      if constexpr (OB == 16) Store<16>(dst, base + o * step, v.out16[o][r[o]]);
+      else Store<8>(dst, base + o * step, v.out8[o][r[o]]);
+    }
+    return;
+  }
   if constexpr (Lch) {
     const uint8_t* e = v.lch + 2 * ((((r[1] + 32) >> 6) << 8) | ((r[2] + 32) >> 6));
     r[1] = uint32_t(e[0]) * kFoldScale;
@@ -262,14 +304,15 @@ inline void TetOutput(const TetView& v, uint32_t* r, uint8_t* dst, size_t base, 
   }
 }
 
-// The axis-table index of a sample: the byte itself, or the top 12 bits of a word.
+// The axis-table index of a sample: the byte itself, or a word's index into the 4096-entry
+// tables, scaled so that full scale reads the last entry at every depth.
 template <int IB>
 inline uint32_t TetIndex(const uint8_t* p, size_t index) {
   if constexpr (IB == 8) return p[index];
-  else return (uint32_t(p[2 * index]) | (uint32_t(p[2 * index + 1]) << 8)) >> 4;
+  else return InIndex<IB>(Load<IB>(p, index));
 }
 
-template <int NI, int NO, int IB, int OB, bool Lch>
+template <int NI, int NO, int IB, int OB, bool Lch, bool Linear>
 void TetInterleaved(const KromaEngineState& st, const uint8_t* src, uint8_t* dst, uint32_t width,
                     uint32_t lines, int) {
   const TetView v(st, IB != 8);
@@ -277,12 +320,12 @@ void TetInterleaved(const KromaEngineState& st, const uint8_t* src, uint8_t* dst
   for (size_t i = 0; i < pixels; ++i) {
     uint32_t in[NI], r[NO];
     for (int c = 0; c < NI; ++c) in[c] = TetIndex<IB>(src, i * NI + c);
-    TetInterp<NI, NO>(v, in, r);
-    TetOutput<NO, OB, Lch>(v, r, dst, i * NO, 1);
+    TetInterp<NI, NO, Linear>(v, in, r);
+    TetOutput<NO, OB, Lch, Linear>(v, r, dst, i * NO, 1);
   }
 }
 
-template <int IB, int OB, bool Lch>
+template <int IB, int OB, bool Lch, bool Linear>
 void TetGeneral(const KromaEngineState& st, const uint8_t* src, uint8_t* dst, uint32_t width,
                 uint32_t lines, int layout) {
   const TetView v(st, IB != 8);
@@ -293,91 +336,99 @@ void TetGeneral(const KromaEngineState& st, const uint8_t* src, uint8_t* dst, ui
       uint32_t in[kMaxChannels], r[kMaxChannels];
       const size_t ib = a.Base(y, x, v.inCh), ob = a.Base(y, x, v.outCh);
       for (int c = 0; c < v.inCh; ++c) in[c] = TetIndex<IB>(src, ib + c * step);
-      TetInterp<0, 0>(v, in, r);
-      TetOutput<0, OB, Lch>(v, r, dst, ob, step);
+      TetInterp<0, 0, Linear>(v, in, r);
+      TetOutput<0, OB, Lch, Linear>(v, r, dst, ob, step);
     }
 }
 
 // ---- selection --------------------------------------------------------------------------------
 
-// The tetrahedral engine reads only the top byte, so all wide depths share one routine.
+// What follows the interpolation: nothing, the LCh conversion, or (tetrahedral engine with a
+// linear grid) the output tables.
+enum Finish : int { kPlain = 0, kLch = 1, kLinear = 2 };
+
 template <bool Tri, int NI, int NO, int IB, int OB>
-Kernel PickLch(bool lch) {
+Kernel PickFinish(int finish) {
   if constexpr (Tri) {
     if constexpr (NO == 3)
-      if (lch) return &TriInterleaved<NI, NO, IB, OB, true>;
+      if (finish == kLch) return &TriInterleaved<NI, NO, IB, OB, true>;
     return &TriInterleaved<NI, NO, IB, OB, false>;
   } else {
-    constexpr int kIB = IB == 8 ? 8 : 16;
-    if constexpr (NO == 3)
-      if (lch) return &TetInterleaved<NI, NO, kIB, OB, true>;
-    return &TetInterleaved<NI, NO, kIB, OB, false>;
+    constexpr int kIB = IB;
+    if constexpr (NO == 3) {
+      if (finish == kLch) return &TetInterleaved<NI, NO, kIB, OB, true, false>;
+      if constexpr (NI == 3)
+        if (finish == kLinear) return &TetInterleaved<NI, NO, kIB, OB, false, true>;
+    }
+    return &TetInterleaved<NI, NO, kIB, OB, false, false>;
   }
 }
 
 template <bool Tri, int NI, int NO, int IB>
-Kernel PickOut(int ob, bool lch) {
-  return ob == 16 ? PickLch<Tri, NI, NO, IB, 16>(lch) : PickLch<Tri, NI, NO, IB, 8>(lch);
+Kernel PickOut(int ob, int finish) {
+  return ob == 16 ? PickFinish<Tri, NI, NO, IB, 16>(finish) : PickFinish<Tri, NI, NO, IB, 8>(finish);
 }
 
 template <bool Tri, int NI, int NO>
-Kernel PickIn(int ib, int ob, bool lch) {
+Kernel PickIn(int ib, int ob, int finish) {
   switch (ib) {
-    case 8: return PickOut<Tri, NI, NO, 8>(ob, lch);
-    case 10: return PickOut<Tri, NI, NO, 10>(ob, lch);
-    case 12: return PickOut<Tri, NI, NO, 12>(ob, lch);
-    default: return PickOut<Tri, NI, NO, 16>(ob, lch);
+    case 8: return PickOut<Tri, NI, NO, 8>(ob, finish);
+    case 10: return PickOut<Tri, NI, NO, 10>(ob, finish);
+    case 12: return PickOut<Tri, NI, NO, 12>(ob, finish);
+    default: return PickOut<Tri, NI, NO, 16>(ob, finish);
   }
 }
 
 template <bool Tri, int NI>
-Kernel PickNo(int no, int ib, int ob, bool lch) {
+Kernel PickNo(int no, int ib, int ob, int finish) {
   switch (no) {
-    case 1: return PickIn<Tri, NI, 1>(ib, ob, lch);
-    case 3: return PickIn<Tri, NI, 3>(ib, ob, lch);
-    case 4: return PickIn<Tri, NI, 4>(ib, ob, lch);
+    case 1: return PickIn<Tri, NI, 1>(ib, ob, finish);
+    case 3: return PickIn<Tri, NI, 3>(ib, ob, finish);
+    case 4: return PickIn<Tri, NI, 4>(ib, ob, finish);
     default: return nullptr;
   }
 }
 
 template <bool Tri>
-Kernel PickInterleaved(int ni, int no, int ib, int ob, bool lch) {
+Kernel PickInterleaved(int ni, int no, int ib, int ob, int finish) {
   switch (ni) {
-    case 1: return PickNo<Tri, 1>(no, ib, ob, lch);
-    case 3: return PickNo<Tri, 3>(no, ib, ob, lch);
-    case 4: return PickNo<Tri, 4>(no, ib, ob, lch);
+    case 1: return PickNo<Tri, 1>(no, ib, ob, finish);
+    case 3: return PickNo<Tri, 3>(no, ib, ob, finish);
+    case 4: return PickNo<Tri, 4>(no, ib, ob, finish);
     default: return nullptr;
   }
 }
 
 template <int IB, int OB>
-Kernel PickGeneral(bool tri, bool lch) {
-  constexpr int kTetIB = IB == 8 ? 8 : 16;
-  if (tri) return lch ? &TriGeneral<IB, OB, true> : &TriGeneral<IB, OB, false>;
-  return lch ? &TetGeneral<kTetIB, OB, true> : &TetGeneral<kTetIB, OB, false>;
+Kernel PickGeneral(bool tri, int finish) {
+  constexpr int kTetIB = IB;
+  if (tri) return finish == kLch ? &TriGeneral<IB, OB, true> : &TriGeneral<IB, OB, false>;
+  if (finish == kLinear) return &TetGeneral<kTetIB, OB, false, true>;
+  return finish == kLch ? &TetGeneral<kTetIB, OB, true, false> : &TetGeneral<kTetIB, OB, false, false>;
 }
 
 template <int IB>
-Kernel PickGeneralOut(int ob, bool tri, bool lch) {
-  return ob == 16 ? PickGeneral<IB, 16>(tri, lch) : PickGeneral<IB, 8>(tri, lch);
+Kernel PickGeneralOut(int ob, bool tri, int finish) {
+  return ob == 16 ? PickGeneral<IB, 16>(tri, finish) : PickGeneral<IB, 8>(tri, finish);
 }
 
 }  // namespace
 
 Kernel SelectKernel(const KromaEngineState& st, int inBits, int outBits, int layout) {
   const bool tri = st.engine == kTrilinear;
+  const int finish = st.lchOut ? kLch : (!tri && st.tetLinear) ? kLinear : kPlain;
   if (layout == 0) {
-    const Kernel k = tri ? PickInterleaved<true>(st.inCh, st.outCh, inBits, outBits, st.lchOut)
-                         : PickInterleaved<false>(st.inCh, st.outCh, inBits, outBits, st.lchOut);
+    const Kernel k = tri ? PickInterleaved<true>(st.inCh, st.outCh, inBits, outBits, finish)
+                         : PickInterleaved<false>(st.inCh, st.outCh, inBits, outBits, finish);
     if (k != nullptr) return k;
   }
-  // Planar layouts and unusual channel counts share the routine with run-time counts; the
-  // trilinear one keeps 8-bit input apart because its table index differs.
+  // Planar layouts and unusual channel counts share the routine with run-time counts, one per
+  // input depth because the table index differs.
   switch (inBits) {
-    case 8: return PickGeneralOut<8>(outBits, tri, st.lchOut);
-    case 10: return tri ? PickGeneralOut<10>(outBits, tri, st.lchOut) : PickGeneralOut<16>(outBits, tri, st.lchOut);
-    case 12: return tri ? PickGeneralOut<12>(outBits, tri, st.lchOut) : PickGeneralOut<16>(outBits, tri, st.lchOut);
-    default: return PickGeneralOut<16>(outBits, tri, st.lchOut);
+    case 8: return PickGeneralOut<8>(outBits, tri, finish);
+    case 10: return PickGeneralOut<10>(outBits, tri, finish);
+    case 12: return PickGeneralOut<12>(outBits, tri, finish);
+    default: return PickGeneralOut<16>(outBits, tri, finish);
   }
 }
 

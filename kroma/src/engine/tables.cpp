@@ -57,19 +57,25 @@ void Locate(const double* nodes, unsigned points, double x, unsigned& cell, doub
   t = (x - nodes[cell]) / (nodes[cell + 1] - nodes[cell]);
 }
 
-// One axis entry of the tetrahedral engine. `steps` is the number of fraction steps (8 or 5
+// One axis entry of the tetrahedral engine. `steps` is the number of fraction steps (16 or 5
 // for the simplex tables, 256 for one input); the fraction is rounded to the nearest step, a
-// full step moving on to the next cell except in the last one.
+// full step moving on to the next cell except in the last one. A folded grid holds
+// output-encoded values, so positions are measured in the encoding the nodes are even in; a
+// linear grid is measured in linear light, like the trilinear engine.
 AxisEntry TetEntry(const KromaEngineState& st, int c, uint32_t value, unsigned steps,
                    uint32_t weightScale) {
   const unsigned g = st.gridPoints;
-  // The position in the nodes' own encoding, then the cell and the place inside it.
-  unsigned j;
+  unsigned cell;
   double t;
-  Locate(&st.encoding[size_t(c) * 4096], 4096, value / 65535.0, j, t);
-  const double d = (j + t) / 4095.0 * (g - 1);
-  unsigned cell = std::min(unsigned(d), g - 2);
-  t = d - cell;
+  if (st.tetLinear) {
+    Locate(&st.nodes[size_t(c) * g], g, value / 65535.0, cell, t);
+  } else {
+    unsigned j;
+    Locate(&st.encoding[size_t(c) * 4096], 4096, value / 65535.0, j, t);
+    const double d = (j + t) / 4095.0 * (g - 1);
+    cell = std::min(unsigned(d), g - 2);
+    t = d - cell;
+  }
   unsigned step = unsigned(t * steps + 0.5);
   if (step >= steps && cell + 2 < g) ++cell, step = 0;
   return {cell * st.stride[c], step * weightScale};
@@ -97,8 +103,9 @@ bool BuildTetrahedralAxes(KromaEngineState& st) {
   st.axisWide.assign(size_t(n) * kInTable, AxisEntry{0, 0});
   const unsigned steps = n == 1 ? 256 : n == 3 ? kTetSteps3 : kTetSteps4;
   const unsigned radix = steps + 1;
+  // Four inputs: each axis's part of the weight-table index; otherwise the fraction itself.
   uint32_t weightScale[kMaxChannels];
-  for (int c = n - 1, w = 1; c >= 0; --c, w *= int(radix)) weightScale[c] = n == 1 ? 1 : uint32_t(w);
+  for (int c = n - 1, w = 1; c >= 0; --c, w *= int(radix)) weightScale[c] = n == 4 ? uint32_t(w) : 1;
   for (int c = 0; c < n; ++c) {
     const uint16_t* in = st.In(c);
     for (int j = 0; j < kInTable; ++j)
@@ -108,11 +115,27 @@ bool BuildTetrahedralAxes(KromaEngineState& st) {
   }
   st.farOffset = 0;
   for (int c = 0; c < n; ++c) st.farOffset += st.stride[c];
+  st.weights.clear();
   if (n == 1) return true;
+  if (n == 3) {
+    // Fraction order code (x >= y) | (y >= z) << 1 | (x >= z) << 2: the vertex one step along
+    // the largest fraction's axis, then one more along the middle one. Codes 3 and 4 cannot
+    // occur; they keep the x, y, z walk.
+    const uint32_t sx = st.stride[0], sy = st.stride[1], sz = st.stride[2];
+    const uint32_t first[8] = {sz, sz, sy, sx, sx, sx, sy, sx};
+    const uint32_t second[8] = {sy, sx, sz, sy, sy, sz, sx, sy};
+    for (int code = 0; code < 8; ++code) {
+      st.vertex[code][0] = first[code];
+      st.vertex[code][1] = first[code] + second[code];
+      st.vertex[code][2] = 0;
+    }
+    return true;
+  }
 
   size_t combos = 1;
   for (int c = 0; c < n; ++c) combos *= radix;
   st.weights.assign(combos, WeightEntry{});
+  int orders = 0;
   for (size_t w = 0; w < combos; ++w) {
     int step[4], order[4];
     size_t r = w;
@@ -122,12 +145,17 @@ bool BuildTetrahedralAxes(KromaEngineState& st) {
     for (int i = 1; i < n; ++i)
       for (int j = i; j > 0 && step[order[j]] > step[order[j - 1]]; --j) std::swap(order[j], order[j - 1]);
     WeightEntry& e = st.weights[w];
-    uint32_t offset = 0;
+    uint32_t offset = 0, vertex[3] = {};
     for (int k = 0; k < n; ++k) {
       offset += st.stride[order[k]];
-      if (k < n - 1) e.vertex[k] = offset;
+      if (k < n - 1) vertex[k] = offset;
       e.step[k] = uint8_t(step[order[k]]);
     }
+    // The vertex offsets depend only on the order of the axes: one row per order.
+    int row = 0;
+    while (row < orders && !std::equal(vertex, vertex + 3, st.vertex[row])) ++row;
+    if (row == orders) std::copy(vertex, vertex + 3, st.vertex[orders++]);
+    e.order = uint8_t(row);
   }
   return true;
 }
@@ -158,13 +186,42 @@ int16_t ToFold(double v16) {
   return int16_t(std::lround(std::clamp(v, -32768.0, 32767.0)));
 }
 
+// Linear grid: the output curve at the linear value each output-table entry stands for (the
+// middle of its step), interpolated in the 65536-entry table.
+void LinearOutputTables(KromaEngineState& st, const uint16_t* tables) {
+  st.tetOut8.resize(size_t(st.outCh) * kLinOutTable);
+  st.tetOut16.resize(size_t(st.outCh) * kLinOutTable);
+  for (int o = 0; o < st.outCh; ++o) {
+    const uint16_t* t = tables + size_t(o) * kOutTable;
+    for (int idx = 0; idx < kLinOutTable; ++idx) {
+      double u = idx;
+      if (idx >= kLinFine) {
+        const double first = double(idx - kLinFine + (kLinFine >> kLinCoarseShift)) * (1 << kLinCoarseShift);
+        u = std::min(first + ((1 << kLinCoarseShift) - 1) / 2.0, double(kLinTop));
+      }
+      const double x = u / kLinTop * 65535.0;
+      const size_t j = std::min<size_t>(size_t(x), 65534);
+      const double f = x - double(j);
+      const double v = t[j] * (1.0 - f) + t[j + 1] * f;
+      st.tetOut16[size_t(o) * kLinOutTable + idx] = uint16_t(std::lround(v));
+      st.tetOut8[size_t(o) * kLinOutTable + idx] = uint8_t(std::lround(v * 255.0 / 65535.0));
+    }
+  }
+}
+
 }  // namespace
 
 bool ApplyTetrahedralOutput(KromaEngineState& st, const uint16_t* tables) {
   const size_t total = st.grid.size();
   const int out = st.outCh;
   try {
-    st.foldGrid.resize(total);
+    st.tetGrid.assign(total + kGridSlack, 0);
+    if (st.tetLinear) {
+      for (size_t i = 0; i < total; ++i)
+        st.tetGrid[i] = int16_t(std::clamp<long>(std::lround(st.grid[i] * double(kLinScale) / 65535.0), -32767, 32767));
+      LinearOutputTables(st, tables);
+      return true;
+    }
   } catch (const std::bad_alloc&) {
     return false;
   }
@@ -177,12 +234,12 @@ bool ApplyTetrahedralOutput(KromaEngineState& st, const uint16_t* tables) {
       double lch[3], lab[3];
       pcs::Decode16(pcs::Space::LCh, lch16, lch);
       pcs::LChToLab(lch, lab);
-      st.foldGrid[i] = ToFold(lch16[0]);  // L keeps the data encoding's full scale
+      st.tetGrid[i] = ToFold(lch16[0]);  // L keeps the data encoding's full scale
       for (int o = 1; o < 3; ++o)
-        st.foldGrid[i + o] = ToFold((std::clamp(lab[o], -128.0, 127.0) + 128.0) * 65535.0 / 255.0);
+        st.tetGrid[i + o] = ToFold((std::clamp(lab[o], -128.0, 127.0) + 128.0) * 65535.0 / 255.0);
       continue;
     }
-    for (int o = 0; o < out; ++o) st.foldGrid[i + o] = ToFold(Fold(tables + size_t(o) * kOutTable, st.grid[i + o]));
+    for (int o = 0; o < out; ++o) st.tetGrid[i + o] = ToFold(Fold(tables + size_t(o) * kOutTable, st.grid[i + o]));
   }
   return true;
 }
