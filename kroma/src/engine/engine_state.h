@@ -47,7 +47,7 @@ constexpr int32_t kLinTop = kLinScale * 16;
 constexpr int kLinFine = 8192;
 constexpr int kLinCoarseShift = 5;
 constexpr int kLinOutTable = kLinFine + (kLinTop >> kLinCoarseShift) - (kLinFine >> kLinCoarseShift) + 1;
-inline uint32_t LinIndex(int32_t s) {
+__attribute__((always_inline)) inline uint32_t LinIndex(int32_t s) {
   const uint32_t u = uint32_t(s < 0 ? 0 : s > kLinTop ? kLinTop : s);
   const uint32_t lo = u < uint32_t(kLinFine) ? u : uint32_t(kLinFine);
   const uint32_t hi = u > uint32_t(kLinFine) ? u : uint32_t(kLinFine);
@@ -143,7 +143,7 @@ inline uint8_t Narrow257(uint32_t v) { return uint8_t((v + 128) / 257); }
 // Index of a sample of the given depth into a 4096-entry input curve. Full scale reads the
 // last entry at every depth (8-bit v: v * 4095 / 255 = 16v + v / 16), so white stays white.
 template <int Bits>
-inline uint32_t InIndex(uint32_t v) {
+__attribute__((always_inline)) inline uint32_t InIndex(uint32_t v) {
   if constexpr (Bits == 8) return (v << 4) + (v >> 4);
   else if constexpr (Bits == 10) return ((v >> 6) << 2) + (v >> 14);
   else if constexpr (Bits == 12) return v >> 4;

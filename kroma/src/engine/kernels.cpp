@@ -10,10 +10,14 @@
 namespace kroma {
 namespace {
 
+// The per-pixel helpers are always inlined into their loops: with this many instantiations
+// the compiler's own growth limits would otherwise leave them as calls.
+#define KROMA_INLINE inline __attribute__((always_inline))
+
 // ---- samples --------------------------------------------------------------------------------
 
 template <int Bits>
-inline uint32_t Load(const uint8_t* p, size_t index) {
+KROMA_INLINE uint32_t Load(const uint8_t* p, size_t index) {
   if constexpr (Bits == 8) {
     return p[index];
   } else {
@@ -23,7 +27,7 @@ inline uint32_t Load(const uint8_t* p, size_t index) {
 }
 
 template <int Bits>
-inline void Store(uint8_t* p, size_t index, uint32_t v) {
+KROMA_INLINE void Store(uint8_t* p, size_t index, uint32_t v) {
   if constexpr (Bits == 8) {
     p[index] = uint8_t(v);
   } else {
@@ -98,13 +102,13 @@ struct TriView {
   }
 };
 
-inline int64_t Lerp16(int64_t a, int64_t b, int64_t f) { return a + (((b - a) * f + 32768) >> 16); }
-inline uint32_t Clip16(int64_t v) { return uint32_t(v < 0 ? 0 : v > 65535 ? 65535 : v); }
+KROMA_INLINE int64_t Lerp16(int64_t a, int64_t b, int64_t f) { return a + (((b - a) * f + 32768) >> 16); }
+KROMA_INLINE uint32_t Clip16(int64_t v) { return uint32_t(v < 0 ? 0 : v > 65535 ? 65535 : v); }
 
 // Interpolates all outputs of one pixel from the input-table indices of its samples; NI = 0
 // means the channel count is read at run time.
 template <int NI, int NO>
-inline void TriInterp(const TriView& v, const uint32_t* index, uint32_t* out) {
+KROMA_INLINE void TriInterp(const TriView& v, const uint32_t* index, uint32_t* out) {
   const int ni = NI ? NI : v.inCh;
   const int no = NO ? NO : v.outCh;
   int64_t f[kMaxChannels];
@@ -142,7 +146,7 @@ inline void TriInterp(const TriView& v, const uint32_t* index, uint32_t* out) {
 }
 
 template <int NO, int OB, bool Lch>
-inline void TriOutput(const TriView& v, uint32_t* g, uint8_t* dst, size_t base, size_t step) {
+KROMA_INLINE void TriOutput(const TriView& v, uint32_t* g, uint8_t* dst, size_t base, size_t step) {
   const int no = NO ? NO : v.outCh;
   if constexpr (Lch) {
     const uint16_t lab[3] = {uint16_t(g[0]), uint16_t(g[1]), uint16_t(g[2])};
@@ -214,7 +218,7 @@ struct TetView {
 static_assert(kTetSteps3 == 256, "the three-input sum is divided by a shift of 8");
 constexpr int kTetShift3 = 8;
 constexpr int32_t kFoldTop = 255 * kFoldScale;
-inline uint32_t ClipFold(int32_t v) { return uint32_t(v < 0 ? 0 : v > kFoldTop ? kFoldTop : v); }
+KROMA_INLINE uint32_t ClipFold(int32_t v) { return uint32_t(v < 0 ? 0 : v > kFoldTop ? kFoldTop : v); }
 
 // The three-input simplex of one pixel: the base node, the two intermediate vertices (one step
 // along the axis with the largest fraction, then one along the middle one), the far corner,
@@ -225,7 +229,7 @@ struct Simplex3 {
   int32_t w0, w1, w2, w3;
 };
 
-inline Simplex3 TetSimplex3(const TetView& v, const uint32_t* in) {
+KROMA_INLINE Simplex3 TetSimplex3(const TetView& v, const uint32_t* in) {
   const AxisEntry e0 = v.axis[0][in[0]], e1 = v.axis[1][in[1]], e2 = v.axis[2][in[2]];
   const int32_t x = int32_t(e0.weight), y = int32_t(e1.weight), z = int32_t(e2.weight);
   const unsigned code = unsigned(x >= y) | unsigned(y >= z) << 1 | unsigned(x >= z) << 2;
@@ -247,7 +251,7 @@ inline Simplex3 TetSimplex3(const TetView& v, const uint32_t* in) {
 // One pixel from its axis-table indices. Folded grid: results in folded units (0 .. 255 * 64).
 // Linear grid (three inputs): indices into the output tables.
 template <int NI, int NO, bool Linear>
-inline void TetInterp(const TetView& v, const uint32_t* in, uint32_t* out) {
+KROMA_INLINE void TetInterp(const TetView& v, const uint32_t* in, uint32_t* out) {
   const int ni = NI ? NI : v.inCh;
   const int no = NO ? NO : v.outCh;
   if (NI == 1 || (NI == 0 && ni == 1)) {
@@ -283,7 +287,7 @@ inline void TetInterp(const TetView& v, const uint32_t* in, uint32_t* out) {
 }
 
 template <int NO, int OB, bool Lch, bool Linear>
-inline void TetOutput(const TetView& v, uint32_t* r, uint8_t* dst, size_t base, size_t step) {
+KROMA_INLINE void TetOutput(const TetView& v, uint32_t* r, uint8_t* dst, size_t base, size_t step) {
   const int no = NO ? NO : v.outCh;
   if constexpr (Linear) {
     for (int o = 0; o < no; ++o) {
@@ -307,7 +311,7 @@ inline void TetOutput(const TetView& v, uint32_t* r, uint8_t* dst, size_t base, 
 // The axis-table index of a sample: the byte itself, or a word's index into the 4096-entry
 // tables, scaled so that full scale reads the last entry at every depth.
 template <int IB>
-inline uint32_t TetIndex(const uint8_t* p, size_t index) {
+KROMA_INLINE uint32_t TetIndex(const uint8_t* p, size_t index) {
   if constexpr (IB == 8) return p[index];
   else return InIndex<IB>(Load<IB>(p, index));
 }
