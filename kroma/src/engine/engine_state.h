@@ -124,8 +124,22 @@ struct KromaEngineState {
   //   strongly bent near black, where folding them into a grid cannot follow them.
   bool tetLinear = false;
   std::vector<int16_t> tetGrid;
-  std::vector<uint8_t> tetOut8;
-  std::vector<uint16_t> tetOut16;
+
+  // Output curves indexed by a linear-light value kept 16 times finer than kLinScale (see
+  // LinIndex), used by the tetrahedral engine's linear grid and by the affine path of both
+  // engines: outCh x kLinOutTable each.
+  std::vector<uint8_t> linOut8;
+  std::vector<uint16_t> linOut16;
+
+  // Three inputs to a matrix/TRC destination with no LCh step: when every grid node is the
+  // corner value plus one term per input axis (which the matrices of both profiles make so,
+  // unless a value had to be clamped), interpolating the grid in either engine gives exactly
+  // the sum of the per-axis terms at the interpolated positions, and the loops add three table
+  // entries instead of reading the cell's corners. The entries keep each engine's own cells and
+  // fractions, in units of kLinTop per full scale; four lanes per entry, the last one zero.
+  bool affine = false;
+  std::vector<int32_t> affine8;     // 3 x 256 x 4, indexed by the 8-bit sample
+  std::vector<int32_t> affineWide;  // 3 x 4096 x 4, indexed like the input curves
 };
 
 namespace kroma {
@@ -156,6 +170,8 @@ constexpr int kFoldScale = 64;  // folded grid units per 8-bit unit
 // The tetrahedral engine's interpolation grid: the grid through per-channel 16-bit tables
 // (outCh x 65536), in folded units, converted to Lab for an LCh destination.
 bool ApplyTetrahedralOutput(KromaEngineState& st, const uint16_t* tables);
+// The trilinear engine's output curves in use, as linear-light tables for its affine path.
+void TrilinearLinearOutput(KromaEngineState& st);
 
 // Replaces (merge = false) or composes with (merge = true) the 1-D tables of one side.
 // tables holds one table of `entries` values (0..max for `bits`) per channel of that side.

@@ -6,6 +6,9 @@
 #include <array>
 
 #include "build/pcs.h"
+#include "engine/cpu.h"
+
+#include <immintrin.h>
 
 namespace kroma {
 namespace {
@@ -209,8 +212,8 @@ struct TetView {
     for (int c = 0; c < inCh; ++c)
       axis[c] = wide ? st.axisWide.data() + size_t(c) * kInTable : st.axis8.data() + size_t(c) * 256;
     for (int c = 0; c < outCh; ++c) {
-      out8[c] = st.tetLinear ? st.tetOut8.data() + size_t(c) * kLinOutTable : nullptr;
-      out16[c] = st.tetLinear ? st.tetOut16.data() + size_t(c) * kLinOutTable : nullptr;
+      out8[c] = st.tetLinear ? st.linOut8.data() + size_t(c) * kLinOutTable : nullptr;
+      out16[c] = st.tetLinear ? st.linOut16.data() + size_t(c) * kLinOutTable : nullptr;
     }
   }
 };
@@ -345,6 +348,95 @@ void TetGeneral(const KromaEngineState& st, const uint8_t* src, uint8_t* dst, ui
     }
 }
 
+// ---- affine path (both engines, three inputs to a matrix/TRC destination) ---------------------
+
+// One pixel is the sum of three per-axis entries, clipped and looked up in the linear-light
+// output tables (KromaEngineState::affine).
+struct AffineView {
+  const int32_t* axis[3];
+  const uint8_t* out8[3];
+  const uint16_t* out16[3];
+  AffineView(const KromaEngineState& st, bool wide) {
+    const size_t n = wide ? kInTable : 256;
+    const int32_t* t = wide ? st.affineWide.data() : st.affine8.data();
+    for (int c = 0; c < 3; ++c) {
+      axis[c] = t + size_t(c) * n * 4;
+      out8[c] = st.linOut8.data() + size_t(c) * kLinOutTable;
+      out16[c] = st.linOut16.data() + size_t(c) * kLinOutTable;
+    }
+  }
+};
+
+template <int IB>
+KROMA_INLINE uint32_t AffineIndex(const uint8_t* src, size_t index) {
+  if constexpr (IB == 8) return src[index];
+  else return InIndex<IB>(Load<IB>(src, index));
+}
+
+template <int IB, int OB>
+void AffineInterleaved(const KromaEngineState& st, const uint8_t* src, uint8_t* dst, uint32_t width,
+                       uint32_t lines, int) {
+  const AffineView v(st, IB != 8);
+  const size_t pixels = size_t(width) * lines;
+  for (size_t i = 0; i < pixels; ++i) {
+    const int32_t* a = v.axis[0] + 4 * AffineIndex<IB>(src, 3 * i);
+    const int32_t* b = v.axis[1] + 4 * AffineIndex<IB>(src, 3 * i + 1);
+    const int32_t* c = v.axis[2] + 4 * AffineIndex<IB>(src, 3 * i + 2);
+    for (int o = 0; o < 3; ++o) {
+      const uint32_t idx = LinIndex(a[o] + b[o] + c[o]);
+      if constexpr (OB == 16) Store<16>(dst, 3 * i + o, v.out16[o][idx]);
+      else Store<8>(dst, 3 * i + o, v.out8[o][idx]);
+    }
+  }
+}
+
+// The same with SSE4.1: the three entries are added, clipped and turned into table indices
+// as one vector; the arithmetic is LinIndex's, so both loops give the same samples.
+template <int IB, int OB>
+__attribute__((target("sse4.1"))) void AffineInterleavedSse41(const KromaEngineState& st, const uint8_t* src,
+                                                              uint8_t* dst, uint32_t width, uint32_t lines, int) {
+  const AffineView v(st, IB != 8);
+  const size_t pixels = size_t(width) * lines;
+  const __m128i zero = _mm_setzero_si128(), top = _mm_set1_epi32(kLinTop);
+  const __m128i fine = _mm_set1_epi32(kLinFine), bias = _mm_set1_epi32(kLinFine >> kLinCoarseShift);
+  for (size_t i = 0; i < pixels; ++i) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v.axis[0] + 4 * AffineIndex<IB>(src, 3 * i)));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v.axis[1] + 4 * AffineIndex<IB>(src, 3 * i + 1)));
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v.axis[2] + 4 * AffineIndex<IB>(src, 3 * i + 2)));
+    __m128i s = _mm_add_epi32(_mm_add_epi32(a, b), c);
+    s = _mm_min_epi32(_mm_max_epi32(s, zero), top);
+    const __m128i idx = _mm_sub_epi32(
+        _mm_add_epi32(_mm_min_epi32(s, fine), _mm_srli_epi32(_mm_max_epi32(s, fine), kLinCoarseShift)), bias);
+    const uint32_t i0 = uint32_t(_mm_cvtsi128_si32(idx)), i1 = uint32_t(_mm_extract_epi32(idx, 1)),
+                   i2 = uint32_t(_mm_extract_epi32(idx, 2));
+    if constexpr (OB == 16) {
+      Store<16>(dst, 3 * i, v.out16[0][i0]);
+      Store<16>(dst, 3 * i + 1, v.out16[1][i1]);
+      Store<16>(dst, 3 * i + 2, v.out16[2][i2]);
+    } else {
+      dst[3 * i] = v.out8[0][i0];
+      dst[3 * i + 1] = v.out8[1][i1];
+      dst[3 * i + 2] = v.out8[2][i2];
+    }
+  }
+}
+
+template <int IB>
+Kernel PickAffineOut(int ob, bool vector) {
+  if (vector) return ob == 16 ? &AffineInterleavedSse41<IB, 16> : &AffineInterleavedSse41<IB, 8>;
+  return ob == 16 ? &AffineInterleaved<IB, 16> : &AffineInterleaved<IB, 8>;
+}
+
+Kernel PickAffine(int ib, int ob) {
+  const bool vector = ActiveVectorLevel() >= kVectorSse41;
+  switch (ib) {
+    case 8: return PickAffineOut<8>(ob, vector);
+    case 10: return PickAffineOut<10>(ob, vector);
+    case 12: return PickAffineOut<12>(ob, vector);
+    default: return PickAffineOut<16>(ob, vector);
+  }
+}
+
 // ---- selection --------------------------------------------------------------------------------
 
 // What follows the interpolation: nothing, the LCh conversion, or (tetrahedral engine with a
@@ -421,6 +513,7 @@ Kernel PickGeneralOut(int ob, bool tri, int finish) {
 Kernel SelectKernel(const KromaEngineState& st, int inBits, int outBits, int layout) {
   const bool tri = st.engine == kTrilinear;
   const int finish = st.lchOut ? kLch : (!tri && st.tetLinear) ? kLinear : kPlain;
+  if (layout == 0 && st.affine) return PickAffine(inBits, outBits);
   if (layout == 0) {
     const Kernel k = tri ? PickInterleaved<true>(st.inCh, st.outCh, inBits, outBits, finish)
                          : PickInterleaved<false>(st.inCh, st.outCh, inBits, outBits, finish);

@@ -162,9 +162,58 @@ bool BuildTetrahedralAxes(KromaEngineState& st) {
 
 }  // namespace
 
+// The affine path (see KromaEngineState::affine): the corner value and each axis's terms read
+// off the grid, checked against every node, then summed per input-table index at the cell and
+// fraction the engine's own axis tables give.
+static void BuildAffine(KromaEngineState& st) {
+  st.affine = false;
+  st.affine8.clear();
+  st.affineWide.clear();
+  if (st.inCh != 3 || st.outCh != 3 || st.dstModel != Model::MatrixTrc || st.lchOut) return;
+  const unsigned g = st.gridPoints;
+  const int32_t* grid = st.grid.data();
+  // term[a][n][c]: the grid one node n along axis a from the corner, minus the corner.
+  std::vector<double> term(size_t(3) * g * 3);
+  for (int a = 0; a < 3; ++a)
+    for (unsigned n = 0; n < g; ++n)
+      for (int c = 0; c < 3; ++c) term[(size_t(a) * g + n) * 3 + c] = double(grid[n * st.stride[a] + c]) - grid[c];
+  for (unsigned i = 0; i < g; ++i)
+    for (unsigned j = 0; j < g; ++j)
+      for (unsigned k = 0; k < g; ++k) {
+        const int32_t* node = grid + i * st.stride[0] + j * st.stride[1] + k * st.stride[2];
+        for (int c = 0; c < 3; ++c) {
+          const double sum = grid[c] + term[(size_t(0) * g + i) * 3 + c] + term[(size_t(1) * g + j) * 3 + c] +
+                             term[(size_t(2) * g + k) * 3 + c];
+          if (std::abs(sum - node[c]) > 2.0) return;  // rounding of three terms at most
+        }
+      }
+  const bool tri = st.engine == kTrilinear;
+  const AxisEntry* axes = tri ? st.axis.data() : st.axisWide.data();
+  const double fullFraction = tri ? 65536.0 : double(kTetSteps3);
+  st.affineWide.assign(size_t(3) * kInTable * 4, 0);
+  st.affine8.assign(size_t(3) * 256 * 4, 0);
+  for (int a = 0; a < 3; ++a)
+    for (int j = 0; j < kInTable; ++j) {
+      const AxisEntry e = axes[size_t(a) * kInTable + j];
+      const unsigned cell = e.offset / st.stride[a];
+      const double f = e.weight / fullFraction;
+      for (int c = 0; c < 3; ++c) {
+        const double lo = term[(size_t(a) * g + cell) * 3 + c], hi = term[(size_t(a) * g + cell + 1) * 3 + c];
+        const double v = (a == 0 ? grid[c] : 0.0) + lo + f * (hi - lo);
+        st.affineWide[(size_t(a) * kInTable + j) * 4 + c] = int32_t(std::lround(v * kLinTop / 65535.0));
+      }
+    }
+  for (int a = 0; a < 3; ++a)
+    for (uint32_t v = 0; v < 256; ++v)
+      std::copy_n(&st.affineWide[(size_t(a) * kInTable + InIndex<8>(v)) * 4], 4, &st.affine8[(size_t(a) * 256 + v) * 4]);
+  st.affine = true;
+}
+
 bool BuildAxisTables(KromaEngineState& st) {
   try {
-    return st.engine == kTrilinear ? BuildTrilinearAxes(st) : BuildTetrahedralAxes(st);
+    if (!(st.engine == kTrilinear ? BuildTrilinearAxes(st) : BuildTetrahedralAxes(st))) return false;
+    BuildAffine(st);
+    return true;
   } catch (const std::bad_alloc&) {
     return false;
   }
@@ -186,11 +235,12 @@ int16_t ToFold(double v16) {
   return int16_t(std::lround(std::clamp(v, -32768.0, 32767.0)));
 }
 
-// Linear grid: the output curve at the linear value each output-table entry stands for (the
-// middle of its step), interpolated in the 65536-entry table.
-void LinearOutputTables(KromaEngineState& st, const uint16_t* tables) {
-  st.tetOut8.resize(size_t(st.outCh) * kLinOutTable);
-  st.tetOut16.resize(size_t(st.outCh) * kLinOutTable);
+// The output curve at the linear value each linear-table entry stands for (the middle of its
+// step): 16-bit entries interpolated in the 65536-entry table, 8-bit entries from the 8-bit
+// table when the engine keeps one (else rounded from the 16-bit curve).
+void LinearOutputTables(KromaEngineState& st, const uint16_t* tables, const uint8_t* tables8) {
+  st.linOut8.resize(size_t(st.outCh) * kLinOutTable);
+  st.linOut16.resize(size_t(st.outCh) * kLinOutTable);
   for (int o = 0; o < st.outCh; ++o) {
     const uint16_t* t = tables + size_t(o) * kOutTable;
     for (int idx = 0; idx < kLinOutTable; ++idx) {
@@ -203,13 +253,19 @@ void LinearOutputTables(KromaEngineState& st, const uint16_t* tables) {
       const size_t j = std::min<size_t>(size_t(x), 65534);
       const double f = x - double(j);
       const double v = t[j] * (1.0 - f) + t[j + 1] * f;
-      st.tetOut16[size_t(o) * kLinOutTable + idx] = uint16_t(std::lround(v));
-      st.tetOut8[size_t(o) * kLinOutTable + idx] = uint8_t(std::lround(v * 255.0 / 65535.0));
+      st.linOut16[size_t(o) * kLinOutTable + idx] = uint16_t(std::lround(v));
+      st.linOut8[size_t(o) * kLinOutTable + idx] =
+          tables8 ? tables8[size_t(o) * kOutTable + size_t(std::lround(x))] : uint8_t(std::lround(v * 255.0 / 65535.0));
     }
   }
 }
 
 }  // namespace
+
+void TrilinearLinearOutput(KromaEngineState& st) {
+  if (!st.affine) return;
+  LinearOutputTables(st, st.Out16(0), st.Out8(0));
+}
 
 bool ApplyTetrahedralOutput(KromaEngineState& st, const uint16_t* tables) {
   const size_t total = st.grid.size();
@@ -219,7 +275,7 @@ bool ApplyTetrahedralOutput(KromaEngineState& st, const uint16_t* tables) {
     if (st.tetLinear) {
       for (size_t i = 0; i < total; ++i)
         st.tetGrid[i] = int16_t(std::clamp<long>(std::lround(st.grid[i] * double(kLinScale) / 65535.0), -32767, 32767));
-      LinearOutputTables(st, tables);
+      LinearOutputTables(st, tables, nullptr);
       return true;
     }
   } catch (const std::bad_alloc&) {
@@ -317,6 +373,7 @@ bool ChangeOutput(KromaEngineState& st, uint32_t max, size_t n, const uint16_t* 
   if (!tri) return ApplyTetrahedralOutput(st, out16.data());
   st.modOut16 = std::move(out16);
   st.outModified = true;
+  TrilinearLinearOutput(st);
   return true;
 }
 
