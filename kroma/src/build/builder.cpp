@@ -449,7 +449,7 @@ bool Build(const ProfileSide& src, const ProfileSide& dst, bool absolute, KromaE
   if (st.engine == kTrilinear) {
     st.baseOut8.resize(st.baseOut16.size());
     for (size_t i = 0; i < st.baseOut16.size(); ++i) st.baseOut8[i] = Narrow16(st.baseOut16[i]);
-    TrilinearLinearOutput(st);
+    TrilinearOutputTables(st);
     return true;
   }
   return ApplyTetrahedralOutput(st, st.baseOut16.data());

@@ -47,6 +47,13 @@ constexpr int32_t kLinTop = kLinScale * 16;
 constexpr int kLinFine = 8192;
 constexpr int kLinCoarseShift = 5;
 constexpr int kLinOutTable = kLinFine + (kLinTop >> kLinCoarseShift) - (kLinFine >> kLinCoarseShift) + 1;
+constexpr int kTriOutFine = 4096;
+constexpr int kTriOutTable = kTriOutFine + ((65535 - kTriOutFine + 8) >> 4) + 1;
+__attribute__((always_inline)) inline uint32_t TriOutIndex(uint32_t v) {  // v in 0..65535
+  const uint32_t lo = v < uint32_t(kTriOutFine) ? v : uint32_t(kTriOutFine);
+  const uint32_t hi = v > uint32_t(kTriOutFine) ? v : uint32_t(kTriOutFine);
+  return lo + ((hi - kTriOutFine + 8) >> 4);
+}
 __attribute__((always_inline)) inline uint32_t LinIndex(int32_t s) {
   const uint32_t u = uint32_t(s < 0 ? 0 : s > kLinTop ? kLinTop : s);
   const uint32_t lo = u < uint32_t(kLinFine) ? u : uint32_t(kLinFine);
@@ -107,7 +114,7 @@ struct KromaEngineState {
   // indexed like the input curves. Tetrahedral engine: axis8 indexed by the 8-bit sample,
   // axisWide by the top 12 bits of a wider one.
   std::vector<kroma::AxisEntry> axis;      // trilinear
-  std::vector<kroma::AxisEntry> axis8;     // tetrahedral, inCh x 256
+  std::vector<kroma::AxisEntry> axis8;     // both engines, inCh x 256, by 8-bit sample
   std::vector<kroma::AxisEntry> axisWide;  // tetrahedral, inCh x 4096
   std::vector<kroma::WeightEntry> weights;
   // Intermediate simplex vertices (offsets). Four inputs: one row per weight order. Three
@@ -138,6 +145,13 @@ struct KromaEngineState {
   // entries instead of reading the cell's corners. The entries keep each engine's own cells and
   // fractions, in units of kLinTop per full scale; four lanes per entry, the last one zero.
   bool affine = false;
+
+  // Trilinear engine: the output curves in use (Out16, Out8), one entry per 16-bit value below
+  // 4096 and one per 16 values above (nearest, full scale exact): outCh x kTriOutTable each,
+  // a tenth of the full tables, so that they stay in the cache. See TriOutIndex.
+  std::vector<uint16_t> triOut16;
+  std::vector<uint8_t> triOut8;
+
   std::vector<int32_t> affine8;     // 3 x 256 x 4, indexed by the 8-bit sample
   std::vector<int32_t> affineWide;  // 3 x 4096 x 4, indexed like the input curves
 };
@@ -170,8 +184,9 @@ constexpr int kFoldScale = 64;  // folded grid units per 8-bit unit
 // The tetrahedral engine's interpolation grid: the grid through per-channel 16-bit tables
 // (outCh x 65536), in folded units, converted to Lab for an LCh destination.
 bool ApplyTetrahedralOutput(KromaEngineState& st, const uint16_t* tables);
-// The trilinear engine's output curves in use, as linear-light tables for its affine path.
-void TrilinearLinearOutput(KromaEngineState& st);
+// The trilinear engine's compact output tables (and the linear-light ones of its affine path)
+// from the output curves in use.
+void TrilinearOutputTables(KromaEngineState& st);
 
 // Replaces (merge = false) or composes with (merge = true) the 1-D tables of one side.
 // tables holds one table of `entries` values (0..max for `bits`) per channel of that side.

@@ -88,11 +88,15 @@ struct TriView {
   uint32_t corner[64];  // offset of every cell corner from the base node
   int inCh, outCh;
 
-  explicit TriView(const KromaEngineState& st) : inCh(st.inCh), outCh(st.outCh) {
-    for (int c = 0; c < inCh; ++c) axis[c] = st.axis.data() + size_t(c) * kInTable, stride[c] = st.stride[c];
+  // 8-bit samples index the 256-entry axis tables directly, wider ones the 4096-entry tables.
+  TriView(const KromaEngineState& st, bool byteAxis) : inCh(st.inCh), outCh(st.outCh) {
+    for (int c = 0; c < inCh; ++c) {
+      axis[c] = byteAxis ? st.axis8.data() + size_t(c) * 256 : st.axis.data() + size_t(c) * kInTable;
+      stride[c] = st.stride[c];
+    }
     for (int c = 0; c < outCh; ++c) {
-      out16[c] = st.Out16(c);
-      out8[c] = st.engine == kTrilinear && !st.baseOut8.empty() ? st.Out8(c) : nullptr;
+      out16[c] = st.triOut16.data() + size_t(c) * kTriOutTable;
+      out8[c] = st.triOut8.data() + size_t(c) * kTriOutTable;
     }
     grid = st.grid.data();
     const int corners = 1 << inCh;
@@ -148,6 +152,14 @@ KROMA_INLINE void TriInterp(const TriView& v, const uint32_t* index, uint32_t* o
   }
 }
 
+// The axis-table index of a sample: the byte itself (256-entry tables), or a word's index into
+// the 4096-entry tables.
+template <int IB>
+KROMA_INLINE uint32_t TriIndex(const uint8_t* p, size_t index) {
+  if constexpr (IB == 8) return p[index];
+  else return InIndex<IB>(Load<IB>(p, index));
+}
+
 template <int NO, int OB, bool Lch>
 KROMA_INLINE void TriOutput(const TriView& v, uint32_t* g, uint8_t* dst, size_t base, size_t step) {
   const int no = NO ? NO : v.outCh;
@@ -158,19 +170,19 @@ KROMA_INLINE void TriOutput(const TriView& v, uint32_t* g, uint8_t* dst, size_t 
     g[0] = lch[0], g[1] = lch[1], g[2] = lch[2];
   }
   for (int o = 0; o < no; ++o) {
-    if constexpr (OB == 16) Store<16>(dst, base + o * step, v.out16[o][g[o]]);
-    else Store<8>(dst, base + o * step, v.out8[o][g[o]]);
+    if constexpr (OB == 16) Store<16>(dst, base + o * step, v.out16[o][TriOutIndex(g[o])]);
+    else Store<8>(dst, base + o * step, v.out8[o][TriOutIndex(g[o])]);
   }
 }
 
 template <int NI, int NO, int IB, int OB, bool Lch>
 void TriInterleaved(const KromaEngineState& st, const uint8_t* src, uint8_t* dst, uint32_t width,
                     uint32_t lines, int) {
-  const TriView v(st);
+  const TriView v(st, IB == 8);
   const size_t pixels = size_t(width) * lines;
   for (size_t i = 0; i < pixels; ++i) {
     uint32_t p[NI], g[NO];
-    for (int c = 0; c < NI; ++c) p[c] = InIndex<IB>(Load<IB>(src, i * NI + c));
+    for (int c = 0; c < NI; ++c) p[c] = TriIndex<IB>(src, i * NI + c);
     TriInterp<NI, NO>(v, p, g);
     TriOutput<NO, OB, Lch>(v, g, dst, i * NO, 1);
   }
@@ -179,7 +191,7 @@ void TriInterleaved(const KromaEngineState& st, const uint8_t* src, uint8_t* dst
 template <int IB, int OB, bool Lch>
 void TriGeneral(const KromaEngineState& st, const uint8_t* src, uint8_t* dst, uint32_t width,
                 uint32_t lines, int layout) {
-  const TriView v(st);
+  const TriView v(st, IB == 8);
   const Addressing a{layout, width, lines};
   const size_t step = a.Step();
   for (uint32_t y = 0; y < lines; ++y)
@@ -187,7 +199,7 @@ void TriGeneral(const KromaEngineState& st, const uint8_t* src, uint8_t* dst, ui
       uint32_t p[kMaxChannels], g[kMaxChannels];
       const size_t in = a.Base(y, x, v.inCh), out = a.Base(y, x, v.outCh);
       for (int c = 0; c < v.inCh; ++c)
-        p[c] = InIndex<IB>(Load<IB>(src, in + c * step));
+        p[c] = TriIndex<IB>(src, in + c * step);
       TriInterp<0, 0>(v, p, g);
       TriOutput<0, OB, Lch>(v, g, dst, out, step);
     }

@@ -94,6 +94,9 @@ bool BuildTrilinearAxes(KromaEngineState& st) {
       st.axis[size_t(c) * kInTable + j] = {cell * st.stride[c], uint32_t(t * 65536.0 + 0.5)};
     }
   }
+  st.axis8.resize(size_t(st.inCh) * 256);
+  for (int c = 0; c < st.inCh; ++c)
+    for (uint32_t v = 0; v < 256; ++v) st.axis8[size_t(c) * 256 + v] = st.axis[size_t(c) * kInTable + InIndex<8>(v)];
   return true;
 }
 
@@ -262,9 +265,16 @@ void LinearOutputTables(KromaEngineState& st, const uint16_t* tables, const uint
 
 }  // namespace
 
-void TrilinearLinearOutput(KromaEngineState& st) {
-  if (!st.affine) return;
-  LinearOutputTables(st, st.Out16(0), st.Out8(0));
+void TrilinearOutputTables(KromaEngineState& st) {
+  st.triOut16.resize(size_t(st.outCh) * kTriOutTable);
+  st.triOut8.resize(size_t(st.outCh) * kTriOutTable);
+  for (int o = 0; o < st.outCh; ++o)
+    for (int idx = 0; idx < kTriOutTable; ++idx) {
+      const int v = idx <= kTriOutFine ? idx : std::min(kTriOutFine + 16 * (idx - kTriOutFine), 65535);
+      st.triOut16[size_t(o) * kTriOutTable + idx] = st.Out16(o)[v];
+      st.triOut8[size_t(o) * kTriOutTable + idx] = st.Out8(o)[v];
+    }
+  if (st.affine) LinearOutputTables(st, st.Out16(0), st.Out8(0));
 }
 
 bool ApplyTetrahedralOutput(KromaEngineState& st, const uint16_t* tables) {
@@ -373,7 +383,7 @@ bool ChangeOutput(KromaEngineState& st, uint32_t max, size_t n, const uint16_t* 
   if (!tri) return ApplyTetrahedralOutput(st, out16.data());
   st.modOut16 = std::move(out16);
   st.outModified = true;
-  TrilinearLinearOutput(st);
+  TrilinearOutputTables(st);
   return true;
 }
 
