@@ -203,24 +203,24 @@ TEST(LoopTest, VectorLoopsMatchPlainOnesAndTheAffinePathFollowsTheGrid) {
   const std::string rgb = OwnProfile("OXsRGB.icm");
   std::mt19937 rng(3);
   const uint16_t W = 4096;
-  std::vector<uint8_t> in(size_t(W) * 3 * 2);
+  std::vector<uint8_t> in(size_t(W) * 4 * 2);
   for (auto& v : in) v = uint8_t(rng());
-  struct Dst {
-    std::string path;
-    int channels;
+  struct Pair {
+    std::string src, path;
+    int inCh, channels;
     bool affine;
-  } dsts[] = {{wide, 3, true}, {cmyk, 4, false}};
+  } dsts[] = {{rgb, wide, 3, 3, true}, {rgb, cmyk, 3, 4, false}, {cmyk, rgb, 4, 3, false}};
   for (uint16_t engine : {0, 1})
-    for (const Dst& d : dsts) {
+    for (const Pair& d : dsts) {
       Built built;
-      ASSERT_EQ(Build(built, rgb, d.path, engine), 0);
+      ASSERT_EQ(Build(built, d.src, d.path, engine), 0);
       EXPECT_EQ(built.st().affine, d.affine);
       for (uint16_t inBits : {8, 10, 12, 16})
         for (uint16_t outBits : {8, 16}) {
-          SCOPED_TRACE(testing::Message() << "engine " << engine << " out " << d.channels << " " << inBits << "->" << outBits);
+          SCOPED_TRACE(testing::Message() << "engine " << engine << " " << d.inCh << "->" << d.channels << " " << inBits << "->" << outBits);
           Handle h;
-          ASSERT_EQ(Open(h, Param(W, 1, 3, d.channels, inBits, outBits), rgb, d.path, engine), 0);
-          const size_t inBytes = size_t(W) * 3 * (inBits == 8 ? 1 : 2), outBytes = size_t(W) * d.channels * (outBits / 8);
+          ASSERT_EQ(Open(h, Param(W, 1, d.inCh, d.channels, inBits, outBits), d.src, d.path, engine), 0);
+          const size_t inBytes = size_t(W) * d.inCh * (inBits == 8 ? 1 : 2), outBytes = size_t(W) * d.channels * (outBits / 8);
           const std::vector<uint8_t> src(in.begin(), in.begin() + inBytes);
           kroma::SetVectorLoops(false);
           const auto plain = Convert(h, src, 1, outBytes);

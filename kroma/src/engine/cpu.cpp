@@ -10,6 +10,7 @@ namespace {
 int DetectedLevel() {
   static const int level = [] {
     __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2")) return int(kVectorAvx2);
     return __builtin_cpu_supports("sse4.1") ? int(kVectorSse41) : int(kVectorNone);
   }();
   return level;

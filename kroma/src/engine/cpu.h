@@ -4,7 +4,7 @@
 
 namespace kroma {
 
-enum VectorLevel : int { kVectorNone = 0, kVectorSse41 = 1 };
+enum VectorLevel : int { kVectorNone = 0, kVectorSse41 = 1, kVectorAvx2 = 2 };
 
 // The level the loops use now: what the processor offers, unless vector loops are switched
 // off (SetVectorLoops(false), or KROMA_SCALAR set to anything but 0 in the environment).

@@ -65,8 +65,10 @@ __attribute__((always_inline)) inline uint32_t LinIndex(int32_t s) {
 
 // The grid is built and kept at 16 bits in both engines; the input curves are 16-bit tables
 // of 4096 entries and the output curves 16-bit tables of 65536 entries indexed by the grid
-// value itself, so no stage quantises linear light to fewer than 16 bits. The tetrahedral
-// engine folds the output curves into an 8-bit copy of the grid that pixels interpolate in.
+// value itself, so no stage quantises linear light to fewer than 16 bits. The pixel loops read
+// smaller copies derived from them: compact output tables, the tetrahedral engine's 16-bit
+// interpolation grid (output curves folded in, or linear light for a matrix destination), and
+// for matrix pairs the per-axis tables of the affine path.
 struct KromaEngineState {
   int engine = kroma::kTrilinear;
   uint32_t srcSpace = 0, dstSpace = 0;
