@@ -1,5 +1,8 @@
 // White-box checks of the curve tables, resampling, index tables and the grid builder.
+#include <random>
+
 #include "build/builder.h"
+#include "engine/cpu.h"
 #include "engine/engine_state.h"
 #include "fixture.h"
 #include "kroma.h"
@@ -86,7 +89,7 @@ TEST(BuilderTest, GridShapesPerModel) {
     for (int i = 0; i < c.in; ++i) entries *= c.points;
     EXPECT_EQ(b.st().grid.size(), entries);
     if (c.engine == 0) {
-      EXPECT_EQ(b.st().foldGrid.size(), entries);
+      EXPECT_EQ(b.st().tetGrid.size(), entries + kroma::kGridSlack);
     }
   }
 }
@@ -166,20 +169,86 @@ TEST(IndexTest, FullScaleLandsOnTheLastNode) {
   const auto& s3 = tet3.st();
   for (const auto* axis : {s3.axis8.data(), s3.axisWide.data()}) {
     const size_t last = axis == s3.axis8.data() ? 255 : 4095, n = axis == s3.axis8.data() ? 256 : 4096;
-    EXPECT_EQ(axis[last].offset, 31 * s3.stride[0]);
-    const uint32_t w = axis[last].weight + axis[n + last].weight + axis[2 * n + last].weight;
-    for (int k = 0; k < 3; ++k) EXPECT_EQ(s3.weights[w].step[k], kroma::kTetSteps3);
+    for (int c = 0; c < 3; ++c) {
+      EXPECT_EQ(axis[c * n + last].offset, 31 * s3.stride[c]);
+      EXPECT_EQ(axis[c * n + last].weight, uint32_t(kroma::kTetSteps3));  // the whole last cell
+      EXPECT_EQ(axis[c * n].offset + axis[c * n].weight, 0u);
+    }
   }
-  // Cells are even in the sRGB encoding: code 64 (8.03 of 32 intervals) is in cell 8, one
-  // step of 16 in, on the first axis (whose steps weigh 17 * 17).
+  // Cells are even in the sRGB encoding: code 64 (8.03 of 32 intervals) is in cell 8. A
+  // matrix destination interpolates linear light, so the fraction is the linear position
+  // inside that cell, in 256ths.
+  const auto srgbLinear = [](double x) { return x <= 0.04045 ? x / 12.92 : std::pow((x + 0.055) / 1.055, 2.4); };
+  ASSERT_TRUE(s3.tetLinear);
   EXPECT_EQ(s3.axis8[64].offset, 8 * s3.stride[0]);
-  EXPECT_EQ(s3.axis8[64].weight, 17u * 17u);
+  const double t = (srgbLinear(64 / 255.0) - srgbLinear(8 / 32.0)) / (srgbLinear(9 / 32.0) - srgbLinear(8 / 32.0));
+  EXPECT_NEAR(double(s3.axis8[64].weight), 256 * t, 1.0);
   ASSERT_EQ(Build(tet4, cmyk, rgb, 0), 0);
   const auto& s4 = tet4.st();
   uint32_t w = 0;
   for (int c = 0; c < 4; ++c) w += s4.axis8[c * 256 + 255].weight;
   for (int k = 0; k < 4; ++k) EXPECT_EQ(s4.weights[w].step[k], 5);
   EXPECT_EQ(s4.farOffset, 3u * 9724u);
+}
+
+// The loops are chosen per call, so one handle converts the same pixels with the vector loops
+// and with the plain ones: the samples must be identical. And the affine path (a matrix pair)
+// must give what interpolating the grid gives, which the line-planar loops still do.
+TEST(LoopTest, VectorLoopsMatchPlainOnesAndTheAffinePathFollowsTheGrid) {
+  TempDir dir;
+  static constexpr double r[3] = {0.6097, 0.3111, 0.0195}, g[3] = {0.2053, 0.6257, 0.0609},
+                          b[3] = {0.1492, 0.0632, 0.7446};
+  const std::string wide = dir.Write("wide.icc", iccw::MatrixRgb(r, g, b, {563}));  // gamma 2.2
+  const std::string cmyk = dir.Write("cmyk.icc", CmykProfile());
+  const std::string rgb = OwnProfile("OXsRGB.icm");
+  std::mt19937 rng(3);
+  const uint16_t W = 4096;
+  std::vector<uint8_t> in(size_t(W) * 4 * 2);
+  for (auto& v : in) v = uint8_t(rng());
+  struct Pair {
+    std::string src, path;
+    int inCh, channels;
+    bool affine;
+  } dsts[] = {{rgb, wide, 3, 3, true}, {rgb, cmyk, 3, 4, false}, {cmyk, rgb, 4, 3, false}};
+  for (uint16_t engine : {0, 1})
+    for (const Pair& d : dsts) {
+      Built built;
+      ASSERT_EQ(Build(built, d.src, d.path, engine), 0);
+      EXPECT_EQ(built.st().affine, d.affine);
+      for (uint16_t inBits : {8, 10, 12, 16})
+        for (uint16_t outBits : {8, 16}) {
+          SCOPED_TRACE(testing::Message() << "engine " << engine << " " << d.inCh << "->" << d.channels << " " << inBits << "->" << outBits);
+          Handle h;
+          ASSERT_EQ(Open(h, Param(W, 1, d.inCh, d.channels, inBits, outBits), d.src, d.path, engine), 0);
+          const size_t inBytes = size_t(W) * d.inCh * (inBits == 8 ? 1 : 2), outBytes = size_t(W) * d.channels * (outBits / 8);
+          const std::vector<uint8_t> src(in.begin(), in.begin() + inBytes);
+          kroma::SetVectorLoops(false);
+          const auto plain = Convert(h, src, 1, outBytes);
+          kroma::SetVectorLoops(true);
+          const auto vector = Convert(h, src, 1, outBytes);
+          EXPECT_EQ(plain, vector);
+        }
+      if (!d.affine) continue;
+      // 8-bit samples, interleaved (affine path) beside line-planar (grid interpolation).
+      Handle a, p;
+      ASSERT_EQ(Open(a, Param(W, 1, 3, 3), rgb, d.path, engine), 0);
+      ASSERT_EQ(Open(p, Param(W, 1, 3, 3, 8, 8, 1), rgb, d.path, engine), 0);
+      const std::vector<uint8_t> src(in.begin(), in.begin() + size_t(W) * 3);
+      std::vector<uint8_t> planar(src.size());
+      for (size_t x = 0; x < W; ++x)
+        for (int c = 0; c < 3; ++c) planar[c * W + x] = src[x * 3 + c];
+      const auto viaSum = Convert(a, src, 1, src.size()), viaGrid = Convert(p, planar, 1, src.size());
+      int worst = 0;
+      for (size_t x = 0; x < W; ++x)
+        for (int c = 0; c < 3; ++c) {
+          // Under the pure power curve, codes up to 3 are the first 1/8192 of linear light,
+          // below the precision either path keeps; there both stay in that toe.
+          const int s = viaSum[x * 3 + c], gr = viaGrid[c * W + x];
+          if (s <= 3 && gr <= 3) continue;
+          worst = std::max(worst, std::abs(s - gr));
+        }
+      EXPECT_LE(worst, 1) << "engine " << engine;
+    }
 }
 
 }  // namespace

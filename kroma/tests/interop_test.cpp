@@ -136,17 +136,12 @@ std::vector<cmsCIELab> ToLab(const std::string& path, const Side& side, const st
 // Matrix/TRC and gray pairs, compared sample by sample in units of 8 bits (a 16-bit
 // difference divided by 257): at most 2 for the trilinear engine and 3 for the tetrahedral
 // engine, at both depths.
-// The tetrahedral engine misses its target of 3 on two pairs, and the limit there is what it
-// reaches: its grid holds output-encoded values, and between nodes near the gamut's edge
-// (AdobeRGB to sRGB) or near black under a pure-power output curve the encoded result bends
-// more than one simplex can follow.
 struct MatrixCase {
   Side in, out;
-  double tetLimit = 3;
 };
 
 TEST_F(InteropTest, MatrixAndGrayPairsAgreeSampleBySample) {
-  const MatrixCase cases[] = {{kSRGB, kAdobe, 4}, {kAdobe, kSRGB, 17}, {kOXsRGB, kAdobe, 4}, {kGray, kSRGB}, {kSRGB, kGray}};
+  const MatrixCase cases[] = {{kSRGB, kAdobe}, {kAdobe, kSRGB}, {kOXsRGB, kAdobe}, {kGray, kSRGB}, {kSRGB, kGray}};
   struct Run {
     uint16_t engine;
     int bits;
@@ -173,7 +168,7 @@ TEST_F(InteropTest, MatrixAndGrayPairsAgreeSampleBySample) {
       }
       std::printf("%-32s -> %-32s %s %2d-bit: max %.2f mean %.3f (8-bit units)\n", c.in.name, c.out.name,
                   r.engine == 1 ? "trilinear  " : "tetrahedral", r.bits, worst, sum / ours.size());
-      EXPECT_LE(worst, r.engine == 0 ? c.tetLimit : r.maxLimit) << c.in.name << " -> " << c.out.name << " engine " << r.engine << " " << r.bits;
+      EXPECT_LE(worst, r.maxLimit) << c.in.name << " -> " << c.out.name << " engine " << r.engine << " " << r.bits;
       EXPECT_LE(sum / ours.size(), r.meanLimit) << c.in.name << " -> " << c.out.name << " engine " << r.engine;
     }
 }

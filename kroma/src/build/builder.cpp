@@ -449,6 +449,7 @@ bool Build(const ProfileSide& src, const ProfileSide& dst, bool absolute, KromaE
   if (st.engine == kTrilinear) {
     st.baseOut8.resize(st.baseOut16.size());
     for (size_t i = 0; i < st.baseOut16.size(); ++i) st.baseOut8[i] = Narrow16(st.baseOut16[i]);
+    TrilinearOutputTables(st);
     return true;
   }
   return ApplyTetrahedralOutput(st, st.baseOut16.data());
@@ -473,6 +474,7 @@ bool BuildTransform(const ProfileSide& src, const ProfileSide& dst, bool absolut
     st.inCh = uint8_t(inCh);
     st.outCh = uint8_t(outCh);
     st.lchOut = dst.model == Model::Lut && dst.dataSpace == kSigLch && outCh == 3;
+    st.tetLinear = st.engine == kTetrahedral && inCh == 3 && dst.model == Model::MatrixTrc;
 
     const bool tri = st.engine == kTrilinear;
     if (src.model == Model::Gray) st.gridPoints = 256;

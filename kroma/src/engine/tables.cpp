@@ -57,19 +57,25 @@ void Locate(const double* nodes, unsigned points, double x, unsigned& cell, doub
   t = (x - nodes[cell]) / (nodes[cell + 1] - nodes[cell]);
 }
 
-// One axis entry of the tetrahedral engine. `steps` is the number of fraction steps (8 or 5
+// One axis entry of the tetrahedral engine. `steps` is the number of fraction steps (16 or 5
 // for the simplex tables, 256 for one input); the fraction is rounded to the nearest step, a
-// full step moving on to the next cell except in the last one.
+// full step moving on to the next cell except in the last one. A folded grid holds
+// output-encoded values, so positions are measured in the encoding the nodes are even in; a
+// linear grid is measured in linear light, like the trilinear engine.
 AxisEntry TetEntry(const KromaEngineState& st, int c, uint32_t value, unsigned steps,
                    uint32_t weightScale) {
   const unsigned g = st.gridPoints;
-  // The position in the nodes' own encoding, then the cell and the place inside it.
-  unsigned j;
+  unsigned cell;
   double t;
-  Locate(&st.encoding[size_t(c) * 4096], 4096, value / 65535.0, j, t);
-  const double d = (j + t) / 4095.0 * (g - 1);
-  unsigned cell = std::min(unsigned(d), g - 2);
-  t = d - cell;
+  if (st.tetLinear) {
+    Locate(&st.nodes[size_t(c) * g], g, value / 65535.0, cell, t);
+  } else {
+    unsigned j;
+    Locate(&st.encoding[size_t(c) * 4096], 4096, value / 65535.0, j, t);
+    const double d = (j + t) / 4095.0 * (g - 1);
+    cell = std::min(unsigned(d), g - 2);
+    t = d - cell;
+  }
   unsigned step = unsigned(t * steps + 0.5);
   if (step >= steps && cell + 2 < g) ++cell, step = 0;
   return {cell * st.stride[c], step * weightScale};
@@ -88,6 +94,9 @@ bool BuildTrilinearAxes(KromaEngineState& st) {
       st.axis[size_t(c) * kInTable + j] = {cell * st.stride[c], uint32_t(t * 65536.0 + 0.5)};
     }
   }
+  st.axis8.resize(size_t(st.inCh) * 256);
+  for (int c = 0; c < st.inCh; ++c)
+    for (uint32_t v = 0; v < 256; ++v) st.axis8[size_t(c) * 256 + v] = st.axis[size_t(c) * kInTable + InIndex<8>(v)];
   return true;
 }
 
@@ -97,8 +106,9 @@ bool BuildTetrahedralAxes(KromaEngineState& st) {
   st.axisWide.assign(size_t(n) * kInTable, AxisEntry{0, 0});
   const unsigned steps = n == 1 ? 256 : n == 3 ? kTetSteps3 : kTetSteps4;
   const unsigned radix = steps + 1;
+  // Four inputs: each axis's part of the weight-table index; otherwise the fraction itself.
   uint32_t weightScale[kMaxChannels];
-  for (int c = n - 1, w = 1; c >= 0; --c, w *= int(radix)) weightScale[c] = n == 1 ? 1 : uint32_t(w);
+  for (int c = n - 1, w = 1; c >= 0; --c, w *= int(radix)) weightScale[c] = n == 4 ? uint32_t(w) : 1;
   for (int c = 0; c < n; ++c) {
     const uint16_t* in = st.In(c);
     for (int j = 0; j < kInTable; ++j)
@@ -108,11 +118,27 @@ bool BuildTetrahedralAxes(KromaEngineState& st) {
   }
   st.farOffset = 0;
   for (int c = 0; c < n; ++c) st.farOffset += st.stride[c];
+  st.weights.clear();
   if (n == 1) return true;
+  if (n == 3) {
+    // Fraction order code (x >= y) | (y >= z) << 1 | (x >= z) << 2: the vertex one step along
+    // the largest fraction's axis, then one more along the middle one. Codes 3 and 4 cannot
+    // occur; they keep the x, y, z walk.
+    const uint32_t sx = st.stride[0], sy = st.stride[1], sz = st.stride[2];
+    const uint32_t first[8] = {sz, sz, sy, sx, sx, sx, sy, sx};
+    const uint32_t second[8] = {sy, sx, sz, sy, sy, sz, sx, sy};
+    for (int code = 0; code < 8; ++code) {
+      st.vertex[code][0] = first[code];
+      st.vertex[code][1] = first[code] + second[code];
+      st.vertex[code][2] = 0;
+    }
+    return true;
+  }
 
   size_t combos = 1;
   for (int c = 0; c < n; ++c) combos *= radix;
   st.weights.assign(combos, WeightEntry{});
+  int orders = 0;
   for (size_t w = 0; w < combos; ++w) {
     int step[4], order[4];
     size_t r = w;
@@ -122,21 +148,75 @@ bool BuildTetrahedralAxes(KromaEngineState& st) {
     for (int i = 1; i < n; ++i)
       for (int j = i; j > 0 && step[order[j]] > step[order[j - 1]]; --j) std::swap(order[j], order[j - 1]);
     WeightEntry& e = st.weights[w];
-    uint32_t offset = 0;
+    uint32_t offset = 0, vertex[3] = {};
     for (int k = 0; k < n; ++k) {
       offset += st.stride[order[k]];
-      if (k < n - 1) e.vertex[k] = offset;
+      if (k < n - 1) vertex[k] = offset;
       e.step[k] = uint8_t(step[order[k]]);
     }
+    // The vertex offsets depend only on the order of the axes: one row per order.
+    int row = 0;
+    while (row < orders && !std::equal(vertex, vertex + 3, st.vertex[row])) ++row;
+    if (row == orders) std::copy(vertex, vertex + 3, st.vertex[orders++]);
+    e.order = uint8_t(row);
   }
   return true;
 }
 
 }  // namespace
 
+// The affine path (see KromaEngineState::affine): the corner value and each axis's terms read
+// off the grid, checked against every node, then summed per input-table index at the cell and
+// fraction the engine's own axis tables give.
+static void BuildAffine(KromaEngineState& st) {
+  st.affine = false;
+  st.affine8.clear();
+  st.affineWide.clear();
+  if (st.inCh != 3 || st.outCh != 3 || st.dstModel != Model::MatrixTrc || st.lchOut) return;
+  const unsigned g = st.gridPoints;
+  const int32_t* grid = st.grid.data();
+  // term[a][n][c]: the grid one node n along axis a from the corner, minus the corner.
+  std::vector<double> term(size_t(3) * g * 3);
+  for (int a = 0; a < 3; ++a)
+    for (unsigned n = 0; n < g; ++n)
+      for (int c = 0; c < 3; ++c) term[(size_t(a) * g + n) * 3 + c] = double(grid[n * st.stride[a] + c]) - grid[c];
+  for (unsigned i = 0; i < g; ++i)
+    for (unsigned j = 0; j < g; ++j)
+      for (unsigned k = 0; k < g; ++k) {
+        const int32_t* node = grid + i * st.stride[0] + j * st.stride[1] + k * st.stride[2];
+        for (int c = 0; c < 3; ++c) {
+          const double sum = grid[c] + term[(size_t(0) * g + i) * 3 + c] + term[(size_t(1) * g + j) * 3 + c] +
+                             term[(size_t(2) * g + k) * 3 + c];
+          if (std::abs(sum - node[c]) > 2.0) return;  // rounding of three terms at most
+        }
+      }
+  const bool tri = st.engine == kTrilinear;
+  const AxisEntry* axes = tri ? st.axis.data() : st.axisWide.data();
+  const double fullFraction = tri ? 65536.0 : double(kTetSteps3);
+  st.affineWide.assign(size_t(3) * kInTable * 4, 0);
+  st.affine8.assign(size_t(3) * 256 * 4, 0);
+  for (int a = 0; a < 3; ++a)
+    for (int j = 0; j < kInTable; ++j) {
+      const AxisEntry e = axes[size_t(a) * kInTable + j];
+      const unsigned cell = e.offset / st.stride[a];
+      const double f = e.weight / fullFraction;
+      for (int c = 0; c < 3; ++c) {
+        const double lo = term[(size_t(a) * g + cell) * 3 + c], hi = term[(size_t(a) * g + cell + 1) * 3 + c];
+        const double v = (a == 0 ? grid[c] : 0.0) + lo + f * (hi - lo);
+        st.affineWide[(size_t(a) * kInTable + j) * 4 + c] = int32_t(std::lround(v * kLinTop / 65535.0));
+      }
+    }
+  for (int a = 0; a < 3; ++a)
+    for (uint32_t v = 0; v < 256; ++v)
+      std::copy_n(&st.affineWide[(size_t(a) * kInTable + InIndex<8>(v)) * 4], 4, &st.affine8[(size_t(a) * 256 + v) * 4]);
+  st.affine = true;
+}
+
 bool BuildAxisTables(KromaEngineState& st) {
   try {
-    return st.engine == kTrilinear ? BuildTrilinearAxes(st) : BuildTetrahedralAxes(st);
+    if (!(st.engine == kTrilinear ? BuildTrilinearAxes(st) : BuildTetrahedralAxes(st))) return false;
+    BuildAffine(st);
+    return true;
   } catch (const std::bad_alloc&) {
     return false;
   }
@@ -158,13 +238,56 @@ int16_t ToFold(double v16) {
   return int16_t(std::lround(std::clamp(v, -32768.0, 32767.0)));
 }
 
+// The output curve at the linear value each linear-table entry stands for (the middle of its
+// step): 16-bit entries interpolated in the 65536-entry table, 8-bit entries from the 8-bit
+// table when the engine keeps one (else rounded from the 16-bit curve).
+void LinearOutputTables(KromaEngineState& st, const uint16_t* tables, const uint8_t* tables8) {
+  st.linOut8.resize(size_t(st.outCh) * kLinOutTable);
+  st.linOut16.resize(size_t(st.outCh) * kLinOutTable);
+  for (int o = 0; o < st.outCh; ++o) {
+    const uint16_t* t = tables + size_t(o) * kOutTable;
+    for (int idx = 0; idx < kLinOutTable; ++idx) {
+      double u = idx;
+      if (idx >= kLinFine) {
+        const double first = double(idx - kLinFine + (kLinFine >> kLinCoarseShift)) * (1 << kLinCoarseShift);
+        u = std::min(first + ((1 << kLinCoarseShift) - 1) / 2.0, double(kLinTop));
+      }
+      const double x = u / kLinTop * 65535.0;
+      const size_t j = std::min<size_t>(size_t(x), 65534);
+      const double f = x - double(j);
+      const double v = t[j] * (1.0 - f) + t[j + 1] * f;
+      st.linOut16[size_t(o) * kLinOutTable + idx] = uint16_t(std::lround(v));
+      st.linOut8[size_t(o) * kLinOutTable + idx] =
+          tables8 ? tables8[size_t(o) * kOutTable + size_t(std::lround(x))] : uint8_t(std::lround(v * 255.0 / 65535.0));
+    }
+  }
+}
+
 }  // namespace
+
+void TrilinearOutputTables(KromaEngineState& st) {
+  st.triOut16.resize(size_t(st.outCh) * kTriOutTable);
+  st.triOut8.resize(size_t(st.outCh) * kTriOutTable);
+  for (int o = 0; o < st.outCh; ++o)
+    for (int idx = 0; idx < kTriOutTable; ++idx) {
+      const int v = idx <= kTriOutFine ? idx : std::min(kTriOutFine + 16 * (idx - kTriOutFine), 65535);
+      st.triOut16[size_t(o) * kTriOutTable + idx] = st.Out16(o)[v];
+      st.triOut8[size_t(o) * kTriOutTable + idx] = st.Out8(o)[v];
+    }
+  if (st.affine) LinearOutputTables(st, st.Out16(0), st.Out8(0));
+}
 
 bool ApplyTetrahedralOutput(KromaEngineState& st, const uint16_t* tables) {
   const size_t total = st.grid.size();
   const int out = st.outCh;
   try {
-    st.foldGrid.resize(total);
+    st.tetGrid.assign(total + kGridSlack, 0);
+    if (st.tetLinear) {
+      for (size_t i = 0; i < total; ++i)
+        st.tetGrid[i] = int16_t(std::clamp<long>(std::lround(st.grid[i] * double(kLinScale) / 65535.0), -32767, 32767));
+      LinearOutputTables(st, tables, nullptr);
+      return true;
+    }
   } catch (const std::bad_alloc&) {
     return false;
   }
@@ -177,12 +300,12 @@ bool ApplyTetrahedralOutput(KromaEngineState& st, const uint16_t* tables) {
       double lch[3], lab[3];
       pcs::Decode16(pcs::Space::LCh, lch16, lch);
       pcs::LChToLab(lch, lab);
-      st.foldGrid[i] = ToFold(lch16[0]);  // L keeps the data encoding's full scale
+      st.tetGrid[i] = ToFold(lch16[0]);  // L keeps the data encoding's full scale
       for (int o = 1; o < 3; ++o)
-        st.foldGrid[i + o] = ToFold((std::clamp(lab[o], -128.0, 127.0) + 128.0) * 65535.0 / 255.0);
+        st.tetGrid[i + o] = ToFold((std::clamp(lab[o], -128.0, 127.0) + 128.0) * 65535.0 / 255.0);
       continue;
     }
-    for (int o = 0; o < out; ++o) st.foldGrid[i + o] = ToFold(Fold(tables + size_t(o) * kOutTable, st.grid[i + o]));
+    for (int o = 0; o < out; ++o) st.tetGrid[i + o] = ToFold(Fold(tables + size_t(o) * kOutTable, st.grid[i + o]));
   }
   return true;
 }
@@ -260,6 +383,7 @@ bool ChangeOutput(KromaEngineState& st, uint32_t max, size_t n, const uint16_t* 
   if (!tri) return ApplyTetrahedralOutput(st, out16.data());
   st.modOut16 = std::move(out16);
   st.outModified = true;
+  TrilinearOutputTables(st);
   return true;
 }
 
