@@ -4,8 +4,10 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include <jpeglib.h>
+#include <jerror.h>
 
 namespace fpx {
 
@@ -15,11 +17,30 @@ namespace {
 struct ErrorManager {
   jpeg_error_mgr pub;
   std::jmp_buf jump;
+  bool outOfMemory = false;
 };
 
 void ErrorExit(j_common_ptr cinfo) {
   auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+  err->outOfMemory = err->pub.msg_code == JERR_OUT_OF_MEMORY;
   std::longjmp(err->jump, 1);
+}
+
+// An allocation that fails inside a libjpeg call-back must not unwind through libjpeg's C
+// frames: the call-back reports it as libjpeg's own out-of-memory error instead, after the
+// exception has been left behind.
+void OutOfMemory(j_common_ptr cinfo) {
+  cinfo->err->msg_code = JERR_OUT_OF_MEMORY;
+  (*cinfo->err->error_exit)(cinfo);
+}
+
+bool Append(std::vector<uint8_t>* out, const uint8_t* from, size_t size) noexcept {
+  try {
+    out->insert(out->end(), from, from + size);
+    return true;
+  } catch (...) {
+    return false;
+  }
 }
 
 void SilentMessage(j_common_ptr) {}
@@ -40,7 +61,7 @@ void InitDestination(j_compress_ptr cinfo) {
 
 boolean EmptyBuffer(j_compress_ptr cinfo) {
   auto* d = reinterpret_cast<VectorDestination*>(cinfo->dest);
-  d->out->insert(d->out->end(), d->buffer, d->buffer + sizeof d->buffer);
+  if (!Append(d->out, d->buffer, sizeof d->buffer)) OutOfMemory(reinterpret_cast<j_common_ptr>(cinfo));
   d->pub.next_output_byte = d->buffer;
   d->pub.free_in_buffer = sizeof d->buffer;
   return TRUE;
@@ -48,7 +69,8 @@ boolean EmptyBuffer(j_compress_ptr cinfo) {
 
 void TermDestination(j_compress_ptr cinfo) {
   auto* d = reinterpret_cast<VectorDestination*>(cinfo->dest);
-  d->out->insert(d->out->end(), d->buffer, d->buffer + (sizeof d->buffer - d->pub.free_in_buffer));
+  if (!Append(d->out, d->buffer, sizeof d->buffer - d->pub.free_in_buffer))
+    OutOfMemory(reinterpret_cast<j_common_ptr>(cinfo));
 }
 
 }  // namespace
@@ -99,6 +121,7 @@ JpegTileEncoder::~JpegTileEncoder() {
 }
 
 bool JpegTileEncoder::ok() const { return state_->ok; }
+bool JpegTileEncoder::outOfMemory() const { return state_->err.outOfMemory; }
 const std::vector<uint8_t>& JpegTileEncoder::Tables() const { return state_->tables; }
 
 bool JpegTileEncoder::Encode(const uint8_t* pixels, std::vector<uint8_t>& out) {
@@ -149,7 +172,7 @@ JpegTileDecoder::Result JpegTileDecoder::Decode(const uint8_t* tables, size_t ta
   volatile Result failure = Result::kBadTables;
   if (setjmp(s.err.jump)) {
     jpeg_abort_decompress(&s.cinfo);
-    return failure;
+    return s.err.outOfMemory ? Result::kNoMemory : failure;
   }
   if (tables != nullptr) {
     jpeg_mem_src(&s.cinfo, const_cast<uint8_t*>(tables), static_cast<unsigned long>(tablesSize));
@@ -187,7 +210,16 @@ JpegTileDecoder::Result JpegTileDecoder::Decode(const uint8_t* tables, size_t ta
     return Result::kBadData;
   }
   const size_t rowBytes = static_cast<size_t>(s.cinfo.output_width) * channels;
-  s.row.resize(rowBytes);
+  bool haveRow = true;
+  try {
+    s.row.resize(rowBytes);
+  } catch (const std::bad_alloc&) {
+    haveRow = false;
+  }
+  if (!haveRow) {
+    jpeg_abort_decompress(&s.cinfo);
+    return Result::kNoMemory;
+  }
   const int copyWidth = std::min<int>(tileWidth, static_cast<int>(s.cinfo.output_width));
   while (s.cinfo.output_scanline < s.cinfo.output_height) {
     const int y = static_cast<int>(s.cinfo.output_scanline);
