@@ -23,8 +23,9 @@ class JpegTileEncoder {
   bool outOfMemory() const;
   // The tables-only stream (start of image, quantisation and Huffman tables, end of image).
   const std::vector<uint8_t>& Tables() const;
-  // Appends one compressed 64 x 64 tile of interleaved pixels to out; false on failure.
-  bool Encode(const uint8_t* pixels, std::vector<uint8_t>& out);
+  // Appends one compressed 64 x 64 tile of interleaved pixels, rows `stride` bytes apart,
+  // to out; false on failure.
+  bool Encode(const uint8_t* pixels, size_t stride, std::vector<uint8_t>& out);
 
  private:
   struct State;

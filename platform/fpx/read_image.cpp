@@ -376,6 +376,13 @@ FPXStatus ReadImage::ReadRectangle(unsigned long x0, unsigned long y0, unsigned 
     if (source[k] < 0) return FPX_COLOR_CONVERSION_ERROR;
   }
 
+  // A buffer laid out as the tiles are (every channel, in the stored order, side by side)
+  // takes whole rows of a tile at a time.
+  bool interleaved = desc.numberOfComponents == channels;
+  for (unsigned long k = 0; k < desc.numberOfComponents && interleaved; ++k)
+    interleaved = source[k] == static_cast<int>(k) && desc.components[k].columnStride == static_cast<long>(channels) &&
+                  desc.components[k].lineStride == desc.components[0].lineStride &&
+                  desc.components[k].theData == desc.components[0].theData + k;
   tile_.resize(size_t{level.tileWidth} * level.tileHeight * channels);
   const uint32_t tx0 = static_cast<uint32_t>(x0 / level.tileWidth), tx1 = static_cast<uint32_t>(x1 / level.tileWidth);
   const uint32_t ty0 = static_cast<uint32_t>(y0 / level.tileHeight), ty1 = static_cast<uint32_t>(y1 / level.tileHeight);
@@ -390,6 +397,12 @@ FPXStatus ReadImage::ReadRectangle(unsigned long x0, unsigned long y0, unsigned 
       const uint64_t cy0 = std::max<uint64_t>(topRow, y0), cy1 = std::min<uint64_t>(topRow + validHeight - 1, y1);
       for (uint64_t y = cy0; y <= cy1; ++y) {
         const uint8_t* from = tile_.data() + ((y - topRow) * level.tileWidth + (cx0 - left)) * channels;
+        if (interleaved) {
+          std::memcpy(desc.components[0].theData + static_cast<int64_t>(y - y0) * desc.components[0].lineStride +
+                          static_cast<int64_t>(cx0 - x0) * channels,
+                      from, (cx1 - cx0 + 1) * channels);
+          continue;
+        }
         for (unsigned long k = 0; k < desc.numberOfComponents; ++k) {
           const FPXImageComponentDesc& c = desc.components[k];
           uint8_t* to = c.theData + static_cast<int64_t>(y - y0) * c.lineStride +

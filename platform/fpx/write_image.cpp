@@ -167,9 +167,22 @@ FPXStatus WriteImage::WriteRows(unsigned long x0, unsigned long y0, unsigned lon
   }
   for (uint32_t s = 0; s < channels_; ++s)
     if (byChannel[s] == nullptr) return FPX_COLOR_CONVERSION_ERROR;
+  // Rows laid out as the file stores them (channels side by side, in the stored order) are
+  // taken whole.
+  bool interleaved = true;
+  for (uint32_t s = 0; s < channels_ && interleaved; ++s)
+    interleaved = byChannel[s]->columnStride == static_cast<long>(channels_) &&
+                  byChannel[s]->lineStride == byChannel[0]->lineStride &&
+                  byChannel[s]->theData == byChannel[0]->theData + s;
 
   try {
     for (unsigned long y = y0; y <= y1; ++y) {
+      if (interleaved) {
+        if (!PushRow(0, byChannel[0]->theData + static_cast<int64_t>(y - y0) * byChannel[0]->lineStride))
+          return failure_;
+        ++rowsWritten_;
+        continue;
+      }
       for (uint32_t s = 0; s < channels_; ++s) {
         const FPXImageComponentDesc& c = *byChannel[s];
         const uint8_t* from = c.theData + static_cast<int64_t>(y - y0) * c.lineStride;
@@ -210,16 +223,20 @@ bool WriteImage::PushRow(size_t index, const uint8_t* row) {
 bool WriteImage::Reduce(size_t index, const uint8_t* a, const uint8_t* b) {
   // 2 x 2 box filter, rounded; a missing last column repeats the one before it.
   const Level& level = levels_[index];
-  std::vector<uint8_t>& reduced = levels_[index + 1].incoming;
+  uint8_t* reduced = levels_[index + 1].incoming.data();
   const uint32_t width = levels_[index + 1].width;
-  for (uint32_t x = 0; x < width; ++x) {
-    const size_t left = size_t{2 * x} * channels_, right = size_t{std::min(2 * x + 1, level.width - 1)} * channels_;
-    for (uint32_t c = 0; c < channels_; ++c) {
-      const unsigned sum = a[left + c] + a[right + c] + b[left + c] + b[right + c];
-      reduced[size_t{x} * channels_ + c] = static_cast<uint8_t>((sum + 2) / 4);
-    }
+  const uint32_t pairs = level.width / 2;  // columns with a right-hand neighbour
+  const size_t n = channels_;
+  const size_t pairBytes = size_t{pairs} * n;
+  for (size_t i = 0, j = 0; i < pairBytes; i += n, j += 2 * n)
+    for (size_t c = 0; c < n; ++c)
+      reduced[i + c] = static_cast<uint8_t>((a[j + c] + a[j + n + c] + b[j + c] + b[j + n + c] + 2u) / 4u);
+  if (pairs < width) {
+    const size_t last = size_t{level.width - 1} * n;
+    for (size_t c = 0; c < n; ++c)
+      reduced[pairBytes + c] = static_cast<uint8_t>((2u * a[last + c] + 2u * b[last + c] + 2u) / 4u);
   }
-  return PushRow(index + 1, reduced.data());
+  return PushRow(index + 1, reduced);
 }
 
 bool WriteImage::FlushBand(size_t index) {
@@ -240,9 +257,10 @@ bool WriteImage::FlushBand(size_t index) {
   }
   std::vector<uint8_t>& encoded = encoded_;
   for (uint32_t tx = 0; tx < level.across; ++tx) {
-    for (uint32_t y = 0; y < kTileSize; ++y)
-      std::memcpy(tileScratch_.data() + y * tileRowBytes, level.band.data() + y * bandRowBytes + tx * tileRowBytes,
-                  tileRowBytes);
+    const uint8_t* inBand = level.band.data() + tx * tileRowBytes;
+    if (!jpeg)  // JPEG tiles are taken from the band where they lie
+      for (uint32_t y = 0; y < kTileSize; ++y)
+        std::memcpy(tileScratch_.data() + y * tileRowBytes, inBand + y * bandRowBytes, tileRowBytes);
     TileEntry entry;
     const uint8_t* bytes = tileScratch_.data();
     size_t size = tileScratch_.size();
@@ -257,7 +275,7 @@ bool WriteImage::FlushBand(size_t index) {
     }
     if (jpeg) {
       encoded.clear();
-      if (!encoder_->Encode(tileScratch_.data(), encoded))
+      if (!encoder_->Encode(inBand, bandRowBytes, encoded))
         return Fail(encoder_->outOfMemory() ? FPX_MEMORY_ALLOCATION_FAILED : FPX_FILE_WRITE_ERROR);
       bytes = encoded.data();
       size = encoded.size();

@@ -336,7 +336,9 @@ TEST_F(FlashPixLibrary, FailuresCloseTheFilesTheyOpened) {
       ReadLevel(f.handle, 1, 100, 70, 3, &got);
     }
   }
-  if (std::filesystem::exists("/dev/full")) EXPECT_NE(WritePicture("/dev/full", picture, NONE), FPX_OK);
+  if (std::filesystem::exists("/dev/full")) {
+    EXPECT_NE(WritePicture("/dev/full", picture, NONE), FPX_OK);
+  }
   EXPECT_EQ(WritePicture(dir.File("missing/x.fpx"), picture, NONE), FPX_FILE_CREATE_ERROR);
   // An image abandoned after a refused rectangle is still finished and closed.
   FPXImageHandle* h = nullptr;
