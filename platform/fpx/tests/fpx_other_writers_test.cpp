@@ -54,7 +54,7 @@ struct Compressor {
   unsigned char* buffer = nullptr;
   unsigned long size = 0;
 
-  Compressor(const Layout& layout, int width, int height) {
+  Compressor(const Layout& layout, int width, int height, int quality = 90) {
     cinfo.err = jpeg_std_error(&err);
     jpeg_create_compress(&cinfo);
     cinfo.image_width = static_cast<JDIMENSION>(width);
@@ -62,7 +62,7 @@ struct Compressor {
     cinfo.input_components = static_cast<int>(layout.channels);
     cinfo.in_color_space = layout.channels == 3 ? JCS_RGB : JCS_GRAYSCALE;
     jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 90, TRUE);
+    jpeg_set_quality(&cinfo, quality, TRUE);
     if (layout.channels == 3 && !layout.colourConversion) jpeg_set_colorspace(&cinfo, JCS_RGB);
     cinfo.write_JFIF_header = FALSE;
     cinfo.write_Adobe_marker = FALSE;
@@ -204,7 +204,9 @@ std::vector<Picture> WriteFixture(const std::string& path, const Layout& layout,
             if (shared) {
               bytes = tables.Encode(pixels.data(), stride, false);  // the tables were written once
             } else {
-              Compressor own(layout, unpadded ? int(w) : 64, unpadded ? int(h) : 64);
+              // Tables of their own differ from the shared ones: a reader that mixed them up
+              // would decode with the wrong quantisation.
+              Compressor own(layout, unpadded ? int(w) : 64, unpadded ? int(h) : 64, 75);
               bytes = own.Encode(pixels.data(), stride, true);
             }
             compression = fpx::kCompressJpeg;
@@ -312,8 +314,8 @@ std::function<Tile(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t)> Edges(Tile
   };
 }
 
-// JPEG tolerances for quality 90 tiles of the smooth picture (the small levels hold the
-// most detail); 2 x 2 chroma sub-sampling loses more of the colour. A tile decoded with the
+// JPEG tolerances for the smooth picture at quality 90 (shared tables) or 75 (a tile's own
+// tables; the small levels hold the most detail); 2 x 2 chroma sub-sampling loses more of the colour. A tile decoded with the
 // wrong tables or colour conversion is off by far more.
 const Layout kLayouts[] = {
     {"RootIsTheImage", 150, 100, 3, true, true, 1, 1, false, std::bind(Always, Tile::kRaw, _1, _2, _3, _4, _5), 0},
@@ -330,9 +332,9 @@ const Layout kLayouts[] = {
      },
      0},
     {"JpegTilesWithTheirOwnTables", 150, 100, 3, false, true, 1, 1, false,
-     std::bind(Always, Tile::kJpegOwnTables, _1, _2, _3, _4, _5), 12},
+     std::bind(Always, Tile::kJpegOwnTables, _1, _2, _3, _4, _5), 24},
     {"JpegOwnTablesChromaSubsampled", 150, 100, 3, true, true, 2, 1, false,
-     std::bind(Always, Tile::kJpegOwnTables, _1, _2, _3, _4, _5), 20},
+     std::bind(Always, Tile::kJpegOwnTables, _1, _2, _3, _4, _5), 36},
     {"JpegSharedTableOfAnotherIndex", 150, 100, 3, false, true, 1, 3, false,
      std::bind(Always, Tile::kJpegShared, _1, _2, _3, _4, _5), 12},
     {"JpegSharedGrey", 130, 70, 1, false, true, 1, 2, false,
@@ -340,7 +342,12 @@ const Layout kLayouts[] = {
     {"JpegWithoutColourConversion", 150, 100, 3, false, false, 1, 1, false,
      std::bind(Always, Tile::kJpegShared, _1, _2, _3, _4, _5), 12},
     {"JpegUnpaddedEdgeTiles", 150, 100, 3, false, true, 1, 1, false,
-     Edges(Tile::kJpegShared, Tile::kJpegUnpadded), 12},
+     Edges(Tile::kJpegShared, Tile::kJpegUnpadded), 24},
+    {"OwnAndSharedTablesAlternate", 200, 130, 3, false, true, 1, 1, false,
+     [](uint32_t, uint32_t tx, uint32_t ty, uint32_t, uint32_t) {
+       return (tx + ty) % 2 ? Tile::kJpegOwnTables : Tile::kJpegShared;
+     },
+     24},
     {"RawAndJpegTilesMixed", 150, 100, 1, false, true, 1, 1, false,
      [](uint32_t, uint32_t tx, uint32_t, uint32_t, uint32_t) { return tx % 2 ? Tile::kRaw : Tile::kJpegShared; }, 12},
 };
