@@ -105,6 +105,33 @@ void BM_LibjpegCompress(benchmark::State& state) {
   }
 }
 
+// Peer: libjpeg-turbo decompressing that file in one pass (beside BM_FpxOpenJpeg).
+void BM_LibjpegDecompress(benchmark::State& state) {
+  const std::string path = Path("peer.jpg");
+  std::vector<uint8_t> pixels(size_t(kWidth) * kHeight * 3);
+  for (auto _ : state) {
+    FILE* in = std::fopen(path.c_str(), "rb");
+    if (in == nullptr) {
+      state.SkipWithError("run BM_LibjpegCompress first");
+      break;
+    }
+    jpeg_decompress_struct cinfo{};
+    jpeg_error_mgr err{};
+    cinfo.err = jpeg_std_error(&err);
+    jpeg_create_decompress(&cinfo);
+    jpeg_stdio_src(&cinfo, in);
+    jpeg_read_header(&cinfo, TRUE);
+    jpeg_start_decompress(&cinfo);
+    while (cinfo.output_scanline < cinfo.output_height) {
+      JSAMPROW row = pixels.data() + size_t(cinfo.output_scanline) * cinfo.output_width * 3;
+      jpeg_read_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    std::fclose(in);
+  }
+}
+
 // Peer: the raw pixels written to a file in one go.
 void BM_RawWrite(benchmark::State& state) {
   const std::vector<uint8_t>& pixels = Pixels();
@@ -123,5 +150,6 @@ BENCHMARK(BM_FpxOpenUncompressed)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_FpxOpenJpeg)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_BmpSave)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_LibjpegCompress)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_LibjpegDecompress)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_RawWrite)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK_MAIN();

@@ -110,8 +110,10 @@ class WriteImage final : public PFlashPixImageView {
   bool FinishPyramid();
   bool StoreLevel(size_t level);
   bool StoreProperties();
-  bool Fail();
+  // Records the first failure (its status, and errno for a write error); always false.
+  bool Fail(FPXStatus status = FPX_FILE_WRITE_ERROR);
   bool WriteTo(GsfOutput* out, const uint8_t* data, size_t size);
+  void CloseAll();
 
   FILE* file_ = nullptr;
   GsfOutput* sink_ = nullptr;
@@ -128,8 +130,9 @@ class WriteImage final : public PFlashPixImageView {
   std::vector<Level> levels_;  // 0 the full size
   uint32_t rowsWritten_ = 0;
   std::unique_ptr<JpegTileEncoder> encoder_;
-  std::vector<uint8_t> tileScratch_, row_;
+  std::vector<uint8_t> tileScratch_, row_, encoded_;
   bool failed_ = false;
+  FPXStatus failure_ = FPX_OK;
   bool finished_ = false;
   int errno_ = 0;
 };

@@ -1,6 +1,8 @@
 // The image calls: they check their arguments and hand over to the read or write image.
 #include <cerrno>
+#include <memory>
 #include <new>
+#include <stdexcept>
 
 #include "image.h"
 
@@ -12,6 +14,20 @@ using fpx::ReadImage;
 using fpx::WriteImage;
 
 namespace {
+
+// The library's calls report failure by status only: an allocation that throws anywhere
+// below them becomes FPX_MEMORY_ALLOCATION_FAILED here, after the objects that were made on
+// the way have been let go of by their owners.
+template <typename F>
+FPXStatus Guarded(F&& call) noexcept {
+  try {
+    return call();
+  } catch (const std::bad_alloc&) {
+    return FPX_MEMORY_ALLOCATION_FAILED;
+  } catch (const std::length_error&) {
+    return FPX_MEMORY_ALLOCATION_FAILED;
+  }
+}
 
 ReadImage* Reading(FPXImageHandle* handle) {
   return handle != nullptr && handle->mode() == PFlashPixImageView::Mode::kRead ? static_cast<ReadImage*>(handle)
@@ -41,7 +57,9 @@ bool IsBaselineWritable(const FPXColorspace& cs) {
 
 }  // namespace
 
-FPXStatus FPX_IsFlashPixFile(char* fileName) { return fpx::CheckFlashPixFile(fileName); }
+FPXStatus FPX_IsFlashPixFile(char* fileName) {
+  return Guarded([&] { return fpx::CheckFlashPixFile(fileName); });
+}
 
 FPXStatus FPX_OpenImageByFilename(char* fileName, char* storagePathInFile, unsigned long* width,
                                   unsigned long* height, unsigned long* tileWidth, unsigned long* tileHeight,
@@ -49,19 +67,19 @@ FPXStatus FPX_OpenImageByFilename(char* fileName, char* storagePathInFile, unsig
   if (theFPX == nullptr || width == nullptr || height == nullptr || colorspace == nullptr) return FPX_ERROR;
   *theFPX = nullptr;
   if (storagePathInFile != nullptr && *storagePathInFile != '\0') return FPX_UNIMPLEMENTED_FUNCTION;
-  ReadImage* image = new (std::nothrow) ReadImage;
-  if (image == nullptr) return FPX_MEMORY_ALLOCATION_FAILED;
-  if (const FPXStatus status = image->Open(fileName)) {
-    delete image;
-    return status;
-  }
-  *width = image->width;
-  *height = image->height;
-  if (tileWidth) *tileWidth = image->levels.back().tileWidth;
-  if (tileHeight) *tileHeight = image->levels.back().tileHeight;
-  *colorspace = image->colorspace;
-  *theFPX = image;
-  return FPX_OK;
+  return Guarded([&] {
+    // Owned here until it is handed out: a failed open, thrown or reported, frees it.
+    std::unique_ptr<ReadImage> image(new (std::nothrow) ReadImage);
+    if (image == nullptr) return FPX_MEMORY_ALLOCATION_FAILED;
+    if (const FPXStatus status = image->Open(fileName)) return status;
+    *width = image->width;
+    *height = image->height;
+    if (tileWidth) *tileWidth = image->levels.back().tileWidth;
+    if (tileHeight) *tileHeight = image->levels.back().tileHeight;
+    *colorspace = image->colorspace;
+    *theFPX = image.release();
+    return FPX_OK;
+  });
 }
 
 FPXStatus FPX_GetNumberOfResolutions(FPXImageHandle* theFPX, unsigned short* numberOfResolutions) {
@@ -106,11 +124,7 @@ FPXStatus FPX_ReadImageRectangle(FPXImageHandle* theFPX, unsigned long X0, unsig
   ReadImage* image = Reading(theFPX);
   if (image == nullptr) return FPX_INVALID_FPX_HANDLE;
   if (theImage == nullptr) return FPX_INVALID_IMAGE_DESC;
-  try {
-    return image->ReadRectangle(X0, Y0, X1, Y1, theResolution, *theImage);
-  } catch (const std::bad_alloc&) {
-    return FPX_MEMORY_ALLOCATION_FAILED;
-  }
+  return Guarded([&] { return image->ReadRectangle(X0, Y0, X1, Y1, theResolution, *theImage); });
 }
 
 FPXStatus FPX_ReleaseImageCache(FPXImageHandle* theFPX, unsigned long keepBytes) {
@@ -148,18 +162,21 @@ FPXStatus FPX_CreateImageByFilename(char* fileName, unsigned long width, unsigne
   if (compressOption > JPEG_BY_TABLE_GROUP) return FPX_INVALID_COMPRESSION_ERROR;
   if (compressOption == JPEG_BY_TABLE_GROUP) return FPX_UNIMPLEMENTED_FUNCTION;
   if (colorspace.numberOfComponents == 4 && compressOption >= JPEG_UNSPECIFIED) return FPX_UNIMPLEMENTED_FUNCTION;
-  WriteImage* image = new (std::nothrow) WriteImage;
-  if (image == nullptr) return FPX_MEMORY_ALLOCATION_FAILED;
-  const FPXStatus status = image->Create(fileName, static_cast<uint32_t>(width), static_cast<uint32_t>(height),
-                                         colorspace, backgroundColor, compressOption);
-  if (status != FPX_OK) {
-    const int error = errno;
-    delete image;
-    errno = error;
-    return status;
-  }
-  *theFPX = image;
-  return FPX_OK;
+  return Guarded([&] {
+    std::unique_ptr<WriteImage> image(new (std::nothrow) WriteImage);
+    if (image == nullptr) return FPX_MEMORY_ALLOCATION_FAILED;
+    const FPXStatus status = image->Create(fileName, static_cast<uint32_t>(width), static_cast<uint32_t>(height),
+                                           colorspace, backgroundColor, compressOption);
+    if (status != FPX_OK) {
+      // The image closes what it opened; the caller may still ask why creating failed.
+      const int error = errno;
+      image.reset();
+      errno = error;
+      return status;
+    }
+    *theFPX = image.release();
+    return FPX_OK;
+  });
 }
 
 FPXStatus FPX_SetJPEGCompression(FPXImageHandle* theFPX, unsigned short theQualityFactor) {
@@ -173,5 +190,5 @@ FPXStatus FPX_WriteImageRectangle(FPXImageHandle* theFPX, unsigned long X0, unsi
   WriteImage* image = Writing(theFPX);
   if (image == nullptr) return FPX_INVALID_FPX_HANDLE;
   if (theData == nullptr) return FPX_INVALID_IMAGE_DESC;
-  return image->WriteRows(X0, Y0, X1, Y1, *theData);
+  return Guarded([&] { return image->WriteRows(X0, Y0, X1, Y1, *theData); });
 }

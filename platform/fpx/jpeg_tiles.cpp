@@ -4,8 +4,10 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include <jpeglib.h>
+#include <jerror.h>
 
 namespace fpx {
 
@@ -15,11 +17,30 @@ namespace {
 struct ErrorManager {
   jpeg_error_mgr pub;
   std::jmp_buf jump;
+  bool outOfMemory = false;
 };
 
 void ErrorExit(j_common_ptr cinfo) {
   auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+  err->outOfMemory = err->pub.msg_code == JERR_OUT_OF_MEMORY;
   std::longjmp(err->jump, 1);
+}
+
+// An allocation that fails inside a libjpeg call-back must not unwind through libjpeg's C
+// frames: the call-back reports it as libjpeg's own out-of-memory error instead, after the
+// exception has been left behind.
+void OutOfMemory(j_common_ptr cinfo) {
+  cinfo->err->msg_code = JERR_OUT_OF_MEMORY;
+  (*cinfo->err->error_exit)(cinfo);
+}
+
+bool Append(std::vector<uint8_t>* out, const uint8_t* from, size_t size) noexcept {
+  try {
+    out->insert(out->end(), from, from + size);
+    return true;
+  } catch (...) {
+    return false;
+  }
 }
 
 void SilentMessage(j_common_ptr) {}
@@ -40,7 +61,7 @@ void InitDestination(j_compress_ptr cinfo) {
 
 boolean EmptyBuffer(j_compress_ptr cinfo) {
   auto* d = reinterpret_cast<VectorDestination*>(cinfo->dest);
-  d->out->insert(d->out->end(), d->buffer, d->buffer + sizeof d->buffer);
+  if (!Append(d->out, d->buffer, sizeof d->buffer)) OutOfMemory(reinterpret_cast<j_common_ptr>(cinfo));
   d->pub.next_output_byte = d->buffer;
   d->pub.free_in_buffer = sizeof d->buffer;
   return TRUE;
@@ -48,7 +69,8 @@ boolean EmptyBuffer(j_compress_ptr cinfo) {
 
 void TermDestination(j_compress_ptr cinfo) {
   auto* d = reinterpret_cast<VectorDestination*>(cinfo->dest);
-  d->out->insert(d->out->end(), d->buffer, d->buffer + (sizeof d->buffer - d->pub.free_in_buffer));
+  if (!Append(d->out, d->buffer, sizeof d->buffer - d->pub.free_in_buffer))
+    OutOfMemory(reinterpret_cast<j_common_ptr>(cinfo));
 }
 
 }  // namespace
@@ -99,9 +121,10 @@ JpegTileEncoder::~JpegTileEncoder() {
 }
 
 bool JpegTileEncoder::ok() const { return state_->ok; }
+bool JpegTileEncoder::outOfMemory() const { return state_->err.outOfMemory; }
 const std::vector<uint8_t>& JpegTileEncoder::Tables() const { return state_->tables; }
 
-bool JpegTileEncoder::Encode(const uint8_t* pixels, std::vector<uint8_t>& out) {
+bool JpegTileEncoder::Encode(const uint8_t* pixels, size_t stride, std::vector<uint8_t>& out) {
   State& s = *state_;
   if (!s.ok) return false;
   const size_t before = out.size();
@@ -114,7 +137,7 @@ bool JpegTileEncoder::Encode(const uint8_t* pixels, std::vector<uint8_t>& out) {
   s.dest.out = &out;
   jpeg_start_compress(&s.cinfo, FALSE);
   JSAMPROW rows[64];
-  for (int y = 0; y < 64; ++y) rows[y] = const_cast<uint8_t*>(pixels) + static_cast<size_t>(y) * 64 * s.channels;
+  for (int y = 0; y < 64; ++y) rows[y] = const_cast<uint8_t*>(pixels) + static_cast<size_t>(y) * stride;
   while (s.cinfo.next_scanline < 64) jpeg_write_scanlines(&s.cinfo, rows + s.cinfo.next_scanline, 64 - s.cinfo.next_scanline);
   jpeg_finish_compress(&s.cinfo);
   return true;
@@ -125,7 +148,33 @@ struct JpegTileDecoder::State {
   ErrorManager err{};
   std::vector<uint8_t> row;
   bool created = false;
+  // The shared tables the decompressor holds now (libjpeg keeps tables from one stream to
+  // the next): a level's tiles all name the same ones, so they are read once, not per tile.
+  const uint8_t* loadedTables = nullptr;
+  size_t loadedTablesSize = 0;
 };
+
+namespace {
+
+// Whether a stream defines tables of its own (a quantisation or Huffman table before its
+// scan): then the tables the decompressor held before are replaced.
+bool DefinesTables(const uint8_t* data, size_t size) {
+  size_t i = 2;  // after the start of image
+  while (i + 4 <= size) {
+    if (data[i] != 0xFF) return true;  // not a marker where one belongs: assume the worst
+    const uint8_t marker = data[i + 1];
+    if (marker == 0xFF) {  // fill byte
+      ++i;
+      continue;
+    }
+    if (marker == 0xDB || marker == 0xC4) return true;
+    if (marker == 0xDA || marker == 0xD9) return false;  // start of scan, end of image
+    i += 2 + (size_t{data[i + 2]} << 8 | data[i + 3]);
+  }
+  return true;
+}
+
+}  // namespace
 
 JpegTileDecoder::JpegTileDecoder() : state_(new State) {
   State& s = *state_;
@@ -149,17 +198,22 @@ JpegTileDecoder::Result JpegTileDecoder::Decode(const uint8_t* tables, size_t ta
   volatile Result failure = Result::kBadTables;
   if (setjmp(s.err.jump)) {
     jpeg_abort_decompress(&s.cinfo);
-    return failure;
+    s.loadedTables = nullptr;  // they may be half replaced
+    return s.err.outOfMemory ? Result::kNoMemory : failure;
   }
-  if (tables != nullptr) {
+  if (tables != nullptr && (tables != s.loadedTables || tablesSize != s.loadedTablesSize)) {
+    s.loadedTables = nullptr;
     jpeg_mem_src(&s.cinfo, const_cast<uint8_t*>(tables), static_cast<unsigned long>(tablesSize));
     if (jpeg_read_header(&s.cinfo, FALSE) != JPEG_HEADER_TABLES_ONLY) {
       jpeg_abort_decompress(&s.cinfo);
       return Result::kBadTables;
     }
+    s.loadedTables = tables;
+    s.loadedTablesSize = tablesSize;
   }
   failure = Result::kBadData;
   if (size == 0) return Result::kBadData;
+  if (DefinesTables(data, size)) s.loadedTables = nullptr;
   jpeg_mem_src(&s.cinfo, const_cast<uint8_t*>(data), static_cast<unsigned long>(size));
   if (jpeg_read_header(&s.cinfo, TRUE) != JPEG_HEADER_OK) {
     jpeg_abort_decompress(&s.cinfo);
@@ -186,8 +240,30 @@ JpegTileDecoder::Result JpegTileDecoder::Decode(const uint8_t* tables, size_t ta
     jpeg_abort_decompress(&s.cinfo);
     return Result::kBadData;
   }
+  if (static_cast<int>(s.cinfo.output_width) <= tileWidth && static_cast<int>(s.cinfo.output_height) <= tileHeight) {
+    // The usual case: rows go straight into the tile.
+    JSAMPROW rows[64];
+    const size_t stride = static_cast<size_t>(tileWidth) * channels;
+    while (s.cinfo.output_scanline < s.cinfo.output_height) {
+      const JDIMENSION first = s.cinfo.output_scanline;
+      const JDIMENSION count = std::min<JDIMENSION>(64, s.cinfo.output_height - first);
+      for (JDIMENSION r = 0; r < count; ++r) rows[r] = out + (first + r) * stride;
+      jpeg_read_scanlines(&s.cinfo, rows, count);
+    }
+    jpeg_finish_decompress(&s.cinfo);
+    return Result::kOk;
+  }
   const size_t rowBytes = static_cast<size_t>(s.cinfo.output_width) * channels;
-  s.row.resize(rowBytes);
+  bool haveRow = true;
+  try {
+    s.row.resize(rowBytes);
+  } catch (const std::bad_alloc&) {
+    haveRow = false;
+  }
+  if (!haveRow) {
+    jpeg_abort_decompress(&s.cinfo);
+    return Result::kNoMemory;
+  }
   const int copyWidth = std::min<int>(tileWidth, static_cast<int>(s.cinfo.output_width));
   while (s.cinfo.output_scanline < s.cinfo.output_height) {
     const int y = static_cast<int>(s.cinfo.output_scanline);

@@ -19,10 +19,13 @@ class JpegTileEncoder {
 
   // False when libjpeg failed (then the encoder is unusable).
   bool ok() const;
+  // The last failure was a lack of memory.
+  bool outOfMemory() const;
   // The tables-only stream (start of image, quantisation and Huffman tables, end of image).
   const std::vector<uint8_t>& Tables() const;
-  // Appends one compressed 64 x 64 tile of interleaved pixels to out; false on failure.
-  bool Encode(const uint8_t* pixels, std::vector<uint8_t>& out);
+  // Appends one compressed 64 x 64 tile of interleaved pixels, rows `stride` bytes apart,
+  // to out; false on failure.
+  bool Encode(const uint8_t* pixels, size_t stride, std::vector<uint8_t>& out);
 
  private:
   struct State;
@@ -36,7 +39,7 @@ class JpegTileDecoder {
   JpegTileDecoder(const JpegTileDecoder&) = delete;
   JpegTileDecoder& operator=(const JpegTileDecoder&) = delete;
 
-  enum class Result { kOk, kBadTables, kBadData };
+  enum class Result { kOk, kBadTables, kBadData, kNoMemory };
   // Decodes one tile into `out` (tileWidth x tileHeight x channels, interleaved). tables
   // may be null (the tile carries its own). colorConversion: the tile holds YCbCr for
   // red-green-blue data. The decoded tile must have `channels` components and cover at

@@ -21,6 +21,29 @@ constexpr uint64_t kMaxPropertyStream = 16u << 20;  // property sets are small
 constexpr uint32_t kMaxLevels = 29;
 constexpr uint32_t kMaxTileSide = 4096;
 
+// Holds one reference to a GLib object and lets go of it when it goes out of scope, also
+// when an allocation throws on the way.
+template <typename T>
+class Ref {
+ public:
+  explicit Ref(T* object = nullptr) : object_(object) {}
+  ~Ref() {
+    if (object_) g_object_unref(object_);
+  }
+  Ref(const Ref&) = delete;
+  Ref& operator=(const Ref&) = delete;
+  T* get() const { return object_; }
+  T* release() {
+    T* object = object_;
+    object_ = nullptr;
+    return object;
+  }
+  explicit operator bool() const { return object_ != nullptr; }
+
+ private:
+  T* object_;
+};
+
 // Reads a whole stream of at most `limit` bytes.
 bool ReadAll(GsfInput* in, uint64_t limit, std::vector<uint8_t>* out) {
   const gsf_off_t size = gsf_input_size(in);
@@ -164,12 +187,12 @@ FPXStatus ReadImage::Open(const char* fileName) {
   std::swap(root_, f.root);
   std::swap(store_, f.store);
 
-  GsfInput* contentsStream = ChildStream(store_, kImageContentsName);
-  if (contentsStream == nullptr) return FPX_INVALID_FORMAT_ERROR;
   std::vector<uint8_t> bytes;
-  const bool read = ReadAll(contentsStream, kMaxPropertyStream, &bytes);
-  g_object_unref(contentsStream);
-  if (!read) return FPX_FILE_READ_ERROR;
+  {
+    const Ref<GsfInput> contentsStream(ChildStream(store_, kImageContentsName));
+    if (!contentsStream) return FPX_INVALID_FORMAT_ERROR;
+    if (!ReadAll(contentsStream.get(), kMaxPropertyStream, &bytes)) return FPX_FILE_READ_ERROR;
+  }
   if (!contents_.Parse(std::move(bytes))) return FPX_INVALID_FORMAT_ERROR;
 
   uint32_t count = 0;
@@ -222,20 +245,17 @@ FPXStatus ReadImage::Open(const char* fileName) {
 
 FPXStatus ReadImage::ReadLevel(unsigned index, Level& level) {
   const std::string name = ResolutionName(index);
-  GsfInfile* storage = ChildStorage(store_, name.c_str());
-  if (storage == nullptr) return FPX_FILE_READ_ERROR;
-  GsfInput* header = ChildStream(storage, kSubimageHeaderName);
-  level.data = ChildStream(storage, kSubimageDataName);
-  g_object_unref(storage);
-  if (header == nullptr || level.data == nullptr) {
-    if (header) g_object_unref(header);
-    return FPX_FILE_READ_ERROR;
-  }
   std::vector<uint8_t> bytes;
-  const gsf_off_t headerSize = gsf_input_size(header);
-  const bool read = ReadAll(header, static_cast<uint64_t>(std::max<gsf_off_t>(headerSize, 0)), &bytes);
-  g_object_unref(header);
-  if (!read) return FPX_FILE_READ_ERROR;
+  {
+    const Ref<GsfInfile> storage(ChildStorage(store_, name.c_str()));
+    if (!storage) return FPX_FILE_READ_ERROR;
+    const Ref<GsfInput> header(ChildStream(storage.get(), kSubimageHeaderName));
+    level.data = ChildStream(storage.get(), kSubimageDataName);  // the image lets go of it
+    if (!header || level.data == nullptr) return FPX_FILE_READ_ERROR;
+    const gsf_off_t headerSize = gsf_input_size(header.get());
+    if (!ReadAll(header.get(), static_cast<uint64_t>(std::max<gsf_off_t>(headerSize, 0)), &bytes))
+      return FPX_FILE_READ_ERROR;
+  }
   const gsf_off_t dataSize = gsf_input_size(level.data);
   if (dataSize < kStreamHeaderBytes) return FPX_INVALID_FORMAT_ERROR;
   level.dataSize = static_cast<uint64_t>(dataSize) - kStreamHeaderBytes;
@@ -331,6 +351,7 @@ FPXStatus ReadImage::ReadTile(const Level& level, uint32_t index, uint8_t* out, 
                            validWidth, validHeight, out)) {
     case JpegTileDecoder::Result::kOk: return FPX_OK;
     case JpegTileDecoder::Result::kBadTables: return FPX_INVALID_JPEG_TABLE;
+    case JpegTileDecoder::Result::kNoMemory: return FPX_MEMORY_ALLOCATION_FAILED;
     default: return FPX_FILE_READ_ERROR;
   }
 }
@@ -355,6 +376,13 @@ FPXStatus ReadImage::ReadRectangle(unsigned long x0, unsigned long y0, unsigned 
     if (source[k] < 0) return FPX_COLOR_CONVERSION_ERROR;
   }
 
+  // A buffer laid out as the tiles are (every channel, in the stored order, side by side)
+  // takes whole rows of a tile at a time.
+  bool interleaved = desc.numberOfComponents == channels;
+  for (unsigned long k = 0; k < desc.numberOfComponents && interleaved; ++k)
+    interleaved = source[k] == static_cast<int>(k) && desc.components[k].columnStride == static_cast<long>(channels) &&
+                  desc.components[k].lineStride == desc.components[0].lineStride &&
+                  desc.components[k].theData == desc.components[0].theData + k;
   tile_.resize(size_t{level.tileWidth} * level.tileHeight * channels);
   const uint32_t tx0 = static_cast<uint32_t>(x0 / level.tileWidth), tx1 = static_cast<uint32_t>(x1 / level.tileWidth);
   const uint32_t ty0 = static_cast<uint32_t>(y0 / level.tileHeight), ty1 = static_cast<uint32_t>(y1 / level.tileHeight);
@@ -369,6 +397,12 @@ FPXStatus ReadImage::ReadRectangle(unsigned long x0, unsigned long y0, unsigned 
       const uint64_t cy0 = std::max<uint64_t>(topRow, y0), cy1 = std::min<uint64_t>(topRow + validHeight - 1, y1);
       for (uint64_t y = cy0; y <= cy1; ++y) {
         const uint8_t* from = tile_.data() + ((y - topRow) * level.tileWidth + (cx0 - left)) * channels;
+        if (interleaved) {
+          std::memcpy(desc.components[0].theData + static_cast<int64_t>(y - y0) * desc.components[0].lineStride +
+                          static_cast<int64_t>(cx0 - x0) * channels,
+                      from, (cx1 - cx0 + 1) * channels);
+          continue;
+        }
         for (unsigned long k = 0; k < desc.numberOfComponents; ++k) {
           const FPXImageComponentDesc& c = desc.components[k];
           uint8_t* to = c.theData + static_cast<int64_t>(y - y0) * c.lineStride +

@@ -58,10 +58,11 @@ WriteImage::~WriteImage() {
   if (!finished_) Finish();
 }
 
-bool WriteImage::Fail() {
+bool WriteImage::Fail(FPXStatus status) {
   if (!failed_) {
     failed_ = true;
-    errno_ = errno;
+    failure_ = status;
+    errno_ = status == FPX_MEMORY_ALLOCATION_FAILED ? ENOMEM : errno;
   }
   return false;
 }
@@ -77,14 +78,17 @@ FPXStatus WriteImage::Create(const char* fileName, uint32_t width, uint32_t heig
   width_ = width;
   height_ = height;
   channels_ = static_cast<uint32_t>(colorspace.numberOfComponents);
-  for (uint32_t c = 0; c < channels_; ++c)
-    colors_.push_back(StoredColor(colorspace.theComponents[c].myColor, channels_ == 4, colorspace.isUncalibrated != 0));
   const signed long values[4] = {background.color1_value, background.color2_value, background.color3_value,
                                  background.color4_value};
   for (int c = 0; c < 4; ++c) background_[c] = static_cast<uint8_t>(std::clamp<signed long>(values[c], 0, 255));
   compression_ = compression;
 
+  // Everything the rows need is allocated before the file is made, so that a lack of
+  // memory leaves no file behind and nothing to finish.
   try {
+    for (uint32_t c = 0; c < channels_; ++c)
+      colors_.push_back(
+          StoredColor(colorspace.theComponents[c].myColor, channels_ == 4, colorspace.isUncalibrated != 0));
     levels_.resize(LevelCount(width, height));
     uint32_t w = width, h = height;
     for (Level& level : levels_) {
@@ -94,12 +98,24 @@ FPXStatus WriteImage::Create(const char* fileName, uint32_t width, uint32_t heig
       level.band.resize(size_t{level.across} * kTileSize * kTileSize * channels_);
       level.pending.resize(size_t{w} * channels_);
       level.incoming.resize(size_t{w} * channels_);
+      level.tiles.reserve(size_t{level.across} * ((h + kTileSize - 1) / kTileSize));
       w = (w + 1) / 2;
       h = (h + 1) / 2;
     }
     tileScratch_.resize(size_t{kTileSize} * kTileSize * channels_);
     row_.resize(size_t{width} * channels_);
   } catch (const std::bad_alloc&) {
+    finished_ = true;
+    return FPX_MEMORY_ALLOCATION_FAILED;
+  } catch (const std::length_error&) {
+    finished_ = true;
+    return FPX_MEMORY_ALLOCATION_FAILED;
+  }
+  std::vector<uint8_t> header;
+  try {
+    header = StreamHeader(kSubimageDataClsid);
+  } catch (const std::bad_alloc&) {
+    finished_ = true;
     return FPX_MEMORY_ALLOCATION_FAILED;
   }
 
@@ -118,10 +134,9 @@ FPXStatus WriteImage::Create(const char* fileName, uint32_t width, uint32_t heig
     fullStorage_ = NewStorage(store_, ResolutionName(static_cast<unsigned>(levels_.size() - 1)), kResolutionClsid);
   if (fullStorage_ != nullptr) fullData_ = gsf_outfile_new_child(fullStorage_, kSubimageDataName, FALSE);
   if (fullData_ == nullptr) {
-    Fail();
+    Fail(FPX_OBJECT_CREATION_FAILED);
     return FPX_OBJECT_CREATION_FAILED;
   }
-  const std::vector<uint8_t> header = StreamHeader(kSubimageDataClsid);
   if (!WriteTo(fullData_, header.data(), header.size())) return FPX_FILE_WRITE_ERROR;
   return FPX_OK;
 }
@@ -136,7 +151,7 @@ FPXStatus WriteImage::SetQuality(unsigned quality) {
 
 FPXStatus WriteImage::WriteRows(unsigned long x0, unsigned long y0, unsigned long x1, unsigned long y1,
                                 const FPXImageDesc& desc) {
-  if (failed_) return FPX_FILE_WRITE_ERROR;
+  if (failed_) return failure_;
   if (x0 > x1 || y0 > y1 || x1 >= width_ || y1 >= height_) return FPX_BAD_COORDINATES;
   if (x0 != 0 || x1 != width_ - 1 || y0 != rowsWritten_) return FPX_UNIMPLEMENTED_FUNCTION;
   if (desc.numberOfComponents != channels_) return FPX_INVALID_IMAGE_DESC;
@@ -152,16 +167,35 @@ FPXStatus WriteImage::WriteRows(unsigned long x0, unsigned long y0, unsigned lon
   }
   for (uint32_t s = 0; s < channels_; ++s)
     if (byChannel[s] == nullptr) return FPX_COLOR_CONVERSION_ERROR;
+  // Rows laid out as the file stores them (channels side by side, in the stored order) are
+  // taken whole.
+  bool interleaved = true;
+  for (uint32_t s = 0; s < channels_ && interleaved; ++s)
+    interleaved = byChannel[s]->columnStride == static_cast<long>(channels_) &&
+                  byChannel[s]->lineStride == byChannel[0]->lineStride &&
+                  byChannel[s]->theData == byChannel[0]->theData + s;
 
-  for (unsigned long y = y0; y <= y1; ++y) {
-    for (uint32_t s = 0; s < channels_; ++s) {
-      const FPXImageComponentDesc& c = *byChannel[s];
-      const uint8_t* from = c.theData + static_cast<int64_t>(y - y0) * c.lineStride;
-      uint8_t* to = row_.data() + s;
-      for (uint32_t x = 0; x < width_; ++x, from += c.columnStride, to += channels_) *to = *from;
+  try {
+    for (unsigned long y = y0; y <= y1; ++y) {
+      if (interleaved) {
+        if (!PushRow(0, byChannel[0]->theData + static_cast<int64_t>(y - y0) * byChannel[0]->lineStride))
+          return failure_;
+        ++rowsWritten_;
+        continue;
+      }
+      for (uint32_t s = 0; s < channels_; ++s) {
+        const FPXImageComponentDesc& c = *byChannel[s];
+        const uint8_t* from = c.theData + static_cast<int64_t>(y - y0) * c.lineStride;
+        uint8_t* to = row_.data() + s;
+        for (uint32_t x = 0; x < width_; ++x, from += c.columnStride, to += channels_) *to = *from;
+      }
+      if (!PushRow(0, row_.data())) return failure_;
+      ++rowsWritten_;
     }
-    if (!PushRow(0, row_.data())) return FPX_FILE_WRITE_ERROR;
-    ++rowsWritten_;
+  } catch (const std::bad_alloc&) {
+    // A band may be half made: the image cannot be finished any more.
+    Fail(FPX_MEMORY_ALLOCATION_FAILED);
+    return failure_;
   }
   return FPX_OK;
 }
@@ -189,16 +223,20 @@ bool WriteImage::PushRow(size_t index, const uint8_t* row) {
 bool WriteImage::Reduce(size_t index, const uint8_t* a, const uint8_t* b) {
   // 2 x 2 box filter, rounded; a missing last column repeats the one before it.
   const Level& level = levels_[index];
-  std::vector<uint8_t>& reduced = levels_[index + 1].incoming;
+  uint8_t* reduced = levels_[index + 1].incoming.data();
   const uint32_t width = levels_[index + 1].width;
-  for (uint32_t x = 0; x < width; ++x) {
-    const size_t left = size_t{2 * x} * channels_, right = size_t{std::min(2 * x + 1, level.width - 1)} * channels_;
-    for (uint32_t c = 0; c < channels_; ++c) {
-      const unsigned sum = a[left + c] + a[right + c] + b[left + c] + b[right + c];
-      reduced[size_t{x} * channels_ + c] = static_cast<uint8_t>((sum + 2) / 4);
-    }
+  const uint32_t pairs = level.width / 2;  // columns with a right-hand neighbour
+  const size_t n = channels_;
+  const size_t pairBytes = size_t{pairs} * n;
+  for (size_t i = 0, j = 0; i < pairBytes; i += n, j += 2 * n)
+    for (size_t c = 0; c < n; ++c)
+      reduced[i + c] = static_cast<uint8_t>((a[j + c] + a[j + n + c] + b[j + c] + b[j + n + c] + 2u) / 4u);
+  if (pairs < width) {
+    const size_t last = size_t{level.width - 1} * n;
+    for (size_t c = 0; c < n; ++c)
+      reduced[pairBytes + c] = static_cast<uint8_t>((2u * a[last + c] + 2u * b[last + c] + 2u) / 4u);
   }
-  return PushRow(index + 1, reduced.data());
+  return PushRow(index + 1, reduced);
 }
 
 bool WriteImage::FlushBand(size_t index) {
@@ -214,13 +252,15 @@ bool WriteImage::FlushBand(size_t index) {
                     compression_ == JPEG_BY_TABLE_GROUP;
   if (jpeg && !encoder_) {
     encoder_.reset(new (std::nothrow) JpegTileEncoder(static_cast<int>(channels_), static_cast<int>(quality_)));
-    if (!encoder_ || !encoder_->ok()) return Fail();
+    if (!encoder_) return Fail(FPX_MEMORY_ALLOCATION_FAILED);
+    if (!encoder_->ok()) return Fail(encoder_->outOfMemory() ? FPX_MEMORY_ALLOCATION_FAILED : FPX_FILE_WRITE_ERROR);
   }
-  std::vector<uint8_t> encoded;
+  std::vector<uint8_t>& encoded = encoded_;
   for (uint32_t tx = 0; tx < level.across; ++tx) {
-    for (uint32_t y = 0; y < kTileSize; ++y)
-      std::memcpy(tileScratch_.data() + y * tileRowBytes, level.band.data() + y * bandRowBytes + tx * tileRowBytes,
-                  tileRowBytes);
+    const uint8_t* inBand = level.band.data() + tx * tileRowBytes;
+    if (!jpeg)  // JPEG tiles are taken from the band where they lie
+      for (uint32_t y = 0; y < kTileSize; ++y)
+        std::memcpy(tileScratch_.data() + y * tileRowBytes, inBand + y * bandRowBytes, tileRowBytes);
     TileEntry entry;
     const uint8_t* bytes = tileScratch_.data();
     size_t size = tileScratch_.size();
@@ -235,7 +275,8 @@ bool WriteImage::FlushBand(size_t index) {
     }
     if (jpeg) {
       encoded.clear();
-      if (!encoder_->Encode(tileScratch_.data(), encoded)) return Fail();
+      if (!encoder_->Encode(inBand, bandRowBytes, encoded))
+        return Fail(encoder_->outOfMemory() ? FPX_MEMORY_ALLOCATION_FAILED : FPX_FILE_WRITE_ERROR);
       bytes = encoded.data();
       size = encoded.size();
       entry.compression = kCompressJpeg;
@@ -253,8 +294,7 @@ bool WriteImage::FlushBand(size_t index) {
       try {
         level.data.insert(level.data.end(), bytes, bytes + size);
       } catch (const std::bad_alloc&) {
-        errno = ENOMEM;
-        return Fail();
+        return Fail(FPX_MEMORY_ALLOCATION_FAILED);
       }
     }
     level.dataSize += size;
@@ -284,20 +324,10 @@ bool WriteImage::FinishPyramid() {
 bool WriteImage::StoreLevel(size_t index) {
   Level& level = levels_[index];
   const unsigned number = static_cast<unsigned>(levels_.size() - 1 - index);
-  GsfOutfile* storage = index == 0 ? fullStorage_ : NewStorage(store_, ResolutionName(number), kResolutionClsid);
-  if (storage == nullptr) return Fail();
-  bool ok = true;
-  if (index != 0) {
-    GsfOutput* data = gsf_outfile_new_child(storage, kSubimageDataName, FALSE);
-    const std::vector<uint8_t> head = StreamHeader(kSubimageDataClsid);
-    ok = data != nullptr && WriteTo(data, head.data(), head.size()) && WriteTo(data, level.data.data(), level.data.size());
-    if (data != nullptr) {
-      if (!gsf_output_close(data)) ok = Fail();
-      g_object_unref(data);
-    }
-    std::vector<uint8_t>().swap(level.data);
-  }
+  // Every buffer is made before the storage is, so that nothing is left open if one fails.
+  const std::vector<uint8_t> head = StreamHeader(kSubimageDataClsid);
   std::vector<uint8_t> header = StreamHeader(kSubimageHeaderClsid);
+  header.reserve(header.size() + kSubimageHeaderFields + level.tiles.size() * kTileEntryBytes);
   Put32(header, kSubimageHeaderFields);
   Put32(header, level.width);
   Put32(header, level.height);
@@ -312,6 +342,20 @@ bool WriteImage::StoreLevel(size_t index) {
     Put32(header, t.size);
     Put32(header, t.compression);
     Put32(header, t.subtype);
+  }
+  const std::string name = ResolutionName(number);
+
+  GsfOutfile* storage = index == 0 ? fullStorage_ : NewStorage(store_, name, kResolutionClsid);
+  if (storage == nullptr) return Fail();
+  bool ok = true;
+  if (index != 0) {
+    GsfOutput* data = gsf_outfile_new_child(storage, kSubimageDataName, FALSE);
+    ok = data != nullptr && WriteTo(data, head.data(), head.size()) && WriteTo(data, level.data.data(), level.data.size());
+    if (data != nullptr) {
+      if (!gsf_output_close(data)) ok = Fail();
+      g_object_unref(data);
+    }
+    std::vector<uint8_t>().swap(level.data);
   }
   GsfOutput* out = ok ? gsf_outfile_new_child(storage, kSubimageHeaderName, FALSE) : nullptr;
   ok = ok && out != nullptr && WriteTo(out, header.data(), header.size());
@@ -383,18 +427,36 @@ bool WriteImage::StoreProperties() {
 }
 
 FPXStatus WriteImage::Finish() {
-  if (finished_) return failed_ ? FPX_FILE_WRITE_ERROR : FPX_OK;
+  if (finished_) return failed_ ? failure_ : FPX_OK;
   finished_ = true;
-  if (!failed_) FinishPyramid();
+  try {
+    if (!failed_ && fullData_ != nullptr) FinishPyramid();
+    if (fullData_ != nullptr) {
+      if (!gsf_output_close(fullData_)) Fail();
+      g_object_unref(fullData_);
+      fullData_ = nullptr;
+    }
+    for (size_t k = 0; k < levels_.size() && !failed_; ++k) StoreLevel(k);
+    if (!failed_) StoreProperties();
+  } catch (const std::bad_alloc&) {
+    Fail(FPX_MEMORY_ALLOCATION_FAILED);
+  } catch (const std::length_error&) {
+    Fail(FPX_MEMORY_ALLOCATION_FAILED);
+  }
+  CloseAll();
+  if (!failed_) return FPX_OK;
+  errno = errno_;
+  return failure_;
+}
+
+// Every object is closed and let go of, whatever failed before.
+void WriteImage::CloseAll() {
   if (fullData_ != nullptr) {
-    if (!gsf_output_close(fullData_)) Fail();
+    errno = 0;
+    if (!gsf_output_is_closed(fullData_) && !gsf_output_close(fullData_)) Fail();
     g_object_unref(fullData_);
     fullData_ = nullptr;
   }
-  if (!failed_)
-    for (size_t k = 0; k < levels_.size() && !failed_; ++k) StoreLevel(k);
-  if (!failed_) StoreProperties();
-  // Every object is closed and let go of, whatever failed before.
   for (GsfOutfile** storage : {&fullStorage_, &store_, &root_}) {
     if (*storage == nullptr) continue;
     errno = 0;
@@ -414,9 +476,6 @@ FPXStatus WriteImage::Finish() {
     if (std::fclose(file_) != 0) Fail();
     file_ = nullptr;
   }
-  if (!failed_) return FPX_OK;
-  errno = errno_;
-  return FPX_FILE_WRITE_ERROR;
 }
 
 }  // namespace fpx

@@ -2,6 +2,7 @@
 // argument checks, and files that are damaged or not FlashPix at all.
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -305,6 +306,50 @@ TEST_F(FlashPixLibrary, DamagedFilesFailWithAStatus) {
     EXPECT_GT(opened, 0);
     EXPECT_GT(refused, 0);
   }
+}
+
+// The library's failures close the files they opened: a process that reads and writes many
+// damaged files, or fills a disk, runs out of no descriptors.
+TEST_F(FlashPixLibrary, FailuresCloseTheFilesTheyOpened) {
+  const auto openFiles = [] {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator{});
+  };
+  if (!std::filesystem::exists("/proc/self/fd")) GTEST_SKIP() << "no /proc";
+  const Picture picture = MakePicture(100, 70, 3);
+  const std::string good = dir.File("good.fpx");
+  ASSERT_EQ(WritePicture(good, picture, JPEG_BY_QUALITY, 60), FPX_OK);
+  const std::vector<uint8_t> bytes = Slurp(good);
+  const std::string bad = dir.File("bad.fpx");
+  const auto before = openFiles();
+  for (size_t cut : {size_t(0), size_t(512), bytes.size() / 2, bytes.size() - 1}) {  // cut short
+    Spill(bad, std::vector<uint8_t>(bytes.begin(), bytes.begin() + cut));
+    FPX_IsFlashPixFile(const_cast<char*>(bad.c_str()));
+    Opened f(bad);
+  }
+  for (size_t i = 600; i < bytes.size(); i += 331) {  // damaged tables and tiles
+    std::vector<uint8_t> damaged = bytes;
+    damaged[i] ^= 0xA5;
+    Spill(bad, damaged);
+    Opened f(bad);
+    if (f.status == FPX_OK && f.width == 100 && f.height == 70 && f.space.numberOfComponents == 3) {
+      Picture got;
+      ReadLevel(f.handle, 1, 100, 70, 3, &got);
+    }
+  }
+  if (std::filesystem::exists("/dev/full")) {
+    EXPECT_NE(WritePicture("/dev/full", picture, NONE), FPX_OK);
+  }
+  EXPECT_EQ(WritePicture(dir.File("missing/x.fpx"), picture, NONE), FPX_FILE_CREATE_ERROR);
+  // An image abandoned after a refused rectangle is still finished and closed.
+  FPXImageHandle* h = nullptr;
+  FPXBackground bg{};
+  ASSERT_EQ(FPX_CreateImageByFilename(const_cast<char*>(bad.c_str()), 100, 70, 64, 64, Space(3), bg, NONE, &h),
+            FPX_OK);
+  std::vector<uint8_t> row(100);
+  FPXImageDesc grey = Describe(row.data(), 100, 1);
+  EXPECT_EQ(FPX_WriteImageRectangle(h, 0, 0, 99, 0, &grey), FPX_INVALID_IMAGE_DESC);
+  EXPECT_EQ(FPX_CloseImage(h), FPX_OK);
+  EXPECT_EQ(openFiles(), before);
 }
 
 }  // namespace
