@@ -170,6 +170,25 @@ TEST(LutTest, OutputIdentityShowsGridValuesAndMergeDoesNotAccumulate) {
   }
 }
 
+// Merging identity tables on both sides, as a caller resets its curves, leaves every sample
+// as it was, in both engines, dark values included.
+TEST(LutTest, MergingIdentityTablesChangesNothing) {
+  std::vector<uint8_t> in;
+  for (int v = 0; v < 256; v += 3) in.insert(in.end(), {uint8_t(v), uint8_t(255 - v), uint8_t(v / 2)});
+  const uint16_t pixels = uint16_t(in.size() / 3);
+  const std::string adobe = "/usr/share/color/icc/compatibleWithAdobeRGB1998.icc";
+  for (uint16_t engine : {0, 1}) {
+    SCOPED_TRACE(engine);
+    Handle plain, merged;
+    ASSERT_EQ(Open(plain, Param(pixels, 1, 3, 3), SRGB(), adobe, engine), 0);
+    ASSERT_EQ(Open(merged, Param(pixels, 1, 3, 3), SRGB(), adobe, engine), 0);
+    CM1DLutSpec identity{3, 8, 0, {}};
+    ASSERT_EQ(OXCMMerge1DLUT(&identity, 0, merged), 0);
+    ASSERT_EQ(OXCMMerge1DLUT(&identity, 1, merged), 0);
+    EXPECT_EQ(Convert(merged, in, 1, in.size()), Convert(plain, in, 1, in.size()));
+  }
+}
+
 // Lab (and LCh) data through 48-bit RGB and back.
 // Colours come from an RGB grid spanning lo..hi of full scale.
 std::pair<double, double> RoundTripError(const char* space, uint16_t engine, double lo, double hi) {

@@ -362,9 +362,12 @@ bool ChangeOutput(KromaEngineState& st, uint32_t max, size_t n, const uint16_t* 
     if (merge) {
       const std::vector<uint16_t> r = Resample(tables[c], n, kOutTable);
       const std::vector<uint16_t> t16 = Normalise(r.data(), kOutTable, max, 65536);
-      // Trilinear engine: the profile's curve, then the caller's. Tetrahedral engine: the
-      // caller's curve on the grid value, then the profile's.
-      for (int k = 0; k < kOutTable; ++k) d16[k] = tri ? t16[b16[k]] : b16[t16[k]];
+      // Trilinear engine, and a tetrahedral grid of linear light: the profile's curve, then
+      // the caller's, so the caller's curve works on output values (on linear light an 8-bit
+      // curve would crush the shadows). A folded tetrahedral grid: the caller's curve on the
+      // grid value, then the profile's.
+      const bool afterProfile = tri || st.tetLinear;
+      for (int k = 0; k < kOutTable; ++k) d16[k] = afterProfile ? t16[b16[k]] : b16[t16[k]];
       if (tri) {
         const std::vector<uint16_t> r256 = Resample(tables[c], n, 256);
         const std::vector<uint16_t> t8 = Normalise(r256.data(), 256, max, 256);
