@@ -30,6 +30,9 @@ const KernelTable& Kernels();
 void ForcePortableKernels(bool on);
 // The name of the detected vector level: "avx2", "sse2" or "none".
 const char* VectorLevel();
+// The vector table of a level ("sse2", "avx2") when this processor can run it, else null.
+// For tests that compare every level with the portable versions.
+const KernelTable* VectorKernelsOf(const char* level);
 
 // The portable versions.
 void LumaRowScalar(const uint8_t* rgb, int width, int32_t* y);
