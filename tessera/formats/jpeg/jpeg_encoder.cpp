@@ -7,6 +7,10 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "formats/jpeg/jpeg_simd.h"
 
 namespace tessera::jpeg {
@@ -17,6 +21,69 @@ namespace {
 inline int BitLength(int v) {
   unsigned a = static_cast<unsigned>(v < 0 ? -v : v);
   return a == 0 ? 0 : 32 - __builtin_clz(a);
+}
+
+// The bit writer: pending bits in the low `count` bits of `buffer`, most significant first.
+// Put appends `size` bits (at most 32 less the pending ones, which stay below 32) and
+// writes out each whole 32 bits, a 0 byte after every 0xFF.
+struct BitSink {
+  uint64_t buffer;
+  int count;
+  uint8_t* put;
+
+  inline void Put(uint32_t code, int size) {
+    buffer = buffer << size | code;
+    count += size;
+    if (count < 32) return;
+    count -= 32;
+    const uint32_t w = static_cast<uint32_t>(buffer >> count);
+    if ((((~w) - 0x01010101u) & w & 0x80808080u) == 0) {  // no 0xFF byte
+      const uint32_t be = __builtin_bswap32(w);
+      std::memcpy(put, &be, 4);
+      put += 4;
+      return;
+    }
+    for (int shift = 24; shift >= 0; shift -= 8) {
+      const uint8_t b = static_cast<uint8_t>(w >> shift);
+      *put++ = b;
+      if (b == 0xFF) *put++ = 0;
+    }
+  }
+};
+
+// Bit i set when the i-th coefficient in zig-zag order is non-zero. The natural-order mask
+// is built 16 positions at a time and moved to zig-zag order through nibble tables.
+struct ZigZagNibbles {
+  uint64_t bits[16][16];
+  ZigZagNibbles() {
+    int zigzagOf[64];
+    for (int i = 0; i < 64; ++i) zigzagOf[kZigZag[i]] = i;
+    for (int n = 0; n < 16; ++n)
+      for (int value = 0; value < 16; ++value) {
+        uint64_t m = 0;
+        for (int t = 0; t < 4; ++t)
+          if (value >> t & 1) m |= uint64_t{1} << zigzagOf[4 * n + t];
+        bits[n][value] = m;
+      }
+  }
+};
+
+inline uint64_t ZigZagMask(const int16_t* q) {
+  static const ZigZagNibbles nibbles;
+  uint64_t natural = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  for (int k = 0; k < 64; k += 16) {
+    const __m128i a = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q + k)), zero);
+    const __m128i b = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q + k + 8)), zero);
+    natural |= static_cast<uint64_t>(~_mm_movemask_epi8(_mm_packs_epi16(a, b)) & 0xFFFF) << k;
+  }
+#else
+  for (int k = 0; k < 64; ++k) natural |= static_cast<uint64_t>(q[k] != 0) << k;
+#endif
+  uint64_t m = 0;
+  for (int n = 0; n < 16; ++n) m |= nibbles.bits[n][natural >> (4 * n) & 15];
+  return m;
 }
 
 }  // namespace
@@ -289,11 +356,16 @@ void ScanEncoder::EncodeMcuRow(const uint8_t* const* rows) {
     }
   }
 
-  // Worst case per MCU: 6 blocks of 64 codes of up to 27 bits, every byte stuffed.
+  // Worst case per MCU: its blocks of 64 codes of up to 28 bits, every byte stuffed.
   const size_t room = static_cast<size_t>(components_ + hs_ * vs_) * 64 * 4 * 2 + 16;
-  int32_t block[64];
+  const size_t need = room * static_cast<size_t>(mcusPerRow_);
+  if (scratchSize_ < need) {
+    scratch_.reset(new uint8_t[need]);
+    scratchSize_ = need;
+  }
+  put_ = scratch_.get();
+  alignas(32) int32_t block[64];
   for (int m = 0; m < mcusPerRow_; ++m) {
-    if (out_.capacity() - out_.size() < room) out_.reserve(std::max(out_.capacity() * 2, out_.size() + room * 64));
     for (int v = 0; v < vs_; ++v)
       for (int h = 0; h < hs_; ++h) {
         const int32_t* src = planeY_.data() + static_cast<size_t>(v * 8) * paddedWidth_ + m * mcuW_ + h * 8;
@@ -309,6 +381,8 @@ void ScanEncoder::EncodeMcuRow(const uint8_t* const* rows) {
       }
     }
   }
+  out_.insert(out_.end(), scratch_.get(), put_);
+  put_ = nullptr;
 }
 
 void ScanEncoder::EncodeBlock(const int32_t* samples, int component) {
@@ -321,36 +395,37 @@ void ScanEncoder::EncodeBlock(const int32_t* samples, int component) {
 
   const HuffCodes& dc = dc_[t];
   const HuffCodes& ac = ac_[t];
+  // The bit writer's state lives in registers for the block.
+  BitSink sink{bitBuffer_, bitCount_, put_};
   const int diff = q[0] - prediction_[component];
   prediction_[component] = q[0];
   int bits = BitLength(diff);
-  PutBits(dc.code[bits], dc.size[bits]);
-  if (bits) PutBits(static_cast<uint32_t>(diff < 0 ? diff - 1 : diff) & ((1u << bits) - 1), bits);
+  // Each code goes out together with its appended bits (at most 16 + 12 bits).
+  sink.Put(dc.code[bits] << bits | (static_cast<uint32_t>(diff < 0 ? diff - 1 : diff) & ((1u << bits) - 1)),
+           dc.size[bits] + bits);
 
-  int run = 0;
-  for (int i = 1; i < 64; ++i) {
-    const int v = q[kZigZag[i]];
-    if (v == 0) {
-      ++run;
-      continue;
-    }
+  // Walk the non-zero AC terms in zig-zag order.
+  uint64_t nonzero = ZigZagMask(q) & ~uint64_t{1};
+  int last = 0;
+  while (nonzero != 0) {
+    const int i = __builtin_ctzll(nonzero);
+    nonzero &= nonzero - 1;
+    int run = i - last - 1;
     while (run > 15) {
-      PutBits(ac.code[0xF0], ac.size[0xF0]);
+      sink.Put(ac.code[0xF0], ac.size[0xF0]);
       run -= 16;
     }
+    const int v = q[kZigZag[i]];
     bits = BitLength(v);
     const int symbol = run << 4 | bits;
-    PutBits(ac.code[symbol], ac.size[symbol]);
-    PutBits(static_cast<uint32_t>(v < 0 ? v - 1 : v) & ((1u << bits) - 1), bits);
-    run = 0;
+    sink.Put(ac.code[symbol] << bits | (static_cast<uint32_t>(v < 0 ? v - 1 : v) & ((1u << bits) - 1)),
+             ac.size[symbol] + bits);
+    last = i;
   }
-  if (run > 0) PutBits(ac.code[0x00], ac.size[0x00]);
-}
-
-inline void ScanEncoder::PutBits(uint32_t code, int size) {
-  bitBuffer_ = bitBuffer_ << size | code;
-  bitCount_ += size;
-  if (bitCount_ >= 32) FlushBits();
+  if (last != 63) sink.Put(ac.code[0x00], ac.size[0x00]);
+  bitBuffer_ = sink.buffer;
+  bitCount_ = sink.count;
+  put_ = sink.put;
 }
 
 void ScanEncoder::FlushBits() {
@@ -365,7 +440,8 @@ void ScanEncoder::FlushBits() {
 
 void ScanEncoder::Finish() {
   const int pad = (8 - bitCount_ % 8) % 8;
-  if (pad) PutBits((1u << pad) - 1, pad);
+  bitBuffer_ = bitBuffer_ << pad | ((1u << pad) - 1);
+  bitCount_ += pad;
   FlushBits();
   out_.push_back(0xFF);
   out_.push_back(0xD9);
