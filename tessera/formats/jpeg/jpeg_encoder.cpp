@@ -183,9 +183,9 @@ void FastReciprocals(const uint8_t* table, uint32_t* reciprocals) {
   }
 }
 
-void ForwardFastQuantizeScalar(const int32_t* samples, const uint32_t* reciprocals, int16_t* out) {
+void ForwardFastQuantizeScalar(const int32_t* samples, ptrdiff_t stride, const uint32_t* reciprocals, int16_t* out) {
   int32_t block[64];
-  std::memcpy(block, samples, sizeof block);
+  for (int r = 0; r < 8; ++r) std::memcpy(block + 8 * r, samples + r * stride, 8 * sizeof(int32_t));
   FastDct(block);
   for (int k = 0; k < 64; ++k) {
     const int64_t c = block[k];
@@ -195,7 +195,7 @@ void ForwardFastQuantizeScalar(const int32_t* samples, const uint32_t* reciproca
 }
 
 void ForwardFastQuantize(const int32_t* samples, const uint32_t* reciprocals, int16_t* out) {
-  Kernels().forwardFast(samples, reciprocals, out);
+  Kernels().forwardFast(samples, 8, reciprocals, out);
 }
 
 void ForwardAccurateQuantize(const int32_t* samples, int16_t* out) {
@@ -255,8 +255,10 @@ void ScanEncoder::BuildCodes(const HuffmanSpec& spec, HuffCodes& codes) {
   int k = 0;
   for (int length = 1; length <= 16; ++length) {
     for (int i = 0; i < spec.counts[length - 1]; ++i, ++k) {
-      codes.code[spec.symbols[k]] = code++;
+      codes.code[spec.symbols[k]] = code;
       codes.size[spec.symbols[k]] = static_cast<uint8_t>(length);
+      codes.packed[spec.symbols[k]] = code << 8 | static_cast<uint32_t>(length);
+      ++code;
     }
     code <<= 1;
   }
@@ -364,34 +366,31 @@ void ScanEncoder::EncodeMcuRow(const uint8_t* const* rows) {
     scratchSize_ = need;
   }
   put_ = scratch_.get();
-  alignas(32) int32_t block[64];
+  kernels_ = &k;
   for (int m = 0; m < mcusPerRow_; ++m) {
     for (int v = 0; v < vs_; ++v)
-      for (int h = 0; h < hs_; ++h) {
-        const int32_t* src = planeY_.data() + static_cast<size_t>(v * 8) * paddedWidth_ + m * mcuW_ + h * 8;
-        for (int r = 0; r < 8; ++r) std::memcpy(block + 8 * r, src + r * paddedWidth_, 8 * sizeof(int32_t));
-        EncodeBlock(block, 0);
-      }
+      for (int h = 0; h < hs_; ++h)
+        EncodeBlock(planeY_.data() + static_cast<size_t>(v * 8) * paddedWidth_ + m * mcuW_ + h * 8, paddedWidth_, 0);
     if (!config_.grey) {
       const int chromaWidth = paddedWidth_ / hs_;
-      for (int c = 1; c <= 2; ++c) {
-        const int32_t* src = (c == 1 ? planeCb_ : planeCr_).data() + m * 8;
-        for (int r = 0; r < 8; ++r) std::memcpy(block + 8 * r, src + r * chromaWidth, 8 * sizeof(int32_t));
-        EncodeBlock(block, c);
-      }
+      EncodeBlock(planeCb_.data() + m * 8, chromaWidth, 1);
+      EncodeBlock(planeCr_.data() + m * 8, chromaWidth, 2);
     }
   }
   out_.insert(out_.end(), scratch_.get(), put_);
   put_ = nullptr;
 }
 
-void ScanEncoder::EncodeBlock(const int32_t* samples, int component) {
+void ScanEncoder::EncodeBlock(const int32_t* samples, ptrdiff_t stride, int component) {
   const int t = component == 0 ? 0 : 1;
-  int16_t q[64];
-  if (config_.level == 5)
-    ForwardAccurateQuantize(samples, q);
-  else
-    Kernels().forwardFast(samples, reciprocals_[t], q);
+  alignas(32) int16_t q[64];
+  if (config_.level == 5) {
+    int32_t block[64];
+    for (int r = 0; r < 8; ++r) std::memcpy(block + 8 * r, samples + r * stride, 8 * sizeof(int32_t));
+    ForwardAccurateQuantize(block, q);
+  } else {
+    kernels_->forwardFast(samples, stride, reciprocals_[t], q);
+  }
 
   const HuffCodes& dc = dc_[t];
   const HuffCodes& ac = ac_[t];
@@ -403,6 +402,7 @@ void ScanEncoder::EncodeBlock(const int32_t* samples, int component) {
   // Each code goes out together with its appended bits (at most 16 + 12 bits).
   sink.Put(dc.code[bits] << bits | (static_cast<uint32_t>(diff < 0 ? diff - 1 : diff) & ((1u << bits) - 1)),
            dc.size[bits] + bits);
+  const uint32_t* acCode = ac.packed;
 
   // Walk the non-zero AC terms in zig-zag order.
   uint64_t nonzero = ZigZagMask(q) & ~uint64_t{1};
@@ -412,14 +412,14 @@ void ScanEncoder::EncodeBlock(const int32_t* samples, int component) {
     nonzero &= nonzero - 1;
     int run = i - last - 1;
     while (run > 15) {
-      sink.Put(ac.code[0xF0], ac.size[0xF0]);
+      sink.Put(acCode[0xF0] >> 8, acCode[0xF0] & 255);
       run -= 16;
     }
     const int v = q[kZigZag[i]];
     bits = BitLength(v);
-    const int symbol = run << 4 | bits;
-    sink.Put(ac.code[symbol] << bits | (static_cast<uint32_t>(v < 0 ? v - 1 : v) & ((1u << bits) - 1)),
-             ac.size[symbol] + bits);
+    const uint32_t code = acCode[run << 4 | bits];
+    sink.Put((code >> 8) << bits | (static_cast<uint32_t>(v < 0 ? v - 1 : v) & ((1u << bits) - 1)),
+             static_cast<int>(code & 255) + bits);
     last = i;
   }
   if (last != 63) sink.Put(ac.code[0x00], ac.size[0x00]);

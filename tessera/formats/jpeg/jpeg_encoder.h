@@ -12,6 +12,8 @@
 
 namespace tessera::jpeg {
 
+struct KernelTable;
+
 struct EncoderConfig {
   int width = 0;
   int height = 0;
@@ -52,11 +54,12 @@ class ScanEncoder {
   struct HuffCodes {
     uint32_t code[256];
     uint8_t size[256];
+    uint32_t packed[256];  // code << 8 | size
   };
   static void BuildCodes(const HuffmanSpec& spec, HuffCodes& codes);
 
   void EncodeMcuRow(const uint8_t* const* rows);
-  void EncodeBlock(const int32_t* samples, int component);
+  void EncodeBlock(const int32_t* samples, ptrdiff_t stride, int component);
   void FlushBits();
 
   EncoderConfig config_;
@@ -82,6 +85,7 @@ class ScanEncoder {
   std::unique_ptr<uint8_t[]> scratch_;
   size_t scratchSize_ = 0;
   uint8_t* put_ = nullptr;
+  const KernelTable* kernels_ = nullptr;  // the kernels of the MCU row being coded
 };
 
 // Encodes a whole image held in memory as one JPEG stream: SOI, a JFIF segment when

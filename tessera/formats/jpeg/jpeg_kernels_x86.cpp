@@ -298,28 +298,41 @@ TESSERA_AVX2 inline void Fdct8Avx2(__m256i* d) {
   d[7] = Sub(z11, z4);
 }
 
-TESSERA_AVX2 void ForwardFastQuantizeAvx2(const int32_t* samples, const uint32_t* reciprocals, int16_t* out) {
+TESSERA_AVX2 void ForwardFastQuantizeAvx2(const int32_t* samples, ptrdiff_t stride, const uint32_t* reciprocals,
+                                          int16_t* out) {
   __m256i d[8];
-  for (int r = 0; r < 8; ++r) d[r] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(samples + 8 * r));
+  for (int r = 0; r < 8; ++r) d[r] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(samples + r * stride));
   // Rows: transposed, register i holds element i of every row.
   Transpose8(d);
   Fdct8Avx2(d);
   // Columns: transposed back, register u holds row u.
   Transpose8(d);
   Fdct8Avx2(d);
-  // sign(c) * ((|c| * r + 32768) >> 16) with 64-bit products, then taken as 16 bits.
+  // sign(c) * ((|c| * r + 32768) >> 16), then taken as 16 bits. With every |c| below 2^15
+  // (and r at most 2^16) the product and its rounding term fit 32 bits; otherwise 64-bit
+  // products are used.
+  __m256i a[8], any = _mm256_setzero_si256();
+  for (int u = 0; u < 8; ++u) {
+    a[u] = _mm256_abs_epi32(d[u]);
+    any = _mm256_or_si256(any, a[u]);
+  }
+  const bool small = _mm256_testz_si256(any, _mm256_set1_epi32(~32767));
+  const __m256i half32 = _mm256_set1_epi32(32768);
   const __m256i half = _mm256_set1_epi64x(32768);
   for (int u = 0; u < 8; u += 2) {
     __m256i q[2];
     for (int j = 0; j < 2; ++j) {
-      const __m256i c = d[u + j];
-      const __m256i a = _mm256_abs_epi32(c);
       const __m256i rec = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(reciprocals + 8 * (u + j)));
-      const __m256i even = _mm256_srli_epi64(_mm256_add_epi64(_mm256_mul_epu32(a, rec), half), 16);
-      const __m256i odd = _mm256_srli_epi64(
-          _mm256_add_epi64(_mm256_mul_epu32(_mm256_srli_epi64(a, 32), _mm256_srli_epi64(rec, 32)), half), 16);
-      const __m256i m = _mm256_blend_epi32(even, _mm256_slli_epi64(odd, 32), 0xAA);
-      const __m256i s = _mm256_sign_epi32(m, c);
+      __m256i m;
+      if (small) {
+        m = _mm256_srli_epi32(Add(_mm256_mullo_epi32(a[u + j], rec), half32), 16);
+      } else {
+        const __m256i even = _mm256_srli_epi64(_mm256_add_epi64(_mm256_mul_epu32(a[u + j], rec), half), 16);
+        const __m256i odd = _mm256_srli_epi64(
+            _mm256_add_epi64(_mm256_mul_epu32(_mm256_srli_epi64(a[u + j], 32), _mm256_srli_epi64(rec, 32)), half), 16);
+        m = _mm256_blend_epi32(even, _mm256_slli_epi64(odd, 32), 0xAA);
+      }
+      const __m256i s = _mm256_sign_epi32(m, d[u + j]);
       q[j] = _mm256_srai_epi32(_mm256_slli_epi32(s, 16), 16);
     }
     const __m256i packed = _mm256_permute4x64_epi64(_mm256_packs_epi32(q[0], q[1]), 0xD8);

@@ -232,8 +232,8 @@ TEST(JpegKernels, VectorKernelsMatchPortableOnes) {
                                       : static_cast<int32_t>(next() % 256) - 128;
           }
           int16_t q[64], q2[64];
-          ForwardFastQuantizeScalar(samples, r, q);
-          vec->forwardFast(samples, r, q2);
+          ForwardFastQuantizeScalar(samples, 8, r, q);
+          vec->forwardFast(samples, 8, r, q2);
           ASSERT_EQ(0, std::memcmp(q, q2, sizeof q)) << "level " << level << " trial " << trial;
         }
       }
