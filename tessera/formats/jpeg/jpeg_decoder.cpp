@@ -4,6 +4,10 @@
 #include <cstring>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "formats/jpeg/jpeg_simd.h"
 #include "formats/jpeg/jpeg_tables.h"
 
@@ -713,7 +717,12 @@ inline int Decoder::ReceiveExtend(int size) {
 }
 
 inline int Decoder::DecodeBlock(int ci, int16_t* block) {
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  for (int i = 0; i < 64; i += 8) _mm_store_si128(reinterpret_cast<__m128i*>(block + i), zero);
+#else
   std::memset(block, 0, 64 * sizeof(int16_t));
+#endif
   const Component& c = comp_[ci];
   // A symbol takes at most 16 bits and its extra bits at most 15: 32 buffered bits cover one
   // coefficient.
@@ -722,32 +731,49 @@ inline int Decoder::DecodeBlock(int ci, int16_t* block) {
   prediction_[ci] = static_cast<int16_t>(prediction_[ci] + ReceiveExtend(s));
   block[0] = static_cast<int16_t>(prediction_[ci]);
   const HuffTable& ac = ac_[c.ta];
+  // The bit buffer is held in locals for the AC terms and stored back around the refills.
+  uint64_t bits = bits_;
+  int count = bitCount_;
   int last = 0;
   for (int k = 1; k < 64;) {
-    if (bitCount_ < 32) FillBits();
-    const int32_t fast = ac.fastAc[bits_ >> (64 - kLookBits)];
+    if (count < 32) {
+      bits_ = bits;
+      bitCount_ = count;
+      FillBits();
+      bits = bits_;
+      count = bitCount_;
+    }
+    const int32_t fast = ac.fastAc[bits >> (64 - kLookBits)];
     if (fast != 0) {
       const int len = fast & 255;
-      bits_ <<= len;
-      bitCount_ -= len;
+      bits <<= len;
+      count -= len;
       k += (fast >> 8) & 15;
       if (k > 63) break;
       block[kZigZag[k]] = static_cast<int16_t>(fast >> 16);
       last = k++;
       continue;
     }
+    bits_ = bits;
+    bitCount_ = count;
     const int rs = DecodeSymbol(ac);
     const int r = rs >> 4, size = rs & 15;
+    int value = 0;
+    if (size) value = ReceiveExtend(size);
+    bits = bits_;
+    count = bitCount_;
     if (size) {
       k += r;
       if (k > 63) break;
-      block[kZigZag[k]] = static_cast<int16_t>(ReceiveExtend(size));
+      block[kZigZag[k]] = static_cast<int16_t>(value);
       last = k++;
     } else {
       if (r != 15) break;
       k += 16;
     }
   }
+  bits_ = bits;
+  bitCount_ = count;
   return last;
 }
 
