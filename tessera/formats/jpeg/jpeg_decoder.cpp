@@ -20,16 +20,6 @@ constexpr int kBandRows = 128;
 constexpr int kDataEnded = 0x100;  // pendingMarker_ value: the file ran out inside the scan
 constexpr int kLookBits = 10;      // Huffman lookahead
 
-// A block with the DC term alone is flat. The inverse transform then reduces to
-// (dc * q * 2^15 + 2^17) >> 18, which is (dc * q + 4) >> 3: the same samples as the full
-// transform gives.
-inline void InverseDcOnly(int16_t dc, uint16_t q, uint8_t* out, ptrdiff_t stride) {
-  int32_t v = static_cast<int32_t>(dc) * q;
-  v = v > 16383 ? 16383 : v < -16384 ? -16384 : v;
-  const uint8_t sample = kRangeLimit[(((v + 4) >> 3) + 128) & 1023];
-  for (int r = 0; r < 8; ++r, out += stride) std::memset(out, sample, 8);
-}
-
 }  // namespace
 
 Decoder::Decoder(InputStream& in, tagTes_Image_Info* info) : in_(in), info_(info) {

@@ -68,8 +68,9 @@ struct ZigZagNibbles {
   }
 };
 
+const ZigZagNibbles kZigZagNibbles;
+
 inline uint64_t ZigZagMask(const int16_t* q) {
-  static const ZigZagNibbles nibbles;
   uint64_t natural = 0;
 #if defined(__SSE2__)
   const __m128i zero = _mm_setzero_si128();
@@ -82,7 +83,7 @@ inline uint64_t ZigZagMask(const int16_t* q) {
   for (int k = 0; k < 64; ++k) natural |= static_cast<uint64_t>(q[k] != 0) << k;
 #endif
   uint64_t m = 0;
-  for (int n = 0; n < 16; ++n) m |= nibbles.bits[n][natural >> (4 * n) & 15];
+  for (int n = 0; n < 16; ++n) m |= kZigZagNibbles.bits[n][natural >> (4 * n) & 15];
   return m;
 }
 

@@ -116,6 +116,13 @@ void InverseScalar(const int16_t* coef, const uint16_t* quant, uint8_t* out, ptr
     IdctRows<int64_t>(ws, out, stride);
 }
 
+void InverseDcOnly(int16_t dc, uint16_t q, uint8_t* out, ptrdiff_t stride) {
+  int32_t v = static_cast<int32_t>(dc) * q;
+  v = v > 16383 ? 16383 : v < -16384 ? -16384 : v;
+  const uint8_t sample = kRangeLimit[(((v + 4) >> 3) + 128) & 1023];
+  for (int r = 0; r < 8; ++r, out += stride) std::memset(out, sample, 8);
+}
+
 void YccRowScalar(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int width, int chromaShift,
                   uint8_t* rgb) {
   for (int x = 0; x < width; ++x, rgb += 3) {

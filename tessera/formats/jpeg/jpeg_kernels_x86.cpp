@@ -405,12 +405,245 @@ TESSERA_AVX2 void ChromaRowAvx2(const uint8_t* rgb, int count, int step, int32_t
   if (i < count) ChromaRowScalar(rgb + 3 * static_cast<ptrdiff_t>(i) * step, count - i, step, cb + i, cr + i);
 }
 
+// ---------------------------------------------------------------------------------------
+// SSE2 versions: four 32-bit lanes, an 8 x 8 block as v[row][half] (columns 0-3, 4-7).
+
+inline __m128i Add4(__m128i a, __m128i b) { return _mm_add_epi32(a, b); }
+inline __m128i Sub4(__m128i a, __m128i b) { return _mm_sub_epi32(a, b); }
+// x * c for x and c in 16-bit range: one multiply-add of (x, 0) pairs with (c, 0).
+inline __m128i Madd4(__m128i x, int32_t c) { return _mm_madd_epi16(x, _mm_set1_epi32(c & 0xFFFF)); }
+// The low 32 bits of x * c for any 32-bit x.
+inline __m128i Mullo4(__m128i x, int32_t c) {
+  const __m128i k = _mm_set1_epi32(c);
+  const __m128i even = _mm_mul_epu32(x, k);
+  const __m128i odd = _mm_mul_epu32(_mm_srli_epi64(x, 32), k);
+  return _mm_unpacklo_epi32(_mm_shuffle_epi32(even, _MM_SHUFFLE(0, 0, 2, 0)),
+                            _mm_shuffle_epi32(odd, _MM_SHUFFLE(0, 0, 2, 0)));
+}
+inline __m128i Abs4(__m128i x) {
+  const __m128i s = _mm_srai_epi32(x, 31);
+  return _mm_sub_epi32(_mm_xor_si128(x, s), s);
+}
+inline __m128i Select4(__m128i mask, __m128i a, __m128i b) {
+  return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b));
+}
+
+inline void Transpose4(__m128i& a0, __m128i& a1, __m128i& a2, __m128i& a3) {
+  const __m128i t0 = _mm_unpacklo_epi32(a0, a1), t1 = _mm_unpacklo_epi32(a2, a3);
+  const __m128i t2 = _mm_unpackhi_epi32(a0, a1), t3 = _mm_unpackhi_epi32(a2, a3);
+  a0 = _mm_unpacklo_epi64(t0, t1);
+  a1 = _mm_unpackhi_epi64(t0, t1);
+  a2 = _mm_unpacklo_epi64(t2, t3);
+  a3 = _mm_unpackhi_epi64(t2, t3);
+}
+
+// v[r][h] (row r, columns 4h..4h+3) becomes v[c][h] (column c, rows 4h..4h+3).
+inline void Transpose8Sse2(__m128i (*v)[2]) {
+  Transpose4(v[0][0], v[1][0], v[2][0], v[3][0]);
+  Transpose4(v[4][1], v[5][1], v[6][1], v[7][1]);
+  Transpose4(v[0][1], v[1][1], v[2][1], v[3][1]);
+  Transpose4(v[4][0], v[5][0], v[6][0], v[7][0]);
+  for (int i = 0; i < 4; ++i) {
+    const __m128i t = v[i][1];
+    v[i][1] = v[4 + i][0];
+    v[4 + i][0] = t;
+  }
+}
+
+// The accurate inverse transform of Idct8Avx2 on four lines. Every product's factor stays
+// within 16 bits (inputs below 2^14, sums of two), so multiply-adds give the exact products.
+inline void Idct8Sse2(const __m128i* in, __m128i* out, int h) {
+  auto at = [&](int i) { return in[2 * i + h]; };
+  __m128i z1 = Madd4(Add4(at(2), at(6)), 4433);
+  const __m128i tmp2 = Sub4(z1, Madd4(at(6), 15137));
+  const __m128i tmp3 = Add4(z1, Madd4(at(2), 6270));
+  const __m128i tmp0e = _mm_slli_epi32(Add4(at(0), at(4)), kConstBits);
+  const __m128i tmp1e = _mm_slli_epi32(Sub4(at(0), at(4)), kConstBits);
+  const __m128i tmp10 = Add4(tmp0e, tmp3), tmp13 = Sub4(tmp0e, tmp3);
+  const __m128i tmp11 = Add4(tmp1e, tmp2), tmp12 = Sub4(tmp1e, tmp2);
+
+  __m128i t0 = at(7), t1 = at(5), t2 = at(3), t3 = at(1);
+  z1 = Add4(t0, t3);
+  __m128i z2 = Add4(t1, t2), z3 = Add4(t0, t2), z4 = Add4(t1, t3);
+  const __m128i z5 = Add4(Madd4(z3, 9633), Madd4(z4, 9633));
+  t0 = Madd4(t0, 2446);
+  t1 = Madd4(t1, 16819);
+  t2 = Madd4(t2, 25172);
+  t3 = Madd4(t3, 12299);
+  z1 = Madd4(z1, -7373);
+  z2 = Madd4(z2, -20995);
+  z3 = Add4(Madd4(z3, -16069), z5);
+  z4 = Add4(Madd4(z4, -3196), z5);
+  t0 = Add4(t0, Add4(z1, z3));
+  t1 = Add4(t1, Add4(z2, z4));
+  t2 = Add4(t2, Add4(z2, z3));
+  t3 = Add4(t3, Add4(z1, z4));
+  out[2 * 0 + h] = Add4(tmp10, t3);
+  out[2 * 7 + h] = Sub4(tmp10, t3);
+  out[2 * 1 + h] = Add4(tmp11, t2);
+  out[2 * 6 + h] = Sub4(tmp11, t2);
+  out[2 * 2 + h] = Add4(tmp12, t1);
+  out[2 * 5 + h] = Sub4(tmp12, t1);
+  out[2 * 3 + h] = Add4(tmp13, t0);
+  out[2 * 4 + h] = Sub4(tmp13, t0);
+}
+
+void InverseSse2(const int16_t* coef, const uint16_t* quant, uint8_t* out, ptrdiff_t stride) {
+  __m128i v[8][2], o[8][2];
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i lo = _mm_set1_epi32(-16384), hi = _mm_set1_epi32(16383);
+  for (int r = 0; r < 8; ++r)
+    for (int h = 0; h < 2; ++h) {
+      const __m128i c = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(coef + 8 * r + 4 * h));
+      const __m128i q = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(quant + 8 * r + 4 * h));
+      // Products of a signed coefficient and a quantisation value below 2^15 (8-bit tables).
+      __m128i x = _mm_madd_epi16(_mm_unpacklo_epi16(c, zero), _mm_unpacklo_epi16(q, zero));
+      x = Select4(_mm_cmpgt_epi32(x, hi), hi, x);
+      v[r][h] = Select4(_mm_cmplt_epi32(x, lo), lo, x);
+    }
+  for (int h = 0; h < 2; ++h) Idct8Sse2(&v[0][0], &o[0][0], h);
+  constexpr int shift1 = kConstBits - kPass1Bits;
+  const __m128i round1 = _mm_set1_epi32(1 << (shift1 - 1));
+  __m128i largest = zero;
+  for (int r = 0; r < 8; ++r)
+    for (int h = 0; h < 2; ++h) {
+      v[r][h] = _mm_srai_epi32(Add4(o[r][h], round1), shift1);
+      largest = _mm_or_si128(largest, Abs4(v[r][h]));
+    }
+  if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(largest, _mm_set1_epi32(~16383)), zero)) != 0xFFFF) {
+    InverseScalar(coef, quant, out, stride);
+    return;
+  }
+  Transpose8Sse2(v);
+  for (int h = 0; h < 2; ++h) Idct8Sse2(&v[0][0], &o[0][0], h);
+  constexpr int shift2 = kConstBits + kPass1Bits + 3;
+  const __m128i round2 = _mm_set1_epi32(1 << (shift2 - 1)), centre = _mm_set1_epi32(128);
+  const __m128i mask = _mm_set1_epi32(1023), limit = _mm_set1_epi32(512), top = _mm_set1_epi32(255);
+  for (int i = 0; i < 8; ++i)
+    for (int h = 0; h < 2; ++h) {
+      const __m128i a = _mm_and_si128(Add4(_mm_srai_epi32(Add4(o[i][h], round2), shift2), centre), mask);
+      o[i][h] = _mm_and_si128(Select4(_mm_cmpgt_epi32(a, top), top, a), _mm_cmpgt_epi32(limit, a));
+    }
+  Transpose8Sse2(o);
+  for (int r = 0; r < 8; ++r) {
+    const __m128i w = _mm_packs_epi32(o[r][0], o[r][1]);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + r * stride), _mm_packus_epi16(w, w));
+  }
+}
+
+// int16((v * c) >> 8) for any 32-bit v.
+inline __m128i AanMul4(__m128i v, int32_t c) {
+  return _mm_srai_epi32(_mm_slli_epi32(_mm_srai_epi32(Mullo4(v, c), 8), 16), 16);
+}
+
+inline void Fdct8Sse2(__m128i* v, int h) {
+  auto d = [&](int i) -> __m128i& { return v[2 * i + h]; };
+  const __m128i tmp0 = Add4(d(0), d(7)), tmp7 = Sub4(d(0), d(7));
+  const __m128i tmp1 = Add4(d(1), d(6)), tmp6 = Sub4(d(1), d(6));
+  const __m128i tmp2 = Add4(d(2), d(5)), tmp5 = Sub4(d(2), d(5));
+  const __m128i tmp3 = Add4(d(3), d(4)), tmp4 = Sub4(d(3), d(4));
+  __m128i tmp10 = Add4(tmp0, tmp3), tmp13 = Sub4(tmp0, tmp3);
+  __m128i tmp11 = Add4(tmp1, tmp2), tmp12 = Sub4(tmp1, tmp2);
+  d(0) = Add4(tmp10, tmp11);
+  d(4) = Sub4(tmp10, tmp11);
+  const __m128i z1 = AanMul4(Add4(tmp12, tmp13), 181);
+  d(2) = Add4(tmp13, z1);
+  d(6) = Sub4(tmp13, z1);
+  tmp10 = Add4(tmp4, tmp5);
+  tmp11 = Add4(tmp5, tmp6);
+  tmp12 = Add4(tmp6, tmp7);
+  const __m128i z5 = AanMul4(Sub4(tmp10, tmp12), 98);
+  const __m128i z2 = Add4(AanMul4(tmp10, 139), z5);
+  const __m128i z4 = Add4(AanMul4(tmp12, 334), z5);
+  const __m128i z3 = AanMul4(tmp11, 181);
+  const __m128i z11 = Add4(tmp7, z3), z13 = Sub4(tmp7, z3);
+  d(5) = Add4(z13, z2);
+  d(3) = Sub4(z13, z2);
+  d(1) = Add4(z11, z4);
+  d(7) = Sub4(z11, z4);
+}
+
+void ForwardFastQuantizeSse2(const int32_t* samples, ptrdiff_t stride, const uint32_t* reciprocals, int16_t* out) {
+  __m128i v[8][2];
+  for (int r = 0; r < 8; ++r)
+    for (int h = 0; h < 2; ++h) v[r][h] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + r * stride + 4 * h));
+  Transpose8Sse2(v);
+  for (int h = 0; h < 2; ++h) Fdct8Sse2(&v[0][0], h);
+  Transpose8Sse2(v);
+  for (int h = 0; h < 2; ++h) Fdct8Sse2(&v[0][0], h);
+  // sign(c) * ((|c| * r + 32768) >> 16) with 64-bit products, then taken as 16 bits.
+  const __m128i half = _mm_set1_epi64x(32768);
+  for (int r = 0; r < 8; ++r) {
+    __m128i q[2];
+    for (int h = 0; h < 2; ++h) {
+      const __m128i c = v[r][h];
+      const __m128i sign = _mm_srai_epi32(c, 31);
+      const __m128i a = _mm_sub_epi32(_mm_xor_si128(c, sign), sign);
+      const __m128i rec = _mm_loadu_si128(reinterpret_cast<const __m128i*>(reciprocals + 8 * r + 4 * h));
+      const __m128i even = _mm_srli_epi64(_mm_add_epi64(_mm_mul_epu32(a, rec), half), 16);
+      const __m128i odd =
+          _mm_srli_epi64(_mm_add_epi64(_mm_mul_epu32(_mm_srli_epi64(a, 32), _mm_srli_epi64(rec, 32)), half), 16);
+      const __m128i m = _mm_unpacklo_epi32(_mm_shuffle_epi32(even, _MM_SHUFFLE(0, 0, 2, 0)),
+                                           _mm_shuffle_epi32(odd, _MM_SHUFFLE(0, 0, 2, 0)));
+      const __m128i s = _mm_sub_epi32(_mm_xor_si128(m, sign), sign);
+      q[h] = _mm_srai_epi32(_mm_slli_epi32(s, 16), 16);
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8 * r), _mm_packs_epi32(q[0], q[1]));
+  }
+}
+
+// Colour conversion of four pixels at a time: each pixel's 4 bytes from its first (the
+// fourth belongs to the next pixel and is masked off), R and B as a 16-bit pair in one
+// lane, G with a 1 as another, and multiply-adds with the coefficient pairs.
+inline uint32_t Load32(const uint8_t* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+
+inline void Pairs4(const uint8_t* p, int step, __m128i& rb, __m128i& g1) {
+  const int s = 3 * step;
+  const __m128i v = _mm_setr_epi32(static_cast<int32_t>(Load32(p)), static_cast<int32_t>(Load32(p + s)),
+                                   static_cast<int32_t>(Load32(p + 2 * s)), static_cast<int32_t>(Load32(p + 3 * s)));
+  rb = _mm_and_si128(v, _mm_set1_epi32(0x00FF00FF));
+  g1 = _mm_or_si128(_mm_and_si128(_mm_srli_epi32(v, 8), _mm_set1_epi32(0xFF)), _mm_set1_epi32(0x10000));
+}
+
+void LumaRowSse2(const uint8_t* rgb, int width, int32_t* y) {
+  int x = 0;
+  const __m128i mRB = _mm_set1_epi32(Pair(77, 29)), mG1 = _mm_set1_epi32(Pair(150, 128));
+  const __m128i shift = _mm_set1_epi32(128);
+  // The last group's fourth load reaches one byte past its pixel: a further pixel must follow.
+  for (; x + 5 <= width; x += 4) {
+    __m128i rb, g1;
+    Pairs4(rgb + 3 * x, 1, rb, g1);
+    const __m128i sum = _mm_add_epi32(_mm_madd_epi16(rb, mRB), _mm_madd_epi16(g1, mG1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(y + x), _mm_sub_epi32(_mm_srai_epi32(sum, 8), shift));
+  }
+  if (x < width) LumaRowScalar(rgb + 3 * x, width - x, y + x);
+}
+
+void ChromaRowSse2(const uint8_t* rgb, int count, int step, int32_t* cb, int32_t* cr) {
+  int i = 0;
+  const __m128i mRBb = _mm_set1_epi32(Pair(-43, 128)), mG1b = _mm_set1_epi32(Pair(-85, 128));
+  const __m128i mRBr = _mm_set1_epi32(Pair(128, -21)), mG1r = _mm_set1_epi32(Pair(-107, 128));
+  for (; i + 5 <= count; i += 4) {
+    __m128i rb, g1;
+    Pairs4(rgb + 3 * static_cast<ptrdiff_t>(i) * step, step, rb, g1);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(cb + i),
+                     _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(rb, mRBb), _mm_madd_epi16(g1, mG1b)), 8));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(cr + i),
+                     _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(rb, mRBr), _mm_madd_epi16(g1, mG1r)), 8));
+  }
+  if (i < count) ChromaRowScalar(rgb + 3 * static_cast<ptrdiff_t>(i) * step, count - i, step, cb + i, cr + i);
+}
+
 bool HasAvx2() {
   __builtin_cpu_init();
   return __builtin_cpu_supports("avx2");
 }
 
-const KernelTable kSse2{&LumaRowScalar, &ChromaRowScalar, &ForwardFastQuantizeScalar, &InverseScalar, &YccRowSse2};
+const KernelTable kSse2{&LumaRowSse2, &ChromaRowSse2, &ForwardFastQuantizeSse2, &InverseSse2, &YccRowSse2};
 const KernelTable kAvx2{&LumaRowAvx2, &ChromaRowAvx2, &ForwardFastQuantizeAvx2, &InverseAvx2, &YccRowAvx2};
 
 }  // namespace

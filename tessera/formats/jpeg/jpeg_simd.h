@@ -42,6 +42,11 @@ void ForwardFastQuantizeScalar(const int32_t* samples, ptrdiff_t stride, const u
 void InverseScalar(const int16_t* coef, const uint16_t* quant, uint8_t* out, ptrdiff_t stride);
 void YccRowScalar(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int width, int chromaShift, uint8_t* rgb);
 
+// A block whose only non-zero coefficient is the DC term is flat: the inverse transform
+// reduces to (dc * q * 2^15 + 2^17) >> 18 = (dc * q + 4) >> 3, the samples InverseScalar
+// gives for it.
+void InverseDcOnly(int16_t dc, uint16_t q, uint8_t* out, ptrdiff_t stride);
+
 // The 1024-entry range-limit table: 0..255 as is, 256..511 give 255, 512..1023 give 0.
 extern const uint8_t kRangeLimit[1024];
 

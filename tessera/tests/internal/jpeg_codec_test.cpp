@@ -260,6 +260,22 @@ TEST(JpegKernels, VectorKernelsMatchPortableOnes) {
   }
 }
 
+// The decoder's shortcut for blocks with the DC term alone gives the full transform's
+// samples for every DC value a baseline file can hold, clamped ones included.
+TEST(JpegKernels, FlatBlockShortcutMatchesTheFullTransform) {
+  for (const uint16_t q : {1, 2, 3, 7, 16, 99, 255})
+    for (int dc = -2048; dc <= 2047; ++dc) {
+      int16_t coef[64] = {};
+      coef[0] = static_cast<int16_t>(dc);
+      uint16_t quant[64];
+      for (uint16_t& v : quant) v = q;
+      uint8_t full[64], flat[64];
+      InverseScalar(coef, quant, full, 8);
+      InverseDcOnly(coef[0], q, flat, 8);
+      ASSERT_EQ(0, std::memcmp(full, flat, 64)) << "dc " << dc << " q " << q;
+    }
+}
+
 TEST(JpegEncoder, ExifSegmentSizeAndTextPlacement) {
   tagTes_Image_Info info{};
   info.size = sizeof info;
