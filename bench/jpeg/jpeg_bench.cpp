@@ -186,6 +186,28 @@ BENCHMARK(BM_DecodeTurbo444)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_EncodeOursLevel3)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_EncodeTurbo422)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 
+// Our side again with the SSE2 kernels and with the portable ones, for the record.
+void WithKernels(benchmark::State& state, const char* level, void (*run)(benchmark::State&)) {
+  if (std::strcmp(level, "portable") == 0) {
+    tessera::jpeg::ForcePortableKernels(true);
+  } else if (const tessera::jpeg::KernelTable* table = tessera::jpeg::VectorKernelsOf(level)) {
+    tessera::jpeg::UseVectorKernels(table);
+  } else {
+    state.SkipWithError("kernels not available");
+    return;
+  }
+  run(state);
+  tessera::jpeg::ForcePortableKernels(false);
+  tessera::jpeg::UseVectorKernels(nullptr);
+}
+
+BENCHMARK_CAPTURE(WithKernels, BM_DecodeOurs420_sse2, "sse2", BM_DecodeOurs420)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK_CAPTURE(WithKernels, BM_DecodeOurs444_sse2, "sse2", BM_DecodeOurs444)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK_CAPTURE(WithKernels, BM_EncodeOursLevel3_sse2, "sse2", BM_EncodeOursLevel3)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK_CAPTURE(WithKernels, BM_DecodeOurs420_portable, "portable", BM_DecodeOurs420)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK_CAPTURE(WithKernels, BM_DecodeOurs444_portable, "portable", BM_DecodeOurs444)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK_CAPTURE(WithKernels, BM_EncodeOursLevel3_portable, "portable", BM_EncodeOursLevel3)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+
 int main(int argc, char** argv) {
   std::printf("vector kernels: %s\n", tessera::jpeg::VectorLevel());
   benchmark::Initialize(&argc, argv);

@@ -23,28 +23,38 @@ inline int BitLength(int v) {
   return a == 0 ? 0 : 32 - __builtin_clz(a);
 }
 
-// The bit writer: pending bits in the low `count` bits of `buffer`, most significant first.
-// Put appends `size` bits (at most 32 less the pending ones, which stay below 32) and
-// writes out each whole 32 bits, a 0 byte after every 0xFF.
+// The bit writer. `buffer` holds 64 - `free` pending bits in its low end, most significant
+// first (bits above them are left-overs that later shifts push out). A code goes in with a
+// shift and an or; only when the 64 bits are full are 8 bytes written, a 0 byte after every
+// 0xFF.
 struct BitSink {
   uint64_t buffer;
-  int count;
+  int free;
   uint8_t* put;
 
-  inline void Put(uint32_t code, int size) {
-    buffer = buffer << size | code;
-    count += size;
-    if (count < 32) return;
-    count -= 32;
-    const uint32_t w = static_cast<uint32_t>(buffer >> count);
-    if ((((~w) - 0x01010101u) & w & 0x80808080u) == 0) {  // no 0xFF byte
-      const uint32_t be = __builtin_bswap32(w);
-      std::memcpy(put, &be, 4);
-      put += 4;
+  inline void Put(uint32_t code, int size) {  // size 1..32
+    free -= size;
+    if (free >= 0) {
+      buffer = buffer << size | code;
       return;
     }
-    for (int shift = 24; shift >= 0; shift -= 8) {
-      const uint8_t b = static_cast<uint8_t>(w >> shift);
+    // The code's leading bits complete the 64; its other -free bits stay in the buffer.
+    buffer = buffer << (size + free) | code >> -free;
+    Flush64();
+    free += 64;
+    buffer = code;
+  }
+
+  inline void Flush64() {
+    const uint64_t inverted = ~buffer;  // a 0xFF byte becomes a zero byte
+    if (((inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull) == 0) {
+      const uint64_t be = __builtin_bswap64(buffer);
+      std::memcpy(put, &be, 8);
+      put += 8;
+      return;
+    }
+    for (int shift = 56; shift >= 0; shift -= 8) {
+      const uint8_t b = static_cast<uint8_t>(buffer >> shift);
       *put++ = b;
       if (b == 0xFF) *put++ = 0;
     }
@@ -396,7 +406,7 @@ void ScanEncoder::EncodeBlock(const int32_t* samples, ptrdiff_t stride, int comp
   const HuffCodes& dc = dc_[t];
   const HuffCodes& ac = ac_[t];
   // The bit writer's state lives in registers for the block.
-  BitSink sink{bitBuffer_, bitCount_, put_};
+  BitSink sink{bitBuffer_, 64 - bitCount_, put_};
   const int diff = q[0] - prediction_[component];
   prediction_[component] = q[0];
   int bits = BitLength(diff);
@@ -417,15 +427,15 @@ void ScanEncoder::EncodeBlock(const int32_t* samples, ptrdiff_t stride, int comp
       run -= 16;
     }
     const int v = q[kZigZag[i]];
-    bits = BitLength(v);
+    bits = 32 - __builtin_clz(static_cast<unsigned>(v < 0 ? -v : v));  // v is not 0
     const uint32_t code = acCode[run << 4 | bits];
-    sink.Put((code >> 8) << bits | (static_cast<uint32_t>(v < 0 ? v - 1 : v) & ((1u << bits) - 1)),
+    sink.Put((code >> 8) << bits | (static_cast<uint32_t>(v + (v >> 31)) & ((1u << bits) - 1)),
              static_cast<int>(code & 255) + bits);
     last = i;
   }
   if (last != 63) sink.Put(ac.code[0x00], ac.size[0x00]);
   bitBuffer_ = sink.buffer;
-  bitCount_ = sink.count;
+  bitCount_ = 64 - sink.free;
   put_ = sink.put;
 }
 

@@ -77,7 +77,7 @@ class ScanEncoder {
   // Work planes for one MCU row: luminance paddedWidth x mcuH, chroma (paddedWidth / hs) x 8.
   std::vector<int32_t> planeY_, planeCb_, planeCr_;
 
-  uint64_t bitBuffer_ = 0;  // pending bits in the low bitCount_ bits, most significant first
+  uint64_t bitBuffer_ = 0;  // pending bits in the low bitCount_ (0..64) bits, most significant first
   int bitCount_ = 0;
   std::vector<uint8_t> out_;
   // The coded bytes of one MCU row go to this scratch buffer (sized for the worst case, never

@@ -143,6 +143,7 @@ namespace {
 const KernelTable kPortable{&LumaRowScalar, &ChromaRowScalar, &ForwardFastQuantizeScalar, &InverseScalar,
                             &YccRowScalar};
 std::atomic<bool> forcePortable{false};
+std::atomic<const KernelTable*> chosen{nullptr};
 
 }  // namespace
 
@@ -150,10 +151,13 @@ const KernelTable& Kernels() {
   // Detected once; the initialisation of a function-local static is thread-safe.
   static const KernelTable* const detected = VectorKernels();
   if (detected == nullptr || forcePortable.load(std::memory_order_relaxed)) return kPortable;
+  if (const KernelTable* table = chosen.load(std::memory_order_relaxed)) return *table;
   return *detected;
 }
 
 void ForcePortableKernels(bool on) { forcePortable.store(on, std::memory_order_relaxed); }
+
+void UseVectorKernels(const KernelTable* table) { chosen.store(table, std::memory_order_relaxed); }
 
 const char* VectorLevel() {
   static const char* const name = VectorKernels() ? VectorKernelsName() : "none";

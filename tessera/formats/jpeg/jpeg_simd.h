@@ -29,6 +29,9 @@ struct KernelTable {
 const KernelTable& Kernels();
 // Forces the portable versions (true) or returns to the detected ones (false). For tests.
 void ForcePortableKernels(bool on);
+// Uses the given vector table (from VectorKernelsOf) in place of the detected one; null
+// returns to the detected one. For tests and benchmarks.
+void UseVectorKernels(const KernelTable* table);
 // The name of the detected vector level: "avx2", "sse2" or "none".
 const char* VectorLevel();
 // The vector table of a level ("sse2", "avx2") when this processor can run it, else null.

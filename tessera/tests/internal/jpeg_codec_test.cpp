@@ -158,7 +158,8 @@ TEST(JpegEncoder, TransformsOfAFlatBlock) {
   EXPECT_EQ(q[0], static_cast<int16_t>(-((32768 + 6400LL * r[0]) >> 16)));  // symmetric
 }
 
-// The vector kernels give the portable kernels' bytes at every level.
+// The vector kernels give the portable kernels' bytes at every level: the detected ones,
+// and every level this processor can run.
 TEST(JpegEncoder, VectorAndPortablePathsGiveTheSameBytes) {
   for (const bool grey : {false, true})
     for (int level = 1; level <= 5; ++level) {
@@ -167,6 +168,13 @@ TEST(JpegEncoder, VectorAndPortablePathsGiveTheSameBytes) {
       ForcePortableKernels(false);
       const Bytes vector = Encode(203, 77, grey, level);
       EXPECT_EQ(portable, vector) << "level " << level << " on " << VectorLevel();
+      for (const char* name : {"sse2", "avx2"}) {
+        const KernelTable* table = VectorKernelsOf(name);
+        if (table == nullptr) continue;
+        UseVectorKernels(table);
+        EXPECT_EQ(portable, Encode(203, 77, grey, level)) << "level " << level << " on " << name;
+        UseVectorKernels(nullptr);
+      }
     }
 }
 
@@ -419,11 +427,18 @@ TEST_F(JpegFiles, VectorAndPortableDecodesAreIdentical) {
       TesseraClass portable(0, TES_CS_RGB24);
       const long s1 = Open(file, portable);
       ForcePortableKernels(false);
-      TesseraClass vector(0, TES_CS_RGB24);
-      const long s2 = Open(file, vector);
       ASSERT_EQ(s1, 0);
-      ASSERT_EQ(s2, 0);
-      EXPECT_EQ(fixtures::Pixels(portable), fixtures::Pixels(vector)) << "level " << level << " grey " << grey;
+      for (const char* name : {"sse2", "avx2"}) {
+        const KernelTable* table = VectorKernelsOf(name);
+        if (table == nullptr) continue;
+        UseVectorKernels(table);
+        TesseraClass vector(0, TES_CS_RGB24);
+        const long s2 = Open(file, vector);
+        UseVectorKernels(nullptr);
+        ASSERT_EQ(s2, 0);
+        EXPECT_EQ(fixtures::Pixels(portable), fixtures::Pixels(vector))
+            << "level " << level << " grey " << grey << " on " << name;
+      }
     }
 }
 
