@@ -62,23 +62,24 @@ struct BitSink {
 };
 
 // Bit i set when the i-th coefficient in zig-zag order is non-zero. The natural-order mask
-// is built 16 positions at a time and moved to zig-zag order through nibble tables.
-struct ZigZagNibbles {
-  uint64_t bits[16][16];
-  ZigZagNibbles() {
+// is built 16 positions at a time and moved to zig-zag order a byte at a time through
+// tables.
+struct ZigZagBytes {
+  uint64_t bits[8][256];
+  ZigZagBytes() {
     int zigzagOf[64];
     for (int i = 0; i < 64; ++i) zigzagOf[kZigZag[i]] = i;
-    for (int n = 0; n < 16; ++n)
-      for (int value = 0; value < 16; ++value) {
+    for (int n = 0; n < 8; ++n)
+      for (int value = 0; value < 256; ++value) {
         uint64_t m = 0;
-        for (int t = 0; t < 4; ++t)
-          if (value >> t & 1) m |= uint64_t{1} << zigzagOf[4 * n + t];
+        for (int t = 0; t < 8; ++t)
+          if (value >> t & 1) m |= uint64_t{1} << zigzagOf[8 * n + t];
         bits[n][value] = m;
       }
   }
 };
 
-const ZigZagNibbles kZigZagNibbles;
+const ZigZagBytes kZigZagBytes;
 
 inline uint64_t ZigZagMask(const int16_t* q) {
   uint64_t natural = 0;
@@ -93,7 +94,7 @@ inline uint64_t ZigZagMask(const int16_t* q) {
   for (int k = 0; k < 64; ++k) natural |= static_cast<uint64_t>(q[k] != 0) << k;
 #endif
   uint64_t m = 0;
-  for (int n = 0; n < 16; ++n) m |= kZigZagNibbles.bits[n][natural >> (4 * n) & 15];
+  for (int n = 0; n < 8; ++n) m |= kZigZagBytes.bits[n][natural >> (8 * n) & 255];
   return m;
 }
 
