@@ -118,19 +118,25 @@ inline void LoadYcc16(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, in
 
 void YccRowSse2(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int width, int chromaShift, uint8_t* rgb) {
   int x = 0;
-  alignas(16) uint8_t planes[3][16];
-  for (; x + 16 <= width; x += 16) {
+  const __m128i zero = _mm_setzero_si128();
+  // Pixels go out two at a time as 8-byte stores of which 6 bytes count; the last store of
+  // a group reaches 2 bytes into the next pixel, so a further pixel must follow the group.
+  for (; x + 16 < width; x += 16) {
     __m128i y8, cb8, cr8, r8, g8, b8;
     LoadYcc16(y, cb, cr, x, chromaShift, y8, cb8, cr8);
     Ycc16(y8, cb8, cr8, r8, g8, b8);
-    _mm_store_si128(reinterpret_cast<__m128i*>(planes[0]), r8);
-    _mm_store_si128(reinterpret_cast<__m128i*>(planes[1]), g8);
-    _mm_store_si128(reinterpret_cast<__m128i*>(planes[2]), b8);
+    const __m128i rgLo = _mm_unpacklo_epi8(r8, g8), rgHi = _mm_unpackhi_epi8(r8, g8);
+    const __m128i bLo = _mm_unpacklo_epi8(b8, zero), bHi = _mm_unpackhi_epi8(b8, zero);
+    const __m128i quads[4] = {_mm_unpacklo_epi16(rgLo, bLo), _mm_unpackhi_epi16(rgLo, bLo),
+                              _mm_unpacklo_epi16(rgHi, bHi), _mm_unpackhi_epi16(rgHi, bHi)};  // R G B 0
     uint8_t* o = rgb + 3 * x;
-    for (int i = 0; i < 16; ++i, o += 3) {
-      o[0] = planes[0][i];
-      o[1] = planes[1][i];
-      o[2] = planes[2][i];
+    for (int j = 0; j < 4; ++j) {
+      const uint64_t lo = static_cast<uint64_t>(_mm_cvtsi128_si64(quads[j]));
+      const uint64_t hi = static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(quads[j], quads[j])));
+      const uint64_t a = (lo & 0xFFFFFF) | (lo >> 32 & 0xFFFFFF) << 24;
+      const uint64_t b = (hi & 0xFFFFFF) | (hi >> 32 & 0xFFFFFF) << 24;
+      std::memcpy(o + 12 * j, &a, 8);
+      std::memcpy(o + 12 * j + 6, &b, 8);
     }
   }
   if (x < width)
@@ -373,7 +379,10 @@ TESSERA_AVX2 void ChromaRowAvx2(const uint8_t* rgb, int count, int step, int32_t
   const __m256i mBR = _mm256_set1_epi32(Pair(128, -43)), mG1 = _mm256_set1_epi32(Pair(-85, 128));
   const __m256i mRG = _mm256_set1_epi32(Pair(128, -107)), mB1 = _mm256_set1_epi32(Pair(-21, 128));
   if (step == 1 || step == 2) {
-    for (; i + 16 <= count; i += 16) {
+    // With pairs, 16 groups read 32 pixels, while the row may end on the last group's first
+    // pixel: one group is left to the portable loop.
+    const int reach = step == 2 ? 17 : 16;
+    for (; i + reach <= count; i += 16) {
       __m128i r8, g8, b8;
       const uint8_t* p = rgb + 3 * static_cast<ptrdiff_t>(i) * step;
       Deinterleave(p, r8, g8, b8);
