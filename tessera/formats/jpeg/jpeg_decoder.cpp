@@ -4,6 +4,10 @@
 #include <cstring>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "formats/jpeg/jpeg_simd.h"
 #include "formats/jpeg/jpeg_tables.h"
 
@@ -14,6 +18,7 @@ namespace {
 constexpr size_t kBufferBytes = 65536;
 constexpr int kBandRows = 128;
 constexpr int kDataEnded = 0x100;  // pendingMarker_ value: the file ran out inside the scan
+constexpr int kLookBits = 10;      // Huffman lookahead
 
 }  // namespace
 
@@ -234,12 +239,22 @@ long Decoder::ReadHuffmanTables() {
     }
     t.maxCode[17] = INT32_MAX;
     std::memset(t.lookLength, 0, sizeof t.lookLength);
+    std::memset(t.fastAc, 0, sizeof t.fastAc);
     for (int i = 0; i < k; ++i) {
-      if (sizes[i] > 9) continue;
-      const int prefix = codes[i] << (9 - sizes[i]);
-      for (int j = 0; j < (1 << (9 - sizes[i])); ++j) {
-        t.lookLength[prefix + j] = sizes[i];
-        t.lookSymbol[prefix + j] = t.symbols[i];
+      const int len = sizes[i];
+      if (len > kLookBits) continue;
+      const int prefix = codes[i] << (kLookBits - len);
+      const int symbol = t.symbols[i];
+      const int run = symbol >> 4, size = symbol & 15;
+      for (int j = 0; j < (1 << (kLookBits - len)); ++j) {
+        t.lookLength[prefix + j] = static_cast<uint8_t>(len);
+        t.lookSymbol[prefix + j] = static_cast<uint8_t>(symbol);
+        if (tableClass == 1 && size != 0 && len + size <= kLookBits) {
+          // The extra bits follow the code inside the lookahead.
+          int v = (j >> (kLookBits - len - size)) & ((1 << size) - 1);
+          if (v < (1 << (size - 1))) v += (-1 << size) + 1;
+          t.fastAc[prefix + j] = static_cast<int32_t>(static_cast<uint32_t>(v) << 16) | run << 8 | (len + size);
+        }
       }
     }
     t.defined = true;
@@ -599,6 +614,22 @@ long Decoder::Decode(RowSink& sink) {
 // Entropy-coded data
 
 void Decoder::FillBits() {
+  // Fast path: the next 8 bytes are in the buffer and none is 0xFF (no stuffing, no marker):
+  // as many whole bytes as fit go in at once.
+  if (pendingMarker_ < 0 && end_ - pos_ >= 8) {
+    uint64_t w;
+    std::memcpy(&w, buffer_.data() + pos_, 8);
+    const uint64_t inverted = ~w;  // a 0xFF byte becomes a zero byte
+    if (((inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull) == 0) {
+      w = __builtin_bswap64(w);
+      const int take = (64 - bitCount_) >> 3;
+      const uint64_t keep = take == 8 ? ~uint64_t{0} : ~(~uint64_t{0} >> (8 * take));
+      bits_ |= (w & keep) >> bitCount_;
+      bitCount_ += 8 * take;
+      pos_ += static_cast<size_t>(take);
+      return;
+    }
+  }
   while (bitCount_ <= 56) {
     int b = 0;
     if (pendingMarker_ >= 0) {
@@ -643,16 +674,16 @@ void Decoder::FillBits() {
   }
 }
 
+// Decodes one symbol; the caller has made sure that at least 32 bits are buffered.
 inline int Decoder::DecodeSymbol(const HuffTable& t) {
-  if (bitCount_ < 16) FillBits();
-  const unsigned look = static_cast<unsigned>(bits_ >> 55);
+  const unsigned look = static_cast<unsigned>(bits_ >> (64 - kLookBits));
   if (const int len = t.lookLength[look]) {
     bits_ <<= len;
     bitCount_ -= len;
     return t.lookSymbol[look];
   }
-  int l = 10;
-  int32_t code = static_cast<int32_t>(bits_ >> 54);
+  int l = kLookBits + 1;
+  int32_t code = static_cast<int32_t>(bits_ >> (64 - l));
   while (code > t.maxCode[l]) {
     ++l;
     code = static_cast<int32_t>(bits_ >> (64 - l));
@@ -667,9 +698,9 @@ inline int Decoder::DecodeSymbol(const HuffTable& t) {
   return t.symbols[(code + t.valOffset[l]) & 255];
 }
 
+// The value of `size` extra bits; buffered by the caller.
 inline int Decoder::ReceiveExtend(int size) {
   if (size == 0) return 0;
-  if (bitCount_ < size) FillBits();
   int v = static_cast<int>(bits_ >> (64 - size));
   bits_ <<= size;
   bitCount_ -= size;
@@ -677,29 +708,65 @@ inline int Decoder::ReceiveExtend(int size) {
   return v;
 }
 
-inline bool Decoder::DecodeBlock(int ci, int16_t* block) {
+inline int Decoder::DecodeBlock(int ci, int16_t* block) {
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  for (int i = 0; i < 64; i += 8) _mm_store_si128(reinterpret_cast<__m128i*>(block + i), zero);
+#else
   std::memset(block, 0, 64 * sizeof(int16_t));
+#endif
   const Component& c = comp_[ci];
+  // A symbol takes at most 16 bits and its extra bits at most 15: 32 buffered bits cover one
+  // coefficient.
+  if (bitCount_ < 32) FillBits();
   const int s = DecodeSymbol(dc_[c.td]) & 15;
   prediction_[ci] = static_cast<int16_t>(prediction_[ci] + ReceiveExtend(s));
   block[0] = static_cast<int16_t>(prediction_[ci]);
   const HuffTable& ac = ac_[c.ta];
-  bool acSeen = false;
+  // The bit buffer is held in locals for the AC terms and stored back around the refills.
+  uint64_t bits = bits_;
+  int count = bitCount_;
+  int last = 0;
   for (int k = 1; k < 64;) {
+    if (count < 32) {
+      bits_ = bits;
+      bitCount_ = count;
+      FillBits();
+      bits = bits_;
+      count = bitCount_;
+    }
+    const int32_t fast = ac.fastAc[bits >> (64 - kLookBits)];
+    if (fast != 0) {
+      const int len = fast & 255;
+      bits <<= len;
+      count -= len;
+      k += (fast >> 8) & 15;
+      if (k > 63) break;
+      block[kZigZag[k]] = static_cast<int16_t>(fast >> 16);
+      last = k++;
+      continue;
+    }
+    bits_ = bits;
+    bitCount_ = count;
     const int rs = DecodeSymbol(ac);
     const int r = rs >> 4, size = rs & 15;
+    int value = 0;
+    if (size) value = ReceiveExtend(size);
+    bits = bits_;
+    count = bitCount_;
     if (size) {
       k += r;
       if (k > 63) break;
-      block[kZigZag[k]] = static_cast<int16_t>(ReceiveExtend(size));
-      acSeen = true;
-      ++k;
+      block[kZigZag[k]] = static_cast<int16_t>(value);
+      last = k++;
     } else {
       if (r != 15) break;
       k += 16;
     }
   }
-  return acSeen;
+  bits_ = bits;
+  bitCount_ = count;
+  return last;
 }
 
 long Decoder::ProcessRestart() {
@@ -819,10 +886,13 @@ long Decoder::ReadScan(RowSink& sink) {
         const Component& comp = comp_[c];
         for (int v = 0; v < comp.v; ++v)
           for (int h = 0; h < comp.h; ++h) {
-            DecodeBlock(c, block);
+            const int last = DecodeBlock(c, block);
             uint8_t* out = planes[c].data() + static_cast<size_t>(v * 8) * planeWidth[c] +
                            (static_cast<size_t>(mx) * comp.h + h) * 8;
-            k.inverse(block, quant[c], out, static_cast<ptrdiff_t>(planeWidth[c]));
+            if (last == 0)
+              InverseDcOnly(block[0], quant[c][0], out, static_cast<ptrdiff_t>(planeWidth[c]));
+            else
+              k.inverse(block, quant[c], out, static_cast<ptrdiff_t>(planeWidth[c]));
           }
       }
     }

@@ -89,8 +89,12 @@ class Decoder {
   };
   struct HuffTable {
     bool defined = false;
-    uint8_t lookLength[512];   // code length for a 9-bit prefix; 0: longer code
-    uint8_t lookSymbol[512];
+    // Lookahead of kLookBits bits: code length (0: longer code) and symbol.
+    uint8_t lookLength[1 << 10];
+    uint8_t lookSymbol[1 << 10];
+    // AC tables: a code and its extra bits that fit the lookahead together, decoded at once:
+    // value << 16 | run << 8 | bits used; 0 when the prefix needs the slower path.
+    int32_t fastAc[1 << 10];
     int32_t maxCode[18];       // largest code of each length, -1 when none
     int32_t valOffset[18];     // symbol index less the first code of each length
     uint8_t symbols[256];
@@ -121,7 +125,9 @@ class Decoder {
   void FillBits();
   int DecodeSymbol(const HuffTable& table);
   int ReceiveExtend(int size);
-  bool DecodeBlock(int component, int16_t* block);
+  // Decodes one block (natural order, cleared first); returns the zig-zag index of the last
+  // coefficient written (0: the DC term alone).
+  int DecodeBlock(int component, int16_t* block);
   long ProcessRestart();
 
   InputStream& in_;

@@ -7,6 +7,10 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "formats/jpeg/jpeg_simd.h"
 
 namespace tessera::jpeg {
@@ -17,6 +21,81 @@ namespace {
 inline int BitLength(int v) {
   unsigned a = static_cast<unsigned>(v < 0 ? -v : v);
   return a == 0 ? 0 : 32 - __builtin_clz(a);
+}
+
+// The bit writer. `buffer` holds 64 - `free` pending bits in its low end, most significant
+// first (bits above them are left-overs that later shifts push out). A code goes in with a
+// shift and an or; only when the 64 bits are full are 8 bytes written, a 0 byte after every
+// 0xFF.
+struct BitSink {
+  uint64_t buffer;
+  int free;
+  uint8_t* put;
+
+  inline void Put(uint32_t code, int size) {  // size 1..32
+    free -= size;
+    if (free >= 0) {
+      buffer = buffer << size | code;
+      return;
+    }
+    // The code's leading bits complete the 64; its other -free bits stay in the buffer.
+    buffer = buffer << (size + free) | code >> -free;
+    Flush64();
+    free += 64;
+    buffer = code;
+  }
+
+  inline void Flush64() {
+    const uint64_t inverted = ~buffer;  // a 0xFF byte becomes a zero byte
+    if (((inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull) == 0) {
+      const uint64_t be = __builtin_bswap64(buffer);
+      std::memcpy(put, &be, 8);
+      put += 8;
+      return;
+    }
+    for (int shift = 56; shift >= 0; shift -= 8) {
+      const uint8_t b = static_cast<uint8_t>(buffer >> shift);
+      *put++ = b;
+      if (b == 0xFF) *put++ = 0;
+    }
+  }
+};
+
+// Bit i set when the i-th coefficient in zig-zag order is non-zero. The natural-order mask
+// is built 16 positions at a time and moved to zig-zag order a byte at a time through
+// tables.
+struct ZigZagBytes {
+  uint64_t bits[8][256];
+  ZigZagBytes() {
+    int zigzagOf[64];
+    for (int i = 0; i < 64; ++i) zigzagOf[kZigZag[i]] = i;
+    for (int n = 0; n < 8; ++n)
+      for (int value = 0; value < 256; ++value) {
+        uint64_t m = 0;
+        for (int t = 0; t < 8; ++t)
+          if (value >> t & 1) m |= uint64_t{1} << zigzagOf[8 * n + t];
+        bits[n][value] = m;
+      }
+  }
+};
+
+const ZigZagBytes kZigZagBytes;
+
+inline uint64_t ZigZagMask(const int16_t* q) {
+  uint64_t natural = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  for (int k = 0; k < 64; k += 16) {
+    const __m128i a = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q + k)), zero);
+    const __m128i b = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q + k + 8)), zero);
+    natural |= static_cast<uint64_t>(~_mm_movemask_epi8(_mm_packs_epi16(a, b)) & 0xFFFF) << k;
+  }
+#else
+  for (int k = 0; k < 64; ++k) natural |= static_cast<uint64_t>(q[k] != 0) << k;
+#endif
+  uint64_t m = 0;
+  for (int n = 0; n < 8; ++n) m |= kZigZagBytes.bits[n][natural >> (8 * n) & 255];
+  return m;
 }
 
 }  // namespace
@@ -116,9 +195,9 @@ void FastReciprocals(const uint8_t* table, uint32_t* reciprocals) {
   }
 }
 
-void ForwardFastQuantizeScalar(const int32_t* samples, const uint32_t* reciprocals, int16_t* out) {
+void ForwardFastQuantizeScalar(const int32_t* samples, ptrdiff_t stride, const uint32_t* reciprocals, int16_t* out) {
   int32_t block[64];
-  std::memcpy(block, samples, sizeof block);
+  for (int r = 0; r < 8; ++r) std::memcpy(block + 8 * r, samples + r * stride, 8 * sizeof(int32_t));
   FastDct(block);
   for (int k = 0; k < 64; ++k) {
     const int64_t c = block[k];
@@ -128,7 +207,7 @@ void ForwardFastQuantizeScalar(const int32_t* samples, const uint32_t* reciproca
 }
 
 void ForwardFastQuantize(const int32_t* samples, const uint32_t* reciprocals, int16_t* out) {
-  Kernels().forwardFast(samples, reciprocals, out);
+  Kernels().forwardFast(samples, 8, reciprocals, out);
 }
 
 void ForwardAccurateQuantize(const int32_t* samples, int16_t* out) {
@@ -188,8 +267,10 @@ void ScanEncoder::BuildCodes(const HuffmanSpec& spec, HuffCodes& codes) {
   int k = 0;
   for (int length = 1; length <= 16; ++length) {
     for (int i = 0; i < spec.counts[length - 1]; ++i, ++k) {
-      codes.code[spec.symbols[k]] = code++;
+      codes.code[spec.symbols[k]] = code;
       codes.size[spec.symbols[k]] = static_cast<uint8_t>(length);
+      codes.packed[spec.symbols[k]] = code << 8 | static_cast<uint32_t>(length);
+      ++code;
     }
     code <<= 1;
   }
@@ -289,68 +370,74 @@ void ScanEncoder::EncodeMcuRow(const uint8_t* const* rows) {
     }
   }
 
-  // Worst case per MCU: 6 blocks of 64 codes of up to 27 bits, every byte stuffed.
+  // Worst case per MCU: its blocks of 64 codes of up to 28 bits, every byte stuffed.
   const size_t room = static_cast<size_t>(components_ + hs_ * vs_) * 64 * 4 * 2 + 16;
-  int32_t block[64];
+  const size_t need = room * static_cast<size_t>(mcusPerRow_);
+  if (scratchSize_ < need) {
+    scratch_.reset(new uint8_t[need]);
+    scratchSize_ = need;
+  }
+  put_ = scratch_.get();
+  kernels_ = &k;
   for (int m = 0; m < mcusPerRow_; ++m) {
-    if (out_.capacity() - out_.size() < room) out_.reserve(std::max(out_.capacity() * 2, out_.size() + room * 64));
     for (int v = 0; v < vs_; ++v)
-      for (int h = 0; h < hs_; ++h) {
-        const int32_t* src = planeY_.data() + static_cast<size_t>(v * 8) * paddedWidth_ + m * mcuW_ + h * 8;
-        for (int r = 0; r < 8; ++r) std::memcpy(block + 8 * r, src + r * paddedWidth_, 8 * sizeof(int32_t));
-        EncodeBlock(block, 0);
-      }
+      for (int h = 0; h < hs_; ++h)
+        EncodeBlock(planeY_.data() + static_cast<size_t>(v * 8) * paddedWidth_ + m * mcuW_ + h * 8, paddedWidth_, 0);
     if (!config_.grey) {
       const int chromaWidth = paddedWidth_ / hs_;
-      for (int c = 1; c <= 2; ++c) {
-        const int32_t* src = (c == 1 ? planeCb_ : planeCr_).data() + m * 8;
-        for (int r = 0; r < 8; ++r) std::memcpy(block + 8 * r, src + r * chromaWidth, 8 * sizeof(int32_t));
-        EncodeBlock(block, c);
-      }
+      EncodeBlock(planeCb_.data() + m * 8, chromaWidth, 1);
+      EncodeBlock(planeCr_.data() + m * 8, chromaWidth, 2);
     }
   }
+  out_.insert(out_.end(), scratch_.get(), put_);
+  put_ = nullptr;
 }
 
-void ScanEncoder::EncodeBlock(const int32_t* samples, int component) {
+void ScanEncoder::EncodeBlock(const int32_t* samples, ptrdiff_t stride, int component) {
   const int t = component == 0 ? 0 : 1;
-  int16_t q[64];
-  if (config_.level == 5)
-    ForwardAccurateQuantize(samples, q);
-  else
-    Kernels().forwardFast(samples, reciprocals_[t], q);
+  alignas(32) int16_t q[64];
+  if (config_.level == 5) {
+    int32_t block[64];
+    for (int r = 0; r < 8; ++r) std::memcpy(block + 8 * r, samples + r * stride, 8 * sizeof(int32_t));
+    ForwardAccurateQuantize(block, q);
+  } else {
+    kernels_->forwardFast(samples, stride, reciprocals_[t], q);
+  }
 
   const HuffCodes& dc = dc_[t];
   const HuffCodes& ac = ac_[t];
+  // The bit writer's state lives in registers for the block.
+  BitSink sink{bitBuffer_, 64 - bitCount_, put_};
   const int diff = q[0] - prediction_[component];
   prediction_[component] = q[0];
   int bits = BitLength(diff);
-  PutBits(dc.code[bits], dc.size[bits]);
-  if (bits) PutBits(static_cast<uint32_t>(diff < 0 ? diff - 1 : diff) & ((1u << bits) - 1), bits);
+  // Each code goes out together with its appended bits (at most 16 + 12 bits).
+  sink.Put(dc.code[bits] << bits | (static_cast<uint32_t>(diff < 0 ? diff - 1 : diff) & ((1u << bits) - 1)),
+           dc.size[bits] + bits);
+  const uint32_t* acCode = ac.packed;
 
-  int run = 0;
-  for (int i = 1; i < 64; ++i) {
-    const int v = q[kZigZag[i]];
-    if (v == 0) {
-      ++run;
-      continue;
-    }
+  // Walk the non-zero AC terms in zig-zag order.
+  uint64_t nonzero = ZigZagMask(q) & ~uint64_t{1};
+  int last = 0;
+  while (nonzero != 0) {
+    const int i = __builtin_ctzll(nonzero);
+    nonzero &= nonzero - 1;
+    int run = i - last - 1;
     while (run > 15) {
-      PutBits(ac.code[0xF0], ac.size[0xF0]);
+      sink.Put(acCode[0xF0] >> 8, acCode[0xF0] & 255);
       run -= 16;
     }
-    bits = BitLength(v);
-    const int symbol = run << 4 | bits;
-    PutBits(ac.code[symbol], ac.size[symbol]);
-    PutBits(static_cast<uint32_t>(v < 0 ? v - 1 : v) & ((1u << bits) - 1), bits);
-    run = 0;
+    const int v = q[kZigZag[i]];
+    bits = 32 - __builtin_clz(static_cast<unsigned>(v < 0 ? -v : v));  // v is not 0
+    const uint32_t code = acCode[run << 4 | bits];
+    sink.Put((code >> 8) << bits | (static_cast<uint32_t>(v + (v >> 31)) & ((1u << bits) - 1)),
+             static_cast<int>(code & 255) + bits);
+    last = i;
   }
-  if (run > 0) PutBits(ac.code[0x00], ac.size[0x00]);
-}
-
-inline void ScanEncoder::PutBits(uint32_t code, int size) {
-  bitBuffer_ = bitBuffer_ << size | code;
-  bitCount_ += size;
-  if (bitCount_ >= 32) FlushBits();
+  if (last != 63) sink.Put(ac.code[0x00], ac.size[0x00]);
+  bitBuffer_ = sink.buffer;
+  bitCount_ = 64 - sink.free;
+  put_ = sink.put;
 }
 
 void ScanEncoder::FlushBits() {
@@ -365,7 +452,8 @@ void ScanEncoder::FlushBits() {
 
 void ScanEncoder::Finish() {
   const int pad = (8 - bitCount_ % 8) % 8;
-  if (pad) PutBits((1u << pad) - 1, pad);
+  bitBuffer_ = bitBuffer_ << pad | ((1u << pad) - 1);
+  bitCount_ += pad;
   FlushBits();
   out_.push_back(0xFF);
   out_.push_back(0xD9);

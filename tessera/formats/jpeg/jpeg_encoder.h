@@ -5,11 +5,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "formats/jpeg/jpeg_tables.h"
 
 namespace tessera::jpeg {
+
+struct KernelTable;
 
 struct EncoderConfig {
   int width = 0;
@@ -51,12 +54,12 @@ class ScanEncoder {
   struct HuffCodes {
     uint32_t code[256];
     uint8_t size[256];
+    uint32_t packed[256];  // code << 8 | size
   };
   static void BuildCodes(const HuffmanSpec& spec, HuffCodes& codes);
 
   void EncodeMcuRow(const uint8_t* const* rows);
-  void EncodeBlock(const int32_t* samples, int component);
-  void PutBits(uint32_t code, int size);
+  void EncodeBlock(const int32_t* samples, ptrdiff_t stride, int component);
   void FlushBits();
 
   EncoderConfig config_;
@@ -74,9 +77,15 @@ class ScanEncoder {
   // Work planes for one MCU row: luminance paddedWidth x mcuH, chroma (paddedWidth / hs) x 8.
   std::vector<int32_t> planeY_, planeCb_, planeCr_;
 
-  uint64_t bitBuffer_ = 0;  // pending bits, most significant first
+  uint64_t bitBuffer_ = 0;  // pending bits in the low bitCount_ (0..64) bits, most significant first
   int bitCount_ = 0;
   std::vector<uint8_t> out_;
+  // The coded bytes of one MCU row go to this scratch buffer (sized for the worst case, never
+  // cleared) through put_, then to out_ in one copy.
+  std::unique_ptr<uint8_t[]> scratch_;
+  size_t scratchSize_ = 0;
+  uint8_t* put_ = nullptr;
+  const KernelTable* kernels_ = nullptr;  // the kernels of the MCU row being coded
 };
 
 // Encodes a whole image held in memory as one JPEG stream: SOI, a JFIF segment when

@@ -116,6 +116,13 @@ void InverseScalar(const int16_t* coef, const uint16_t* quant, uint8_t* out, ptr
     IdctRows<int64_t>(ws, out, stride);
 }
 
+void InverseDcOnly(int16_t dc, uint16_t q, uint8_t* out, ptrdiff_t stride) {
+  int32_t v = static_cast<int32_t>(dc) * q;
+  v = v > 16383 ? 16383 : v < -16384 ? -16384 : v;
+  const uint8_t sample = kRangeLimit[(((v + 4) >> 3) + 128) & 1023];
+  for (int r = 0; r < 8; ++r, out += stride) std::memset(out, sample, 8);
+}
+
 void YccRowScalar(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int width, int chromaShift,
                   uint8_t* rgb) {
   for (int x = 0; x < width; ++x, rgb += 3) {
@@ -136,6 +143,7 @@ namespace {
 const KernelTable kPortable{&LumaRowScalar, &ChromaRowScalar, &ForwardFastQuantizeScalar, &InverseScalar,
                             &YccRowScalar};
 std::atomic<bool> forcePortable{false};
+std::atomic<const KernelTable*> chosen{nullptr};
 
 }  // namespace
 
@@ -143,10 +151,13 @@ const KernelTable& Kernels() {
   // Detected once; the initialisation of a function-local static is thread-safe.
   static const KernelTable* const detected = VectorKernels();
   if (detected == nullptr || forcePortable.load(std::memory_order_relaxed)) return kPortable;
+  if (const KernelTable* table = chosen.load(std::memory_order_relaxed)) return *table;
   return *detected;
 }
 
 void ForcePortableKernels(bool on) { forcePortable.store(on, std::memory_order_relaxed); }
+
+void UseVectorKernels(const KernelTable* table) { chosen.store(table, std::memory_order_relaxed); }
 
 const char* VectorLevel() {
   static const char* const name = VectorKernels() ? VectorKernelsName() : "none";
