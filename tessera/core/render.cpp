@@ -1,5 +1,6 @@
 #include "core/render.h"
 
+#include <algorithm>
 #include <new>
 
 namespace tessera {
@@ -137,7 +138,10 @@ void ShapeDisplayHeader(ObjectState& object) {
   if (!object.header) return;
   orvax::win::BITMAPINFO256& bmi = *object.header;
   const bool grey = object.store.channels() == 1;
-  const int ppm = static_cast<int>(object.store.resolution() * 39.37007874015748 + 0.5);
+  // A resolution from a file can be anything; the header's field holds what fits.
+  double metres = object.store.resolution() * 39.37007874015748 + 0.5;
+  if (!(metres >= 0)) metres = 0;
+  const int ppm = static_cast<int>(std::min(metres, 2147483647.0));
   bmi.bmiHeader = {40, T, T, 1, static_cast<uint16_t>(grey ? 8 : 24), orvax::win::BI_RGB,
                    static_cast<uint32_t>(grey ? T * T : 3 * T * T), ppm, ppm, grey ? 256u : 0u, 0};
   for (int i = 0; i < 256; ++i) {

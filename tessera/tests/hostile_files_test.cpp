@@ -6,9 +6,11 @@
 
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <string>
 
 #include "test_support.h"
+#include "win/gdi.h"
 
 namespace {
 
@@ -94,6 +96,46 @@ TEST(HostileFiles, FuzzFindingsEndInStatuses) {
     char* p = const_cast<char*>(path.c_str());
     TesseraClass image(0, 2);
     EXPECT_EQ(image.OpenImage(p, TesseraClass::m_s_EmptyTransform, nullptr, nullptr), f.status) << f.what;
+  }
+}
+
+// A JPEG header that claims a 65535 x 38911 image over a few hundred bytes of data (found
+// by the fuzzer): finishing it from zero bits would allocate gigabytes, so it ends as a file
+// that ended too soon.
+TEST(HostileFiles, JpegClaimingMoreThanItsDataCanHold) {
+  const Format jpeg{TES_FILE_JPEG, "jpeg", 2};
+  const std::string path = SmallFile(jpeg, 16, 16);
+  ASSERT_FALSE(path.empty());
+  std::string bytes = Bytes(path);
+  const size_t sof = bytes.rfind("\xFF\xC0");  // the image's own frame, after any thumbnail
+  ASSERT_NE(sof, std::string::npos);
+  bytes[sof + 5] = '\x97';  // height 38911
+  bytes[sof + 6] = '\xFF';
+  bytes[sof + 7] = '\xFF';  // width 65535
+  bytes[sof + 8] = '\xFF';
+  std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  char* p = const_cast<char*>(path.c_str());
+  tagTes_Image_Desc desc{};
+  short type = 0, thumb = 0;
+  ASSERT_EQ(TesseraClass::TestFile(p, &desc, &type, &thumb), 0);
+  EXPECT_EQ(desc.width, 65535);
+  TesseraClass image(0, 2);
+  EXPECT_EQ(image.OpenImage(p, TesseraClass::m_s_EmptyTransform, nullptr, nullptr), TES_ERR_IN_EOF);
+}
+
+// Resolutions no display header can hold (found by the fuzzer through a TIFF file): the
+// image is still stored and drawn.
+TEST(HostileFiles, ExtremeResolutionsAreStoredAndDrawn) {
+  for (double dpi : {1e300, -5.0, std::numeric_limits<double>::quiet_NaN()}) {
+    TesseraClass image(0, 2);
+    tagTes_Image_Desc desc{4, 4, 2, {}, dpi};
+    ASSERT_EQ(image.SetImageDesc(desc, TesseraClass::m_s_EmptyTransform), 0);
+    std::vector<uint8_t> px(48, 9);
+    tagTes_Tile_Desc t{{0, 0, 4, 4}, 12, 0};
+    ASSERT_EQ(image.SetData(t, TesseraClass::m_s_EmptyTransform, px.data()), 0);
+    orvax::win::MemoryDC dc(4, 4);
+    EXPECT_EQ(image.Display({&dc, 0, 0, 4, 4, 0, 0, 4, 4}), 0);
+    EXPECT_EQ(dc.pixel(3, 3)[0], 9);
   }
 }
 

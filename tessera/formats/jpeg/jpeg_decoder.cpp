@@ -844,6 +844,17 @@ long Decoder::ReadScan(RowSink& sink) {
   const int mcusX = (width_ + mcuW - 1) / mcuW, mcusY = (height_ + mcuH - 1) / mcuH;
   const int channels = grey ? 1 : 3;
 
+  // Every block costs at least two bits of coded data (a DC code and an end of block), so
+  // a file too short for that many cannot hold the image it describes: a cut or forged
+  // header. Padding it out would make a few bytes allocate gigabytes; it ends as a file that
+  // ended too soon. (A file cut inside plausible data still finishes from zero bits.)
+  if (length_ >= 0) {
+    const int64_t blocksPerMcu = grey ? 1 : int64_t{hmax} * vmax + 2;
+    const int64_t blocks = int64_t{mcusX} * mcusY * blocksPerMcu;
+    const int64_t left = length_ - Position();
+    if (blocks / 4 > left) return TES_ERR_IN_EOF;
+  }
+
   if (const long s = sink.Begin(width_, height_, grey)) return s;
 
   // Planes of one MCU row per component, and the band of output rows.
