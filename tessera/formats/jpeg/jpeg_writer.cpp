@@ -11,6 +11,7 @@
 #include "core/thumbnail.h"
 #include "formats/jpeg/jpeg.h"
 #include "formats/jpeg/jpeg_encoder.h"
+#include "formats/jpeg/jpeg_thumbnail.h"
 #include "formats/jpeg/jpeg_segments.h"
 
 namespace tessera {
@@ -136,30 +137,9 @@ class JpegWriter final : public FormatWriter {
   // stream grows as needed; the caller leaves it out of the file when it is longer than
   // the thumbnail buffer or its segment allows.
   long MakeThumbnail(std::vector<uint8_t>& stream, int dpi) const {
-    const ObjectState& state = source_.State();
-    const ThumbnailShape shape = ThumbnailSize(state);
-    const bool grey = shape.colorSpace == TES_CS_GRAY8;
-    const int rowBytes = shape.width * (grey ? 1 : 3);
-    std::vector<uint8_t> pixels;
-    try {
-      pixels.resize(static_cast<size_t>(rowBytes) * shape.height);
-    } catch (const std::bad_alloc&) {
-      return TES_ERR_NO_MEMORY;
-    }
-    if (const long s = ThumbnailPixels(state, pixels.data(), rowBytes)) return s;
-    jpeg::EncoderConfig config;
-    config.width = shape.width;
-    config.height = shape.height;
-    config.grey = grey;
-    config.level = 3;
-    config.sampling = {2, 1};
-    try {
-      stream = jpeg::EncodeImage(pixels.data(), rowBytes, config, grey ? dpi : 0);
-    } catch (const std::bad_alloc&) {
-      return TES_ERR_NO_MEMORY;
-    }
-    return 0;
+    return jpeg::EncodeThumbnail(source_.State(), dpi, 0, stream);
   }
+
 };
 
 }  // namespace

@@ -9,7 +9,8 @@
 #include "core/thumbnail.h"
 #include "formats/format.h"
 #include "formats/jpeg/jpeg_decoder.h"
-#include "formats/jpeg/jpeg_encoder.h"
+#include "formats/jpeg/jpeg_thumbnail.h"
+#include "formats/jpeg/jpeg_thumbnail.h"
 
 namespace tessera::tiff {
 namespace {
@@ -55,33 +56,10 @@ long ReadThumbnail(TesseraClass& target, InputStream& in, uint32_t offset, uint3
 }
 
 long EncodeThumbnail(const TesseraClass& source, std::vector<uint8_t>& stream) {
-  const ObjectState& state = source.State();
-  const ThumbnailShape shape = ThumbnailSize(state);
-  if (shape.width <= 0 || shape.height <= 0) return TES_ERR_NO_IMAGE;
-  const bool grey = shape.colorSpace == TES_CS_GRAY8;
-  const int rowBytes = shape.width * (grey ? 1 : 3);
-  std::vector<uint8_t> pixels;
-  try {
-    pixels.resize(static_cast<size_t>(rowBytes) * shape.height);
-  } catch (const std::bad_alloc&) {
-    return TES_ERR_NO_MEMORY;
-  }
-  if (const long s = ThumbnailPixels(state, pixels.data(), rowBytes)) return s;
-  jpeg::EncoderConfig config;
-  config.width = shape.width;
-  config.height = shape.height;
-  config.grey = grey;
-  config.level = 3;
-  config.sampling = {2, 1};
   // The JFIF segment carries the image's resolution in whole dots per inch.
-  const double dpi = std::round(state.store.resolution());
+  const double dpi = std::round(source.State().store.resolution());
   const int jfifDpi = dpi >= 65535.0 ? 65535 : dpi >= 1.0 ? static_cast<int>(dpi) : 72;
-  try {
-    stream = jpeg::EncodeImage(pixels.data(), rowBytes, config, jfifDpi);
-  } catch (const std::bad_alloc&) {
-    return TES_ERR_NO_MEMORY;
-  }
-  return 0;
+  return jpeg::EncodeThumbnail(source.State(), jfifDpi, jfifDpi, stream);
 }
 
 }  // namespace tessera::tiff
