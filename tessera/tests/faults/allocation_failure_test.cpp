@@ -12,104 +12,8 @@
 #include "test_support.h"
 #include "win/gdi.h"
 
-extern "C" void* __libc_calloc(size_t, size_t);
-extern "C" void* __libc_malloc(size_t);
-extern "C" void __libc_free(void*);
+#include "failing_allocator.h"
 
-namespace {
-
-// The hook: while armed, counts allocations and fails the one numbered failAt.
-struct Hook {
-  bool armed = false;
-  long count = 0;
-  long failAt = 0;
-  long live = 0;  // blocks allocated while armed and not yet freed
-  bool failed = false;
-} hook;
-
-// GLib (under the FlashPix container library) ends the process when its allocations fail,
-// by design; while FlashPix files are read or written only the C++ allocations fail.
-bool newOnly = false;
-
-// The blocks allocated while armed, in a fixed open-addressed table (the allocator cannot
-// allocate for its own bookkeeping).
-constexpr size_t kSlots = 1 << 18;
-void* tracked[kSlots];
-
-size_t SlotOf(void* p) { return (reinterpret_cast<uintptr_t>(p) >> 4) * 2654435761u % kSlots; }
-
-void Track(void* p) {
-  for (size_t i = SlotOf(p);; i = (i + 1) % kSlots)
-    if (tracked[i] == nullptr) {
-      tracked[i] = p;
-      ++hook.live;
-      return;
-    }
-}
-
-void Untrack(void* p) {
-  if (hook.live == 0) return;
-  for (size_t i = SlotOf(p); tracked[i] != nullptr; i = (i + 1) % kSlots)
-    if (tracked[i] == p) {
-      // Remove and re-insert the rest of the cluster so lookups stay correct.
-      tracked[i] = nullptr;
-      --hook.live;
-      for (size_t j = (i + 1) % kSlots; tracked[j] != nullptr; j = (j + 1) % kSlots) {
-        void* q = tracked[j];
-        tracked[j] = nullptr;
-        --hook.live;
-        Track(q);
-      }
-      return;
-    }
-}
-
-bool ShouldFail() {
-  if (!hook.armed) return false;
-  if (++hook.count == hook.failAt) {
-    hook.failed = true;
-    return true;
-  }
-  return false;
-}
-
-void* Allocate(size_t n) {
-  if (ShouldFail()) return nullptr;
-  void* p = __libc_malloc(n ? n : 1);
-  if (p && hook.armed) Track(p);
-  return p;
-}
-
-void Release(void* p) {
-  if (p) Untrack(p);
-  __libc_free(p);
-}
-
-}  // namespace
-
-#if !defined(__SANITIZE_ADDRESS__)
-extern "C" void* calloc(size_t n, size_t size) {
-  if (newOnly) return __libc_calloc(n, size);
-  if (ShouldFail()) return nullptr;
-  void* p = __libc_calloc(n, size);
-  if (p && hook.armed) Track(p);
-  return p;
-}
-extern "C" void free(void* p) { Release(p); }
-
-void* operator new(size_t n) {
-  void* p = Allocate(n);
-  if (!p) throw std::bad_alloc();
-  return p;
-}
-void* operator new[](size_t n) { return operator new(n); }
-void* operator new(size_t n, const std::nothrow_t&) noexcept { return Allocate(n); }
-void* operator new[](size_t n, const std::nothrow_t&) noexcept { return Allocate(n); }
-void operator delete(void* p) noexcept { Release(p); }
-void operator delete[](void* p) noexcept { Release(p); }
-void operator delete(void* p, size_t) noexcept { Release(p); }
-void operator delete[](void* p, size_t) noexcept { Release(p); }
-#endif
 
 namespace {
 
@@ -209,7 +113,9 @@ TEST(AllocationFailure, TurnsAndFlipsLeaveTheImageWhole) {
           [&](TesseraClass& image, long status) {
             std::vector<uint8_t> out;
             ASSERT_EQ(ReadAll(image, out), 0);
-            if (status != TES_OK) EXPECT_TRUE(out == px);  // unchanged when refused
+            if (status != TES_OK) {
+              EXPECT_TRUE(out == px);  // unchanged when refused
+            }
           });
   }
 }
@@ -251,6 +157,8 @@ TEST(AllocationFailure, ReadingAndWritingEachFormat) {
                  {TES_FILE_FPX_JPEG, "fpx-jpeg"}};
   for (const auto& f : formats) {
     SCOPED_TRACE(f.name);
+    // GLib, under the FlashPix container library, ends the process when its own allocations
+    // fail; for FlashPix files only the C++ allocations fail.
     newOnly = f.code == TES_FILE_FPX || f.code == TES_FILE_FPX_JPEG;
     const std::string path = testing::TempDir() + "faults." + f.name;
     {
