@@ -23,6 +23,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include "isolated_app_test.h"
+
 #include <cmath>
 #include <limits>
 
@@ -37,25 +39,11 @@ QStringList ReadLines(const QString& path) {
   return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
 }
 
-class AppTest : public ::testing::Test {
+class AppTest : public IsolatedAppTest {
  protected:
-  static void SetUpTestSuite() {
-    if (qApp == nullptr) {
-      static int argc = 1;
-      static char name[] = "orvax_scan_tests";
-      static char* argv[] = {name, nullptr};
-      new QApplication(argc, argv);
-    }
-  }
-
   void SetUp() override {
-    ASSERT_TRUE(dir_.isValid());
     // Settings, the instance socket and the module's log all live in this test's folder.
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir_.filePath("config"));
-    QDir().mkpath(dir_.filePath("run"));
-    QFile::setPermissions(dir_.filePath("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    qputenv("XDG_RUNTIME_DIR", dir_.filePath("run").toLocal8Bit());
-    qputenv("ORVAX_WINDOWS_DIR", ORVAX_TEST_ROOT);
+    Isolate(ORVAX_TEST_ROOT);
     qputenv("ORVAX_DS_CALL_LOG", CallLog().toLocal8Bit());
     qunsetenv("ORVAX_DS_PREFS_RESULT");
     fw::SetMessageBoxHook([this](const QString& text, unsigned style) {
@@ -96,7 +84,6 @@ class AppTest : public ::testing::Test {
     return app_->MainFrame()->Action(id);
   }
 
-  QTemporaryDir dir_;
   QStringList messages_;
   std::unique_ptr<CScanApp> app_;
 };

@@ -33,6 +33,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include "isolated_app_test.h"
+
 #include <cstring>
 #include <vector>
 
@@ -82,24 +84,10 @@ std::vector<uint8_t> GetAll(TesseraClass& image, int channels) {
   return data;
 }
 
-class DocumentTest : public ::testing::Test {
+class DocumentTest : public IsolatedAppTest {
  protected:
-  static void SetUpTestSuite() {
-    if (qApp == nullptr) {
-      static int argc = 1;
-      static char name[] = "orvax_scan_tests";
-      static char* argv[] = {name, nullptr};
-      new QApplication(argc, argv);
-    }
-  }
-
   void SetUp() override {
-    ASSERT_TRUE(dir_.isValid());
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir_.filePath("config"));
-    QDir().mkpath(dir_.filePath("run"));
-    QFile::setPermissions(dir_.filePath("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    qputenv("XDG_RUNTIME_DIR", dir_.filePath("run").toLocal8Bit());
-    qputenv("ORVAX_WINDOWS_DIR", ORVAX_TEST_ROOT);
+    Isolate(ORVAX_TEST_ROOT);
     qputenv("ORVAX_DS_CALL_LOG", dir_.filePath("calls.txt").toLocal8Bit());
     qputenv("ORVAX_DS_USECMS", "0");
     fw::SetMessageBoxHook([this](const QString& text, unsigned style) {
@@ -145,7 +133,6 @@ class DocumentTest : public ::testing::Test {
     return app_->MainFrame()->Action(id)->isEnabled();
   }
 
-  QTemporaryDir dir_;
   QStringList messages_;
   int answer_ = fw::IDNO;
   std::unique_ptr<CScanApp> app_;

@@ -21,6 +21,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include "isolated_app_test.h"
+
 #include <cstring>
 
 using namespace orvax::app;
@@ -83,23 +85,11 @@ class RecordingImage : public CAcquiredImage {
   int plane_ = -1;
 };
 
-class TwainSessionTest : public ::testing::Test {
+class TwainSessionTest : public IsolatedAppTest {
  protected:
-  static void SetUpTestSuite() {
-    if (qApp == nullptr) {
-      static int argc = 1;
-      static char name[] = "orvax_scan_tests";
-      static char* argv[] = {name, nullptr};
-      new QApplication(argc, argv);
-    }
-  }
+
   void SetUp() override {
-    ASSERT_TRUE(dir_.isValid());
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir_.filePath("config"));
-    QDir().mkpath(dir_.filePath("run"));
-    QFile::setPermissions(dir_.filePath("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    qputenv("XDG_RUNTIME_DIR", dir_.filePath("run").toLocal8Bit());
-    qputenv("ORVAX_WINDOWS_DIR", ORVAX_REAL_ROOT);
+    Isolate(ORVAX_REAL_ROOT);
     qputenv("ORVAX_DS_REPORT", dir_.filePath("report.txt").toLocal8Bit());
     qunsetenv("ORVAX_TWAIN_FAIL");
     fw::SetMessageBoxHook([this](const QString& text, unsigned) {
@@ -150,7 +140,6 @@ class TwainSessionTest : public ::testing::Test {
     return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
   }
 
-  QTemporaryDir dir_;
   QStringList messages_;
   std::unique_ptr<CScanApp> app_;
   std::vector<std::unique_ptr<Recorded>> images_;
