@@ -1,4 +1,7 @@
 // TesseraClass: a thin facade over the object's components.
+#include <sys/stat.h>
+
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -227,9 +230,13 @@ long TesseraClass::GetCurIccProfileData(unsigned char** data, unsigned long* siz
   if (path == nullptr) return TES_OK;
   std::FILE* file = std::fopen(path, "rb");
   if (file == nullptr) return TES_ERR_PROFILE_OPEN;
+  // Only a regular file has a length to read: a folder or a device named as a profile
+  // would otherwise report a length it cannot deliver.
+  struct stat info {};
   long length = -1;
-  if (std::fseek(file, 0, SEEK_END) == 0) length = std::ftell(file);
-  if (length < 0 || std::fseek(file, 0, SEEK_SET) != 0) {
+  if (fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= LONG_MAX)
+    length = static_cast<long>(info.st_size);
+  if (length < 0) {
     std::fclose(file);
     return TES_ERR_PROFILE_LENGTH;
   }

@@ -307,6 +307,25 @@ TEST_F(ColorManaged, ProfileDataIsReadOnceAndKept) {
   EXPECT_EQ(again, data);
   EXPECT_EQ(againSize, size);
 
+  // The profile behind the current colour space is read when asked: a path that no longer
+  // opens gives 1017, a folder 1018; neither keeps a block.
+  TesseraClass later(TES_FLAG_COLOR_MANAGED, 4);
+  char* real = cmyk_.data();
+  TesseraClass::SetCMYKColorSpace(real);
+  ASSERT_EQ(Fill(later, 2, 2, 4, PatternPixels(2, 2, 4), kNone), 0);
+  char gone[] = "/nonexistent/cmyk.icc";
+  TesseraClass::SetCMYKColorSpace(gone);
+  EXPECT_EQ(later.GetCurIccProfileData(&data, &size), TES_ERR_PROFILE_OPEN);
+  std::string folder = testing::TempDir();
+  char* folderPath = folder.data();
+  TesseraClass::SetCMYKColorSpace(folderPath);
+  EXPECT_EQ(later.GetCurIccProfileData(&data, &size), TES_ERR_PROFILE_LENGTH);
+  EXPECT_EQ(data, nullptr);
+  TesseraClass::SetCMYKColorSpace(real);
+  EXPECT_EQ(later.GetCurIccProfileData(&data, &size), 0);  // a later call tries again
+  EXPECT_NE(data, nullptr);
+  TesseraClass::SetCMYKColorSpace(path);
+
   TesseraClass missing(TES_FLAG_COLOR_MANAGED, 4);
   ASSERT_EQ(Fill(missing, 2, 2, 4, PatternPixels(2, 2, 4), kNone), TES_ERR_CM_INIT);  // no profile, no transform
   char dir[] = "/nonexistent";
