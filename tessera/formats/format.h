@@ -96,7 +96,7 @@ class NamedFormatWriter {
   NamedFormatWriter& operator=(const NamedFormatWriter&) = delete;
 
   virtual ~NamedFormatWriter() = default;
-  // option: 0 for code 64, the spec's quality level for code 128.
+  // option: 0 for code 64, the file spec's quality level for code 128.
   virtual long Write(const tagTes_File_Spec& spec, long option, ProgressProc progress, void* param,
                      short writeThumbnail) = 0;
 

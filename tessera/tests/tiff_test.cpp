@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "test_support.h"
 #include "tiff_fixtures.h"
 
 using namespace fixtures;
@@ -21,18 +22,11 @@ int BitsOf(int cs) { return (cs == 0 || cs == 2 || cs == 4) ? 8 : 16; }
 
 // Starts the library with the profiles the build makes, so colour-managed objects (which
 // hold CMYK and Lab) can be filled and carry an ICC profile.
-class TiffFiles : public ::testing::Test {
+class TiffFiles : public testing_support::ManagedLibraryTest {
  protected:
   void SetUp() override {
-    const char* root = std::getenv("ORVAX_WINDOWS_DIR");
-    color_ = root != nullptr ? std::string(root) + "/SYSTEM/COLOR" : std::string();
-    std::string cmyk = "/usr/share/color/icc/ghostscript/default_cmyk.icc", monitor = color_ + "/OXsRGB.icm";
-    tagTes_Image_Info info{};
-    info.size = sizeof info;
-    char *m = monitor.data(), *k = cmyk.data(), *d = color_.data();
-    ASSERT_EQ(TesseraClass::InitMosaic(info, m, m, k, d, 1.0), 0);
+    StartLibrary({}, "/usr/share/color/icc/ghostscript/default_cmyk.icc");
   }
-  void TearDown() override { TesseraClass::CloseMosaic(); }
 
   bool HaveProfiles() const { return !color_.empty(); }
 
@@ -73,7 +67,6 @@ class TiffFiles : public ::testing::Test {
     return image.SetData(tile, kNone, pixels.data());
   }
 
-  std::string color_;
   ScratchDir dir_;
 };
 

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string>
 
+#include "test_support.h"
 #include "tiff_fixtures.h"
 
 using namespace fixtures;
@@ -84,20 +85,13 @@ const Kind kKinds[] = {
     {"rgb16", 3, 3, 16, "rgb", 2},       {"cmyk8", 4, 4, 8, "separated", 5},    {"lab16", 5, 3, 16, "cielab", 8},
 };
 
-class TiffPeers : public ::testing::Test {
+class TiffPeers : public testing_support::ManagedLibraryTest {
  protected:
   void SetUp() override {
-    const char* root = std::getenv("ORVAX_WINDOWS_DIR");
-    color_ = root != nullptr ? std::string(root) + "/SYSTEM/COLOR" : std::string();
-    std::string cmyk = "/usr/share/color/icc/ghostscript/default_cmyk.icc", monitor = color_ + "/OXsRGB.icm";
-    tagTes_Image_Info info{};
-    info.size = sizeof info;
-    char *m = monitor.data(), *k = cmyk.data(), *d = color_.data();
-    ASSERT_EQ(TesseraClass::InitMosaic(info, m, m, k, d, 1.0), 0);
+    StartLibrary({}, "/usr/share/color/icc/ghostscript/default_cmyk.icc");
     WriteBytes(dir_.Path("peer.py"), Bytes(kPeerScript, kPeerScript + std::strlen(kPeerScript)));
     WriteBytes(dir_.Path("pillow.py"), Bytes(kPillowScript, kPillowScript + std::strlen(kPillowScript)));
   }
-  void TearDown() override { TesseraClass::CloseMosaic(); }
 
   static bool Managed(int cs) { return cs == TES_CS_CMYK32 || cs == TES_CS_LAB48; }
 
@@ -151,7 +145,6 @@ class TiffPeers : public ::testing::Test {
     return Text(report);
   }
 
-  std::string color_;
   ScratchDir dir_;
 };
 
