@@ -41,23 +41,28 @@ TesseraClass::~TesseraClass() {
   delete m_state;
 }
 
-long TesseraClass::ConvertAndTransformPoint(tagTes_Point* points, const tagTes_Size& size,
-                                            const tagTes_Transform_Struct& transform, unsigned long count) {
-  // A count that would be negative as a signed number maps nothing.
+namespace {
+
+// Maps count points in place with one of the point mappings. A count that would be negative
+// as a signed number maps nothing.
+long MapPoints(tagTes_Point* points, const tagTes_Size& size, const tagTes_Transform_Struct& transform,
+               unsigned long count, void (*map)(tagTes_Point&, int, int, bool, int)) {
   if (points == nullptr || static_cast<long>(count) <= 0) return TES_OK;
   const int angle = tessera::NormaliseAngle(transform.angle);
-  for (unsigned long i = 0; i < count; ++i)
-    tessera::ForwardPoint(points[i], size.cx, size.cy, transform.mirror != 0, angle);
+  for (unsigned long i = 0; i < count; ++i) map(points[i], size.cx, size.cy, transform.mirror != 0, angle);
   return TES_OK;
+}
+
+}  // namespace
+
+long TesseraClass::ConvertAndTransformPoint(tagTes_Point* points, const tagTes_Size& size,
+                                            const tagTes_Transform_Struct& transform, unsigned long count) {
+  return MapPoints(points, size, transform, count, tessera::ForwardPoint);
 }
 
 long TesseraClass::ReverseTransformPoint(tagTes_Point* points, const tagTes_Size& size,
                                          const tagTes_Transform_Struct& transform, unsigned long count) {
-  if (points == nullptr || static_cast<long>(count) <= 0) return TES_OK;
-  const int angle = tessera::NormaliseAngle(transform.angle);
-  for (unsigned long i = 0; i < count; ++i)
-    tessera::ReversePoint(points[i], size.cx, size.cy, transform.mirror != 0, angle);
-  return TES_OK;
+  return MapPoints(points, size, transform, count, tessera::ReversePoint);
 }
 
 unsigned long TesseraClass::GetClassID() const { return 1; }
