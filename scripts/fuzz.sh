@@ -2,8 +2,9 @@
 # Builds the fuzz targets with clang (libFuzzer, AddressSanitizer, UndefinedBehaviorSanitizer)
 # in build-fuzz/, makes seed corpora with this project's writers and the peer tools, and runs
 # every target for the given number of seconds (default 60). Findings land in
-# build-fuzz/findings/<target>/.
+# build-fuzz/findings/<target>/, each run's full log in build-fuzz/logs/<target>.log.
 #   scripts/fuzz.sh [seconds per target] [target ...]
+# ORVAX_FUZZ_JOBS=N runs N targets at a time (default 1).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
@@ -25,13 +26,32 @@ cp /usr/share/color/icc/*.icc /usr/share/color/icc/*.ICM /usr/share/color/icc/gh
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(bmp jpeg tiff fpx any kroma_profile)
 export ORVAX_WINDOWS_DIR=$PWD/$fuzz/windows
-for t in "${targets[@]}"; do
+jobs=${ORVAX_FUZZ_JOBS:-1}
+mkdir -p "$fuzz/logs"
+
+run_target() {
+  local t=$1 timeout=10
   mkdir -p "$fuzz/findings/$t" "$fuzz/work/$t"
-  echo "== fuzz_$t for ${seconds}s"
   # Building a colour transform from a profile takes seconds in a sanitized build.
-  timeout=10
   [ "$t" = kroma_profile ] && timeout=60
   ASAN_OPTIONS=detect_leaks=1 "$fuzz/bin/fuzz_$t" -max_total_time="$seconds" -timeout="$timeout" -rss_limit_mb=2048 \
     -max_len=262144 -artifact_prefix="$fuzz/findings/$t/" -print_final_stats=1 \
-    "$fuzz/work/$t" "$corpus/$t" 2>&1 | grep -E "DONE|stat::|ERROR|SUMMARY|cov:" | tail -6 || true
+    "$fuzz/work/$t" "$corpus/$t" >"$fuzz/logs/$t.log" 2>&1 || true
+  {
+    echo "== fuzz_$t for ${seconds}s"
+    grep -E "INITED|DONE|stat::number_of_executed_units|ERROR|SUMMARY" "$fuzz/logs/$t.log" | tail -6
+    grep -E "cov:" "$fuzz/logs/$t.log" | tail -1
+    echo "findings: $(find "$fuzz/findings/$t" -type f ! -name 'slow-unit-*' | wc -l)"
+  }
+}
+
+running=0
+for t in "${targets[@]}"; do
+  run_target "$t" &
+  running=$((running + 1))
+  if [ "$running" -ge "$jobs" ]; then
+    wait -n || true
+    running=$((running - 1))
+  fi
 done
+wait
