@@ -96,6 +96,10 @@ CMainFrame::~CMainFrame() {
   // Child frames still open are torn down with the MDI area; their activation changes must
   // not reach this half-destroyed frame.
   if (mdi_ != nullptr) mdi_->disconnect(this);
+  // A frame torn down without an accepted close (the application ending while a document
+  // kept its unsaved changes) still steps the source and the manager down, so that neither
+  // stays open with a window handle that no longer exists.
+  if (twainState_ > 1) CloseSource();
 }
 
 QRect CMainFrame::ClampPlacement(QRect stored, const QSize& screen) {

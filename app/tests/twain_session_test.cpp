@@ -1,7 +1,8 @@
 // Orvax Scan's TWAIN session against the real manager and the virtual film scanner in
-// scripted mode. Acquired images go to a recording acquisition target, so that what the
-// session hands on (strips checked and CMYK inverted back, completion, closing, the
-// auto-save result) is seen exactly.
+// scripted mode. Some tests hand acquired images to a recording acquisition target, so that
+// what the session passes on (strips checked and CMYK inverted back, completion, closing,
+// the auto-save result) is seen exactly; the rest scan into real document windows and read
+// the pixels back from the documents' images.
 #include "commands.h"
 #include "framework/doc_manager.h"
 #include "gesso_doc.h"
@@ -16,6 +17,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QImage>
 #include <QMenu>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -98,16 +102,24 @@ class TwainSessionTest : public IsolatedAppTest {
     });
   }
   void TearDown() override {
-    if (app_) app_->ExitInstance();
-    app_.reset();
+    Quit();
     fw::SetMessageBoxHook({});
     qunsetenv("ORVAX_DS_SCRIPT");
     qunsetenv("ORVAX_TWAIN_FAIL");
   }
 
+  // Ends the application, dropping the scans' unsaved changes.
+  void Quit() {
+    if (!app_) return;
+    for (fw::CDocument* d : app_->DocManager()->Documents()) d->SetModifiedFlag(false);
+    app_->ExitInstance();
+    app_.reset();
+  }
   // Starts without arguments (the source opens at once) with SCRIPT for the scanner.
   bool Start(const QString& script, bool saveResult = true, bool recording = true) {
-    const QString path = dir_.filePath("script.txt");
+    // A new file each time: the scanner reads a script once and carries on with it when
+    // the same file is named again.
+    const QString path = dir_.filePath(QString("script%1.txt").arg(++scripts_));
     QFile file(path);
     file.open(QIODevice::WriteOnly);
     file.write(script.toUtf8());
@@ -134,6 +146,45 @@ class TwainSessionTest : public IsolatedAppTest {
     // Let the transfer in progress end.
     for (int i = 0; i < 20; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
   }
+  // Waits until the frame holds WANT image documents and none is still acquiring (or the
+  // scanner reports LINE, when one is given).
+  QList<CGessoDoc*> WaitForDocuments(int want, const QString& line = {}) {
+    QElapsedTimer timer;
+    timer.start();
+    QList<CGessoDoc*> docs;
+    for (;;) {
+      docs.clear();
+      bool acquiring = false;
+      for (fw::CDocument* d : app_->DocManager()->Documents())
+        if (auto* doc = qobject_cast<CGessoDoc*>(d)) {
+          docs << doc;
+          acquiring = acquiring || doc->IsAcquiring();
+        }
+      const bool reported = line.isEmpty() || Report().contains(line);
+      if ((docs.size() >= want && !acquiring && reported) || timer.elapsed() > 20000) break;
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    for (int i = 0; i < 20; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return docs;
+  }
+  int DocumentWindows() const { return app_->MainFrame()->MdiArea()->subWindowList().size(); }
+  // A setting of the virtual scanner, in this test's own configuration folder.
+  static void SetScannerSetting(const char* key, const QVariant& value) {
+    QSettings(QSettings::NativeFormat, QSettings::UserScope, "Orvax", "Orvax Scan Data Source").setValue(key, value);
+  }
+  // The whole image of DOC, ROWBYTES a row, as the image library holds it.
+  static std::vector<uint8_t> Pixels(CGessoDoc* doc, int width, int height, int rowBytes) {
+    std::vector<uint8_t> got(static_cast<size_t>(rowBytes) * height);
+    tagTes_Tile_Desc tile{{0, 0, width, height}, rowBytes, 0};
+    if (doc->Image() == nullptr || doc->Image()->GetData(tile, got.data()) != 0) return {};
+    return got;
+  }
+  static short ColorSpace(CGessoDoc* doc) {
+    short cs = -1;
+    if (doc->Image() != nullptr) doc->Image()->GetColorSpace(&cs);
+    return cs;
+  }
+
   QStringList Report() const {
     QFile file(dir_.filePath("report.txt"));
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) return {};
@@ -144,6 +195,7 @@ class TwainSessionTest : public IsolatedAppTest {
   std::unique_ptr<CScanApp> app_;
   std::vector<std::unique_ptr<Recorded>> images_;
   bool saveResult_ = true;
+  int scripts_ = 0;
 };
 
 TEST_F(TwainSessionTest, StartWithoutArgumentsEnablesTheSource) {
@@ -354,6 +406,138 @@ TEST_F(TwainSessionTest, EndToEndDocumentsAndAutomaticSaves) {
     ASSERT_EQ(found->Image()->GetData(tile, got.data()), 0);
     EXPECT_TRUE(got == expected.data);
   }
+}
+
+// Every pixel type the scanner offers, chunky and planar, lands in a document window holding
+// exactly the scanned samples: without colour management each type keeps its own colour
+// space; with it, the scanner's HSL and CMYK (inverted on the wire) keep theirs too.
+TEST_F(TwainSessionTest, ScansBecomeDocumentsHoldingTheScannedSamples) {
+  struct Case {
+    const char* options;
+    int type, bits;
+    orvax::ds::FrameKind frame;
+    short colorSpace;
+  };
+  const Case plain[] = {
+      {"pixel=gray depth=8 frame=ramps", TWPT_GRAY, 8, orvax::ds::FrameKind::Ramps, TES_CS_GRAY8},
+      {"pixel=gray depth=16 frame=scene", TWPT_GRAY, 16, orvax::ds::FrameKind::Scene, TES_CS_GRAY16},
+      {"pixel=rgb depth=8 frame=chart", TWPT_RGB, 8, orvax::ds::FrameKind::Chart, TES_CS_RGB24},
+      {"pixel=rgb depth=8 frame=scene planar=1", TWPT_RGB, 8, orvax::ds::FrameKind::Scene, TES_CS_RGB24},
+      {"pixel=rgb depth=16 frame=scene", TWPT_RGB, 16, orvax::ds::FrameKind::Scene, TES_CS_RGB48},
+      {"pixel=rgb depth=16 frame=ramps planar=1", TWPT_RGB, 16, orvax::ds::FrameKind::Ramps, TES_CS_RGB48},
+  };
+  const Case managed[] = {
+      {"pixel=rgb depth=16 frame=chart planar=1", TWPT_RGB, 16, orvax::ds::FrameKind::Chart, TES_CS_RGB48},
+      {"pixel=hsl frame=scene", 31, 16, orvax::ds::FrameKind::Scene, TES_CS_LCH48},
+      {"pixel=hsl frame=ramps planar=1", 31, 16, orvax::ds::FrameKind::Ramps, TES_CS_LCH48},
+      {"pixel=cmyk frame=scene", TWPT_CMYK, 8, orvax::ds::FrameKind::Scene, TES_CS_CMYK32},
+  };
+  for (const bool cms : {false, true}) {
+    SCOPED_TRACE(cms ? "colour managed" : "plain");
+    SetScannerSetting("Color/UseCMS", cms);
+    const auto* cases = cms ? managed : plain;
+    const int count = cms ? static_cast<int>(std::size(managed)) : static_cast<int>(std::size(plain));
+    QString script;
+    for (int i = 0; i < count; ++i) script += QString("scan width=131 height=37 strip=5 %1\n").arg(cases[i].options);
+    ASSERT_TRUE(Start(script, true, false));
+    const QList<CGessoDoc*> docs = WaitForDocuments(count);
+    EXPECT_TRUE(messages_.isEmpty()) << messages_.join("|").toStdString();
+    ASSERT_EQ(docs.size(), count);
+    EXPECT_EQ(DocumentWindows(), count);
+    for (int i = 0; i < count; ++i) {
+      SCOPED_TRACE(cases[i].options);
+      EXPECT_EQ(ColorSpace(docs[i]), cases[i].colorSpace);
+      EXPECT_TRUE(docs[i]->IsModified());
+      const auto expected =
+          orvax::ds::Render(orvax::ds::BuiltInFrame(cases[i].frame, 131, 37), cases[i].type, cases[i].bits);
+      EXPECT_TRUE(Pixels(docs[i], 131, 37, expected.bytesPerRow) == expected.data);
+    }
+    Quit();
+  }
+}
+
+// The user's cancel midway through a transfer leaves no document and no window behind; the
+// next scan comes in as usual.
+TEST_F(TwainSessionTest, CancelledTransferLeavesNoDocumentWindow) {
+  ASSERT_TRUE(Start("scan width=40 height=40 strip=4 cancel-after=3\nscan width=40 height=40 strip=8\n", true, false));
+  const QList<CGessoDoc*> docs = WaitForDocuments(1, "cancelled after 3 strips");
+  EXPECT_TRUE(Report().contains("cancelled after 3 strips")) << Report().join("|").toStdString();
+  EXPECT_TRUE(messages_.isEmpty()) << messages_.join("|").toStdString();
+  ASSERT_EQ(docs.size(), 1);
+  EXPECT_EQ(DocumentWindows(), 1);
+  const auto expected = orvax::ds::Render(orvax::ds::BuiltInFrame(orvax::ds::FrameKind::Chart, 40, 40), TWPT_RGB, 8);
+  EXPECT_TRUE(Pixels(docs[0], 40, 40, expected.bytesPerRow) == expected.data);
+  EXPECT_TRUE(app_->exitAllowed);
+}
+
+// A source that only transfers natively hands over a bottom-up bitmap; the documents are the
+// right way up, pixel for pixel.
+TEST_F(TwainSessionTest, NativeOnlySourceGivesUprightDocuments) {
+  SetScannerSetting("Color/UseCMS", false);
+  ASSERT_TRUE(Start("offer native\n"
+                    "scan pixel=rgb depth=8 width=13 height=7 frame=scene\n"
+                    "scan pixel=gray depth=8 width=13 height=7 frame=ramps\n",
+                    true, false));
+  const QList<CGessoDoc*> docs = WaitForDocuments(2);
+  EXPECT_TRUE(messages_.isEmpty()) << messages_.join("|").toStdString();
+  ASSERT_EQ(docs.size(), 2);
+  const struct {
+    int type;
+    orvax::ds::FrameKind frame;
+    short colorSpace;
+  } cases[] = {{TWPT_RGB, orvax::ds::FrameKind::Scene, TES_CS_RGB24}, {TWPT_GRAY, orvax::ds::FrameKind::Ramps, TES_CS_GRAY8}};
+  for (int i = 0; i < 2; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(ColorSpace(docs[i]), cases[i].colorSpace);
+    const auto expected = orvax::ds::Render(orvax::ds::BuiltInFrame(cases[i].frame, 13, 7), cases[i].type, 8);
+    EXPECT_TRUE(Pixels(docs[i], 13, 7, expected.bytesPerRow) == expected.data);
+  }
+}
+
+// The slide feeder runs through the film holder's files as one batch: one document each, in
+// the folder's order, holding that slide's pixels.
+TEST_F(TwainSessionTest, FeederScansEverySlideOfTheFilmHolderIntoDocuments) {
+  const QString holder = dir_.filePath("holder");
+  QDir().mkpath(holder);
+  QStringList files;
+  for (int i = 0; i < 4; ++i) {
+    QImage image(9 + i, 5 + i, QImage::Format_RGB888);
+    for (int y = 0; y < image.height(); ++y)
+      for (int x = 0; x < image.width(); ++x) image.setPixelColor(x, y, QColor(30 * i + x * 9, y * 30, 250 - i * 50));
+    files << QString("%1/slide%2.bmp").arg(holder).arg(i);
+    ASSERT_TRUE(image.save(files.back(), "BMP"));
+  }
+  ASSERT_TRUE(Start(QString("feeder 4 pixel=rgb depth=8 holder=%1\n").arg(holder), true, false));
+  const QList<CGessoDoc*> docs = WaitForDocuments(4);
+  EXPECT_TRUE(messages_.isEmpty()) << messages_.join("|").toStdString();
+  ASSERT_EQ(docs.size(), 4);
+  EXPECT_EQ(DocumentWindows(), 4);
+  for (int i = 0; i < 4; ++i) {
+    SCOPED_TRACE(i);
+    orvax::ds::Frame frame;
+    ASSERT_TRUE(orvax::ds::LoadFrameFile(files[i], &frame));
+    const auto expected = orvax::ds::Render(frame, TWPT_RGB, 8);
+    EXPECT_TRUE(Pixels(docs[i], 9 + i, 5 + i, expected.bytesPerRow) == expected.data);
+  }
+  EXPECT_EQ(app_->MainFrame()->TwainState(), 5);
+}
+
+// The application ending while the user keeps a scan's unsaved changes still closes the
+// source and the manager, so that the next start finds them free.
+TEST_F(TwainSessionTest, EndingWithUnsavedScanStillClosesTheSource) {
+  ASSERT_TRUE(Start("scan width=8 height=8\n", true, false));
+  ASSERT_EQ(WaitForDocuments(1).size(), 1);
+  fw::SetMessageBoxHook([this](const QString& text, unsigned) {
+    messages_ << text;
+    return fw::IDCANCEL;
+  });
+  app_->ExitInstance();
+  app_.reset();
+  EXPECT_EQ(messages_, QStringList{"Save changes to Image1?"});
+  messages_.clear();
+  ASSERT_TRUE(Start(""));
+  EXPECT_TRUE(messages_.isEmpty()) << messages_.join("|").toStdString();
+  EXPECT_EQ(app_->MainFrame()->TwainState(), 5);
 }
 
 }  // namespace
