@@ -560,6 +560,7 @@ bool CGessoView::OnPreparePrinting(framework::CPrintInfo* info) {
 }
 
 void CGessoView::OnBeginPrinting(framework::CDC* dc, framework::CPrintInfo*) {
+  printStatus_ = 0;
   // Twelve points at the printer's vertical resolution, default face and weight.
   captionFont_ = std::make_unique<QFont>();
   captionFont_->setPixelSize(std::max(1, dc->GetDeviceCaps(framework::LOGPIXELSY) * 12 / 72));
@@ -610,10 +611,20 @@ void CGessoView::OnPrint(framework::CDC* dc, framework::CPrintInfo* info) {
   dc->SetViewportOrg(0, 0);
 }
 
-void CGessoView::OnEndPrinting(framework::CDC* dc, framework::CPrintInfo*) {
+void CGessoView::OnEndPrinting(framework::CDC* dc, framework::CPrintInfo* info) {
   dc->SelectStockFont();
   captionFont_.reset();
   viewport()->update();
+  // A page whose image could not be drawn (a printer profile that cannot be read, say) went
+  // out with its caption only; the user hears why instead of finding a blank sheet. The
+  // preview shows the page as it is and stays quiet.
+  if (printStatus_ != 0 && !info->m_bPreview) {
+    CGessoDoc* doc = GetDocument();
+    const QString name = doc == nullptr ? QString() : doc->GetPathName().isEmpty() ? doc->GetTitle() : doc->GetPathName();
+    QString text = FormatString1(IDS_ERR_PRINT, name);
+    text.replace(QStringLiteral("%2"), QString::number(printStatus_));
+    AfxMessageBox(text, MB_OK | MB_ICONEXCLAMATION);
+  }
 }
 
 // ---------------------------------------------------------------------------------------

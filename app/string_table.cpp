@@ -94,6 +94,7 @@ const std::map<int, const char*>& Table() {
       {IDS_ASK_OTHERFORMAT,
        "The file format does not support the current color space. Do you want to save the file in another "
        "format?"},
+      {IDS_ERR_PRINT, "Error printing %1: the image library reported status %2."},
 
       {AFX_IDS_APP_TITLE, "Orvax Scan 2.2"},
       {AFX_IDS_IDLEMESSAGE, "Ready"},

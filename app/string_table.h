@@ -88,6 +88,7 @@ enum StringId : int {
   IDS_ERR_CMSOFF = 20494,
   IDS_ERR_HSLSAVE = 20495,
   IDS_ASK_OTHERFORMAT = 20496,
+  IDS_ERR_PRINT = 20497,
 
   // The framework's own texts, at the framework's numbers.
   AFX_IDS_APP_TITLE = 57344,

@@ -118,7 +118,9 @@ class DocumentTest : public IsolatedAppTest {
   // A document holding a fresh W x H image of colour space CS.
   CGessoDoc* OpenNew(int w, int h, short cs = 2) {
     const QString path = Path(QStringLiteral("n%1x%2.bmp").arg(w).arg(h));
-    if (!QFile::exists(path)) EXPECT_EQ(WriteImage(path, w, h, TES_FILE_BMP), 0);
+    if (!QFile::exists(path)) {
+      EXPECT_EQ(WriteImage(path, w, h, TES_FILE_BMP), 0);
+    }
     CGessoDoc* doc = Open(path);
     if (doc != nullptr && cs != 2) {
       doc->SetImage(MakeImage(w, h, cs));
@@ -176,7 +178,9 @@ TEST_F(DocumentTest, EveryFormatOpensFitsTurnsAndFlips) {
     EXPECT_EQ(view->ZoomNum(), 1);
     const int den = view->ZoomDen();
     EXPECT_TRUE(den == 8 || fits(den)) << den;
-    if (den > 1) EXPECT_FALSE(fits(den / 2)) << den;
+    if (den > 1) {
+      EXPECT_FALSE(fits(den / 2)) << den;
+    }
     EXPECT_TRUE(den == 1 || den == 2 || den == 4 || den == 8) << den;
     EXPECT_LE(frame->geometry().right(), client.width());
     EXPECT_EQ(frame->windowTitle(), QStringLiteral("%1 (1:%2)").arg(c.name).arg(den));
@@ -787,7 +791,9 @@ TEST_F(DocumentTest, LevelsAndUnsupportedExtensions) {
     uint32_t format = 0;
     int32_t level = 0;
     EXPECT_EQ(CGessoDoc::FileSpecFor(c.name, c.index, &format, &level), c.ok) << c.name;
-    if (c.ok) EXPECT_EQ(std::make_pair(format, level), std::make_pair(c.format, c.level)) << c.name;
+    if (c.ok) {
+      EXPECT_EQ(std::make_pair(format, level), std::make_pair(c.format, c.level)) << c.name;
+    }
   }
 
   CGessoDoc* doc = OpenNew(40, 30);

@@ -776,4 +776,52 @@ TEST_F(PrintJobTest, ColourManagedImagePrintsThroughThePrinterProfile) {
   TesseraClass::CloseMosaic();
 }
 
+// A page whose image cannot be drawn for the printer (its profile is missing) is not passed
+// off as printed: the user is told, with the image library's status.
+TEST_F(PrintJobTest, AnImageThatCannotBePrintedIsReported) {
+  const QString profiles = dir_.filePath(QStringLiteral("color"));
+  ASSERT_TRUE(QDir().mkpath(profiles));
+  const std::string monitorProfile = (profiles + QStringLiteral("/OXsRGB.icm")).toStdString();
+  ASSERT_TRUE(iccw::OXsRGB().Write(monitorProfile));
+  const std::string printerProfile = (profiles + QStringLiteral("/missing.icm")).toStdString();
+  tagTes_Image_Info info{};
+  info.size = sizeof info;
+  char* monitor = const_cast<char*>(monitorProfile.c_str());
+  char* printer = const_cast<char*>(printerProfile.c_str());
+  char empty[] = "";
+  const std::string folderText = profiles.toStdString();
+  char* folder = const_cast<char*>(folderText.c_str());
+  char* cmyk = empty;
+  ASSERT_EQ(TesseraClass::InitMosaic(info, monitor, printer, cmyk, folder, 1.0), 0);
+
+  const int w = 16, h = 8;
+  tagTes_Image_Desc desc{w, h, 2, {8, 8, 8, 0}, 72.0};
+  auto image = std::make_unique<TesseraClass>(15, desc, TesseraClass::m_s_EmptyTransform);
+  std::vector<uint8_t> grey(static_cast<size_t>(w) * h * 3, 128);
+  ASSERT_EQ(image->SetData({{0, 0, w, h}, w * 3, 0}, TesseraClass::m_s_EmptyTransform, grey.data()), 0);
+  doc_ = std::make_unique<CGessoDoc>();
+  doc_->SetTitle(QStringLiteral("Scan 2"));
+  doc_->SetImage(std::move(image));
+  view_ = std::make_unique<CGessoView>(doc_.get());
+
+  Run(ID_FILE_PRINT, &PrintJobTest::PressOk);
+  const long status = view_->LastPrintStatus();
+  EXPECT_NE(status, 0);
+  EXPECT_EQ(messages_, QStringList{QStringLiteral("Error printing Scan 2: the image library reported status %1.")
+                                       .arg(status)});
+
+  // The preview shows the same page without a message.
+  messages_.clear();
+  previewHook_ = [](fw::CPrintPreviewDialog& preview) {
+    preview.Preview()->updatePreview();
+    return fw::IDCANCEL;
+  };
+  Run(ID_FILE_PRINT_PREVIEW);
+  EXPECT_TRUE(messages_.isEmpty()) << messages_.join("|").toStdString();
+
+  view_.reset();
+  doc_.reset();
+  TesseraClass::CloseMosaic();
+}
+
 }  // namespace
