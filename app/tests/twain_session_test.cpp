@@ -17,7 +17,11 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QMdiArea>
+#include <QPushButton>
+#include <QSpinBox>
 #include <QMdiSubWindow>
 #include <QImage>
 #include <QMenu>
@@ -538,6 +542,62 @@ TEST_F(TwainSessionTest, EndingWithUnsavedScanStillClosesTheSource) {
   ASSERT_TRUE(Start(""));
   EXPECT_TRUE(messages_.isEmpty()) << messages_.join("|").toStdString();
   EXPECT_EQ(app_->MainFrame()->TwainState(), 5);
+}
+
+// What a person does: the scanner's own window opens with the source; Scan brings one frame
+// into a new document, Scan Slides brings the film holder's slides as a batch, and Cancel
+// while idle asks the application to close the source.
+TEST_F(TwainSessionTest, ScanningFromTheScannersWindow) {
+  const QString holder = dir_.filePath("holder");
+  QDir().mkpath(holder);
+  QStringList files;
+  for (int i = 0; i < 3; ++i) {
+    QImage image(7, 5, QImage::Format_RGB888);
+    image.fill(QColor(60 * i, 255 - 60 * i, 90));
+    files << QString("%1/%2.bmp").arg(holder).arg(QChar('a' + i));
+    ASSERT_TRUE(image.save(files.back(), "BMP"));
+  }
+  ASSERT_TRUE(Start("", true, false));
+  QWidget* window = nullptr;
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (w->objectName() == "OrvaxScanWindow" && w->isVisible()) window = w;
+  ASSERT_NE(window, nullptr);
+  const auto child = [window](const char* name) { return window->findChild<QWidget*>(name); };
+
+  // One frame: the scene in 24-bit RGB at 75 dpi (a 36 x 24 mm frame: 106 x 71 pixels).
+  auto* space = qobject_cast<QComboBox*>(child("colorSpace"));
+  ASSERT_NE(space, nullptr);
+  space->setCurrentIndex(space->findText("24 bit RGB"));
+  qobject_cast<QSpinBox*>(child("resolution"))->setValue(75);
+  qobject_cast<QComboBox*>(child("slide"))->setCurrentIndex(2);
+  qobject_cast<QPushButton*>(child("scan"))->click();
+  QList<CGessoDoc*> docs = WaitForDocuments(1);
+  ASSERT_EQ(docs.size(), 1);
+  const auto scene = orvax::ds::Render(orvax::ds::BuiltInFrame(orvax::ds::FrameKind::Scene, 106, 71), TWPT_RGB, 8);
+  EXPECT_TRUE(Pixels(docs[0], 106, 71, scene.bytesPerRow) == scene.data);
+
+  // A batch from the film holder.
+  qobject_cast<QComboBox*>(child("slide"))->setCurrentIndex(3);
+  qobject_cast<QLineEdit*>(child("filmHolder"))->setText(holder);
+  qobject_cast<QSpinBox*>(child("feederSlides"))->setValue(3);
+  qobject_cast<QPushButton*>(child("scanSlides"))->click();
+  docs = WaitForDocuments(4);
+  ASSERT_EQ(docs.size(), 4);
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    orvax::ds::Frame frame;
+    ASSERT_TRUE(orvax::ds::LoadFrameFile(files[i], &frame));
+    const auto expected = orvax::ds::Render(frame, TWPT_RGB, 8);
+    EXPECT_TRUE(Pixels(docs[i + 1], 7, 5, expected.bytesPerRow) == expected.data);
+  }
+  EXPECT_TRUE(messages_.isEmpty()) << messages_.join("|").toStdString();
+
+  qobject_cast<QPushButton*>(child("cancel"))->click();
+  QElapsedTimer timer;
+  timer.start();
+  while (app_->MainFrame()->TwainState() != 1 && timer.elapsed() < 5000) QCoreApplication::processEvents();
+  EXPECT_EQ(app_->MainFrame()->TwainState(), 1);
+  EXPECT_EQ(DocumentWindows(), 4);
 }
 
 }  // namespace
