@@ -123,6 +123,34 @@ TEST(HostileFiles, JpegClaimingMoreThanItsDataCanHold) {
   EXPECT_EQ(image.OpenImage(p, TesseraClass::m_s_EmptyTransform, nullptr, nullptr), TES_ERR_IN_EOF);
 }
 
+// Exif values outside the range of the fields they fill (found by the fuzzer: a negative
+// Flash): a negative signed Flash reads as 0, a negative Exif IFD offset as no Exif IFD, and
+// the image still opens.
+TEST(HostileFiles, ExifValuesOutOfTheirFieldsRange) {
+  const Format jpeg{TES_FILE_JPEG, "jpeg", 2};
+  const struct {
+    const char* what;
+    const char* entry;  // tag and type SHORT, count 1, little-endian, as the writer puts it
+  } cases[] = {{"Flash", "\x09\x92\x03\x00\x01\x00\x00\x00"}, {"Exif IFD offset", "\x69\x87\x04\x00\x01\x00\x00\x00"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string path = SmallFile(jpeg, 16, 16);
+    ASSERT_FALSE(path.empty());
+    std::string bytes = Bytes(path);
+    const size_t at = bytes.find(std::string(c.entry, 8));
+    ASSERT_NE(at, std::string::npos);
+    bytes[at + 2] = 9;  // SLONG
+    bytes.replace(at + 8, 4, "\xF8\xFF\xFF\xFF");  // -8
+    std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    char* p = const_cast<char*>(path.c_str());
+    TesseraClass image(0, 2);
+    ASSERT_EQ(image.OpenImage(p, TesseraClass::m_s_EmptyTransform, nullptr, nullptr), 0);
+    tagTes_Image_Info info{};
+    ASSERT_EQ(image.GetImageInfo(&info, sizeof info), 0);
+    EXPECT_EQ(info.flash, 0);
+  }
+}
+
 // Resolutions no display header can hold (found by the fuzzer through a TIFF file): the
 // image is still stored and drawn.
 TEST(HostileFiles, ExtremeResolutionsAreStoredAndDrawn) {

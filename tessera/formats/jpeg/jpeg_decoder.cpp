@@ -1,7 +1,9 @@
 #include "formats/jpeg/jpeg_decoder.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <limits>
 #include <new>
 
 #if defined(__SSE2__)
@@ -333,6 +335,17 @@ long Decoder::ReadApp1() {
 
 namespace {
 
+// A tag's value for an integer field: truncated toward zero and held to the field's range,
+// so that a rational or signed value out of range (a negative Flash, a huge Orientation)
+// cannot overflow the conversion.
+template <typename T>
+T Clamped(double v) {
+  if (std::isnan(v)) return 0;
+  const double low = static_cast<double>(std::numeric_limits<T>::lowest());
+  const double high = static_cast<double>(std::numeric_limits<T>::max());
+  return static_cast<T>(std::clamp(std::trunc(v), low, high));
+}
+
 // Reads the TIFF structure of an Exif segment with bounds checks on every access.
 class TiffView {
  public:
@@ -464,10 +477,10 @@ long Decoder::ParseExif(const uint8_t* data, size_t size, long tiffPosition) {
       case 270: s = text(e, info.description, sizeof info.description); break;
       case 271: s = text(e, info.maker, sizeof info.maker); break;
       case 272: s = text(e, info.model, sizeof info.model); break;
-      case 274: if ((s = number(e, v)) == 0) orientation_ = static_cast<int>(v); break;
+      case 274: if ((s = number(e, v)) == 0) orientation_ = Clamped<int>(v); break;
       case 282: if ((s = number(e, v)) == 0 && v > 0) { xres = v; haveRes = true; } break;
-      case 296: if ((s = number(e, v)) == 0) unit = static_cast<int>(v); break;
-      case 34665: if ((s = number(e, v)) == 0) exifIfd = static_cast<uint32_t>(v); break;
+      case 296: if ((s = number(e, v)) == 0) unit = Clamped<int>(v); break;
+      case 34665: if ((s = number(e, v)) == 0) exifIfd = Clamped<uint32_t>(v); break;
       default: break;
     }
     if (s > 1) return s;
@@ -495,7 +508,7 @@ long Decoder::ParseExif(const uint8_t* data, size_t size, long tiffPosition) {
         case 37379: put(info.brightnessValue); break;
         case 37380: put(info.exposureBiasValue); break;
         case 37382: put(info.subjectDistance); break;
-        case 37385: if ((s = number(e, v)) == 0) info.flash = static_cast<uint16_t>(v); break;
+        case 37385: if ((s = number(e, v)) == 0) info.flash = Clamped<uint16_t>(v); break;
         case 37386: put(info.focalLength); break;
         case 37500: {
           size_t at = 0, bytes = 0;
