@@ -7,7 +7,9 @@
 #include <gsf/gsf-input.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -115,6 +117,33 @@ struct OpenedFile {
   }
 };
 
+// Whether the compound file's root directory entry stands alone, as the compound file
+// format requires: its left and right sibling ids are "no stream" (or 0, the root itself).
+// The compound-file library builds an entry for each sibling of the root and, having no
+// parent to hang it on, never frees it, so a file whose root has siblings is refused here
+// before the library reads it. A file too short for the entry passes: the library refuses
+// it itself.
+bool RootEntryStandsAlone(const char* fileName) {
+  std::FILE* file = std::fopen(fileName, "rb");
+  if (file == nullptr) return true;
+  uint8_t header[512];
+  uint8_t entry[128];
+  bool alone = true;
+  if (std::fread(header, 1, sizeof header, file) == sizeof header) {
+    const auto u16 = [](const uint8_t* p) { return static_cast<uint32_t>(p[0] | p[1] << 8); };
+    const auto u32 = [](const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; };
+    const uint32_t shift = u16(header + 0x1E);
+    const uint64_t at = (uint64_t{u32(header + 0x30)} + 1) << (shift == 12 ? 12 : 9);
+    if (at <= static_cast<uint64_t>(LONG_MAX) && std::fseek(file, static_cast<long>(at), SEEK_SET) == 0 &&
+        std::fread(entry, 1, sizeof entry, file) == sizeof entry) {
+      for (const uint32_t sibling : {u32(entry + 0x44), u32(entry + 0x48)})
+        if (sibling != 0xFFFFFFFFu && sibling != 0) alone = false;
+    }
+  }
+  std::fclose(file);
+  return alone;
+}
+
 // Opens the compound file and finds the image; FPX_FILE_NOT_FOUND for a missing or
 // unreadable file, FPX_INVALID_FORMAT_ERROR for one that holds no FlashPix image.
 FPXStatus OpenFile(const char* fileName, OpenedFile& f) {
@@ -123,6 +152,7 @@ FPXStatus OpenFile(const char* fileName, OpenedFile& f) {
   f.source = gsf_input_stdio_new(fileName, &err);
   if (err) g_error_free(err);
   if (f.source == nullptr) return FPX_FILE_NOT_FOUND;
+  if (!RootEntryStandsAlone(fileName)) return FPX_INVALID_FORMAT_ERROR;
   err = nullptr;
   f.root = gsf_infile_msole_new(f.source, &err);
   if (err) g_error_free(err);

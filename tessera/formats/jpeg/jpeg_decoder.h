@@ -155,7 +155,6 @@ class Decoder {
   uint64_t bits_ = 0;
   int bitCount_ = 0;
   int pendingMarker_ = -1;  // a marker met inside the entropy-coded data
-  int scanComponents_ = 0;
   int scanOrder_[3] = {0, 1, 2};
   int prediction_[3] = {0, 0, 0};
 };
