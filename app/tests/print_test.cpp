@@ -468,6 +468,45 @@ class PrintJobTest : public ::testing::Test {
     view_ = std::make_unique<CGessoView>(doc_.get());
   }
 
+  // The profile folder of colour-managed tests, holding the library's sRGB profile.
+  QString ProfileFolder() {
+    const QString profiles = dir_.filePath(QStringLiteral("color"));
+    QDir().mkpath(profiles);
+    const QString monitor = profiles + QStringLiteral("/OXsRGB.icm");
+    if (!QFile::exists(monitor)) {
+      EXPECT_TRUE(iccw::OXsRGB().Write(monitor.toStdString()));
+    }
+    return profiles;
+  }
+
+  // Starts the image library's colour management with the sRGB monitor profile and
+  // PRINTERPROFILE, and opens a colour-managed W x H document titled TITLE in one colour.
+  void OpenManagedDocument(const std::string& printerProfile, const QString& title, int w, int h, QColor fill) {
+    const std::string profiles = ProfileFolder().toStdString();
+    const std::string monitorProfile = profiles + "/OXsRGB.icm";
+    tagTes_Image_Info info{};
+    info.size = sizeof info;
+    char* monitor = const_cast<char*>(monitorProfile.c_str());
+    char* printer = const_cast<char*>(printerProfile.c_str());
+    char empty[] = "";
+    char* folder = const_cast<char*>(profiles.c_str());
+    char* cmyk = empty;
+    ASSERT_EQ(TesseraClass::InitMosaic(info, monitor, printer, cmyk, folder, 1.0), 0);
+
+    tagTes_Image_Desc desc{w, h, 2, {8, 8, 8, 0}, 72.0};
+    auto image = std::make_unique<TesseraClass>(15, desc, TesseraClass::m_s_EmptyTransform);
+    std::vector<uint8_t> pixels;
+    for (int i = 0; i < w * h; ++i)
+      pixels.insert(pixels.end(), {static_cast<uint8_t>(fill.red()), static_cast<uint8_t>(fill.green()),
+                                   static_cast<uint8_t>(fill.blue())});
+    const tagTes_Tile_Desc tile{{0, 0, w, h}, w * 3, 0};
+    ASSERT_EQ(image->SetData(tile, TesseraClass::m_s_EmptyTransform, pixels.data()), 0);
+    doc_ = std::make_unique<CGessoDoc>();
+    doc_->SetTitle(title);
+    doc_->SetImage(std::move(image));
+    view_ = std::make_unique<CGessoView>(doc_.get());
+  }
+
   static QColor Quarter(bool left, bool top) {
     if (top) return left ? QColor(255, 0, 0) : QColor(0, 255, 0);
     return left ? QColor(0, 0, 255) : QColor(255, 255, 0);
@@ -714,37 +753,14 @@ TEST_F(PrintJobTest, PrintSetupChangesTheApplicationPrinter) {
 // primaries are swapped turns a red image blue on paper. The printing transform is closed
 // when the job ends; the display's stays.
 TEST_F(PrintJobTest, ColourManagedImagePrintsThroughThePrinterProfile) {
-  const QString profiles = dir_.filePath(QStringLiteral("color"));
-  ASSERT_TRUE(QDir().mkpath(profiles));
-  ASSERT_TRUE(iccw::OXsRGB().Write((profiles + QStringLiteral("/OXsRGB.icm")).toStdString()));
   static constexpr double r[3] = {0.4360747, 0.2225045, 0.0139322};
   static constexpr double g[3] = {0.3850649, 0.7168786, 0.0971045};
   static constexpr double b[3] = {0.1430804, 0.0606169, 0.7141733};
-  const std::string printerProfile = (profiles + QStringLiteral("/swapped.icm")).toStdString();
+  const std::string printerProfile = (ProfileFolder() + QStringLiteral("/swapped.icm")).toStdString();
   ASSERT_TRUE(iccw::MatrixRgb(b, g, r, iccw::SRGBCurve(1024)).Write(printerProfile));
-  const std::string monitorProfile = (profiles + QStringLiteral("/OXsRGB.icm")).toStdString();
-
-  tagTes_Image_Info info{};
-  info.size = sizeof info;
-  char* monitor = const_cast<char*>(monitorProfile.c_str());
-  char* printer = const_cast<char*>(printerProfile.c_str());
-  char empty[] = "";
-  const std::string folderText = profiles.toStdString();
-  char* folder = const_cast<char*>(folderText.c_str());
-  char* cmyk = empty;
-  ASSERT_EQ(TesseraClass::InitMosaic(info, monitor, printer, cmyk, folder, 1.0), 0);
-
   const int w = 64, h = 48;
-  tagTes_Image_Desc desc{w, h, 2, {8, 8, 8, 0}, 72.0};
-  auto image = std::make_unique<TesseraClass>(15, desc, TesseraClass::m_s_EmptyTransform);
-  std::vector<uint8_t> red(static_cast<size_t>(w) * h * 3, 0);
-  for (size_t i = 0; i < red.size(); i += 3) red[i] = 255;
-  const tagTes_Tile_Desc tile{{0, 0, w, h}, w * 3, 0};
-  ASSERT_EQ(image->SetData(tile, TesseraClass::m_s_EmptyTransform, red.data()), 0);
-  doc_ = std::make_unique<CGessoDoc>();
-  doc_->SetTitle(QStringLiteral("Scan 1"));
-  doc_->SetImage(std::move(image));
-  view_ = std::make_unique<CGessoView>(doc_.get());
+  OpenManagedDocument(printerProfile, QStringLiteral("Scan 1"), w, h, QColor(255, 0, 0));
+  if (HasFatalFailure()) return;
 
   g_matchers.clear();
   Run(ID_FILE_PRINT, &PrintJobTest::PressOk);
@@ -779,30 +795,9 @@ TEST_F(PrintJobTest, ColourManagedImagePrintsThroughThePrinterProfile) {
 // A page whose image cannot be drawn for the printer (its profile is missing) is not passed
 // off as printed: the user is told, with the image library's status.
 TEST_F(PrintJobTest, AnImageThatCannotBePrintedIsReported) {
-  const QString profiles = dir_.filePath(QStringLiteral("color"));
-  ASSERT_TRUE(QDir().mkpath(profiles));
-  const std::string monitorProfile = (profiles + QStringLiteral("/OXsRGB.icm")).toStdString();
-  ASSERT_TRUE(iccw::OXsRGB().Write(monitorProfile));
-  const std::string printerProfile = (profiles + QStringLiteral("/missing.icm")).toStdString();
-  tagTes_Image_Info info{};
-  info.size = sizeof info;
-  char* monitor = const_cast<char*>(monitorProfile.c_str());
-  char* printer = const_cast<char*>(printerProfile.c_str());
-  char empty[] = "";
-  const std::string folderText = profiles.toStdString();
-  char* folder = const_cast<char*>(folderText.c_str());
-  char* cmyk = empty;
-  ASSERT_EQ(TesseraClass::InitMosaic(info, monitor, printer, cmyk, folder, 1.0), 0);
-
-  const int w = 16, h = 8;
-  tagTes_Image_Desc desc{w, h, 2, {8, 8, 8, 0}, 72.0};
-  auto image = std::make_unique<TesseraClass>(15, desc, TesseraClass::m_s_EmptyTransform);
-  std::vector<uint8_t> grey(static_cast<size_t>(w) * h * 3, 128);
-  ASSERT_EQ(image->SetData({{0, 0, w, h}, w * 3, 0}, TesseraClass::m_s_EmptyTransform, grey.data()), 0);
-  doc_ = std::make_unique<CGessoDoc>();
-  doc_->SetTitle(QStringLiteral("Scan 2"));
-  doc_->SetImage(std::move(image));
-  view_ = std::make_unique<CGessoView>(doc_.get());
+  OpenManagedDocument((ProfileFolder() + QStringLiteral("/missing.icm")).toStdString(), QStringLiteral("Scan 2"), 16, 8,
+                      QColor(128, 128, 128));
+  if (HasFatalFailure()) return;
 
   Run(ID_FILE_PRINT, &PrintJobTest::PressOk);
   const long status = view_->LastPrintStatus();
