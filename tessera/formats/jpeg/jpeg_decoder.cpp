@@ -341,9 +341,12 @@ namespace {
 template <typename T>
 T Clamped(double v) {
   if (std::isnan(v)) return 0;
-  const double low = static_cast<double>(std::numeric_limits<T>::lowest());
-  const double high = static_cast<double>(std::numeric_limits<T>::max());
-  return static_cast<T>(std::clamp(std::trunc(v), low, high));
+  v = std::trunc(v);
+  // The limits as doubles may round outward (2^64 for a 64-bit maximum): compare, then
+  // return the limit itself.
+  if (v <= static_cast<double>(std::numeric_limits<T>::lowest())) return std::numeric_limits<T>::lowest();
+  if (v >= static_cast<double>(std::numeric_limits<T>::max())) return std::numeric_limits<T>::max();
+  return static_cast<T>(v);
 }
 
 // Reads the TIFF structure of an Exif segment with bounds checks on every access.
@@ -546,7 +549,8 @@ long Decoder::ParseExif(const uint8_t* data, size_t size, long tiffPosition) {
       if (s > 1) return s;
     }
     if (compression == 6 && offset != 0) {
-      if (!t.Has(static_cast<uint64_t>(offset), static_cast<uint64_t>(bytes)) || offset >= size)
+      // A negative offset or length places no thumbnail inside the segment.
+      if (offset < 0 || bytes < 0 || offset >= size || !t.Has(Clamped<uint64_t>(offset), Clamped<uint64_t>(bytes)))
         return kBadAppSegment;
       thumbnail_ = {ThumbnailKind::kJpeg, tiffPosition + static_cast<long>(offset), 0, 0};
     }
