@@ -33,6 +33,10 @@ TEST(CurveTest, ForwardAndInverseTables) {
   EXPECT_EQ(inv.front(), 65535);
   EXPECT_EQ(inv.back(), 0);
   EXPECT_TRUE(std::is_sorted(inv.rbegin(), inv.rend()));
+  // A falling curve with a flat start (found by the fuzzer) interpolates past its entries:
+  // the table holds at the top instead of wrapping round to the bottom.
+  ASSERT_TRUE(InverseCurve({65535, 65535, 60000, 30000}, inv));
+  EXPECT_TRUE(std::is_sorted(inv.rbegin(), inv.rend()));
   // A rising sampled curve with a flat start inverts without dividing by zero.
   ASSERT_TRUE(InverseCurve({0, 0, 30000, 65535}, inv));
   EXPECT_EQ(inv.back(), 65535);

@@ -305,6 +305,14 @@ uint32_t LutTagSig(int side, uint32_t deviceClass, int iccIntent) {
   return (prefix & 0xFFFFFF00u) | uint8_t(n);
 }
 
+// A position in a 16-bit table, rounded and held to the table: a curve that is not
+// monotonic puts the interpolation outside its two entries (or divides by a zero step).
+uint16_t TableCode(double x) {
+  if (!(x > 0.0)) return 0;
+  if (x >= 65535.0) return 65535;
+  return uint16_t(x + 0.5);
+}
+
 }  // namespace
 
 // ---- curves and matrices -----------------------------------------------------------------
@@ -352,7 +360,7 @@ bool InverseCurve(const std::vector<uint16_t>& e, std::vector<uint16_t>& t, unsi
       } else {
         while (i < n - 2 && v > e[i + 1]) ++i;
         const double t0 = (v - e[i]) / double(e[i + 1] - e[i]);
-        t[k] = uint16_t(((1 - t0) * double(i) + t0 * double(i + 1)) * scale + 0.5);
+        t[k] = TableCode(((1 - t0) * double(i) + t0 * double(i + 1)) * scale);
       }
     }
   } else {
@@ -366,7 +374,7 @@ bool InverseCurve(const std::vector<uint16_t>& e, std::vector<uint16_t>& t, unsi
       } else {
         while (j > 1 && v > e[j - 1]) --j;
         const double t0 = (v - e[j]) / double(e[j - 1] - e[j]);
-        t[k] = uint16_t(((1 - t0) * double(j) + t0 * double(j - 1)) * scale + 0.5);
+        t[k] = TableCode(((1 - t0) * double(j) + t0 * double(j - 1)) * scale);
       }
     }
   }
