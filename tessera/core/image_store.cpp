@@ -231,48 +231,6 @@ long ImageStore::Load(const tagTes_Tile_Desc& desc, void* buffer) const {
   return TES_OK;
 }
 
-bool ImageStore::StoresRowsAsGiven(const tagTes_Transform_Struct& transform) const {
-  return NormaliseAngle(transform.angle) == 0 && transform.mirror == 0 && !arrivesAsGrey_;
-}
-
-long ImageStore::RowPieces(int y, int rows, bool writing, std::vector<iovec>& pieces) {
-  if (!hasTable_ || !RectFits({0, y, width_, rows}, width_, height_)) return TES_ERR_NO_IMAGE;
-  const int bpp = bytesPerPixel();
-  const TileRange range = RangeOf({0, y, width_, rows});
-  for (int row = range.firstRow; row <= range.lastRow; ++row) {
-    for (int column = range.firstColumn; column <= range.lastColumn; ++column) {
-      std::unique_ptr<Tile>& slot = tiles_[static_cast<size_t>(row) * tilesAcross_ + column];
-      if (!writing && (!slot || !slot->pixels)) return TES_ERR_NO_IMAGE;
-      if (writing && !slot) {
-        slot.reset(new (std::nothrow) Tile);
-        if (!slot) return TES_ERR_NO_MEMORY;
-        slot->position = {originX_ + kTileSize * column, originY_ + kTileSize * row, kTileSize, kTileSize};
-        slot->bytesPerPixel = bpp;
-        slot->rowBytes = kTileSize * bpp;
-      }
-      if (writing) {
-        slot->DropCache();
-        if (!slot->EnsurePixels()) return TES_ERR_NO_MEMORY;
-      }
-    }
-  }
-  try {
-    pieces.reserve(pieces.size() + static_cast<size_t>(rows) * (range.lastColumn - range.firstColumn + 1));
-    for (int yy = y; yy < y + rows; ++yy) {
-      const int row = (yy - originY_) / kTileSize;
-      for (int column = range.firstColumn; column <= range.lastColumn; ++column) {
-        Tile& tile = *TileAt(column, row);
-        const tagTes_Rect part = Intersect(tile.position, {0, yy, width_, 1});
-        uint8_t* at = tile.Row(yy - tile.position.y) + static_cast<ptrdiff_t>(part.x - tile.position.x) * bpp;
-        pieces.push_back({at, static_cast<size_t>(part.width) * bpp});
-      }
-    }
-  } catch (const std::bad_alloc&) {
-    return TES_ERR_NO_MEMORY;
-  }
-  return TES_OK;
-}
-
 void ImageStore::Clear() {
   colorSpace_ = TES_CS_RGB24;
   originX_ = originY_ = 0;

@@ -2,8 +2,6 @@
 // out of the tiles. Rotations and flips (transforms.cpp) rearrange the same grid.
 #pragma once
 
-#include <sys/uio.h>
-
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -65,17 +63,6 @@ class ImageStore {
   Tile* TileAt(int column, int row) const { return tiles_[static_cast<size_t>(row) * tilesAcross_ + column].get(); }
   std::vector<std::unique_ptr<Tile>>& tiles() { return tiles_; }
   const std::vector<std::unique_ptr<Tile>>& tiles() const { return tiles_; }
-
-  // Whether whole rows given to Store with TRANSFORM on plane 0 land in the tiles byte for
-  // byte: no turn or mirror, and no grey spread to RGB.
-  bool StoresRowsAsGiven(const tagTes_Transform_Struct& transform) const;
-  // The tile memory of whole rows [y, y + rows), each row's pieces left to right, rows top to
-  // bottom, appended to PIECES: for a format whose rows on disk are the stored rows, so that
-  // they move between the file and the tiles without a buffer in between. Writing allocates
-  // missing blocks and drops the display caches it touches (1002 when memory runs out);
-  // reading answers 1000 for a tile never written, as Load does. 1000 for rows outside the
-  // image or without a table.
-  long RowPieces(int y, int rows, bool writing, std::vector<iovec>& pieces);
 
   // Replaces the grid after a flip or a rotation.
   void SetGrid(int width, int height, int tilesAcross, int tilesDown, int originX, int originY,

@@ -43,12 +43,4 @@ void ClearObject(ObjectState& object);
 // Fills the display bitmap header for the object's channel count and resolution.
 void ShapeDisplayHeader(ObjectState& object);
 
-// Whole rows moved straight between a file and the tiles (readv/writev), for formats whose
-// rows on disk are the stored rows; see ImageStore::RowPieces. Rows may go this way when
-// StoresRowsAsGiven holds for the transform they are stored under. RowsToWrite first builds
-// what SetData's first call builds and invalidates the histograms as SetData does.
-bool StoresRowsAsGiven(const ObjectState& object, const tagTes_Transform_Struct& transform);
-long RowsToWrite(ObjectState& object, int y, int rows, std::vector<iovec>& pieces);
-long RowsToRead(const ObjectState& object, int y, int rows, std::vector<iovec>& pieces);
-
 }  // namespace tessera

@@ -121,55 +121,6 @@ long TesseraClass::GetData(const tagTes_Tile_Desc& tile, void* buffer) const {
   return m_state->store.Load(tile, buffer);
 }
 
-namespace tessera {
-namespace {
-
-// What the first store into a described object builds: the tile table, the display
-// pipeline and the bitmap header. On failure the object is emptied.
-long BuildTable(ObjectState& s) {
-  long status = TES_OK;
-  if (!s.store.CreateTable()) status = TES_ERR_NO_MEMORY;
-  if (status == TES_OK) {
-    s.pipeline = MakePipeline(s, status);
-    if (status == TES_OK) status = s.pipeline->Initialise();
-  }
-  if (status == TES_OK) {
-    s.header.reset(new (std::nothrow) orvax::win::BITMAPINFO256);
-    if (!s.header) status = TES_ERR_NO_MEMORY;
-  }
-  if (status != TES_OK) {
-    ClearObject(s);
-    return status;
-  }
-  ShapeDisplayHeader(s);
-  return TES_OK;
-}
-
-}  // namespace
-
-bool StoresRowsAsGiven(const ObjectState& object, const tagTes_Transform_Struct& transform) {
-  return object.store.StoresRowsAsGiven(transform);
-}
-
-long RowsToWrite(ObjectState& object, int y, int rows, std::vector<iovec>& pieces) {
-  return NoThrow([&]() -> long {
-    object.histograms.InvalidateRaw();
-    if (!object.store.HasTable()) {
-      if (const long status = CheckColorSpace(object.store.colorSpace(), object.colorManaged())) return status;
-      if (rows <= 0) return TES_ERR_NO_IMAGE;
-      if (const long status = BuildTable(object)) return status;
-    }
-    return object.store.RowPieces(y, rows, true, pieces);
-  });
-}
-
-long RowsToRead(const ObjectState& object, int y, int rows, std::vector<iovec>& pieces) {
-  // Reading hands out the blocks as they are and changes nothing.
-  return NoThrow([&]() -> long { return const_cast<ObjectState&>(object).store.RowPieces(y, rows, false, pieces); });
-}
-
-}  // namespace tessera
-
 long TesseraClass::SetData(const tagTes_Tile_Desc& tile, const tagTes_Transform_Struct& transform, void* const buffer) {
   return tessera::NoThrow([&]() -> long {
     ObjectState& s = *m_state;
@@ -178,7 +129,21 @@ long TesseraClass::SetData(const tagTes_Tile_Desc& tile, const tagTes_Transform_
       if (const long status = tessera::CheckColorSpace(s.store.colorSpace(), s.colorManaged())) return status;
       // Refuse a rectangle that cannot be stored before building anything for it.
       if (buffer == nullptr || tile.rect.width <= 0 || tile.rect.height <= 0) return TES_ERR_NO_IMAGE;
-      if (const long status = tessera::BuildTable(s)) return status;
+      long status = TES_OK;
+      if (!s.store.CreateTable()) status = TES_ERR_NO_MEMORY;
+      if (status == TES_OK) {
+        s.pipeline = tessera::MakePipeline(s, status);
+        if (status == TES_OK) status = s.pipeline->Initialise();
+      }
+      if (status == TES_OK) {
+        s.header.reset(new (std::nothrow) orvax::win::BITMAPINFO256);
+        if (!s.header) status = TES_ERR_NO_MEMORY;
+      }
+      if (status != TES_OK) {
+        tessera::ClearObject(s);
+        return status;
+      }
+      tessera::ShapeDisplayHeader(s);
     }
     return s.store.Store(tile, transform, buffer);
   });

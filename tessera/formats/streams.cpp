@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -114,59 +113,6 @@ long InputStream::Read(void* buffer, long count) {
   return count;
 }
 
-namespace {
-
-// At most this many pieces go to one readv or writev (the system's limit is at least this).
-constexpr size_t kPiecesPerCall = 1024;
-
-}  // namespace
-
-long InputStream::ReadScatter(const iovec* pieces, size_t count, size_t& index, size_t& offset, size_t bytes) {
-  const auto advance = [&](size_t n) {
-    while (n > 0 && index < count) {
-      const size_t room = pieces[index].iov_len - offset;
-      if (n < room) {
-        offset += n;
-        return;
-      }
-      n -= room;
-      ++index;
-      offset = 0;
-    }
-  };
-  // What is buffered first.
-  while (bytes > 0 && left_ > 0) {
-    if (index >= count) return Fail(TES_ERR_IN_READ);
-    const size_t room = pieces[index].iov_len - offset;
-    const size_t take = std::min({room, left_, bytes});
-    std::memcpy(static_cast<uint8_t*>(pieces[index].iov_base) + offset, buffer_ + position_, take);
-    position_ += take;
-    left_ -= take;
-    bytes -= take;
-    advance(take);
-  }
-  iovec batch[kPiecesPerCall];
-  while (bytes > 0) {
-    if (index >= count) return Fail(TES_ERR_IN_READ);
-    if (fd_ < 0) return Fail(TES_ERR_IN_READ);
-    // The next pieces, the first from OFFSET on and the last cut to what is still wanted.
-    size_t n = 0, planned = 0;
-    for (size_t i = index; i < count && n < kPiecesPerCall && planned < bytes; ++i, ++n) {
-      const size_t skip = i == index ? offset : 0;
-      const size_t len = std::min(pieces[i].iov_len - skip, bytes - planned);
-      batch[n] = {static_cast<uint8_t*>(pieces[i].iov_base) + skip, len};
-      planned += len;
-    }
-    const ssize_t got = ::readv(fd_, batch, static_cast<int>(n));
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return Fail(TES_ERR_IN_READ);
-    if (got == 0) return Fail(TES_ERR_IN_EOF);
-    bytes -= static_cast<size_t>(got);
-    advance(static_cast<size_t>(got));
-  }
-  return 0;
-}
-
 long InputStream::Seek(long offset) {
   position_ = left_ = 0;
   if (fd_ < 0 || ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) return Fail(TES_ERR_IN_SEEK);
@@ -247,38 +193,6 @@ long OutputStream::WriteByte(int value) {
   if (buffer_ == nullptr) return Fail(TES_ERR_OUT_WRITE);
   buffer_[used_++] = static_cast<uint8_t>(value);
   return used_ == kStreamBufferBytes ? Flush() : 0;
-}
-
-long OutputStream::WriteGather(const iovec* pieces, size_t count) {
-  if (buffer_ == nullptr) return Fail(TES_ERR_OUT_WRITE);
-  if (used_ > 0 && Flush() != 0) return kStreamFailed;
-  iovec batch[kPiecesPerCall];
-  size_t index = 0, offset = 0;
-  while (index < count) {
-    size_t n = 0;
-    for (size_t i = index; i < count && n < kPiecesPerCall; ++i, ++n) {
-      const size_t skip = i == index ? offset : 0;
-      batch[n] = {static_cast<uint8_t*>(pieces[i].iov_base) + skip, pieces[i].iov_len - skip};
-    }
-    const ssize_t put = ::writev(fd_, batch, static_cast<int>(n));
-    if (put < 0 && errno == EINTR) continue;
-    if (put < 0) return Fail(errno == ENOSPC || errno == EDQUOT ? TES_ERR_DISK_FULL : TES_ERR_OUT_WRITE);
-    if (put == 0) return Fail(TES_ERR_OUT_WRITE);
-    // Move past what went out; a short write resumes inside a piece.
-    size_t done = static_cast<size_t>(put);
-    while (done > 0 && index < count) {
-      const size_t room = pieces[index].iov_len - offset;
-      if (done < room) {
-        offset += done;
-        done = 0;
-      } else {
-        done -= room;
-        ++index;
-        offset = 0;
-      }
-    }
-  }
-  return 0;
 }
 
 long OutputStream::Write(const void* buffer, long count) {

@@ -2,8 +2,6 @@
 // its last failure; an operation that fails answers -2 and the caller reports Error().
 #pragma once
 
-#include <sys/uio.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -30,11 +28,6 @@ class InputStream {
   virtual long ReadByte();
   // Copies count bytes; answers count, or -2 with 1102/1103 when fewer could be had.
   virtual long Read(void* buffer, long count);
-  // Reads BYTES into PIECES from piece INDEX, byte OFFSET on, and moves INDEX and OFFSET past
-  // them: what is buffered first, then straight from the file into the pieces (readv), so
-  // that a reader fills scattered memory without a buffer of its own. 0, or -2 with 1102 or
-  // 1103 (also when the pieces hold fewer than BYTES).
-  long ReadScatter(const iovec* pieces, size_t count, size_t& index, size_t& offset, size_t bytes);
   // Absolute seek; discards the buffer. 0, or -2 with 1104.
   virtual long Seek(long offset);
   // The logical position (file position less the bytes still buffered), or -2 with 1105.
@@ -83,9 +76,6 @@ class OutputStream {
   // Both flush each time the buffer holds 32768 bytes. 0, or -2 with 1202 or 1204 (disk full).
   virtual long WriteByte(int value);
   virtual long Write(const void* buffer, long count);
-  // Writes what is buffered, then the pieces in order straight to the file (writev).
-  // 0, or -2 with 1202 or 1204.
-  long WriteGather(const iovec* pieces, size_t count);
   // Absolute seek (after writing what is buffered). 0, or -2 with 1203.
   virtual long Seek(long offset);
   // Writes what is buffered. 0, or -2 with 1202 or 1204.

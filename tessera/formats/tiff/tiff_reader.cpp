@@ -4,14 +4,11 @@
 // The strips of an image (or of each sample plane, PlanarConfiguration 2) are read as one
 // stream of bytes: strip after strip, each from its offset for its byte count, filling
 // rows in order; bytes past the image's last row are not read. 16-bit samples of a
-// big-endian file are swapped to the image store's little-endian order. Interleaved rows
-// that the store keeps as they are (no turn, no swap, no grey spread to RGB) are read from
-// the file straight into the tiles; the rest go through a batch buffer and SetData.
+// big-endian file are swapped to the image store's little-endian order.
 #include <algorithm>
 #include <cstring>
 #include <new>
 
-#include "core/object_state.h"
 #include "formats/orientation.h"
 #include "formats/tiff/tiff.h"
 #include "formats/tiff/tiff_thumbnail.h"
@@ -112,11 +109,6 @@ class TiffReader final : public FormatReader {
     if (const long s = DescribeTarget(*target_, Describe(info), store)) return s;
 
     const size_t rowBytes = static_cast<size_t>(rowBytes64);
-    const bool swap = info.bigEndian && info.SampleBytes() == 2;
-    if (planes == 1 && !swap && StoresRowsAsGiven(target_->State(), store) &&
-        rowBytes == static_cast<size_t>(info.width) * static_cast<size_t>(target_->State().store.bytesPerPixel()))
-      return ReadIntoTiles(info, rowBytes, progress, param, record);
-
     const int batchRows = static_cast<int>(std::min<uint32_t>(kBatchRows, info.height));
     std::unique_ptr<uint8_t[]> batch(new (std::nothrow) uint8_t[rowBytes * batchRows]);
     if (!batch) return TES_ERR_NO_MEMORY;
@@ -140,7 +132,7 @@ class TiffReader final : public FormatReader {
           if (fill < batchBytes()) continue;
           // A batch is complete: store it and report.
           const int rows = std::min(kBatchRows, height - first);
-          if (swap) Swap16(batch.get(), fill);
+          if (info.bigEndian && info.SampleBytes() == 2) Swap16(batch.get(), fill);
           const uint16_t plane = planes == 1 ? 0 : static_cast<uint16_t>(p + 1);
           const tagTes_Tile_Desc tile{{0, first, static_cast<int32_t>(info.width), rows},
                                       static_cast<int32_t>(rowBytes), plane};
@@ -150,43 +142,6 @@ class TiffReader final : public FormatReader {
           if (progress != nullptr)
             if (const long stop = progress(total, static_cast<long>(p) * height + first, param)) return stop;
         }
-      }
-    }
-    return Finish(info, record);
-  }
-
-  // The strips read straight into the tiles, a batch of 128 rows at a time, with the
-  // call-back after each batch as on the buffered path.
-  long ReadIntoTiles(const tiff::FileInfo& info, size_t rowBytes, ProgressProc progress, void* param,
-                     tagTes_Image_Info& record) {
-    const int32_t height = static_cast<int32_t>(info.height);
-    std::vector<iovec> pieces;
-    size_t index = 0, offset = 0;  // where the next byte goes among the batch's pieces
-    int32_t first = 0;             // first row of the batch being filled
-    int rows = 0;
-    size_t fill = 0, batchBytes = 0;
-    uint64_t left = uint64_t{rowBytes} * info.height;
-    for (size_t s = 0; s < info.stripOffsets.size() && left > 0; ++s) {
-      uint64_t take = std::min<uint64_t>(info.stripByteCounts[s], left);
-      if (in_.Seek(static_cast<long>(info.stripOffsets[s])) != 0) return in_.Error();
-      while (take > 0) {
-        if (fill == 0) {
-          rows = std::min(kBatchRows, height - first);
-          pieces.clear();
-          index = offset = 0;
-          if (const long st = RowsToWrite(target_->State(), first, rows, pieces)) return st;
-          batchBytes = rowBytes * static_cast<size_t>(rows);
-        }
-        const size_t n = static_cast<size_t>(std::min<uint64_t>(take, batchBytes - fill));
-        if (in_.ReadScatter(pieces.data(), pieces.size(), index, offset, n) != 0) return in_.Error();
-        fill += n;
-        take -= n;
-        left -= n;
-        if (fill < batchBytes) continue;
-        first += rows;
-        fill = 0;
-        if (progress != nullptr)
-          if (const long stop = progress(height, first, param)) return stop;
       }
     }
     return Finish(info, record);

@@ -12,7 +12,6 @@
 #include <cstring>
 #include <new>
 
-#include "core/object_state.h"
 #include "formats/tiff/tiff.h"
 #include "formats/tiff/tiff_thumbnail.h"
 
@@ -174,13 +173,14 @@ class TiffWriter final : public FormatWriter {
 
     const size_t rowBytes = static_cast<size_t>(desc.width) * fields.samples * (fields.bits / 8);
     if (rowBytes > INT32_MAX) return TES_ERR_CANNOT_STORE;
-    // The stored rows are the strip's rows: they go from the tiles straight to the file.
-    std::vector<iovec> pieces;
+    const int batchRows = std::min(kBatchRows, desc.height);
+    std::unique_ptr<uint8_t[]> batch(new (std::nothrow) uint8_t[rowBytes * batchRows]);
+    if (!batch) return TES_ERR_NO_MEMORY;
     for (int first = 0; first < desc.height; first += kBatchRows) {
       const int rows = std::min(kBatchRows, desc.height - first);
-      pieces.clear();
-      if (const long s = RowsToRead(source_.State(), first, rows, pieces)) return s;
-      if (out_.WriteGather(pieces.data(), pieces.size()) != 0) return out_.Error();
+      const tagTes_Tile_Desc tile{{0, first, desc.width, rows}, static_cast<int32_t>(rowBytes), 0};
+      if (const long s = source_.GetData(tile, batch.get())) return s;
+      if (out_.Write(batch.get(), static_cast<long>(rowBytes * rows)) != 0) return out_.Error();
       if (progress != nullptr)
         if (const long stop = progress(desc.height, first + rows, param)) return stop;
     }

@@ -8,7 +8,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <ctime>
 #include <regex>
 
@@ -57,41 +56,6 @@ TEST(InputStream, ReadsEveryByteWhateverTheRequestSizes) {
     EXPECT_EQ(in.Close(), 0);
     EXPECT_EQ(in.Close(), 0) << "closing a closed stream succeeds";
   }
-}
-
-// Scattered reads fill many small pieces straight from the file: after buffered bytes, in
-// requests that end inside a piece and across more pieces than one system call takes.
-TEST(InputStream, ScatteredReadsFillThePiecesInOrder) {
-  ScratchDir dir;
-  const Bytes data = Numbered(100000);
-  WriteBytes(dir.Path("in"), data);
-  InputStream in(dir.Path("in").c_str());
-  ASSERT_EQ(in.Open(), 0);
-  ASSERT_EQ(in.ReadByte(), data[0]);  // the rest of a buffer's worth is now buffered
-  // 2000 pieces of 1 to 97 bytes hold the rest of the file.
-  Bytes got(data.size() - 1);
-  std::vector<iovec> pieces;
-  for (size_t at = 0, i = 0; at < got.size(); ++i) {
-    const size_t len = std::min<size_t>(1 + i * 37 % 97, got.size() - at);
-    pieces.push_back({got.data() + at, len});
-    at += len;
-  }
-  size_t index = 0, offset = 0;
-  for (const size_t bytes : {size_t{5}, size_t{40000}, size_t{1}, got.size() - 40006}) {
-    ASSERT_EQ(in.ReadScatter(pieces.data(), pieces.size(), index, offset, bytes), 0);
-  }
-  EXPECT_EQ(index, pieces.size());
-  EXPECT_TRUE(std::equal(got.begin(), got.end(), data.begin() + 1));
-  // The file has ended: 1103. More bytes than the pieces hold: 1102.
-  uint8_t one = 0;
-  iovec last{&one, 1};
-  size_t i2 = 0, o2 = 0;
-  EXPECT_EQ(in.ReadScatter(&last, 1, i2, o2, 1), kStreamFailed);
-  EXPECT_EQ(in.Error(), TES_ERR_IN_EOF);
-  ASSERT_EQ(in.Seek(0), 0);
-  i2 = o2 = 0;
-  EXPECT_EQ(in.ReadScatter(&last, 1, i2, o2, 2), kStreamFailed);
-  EXPECT_EQ(in.Error(), TES_ERR_IN_READ);
 }
 
 TEST(InputStream, SeekDiscardsTheBufferAndTellFollows) {
@@ -194,31 +158,6 @@ TEST(OutputStream, WritesEveryByteWhateverTheRequestSizes) {
     ASSERT_EQ(out.Close(), 0);
     EXPECT_EQ(ReadBytes(dir.Path("out")), data);
   }
-}
-
-// Gathered writes follow what is buffered, over more pieces than one system call takes; a
-// full disk is 1204.
-TEST(OutputStream, GatheredWritesFollowTheBufferedBytes) {
-  ScratchDir dir;
-  const Bytes data = Numbered(120000);
-  OutputStream out(dir.Path("out").c_str());
-  ASSERT_EQ(out.Open(), 0);
-  ASSERT_EQ(out.Write(data.data(), 777), 0);
-  std::vector<iovec> pieces;
-  for (size_t at = 777, i = 0; at < data.size(); ++i) {
-    const size_t len = std::min<size_t>(1 + i * 53 % 89, data.size() - at);
-    pieces.push_back({const_cast<uint8_t*>(data.data()) + at, len});
-    at += len;
-  }
-  ASSERT_GT(pieces.size(), 1024u);
-  ASSERT_EQ(out.WriteGather(pieces.data(), pieces.size()), 0);
-  ASSERT_EQ(out.Close(), 0);
-  EXPECT_EQ(ReadBytes(dir.Path("out")), data);
-
-  OutputStream full("/dev/full");
-  ASSERT_EQ(full.Open(), 0);
-  EXPECT_EQ(full.WriteGather(pieces.data(), pieces.size()), kStreamFailed);
-  EXPECT_EQ(full.Error(), TES_ERR_DISK_FULL);
 }
 
 TEST(OutputStream, TruncatesSeeksAndFlushes) {
