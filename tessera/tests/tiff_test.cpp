@@ -126,6 +126,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ReadCase{"rgb16_be_one_strip", 3, 3, 16, 2, true, 5, 4, 0, 1},
                       ReadCase{"rgb16_le_planar2", 3, 3, 16, 2, false, 5, 4, 0, 2},
                       ReadCase{"rgb16_be_batches", 3, 3, 16, 2, true, 130, 300, 7, 1},
+                      ReadCase{"rgb16_le_batches", 3, 3, 16, 2, false, 130, 300, 7, 1},
+                      ReadCase{"grey8_le_batches", 0, 1, 8, 1, false, 257, 300, 9, 1},
                       ReadCase{"rgb8_le_planar2_batches", 2, 3, 8, 2, false, 129, 260, 50, 2},
                       ReadCase{"cmyk8_le_strips_of_3", 4, 4, 8, 5, false, 5, 7, 3, 1},
                       ReadCase{"cmyk8_be_planar2", 4, 4, 8, 5, true, 5, 7, 0, 2},
@@ -621,6 +623,26 @@ TEST_P(TiffRoundTrip, WrittenFilesReadBackUnchanged) {
 }
 
 INSTANTIATE_TEST_SUITE_P(ColourSpaces, TiffRoundTrip, ::testing::Values(0, 1, 2, 3, 4, 5));
+
+// A turned and mirrored image is written as it now stands: rows come from tiles whose grid
+// the turn has moved.
+TEST_F(TiffFiles, TurnedImagesAreWrittenAsTheyStand) {
+  TesseraClass image(0, TES_CS_RGB24);
+  ASSERT_EQ(FillWith(image, TES_CS_RGB48, 131, 259, 300.0), 0);
+  ASSERT_EQ(image.Rotate(90.0), 0);
+  ASSERT_EQ(image.FlipV(), 0);
+  const std::string path = dir_.Path("turned.tif");
+  ASSERT_EQ(image.Save({path.c_str(), TES_FILE_TIFF, 0}, nullptr, nullptr, 0), 0);
+  TesseraClass back(0, TES_CS_RGB24);
+  ASSERT_EQ(Open(back, path), 0);
+  tagTes_Image_Desc desc{};
+  back.GetImageDesc(&desc);
+  EXPECT_EQ(desc.width, 259);
+  EXPECT_EQ(desc.height, 131);
+  const Bytes shown = All(image);
+  ASSERT_FALSE(shown.empty());
+  EXPECT_EQ(All(back), shown);
+}
 
 TEST_F(TiffFiles, WriterRefusals) {
   TesseraClass image(0, TES_CS_RGB24);
