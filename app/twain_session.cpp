@@ -245,6 +245,10 @@ bool CMainFrame::TransferImage() {
         statusFetched = true;
       } else {
         SetTransferring(true);
+        // The status bar's progress pane follows the rows received, plane by plane.
+        const double totalRows =
+            std::max(1.0, double(info.ImageLength) * (info.Planar != 0 ? std::max<int>(1, info.SamplesPerPixel) : 1));
+        double rowsDone = 0;
         do {
           TW_IMAGEMEMXFER xfer;
           std::memset(&xfer, 0xFF, sizeof xfer);
@@ -271,11 +275,14 @@ bool CMainFrame::TransferImage() {
               break;
             }
             complete = rc == TWRC_XFERDONE;
+            rowsDone += xfer.Rows;
+            app_.SetProgress(rowsDone / totalRows);
           } else if (rc == TWRC_FAILURE) {
             reportFailure();
           }
         } while (rc == TWRC_SUCCESS);
         SetTransferring(false);
+        app_.SetProgress(0.0);
         GlobalFree(buffer);
       }
       if (complete) finish(*image);

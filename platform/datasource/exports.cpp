@@ -61,13 +61,21 @@ int GetItem(ItemList list, int index, char* text, int size, int* checked) {
 }
 
 void SelectItem(ItemList list, int index) {
-  if (g_scanner.Select(list, index)) PostToApplication(kRefreshMenusMsg);
+  if (!g_scanner.Select(list, index)) return;
+  PostToApplication(kRefreshMenusMsg);
+  // The scanner's window shows the same lists; another film type reads the preview anew.
+  if (ScanWindow* window = g_source.Window()) {
+    window->Refresh();
+    if (list == ItemList::FilmType) window->Preview();
+  }
 }
 
 }  // namespace
 
 ORVAX_DS_EXPORT void ShowAbout(int mode, win::HWND window) {
-  const QString text = QStringLiteral("Orvax Scan 2.2\nTWAIN data source for the Orvax film scanner\nVersion 2.0");
+  const QString text = QStringLiteral("Orvax Scan 2.2\nTWAIN data source for the Orvax film scanner\nVersion %1.%2")
+                           .arg(kVersionMajor)
+                           .arg(kVersionMinor);
   if (mode == kAboutStartup) {
     // A passing splash that closes itself.
     auto* splash = new QLabel(text, nullptr, Qt::SplashScreen | Qt::FramelessWindowHint);

@@ -1,5 +1,6 @@
 // The data source's preferences: colour management, monitor gamma and the three profiles
-// on the first pages, the slide feeder and the holder on the device page.
+// on the first pages, the slide feeder and the holder on the device page, and on the last
+// the automatic save of every scan (on or off, folder, file name stem, format and quality).
 #pragma once
 
 #include "virtual_scanner.h"
@@ -7,6 +8,7 @@
 #include <QDialog>
 
 class QCheckBox;
+class QComboBox;
 class QFormLayout;
 class QDoubleSpinBox;
 class QLineEdit;
@@ -25,6 +27,8 @@ class PreferencesDialog : public QDialog {
   bool Apply(bool* gammaChanged);
 
  private:
+  // Fills the quality list for the chosen format, keeping QUALITY when it belongs to it.
+  void FillQualities(int quality);
   QLineEdit* ProfileRow(QFormLayout* form, const QString& label, const QString& name, const QString& path);
 
   VirtualScanner& scanner_;
@@ -37,6 +41,11 @@ class PreferencesDialog : public QDialog {
   QCheckBox* feeder_;
   QSpinBox* slides_;
   QCheckBox* media_;
+  QCheckBox* autoSave_;
+  QLineEdit* autoFolder_;
+  QLineEdit* autoStem_;
+  QComboBox* autoFormat_;
+  QComboBox* autoQuality_;
 };
 
 }  // namespace orvax::ds

@@ -43,6 +43,19 @@ bool ParseOption(const QString& key, const QString& value, ScanJob& job) {
   else if (key == "strip") job.stripRows = number(1, 20000);
   else if (key == "frame") ok = ParseFrameKind(value, &job.frame);
   else if (key == "holder") job.holder = value;
+  else if (key == "area") {
+    const QStringList parts = value.split(',');
+    double v[4] = {0, 0, 0, 0};
+    ok = parts.size() == 4;
+    for (int i = 0; ok && i < 4; ++i) v[i] = parts[i].toDouble(&ok);
+    ok = ok && v[0] >= 0 && v[1] >= 0 && v[2] > 0 && v[3] > 0 && v[0] + v[2] <= 1 + 1e-9 && v[1] + v[3] <= 1 + 1e-9;
+    if (ok) job.area = QRectF(v[0], v[1], v[2], v[3]);
+  } else if (key == "film") ok = ParseFilm(value, &job.film);
+  else if (key == "filmtype") {
+    FilmType type;
+    ok = ParseFilmType(value, &type);
+    if (ok) job.filmType = type;
+  }
   else if (key == "cancel-after") job.cancelAfter = number(1, 1000000);
   else if (key == "fail-strip") job.failStrip = number(1, 1000000);
   else if (key == "bad-strip") {

@@ -9,7 +9,11 @@
 //   offer native|memory|both   transfer mechanisms offered from the next opening on
 //
 // Options (name=value): pixel=bw|gray|rgb|cmyk|hsl, depth=1|8|16, width=, height=, dpi=,
-// frame=chart|ramps|scene, holder=FOLDER (slides are that folder's image files), planar=1,
+// frame=chart|ramps|scene, holder=FOLDER (slides are that folder's image files),
+// area=X,Y,W,H (the part of the frame to scan, in fractions of its width and height, e.g.
+// area=0.25,0.25,0.5,0.5; the whole frame without it), film=positive|color-negative|
+// bw-negative (the film the picture is on), filmtype=color-negative|color-positive|
+// bw-negative|bw-positive (how the scanner reads it; the current Film Type without it), planar=1,
 // native=1 (deliver through a native transfer), strip=ROWS (rows a strip),
 // cancel-after=N (the user cancels after N strips), fail-strip=N (strip N fails),
 // bad-strip=outside|oversize (strip 2 is reported outside the image or larger than the
@@ -20,6 +24,7 @@
 #include "frames.h"
 
 #include <QList>
+#include <QRectF>
 #include <QString>
 
 #include <optional>
@@ -37,6 +42,9 @@ struct ScanJob {
   int stripRows = 16;
   FrameKind frame = FrameKind::Chart;
   QString holder;  // film-holder folder; empty: the built-in frame
+  QRectF area;     // fractions of the frame; empty: the whole frame
+  Film film = Film::Positive;
+  std::optional<FilmType> filmType;  // none: the scanner's current film type
   int count = 1;   // slides in the batch
   int cancelAfter = 0;
   int failStrip = 0;

@@ -7,45 +7,142 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPixmap>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSpinBox>
+#include <QStandardItemModel>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <cmath>
 
 namespace orvax::ds {
 
 namespace {
-// The colour spaces the window offers: text, pixel type, bits a sample.
-struct Space {
-  const char* text;
-  int pixelType;
-  int bits;
-};
-constexpr Space kSpaces[] = {
-    {"Black and White", twain::TWPT_BW, 1}, {"8 bit Grayscale", twain::TWPT_GRAY, 8},
-    {"16 bit Grayscale", twain::TWPT_GRAY, 16}, {"24 bit RGB", twain::TWPT_RGB, 8},
-    {"48 bit RGB", twain::TWPT_RGB, 16}, {"32 bit CMYK", twain::TWPT_CMYK, 8}, {"48 bit HSL", TWPT_HSL, 16},
-};
+constexpr int kHolderSlide = 3;  // the Slide list's film-holder entry
+// The preview's pass: at most this many pixels across the frame.
+constexpr int kPreviewWidth = 480, kPreviewHeight = 320;
+
+// A 35 mm frame, 36 x 24 mm, at DPI.
+QSize FrameAt(int dpi) {
+  return {static_cast<int>(std::lround(36.0 / 25.4 * dpi)), static_cast<int>(std::lround(24.0 / 25.4 * dpi))};
+}
+
+QString Bytes(double bytes) {
+  if (bytes >= 1024.0 * 1024.0) return QStringLiteral("%1 MB").arg(bytes / (1024.0 * 1024.0), 0, 'f', 1);
+  return QStringLiteral("%1 KB").arg(std::ceil(bytes / 1024.0), 0, 'f', 0);
+}
 }  // namespace
 
-ScanWindow::ScanWindow(VirtualScanner& scanner, QWidget* parent) : QWidget(parent, Qt::Window), scanner_(scanner) {
-  setObjectName("OrvaxScanWindow");
-  setWindowTitle(tr("Orvax Scan 2.2"));
+// ---------------------------------------------------------------------------------------
 
-  preview_ = new QLabel;
-  preview_->setObjectName("preview");
-  preview_->setMinimumSize(240, 160);
-  preview_->setAlignment(Qt::AlignCenter);
-  preview_->setFrameStyle(QFrame::Sunken | QFrame::Panel);
+PreviewArea::PreviewArea(QWidget* parent) : QWidget(parent) {
+  setObjectName("preview");
+  setMinimumSize(240, 160);
+  setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+  setCursor(Qt::CrossCursor);
+}
+
+void PreviewArea::SetImage(const QImage& image) {
+  image_ = image;
+  update();
+}
+
+void PreviewArea::SetArea(const QRectF& area) {
+  const QRectF clipped = area.intersected(QRectF(0, 0, 1, 1));
+  area_ = clipped.width() > 0 && clipped.height() > 0 ? clipped : QRectF();
+  update();
+  emit areaChanged();
+}
+
+QRect PreviewArea::ImageRect() const {
+  const QSize frame = image_.isNull() ? QSize(3, 2) : image_.size();
+  const QRect inside = rect().adjusted(4, 4, -4, -4);
+  const QSize fitted = frame.scaled(inside.size(), Qt::KeepAspectRatio);
+  return {inside.left() + (inside.width() - fitted.width()) / 2, inside.top() + (inside.height() - fitted.height()) / 2,
+          fitted.width(), fitted.height()};
+}
+
+QPointF PreviewArea::ToFrame(const QPoint& point) const {
+  const QRect r = ImageRect();
+  return {std::clamp((point.x() - r.left()) / double(std::max(1, r.width())), 0.0, 1.0),
+          std::clamp((point.y() - r.top()) / double(std::max(1, r.height())), 0.0, 1.0)};
+}
+
+void PreviewArea::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.fillRect(rect(), QColor(48, 48, 48));
+  const QRect r = ImageRect();
+  if (image_.isNull()) {
+    painter.setPen(Qt::lightGray);
+    painter.drawText(rect(), Qt::AlignCenter, tr("No preview"));
+    return;
+  }
+  painter.setRenderHint(QPainter::SmoothPixmapTransform);
+  painter.drawImage(r, image_);
+  if (area_.isEmpty()) return;
+  const QRectF a(r.left() + area_.left() * r.width(), r.top() + area_.top() * r.height(), area_.width() * r.width(),
+                 area_.height() * r.height());
+  // Outside the area the preview is dimmed; the area has a dashed frame.
+  QPainterPath outside;
+  outside.addRect(QRectF(r));
+  QPainterPath inside;
+  inside.addRect(a);
+  painter.fillPath(outside.subtracted(inside), QColor(0, 0, 0, 120));
+  painter.setPen(QPen(Qt::white, 1, Qt::DashLine));
+  painter.drawRect(a.adjusted(0, 0, -1, -1));
+}
+
+void PreviewArea::mousePressEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton || image_.isNull()) return;
+  dragging_ = true;
+  anchor_ = ToFrame(event->position().toPoint());
+}
+
+void PreviewArea::Drag(const QPoint& to) {
+  const QPointF p = ToFrame(to);
+  area_ = QRectF(anchor_, p).normalized();
+  update();
+}
+
+void PreviewArea::mouseMoveEvent(QMouseEvent* event) {
+  if (dragging_) Drag(event->position().toPoint());
+}
+
+void PreviewArea::mouseReleaseEvent(QMouseEvent* event) {
+  if (!dragging_ || event->button() != Qt::LeftButton) return;
+  dragging_ = false;
+  Drag(event->position().toPoint());
+  // A click, or a rectangle too thin to see, goes back to the whole frame.
+  const QRect r = ImageRect();
+  if (area_.width() * r.width() < 3 || area_.height() * r.height() < 3) area_ = QRectF();
+  SetArea(area_);
+}
+
+// ---------------------------------------------------------------------------------------
+
+ScanWindow::ScanWindow(VirtualScanner& scanner, QWidget* parent) : QWidget(parent, Qt::Tool), scanner_(scanner) {
+  setObjectName("OrvaxScanWindow");
+  setWindowTitle(tr("Orvax Film Scanner"));
+
+  preview_ = new PreviewArea;
+  information_ = new QLabel;
+  information_->setObjectName("information");
+  information_->setWordWrap(true);
+  status_ = new QLabel;
+  status_->setObjectName("status");
+  status_->setWordWrap(true);
+  status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
   auto* form = new QFormLayout;
   resolution_ = new QSpinBox;
@@ -58,25 +155,33 @@ ScanWindow::ScanWindow(VirtualScanner& scanner, QWidget* parent) : QWidget(paren
   filmType_ = new QComboBox;
   filmType_->setObjectName("filmType");
   form->addRow(tr("Film type:"), filmType_);
-  connect(filmType_, &QComboBox::activated, this, [this](int index) {
-    scanner_.Select(ItemList::FilmType, index);
-    Refresh();
-  });
-
   colorSpace_ = new QComboBox;
   colorSpace_->setObjectName("colorSpace");
-  for (const Space& s : kSpaces) colorSpace_->addItem(tr(s.text));
-  // Start from the colour space chosen in the application's Scan Color Space menu.
-  const QList<Item> items = scanner_.Items(ItemList::ColorSpace);
-  for (const Item& item : items)
-    if (item.checked) colorSpace_->setCurrentIndex(std::max(0, colorSpace_->findText(item.text)));
   form->addRow(tr("Color space:"), colorSpace_);
+  const auto chosen = [this](ItemList list, QComboBox* box) {
+    connect(box, &QComboBox::currentIndexChanged, this, [this, list](int index) {
+      if (refreshing_) return;
+      scanner_.Select(list, index);
+      Refresh();
+      emit itemsChanged();
+      if (list == ItemList::FilmType) Preview();
+      UpdateInformation();
+    });
+  };
+  chosen(ItemList::FilmType, filmType_);
+  chosen(ItemList::ColorSpace, colorSpace_);
 
   slide_ = new QComboBox;
   slide_->setObjectName("slide");
   slide_->addItems({tr("Color chart"), tr("Gray and color ramps"), tr("Scene"), tr("Film holder")});
-  slide_->setCurrentIndex(scanner_.FilmHolderFolder().isEmpty() ? 0 : 3);
+  slide_->setCurrentIndex(scanner_.FilmHolderFolder().isEmpty() ? 0 : kHolderSlide);
   form->addRow(tr("Slide:"), slide_);
+
+  film_ = new QComboBox;
+  film_->setObjectName("film");
+  film_->addItems({tr("Slide film (positive)"), tr("Color negative film"), tr("B&W negative film")});
+  film_->setCurrentIndex(static_cast<int>(scanner_.LoadedFilm()));
+  form->addRow(tr("Loaded on:"), film_);
 
   holder_ = new QLineEdit(scanner_.FilmHolderFolder());
   holder_->setObjectName("filmHolder");
@@ -85,8 +190,7 @@ ScanWindow::ScanWindow(VirtualScanner& scanner, QWidget* parent) : QWidget(paren
     const QString folder = QFileDialog::getExistingDirectory(this, tr("Film Holder Folder"), holder_->text());
     if (folder.isEmpty()) return;
     holder_->setText(folder);
-    scanner_.SetFilmHolderFolder(folder);
-    slide_->setCurrentIndex(3);
+    slide_->setCurrentIndex(kHolderSlide);
   });
   auto* holderRow = new QHBoxLayout;
   holderRow->addWidget(holder_, 1);
@@ -114,7 +218,8 @@ ScanWindow::ScanWindow(VirtualScanner& scanner, QWidget* parent) : QWidget(paren
   connect(next, &QPushButton::clicked, this, [this] {
     scanner_.SetSlidePosition(scanner_.SlidePosition() + 1);
     scanner_.Eject();
-    Refresh();
+    emit itemsChanged();
+    Preview();
   });
 
   progress_ = new QProgressBar;
@@ -122,62 +227,221 @@ ScanWindow::ScanWindow(VirtualScanner& scanner, QWidget* parent) : QWidget(paren
   progress_->setRange(0, 1000);
   progress_->setValue(0);
 
+  previewButton_ = new QPushButton(tr("Preview"));
+  previewButton_->setObjectName("previewButton");
   auto* scan = new QPushButton(tr("Scan"));
   scan->setObjectName("scan");
   scan->setDefault(true);
   auto* cancel = new QPushButton(tr("Cancel"));
   cancel->setObjectName("cancel");
+  connect(previewButton_, &QPushButton::clicked, this, &ScanWindow::Preview);
   connect(scan, &QPushButton::clicked, this, &ScanWindow::scanRequested);
   connect(cancel, &QPushButton::clicked, this, &ScanWindow::cancelRequested);
   auto* buttons = new QHBoxLayout;
+  buttons->addWidget(previewButton_);
   buttons->addStretch(1);
   buttons->addWidget(scan);
   buttons->addWidget(cancel);
 
+  // The preview on the left, the settings on the right, progress and buttons below: wide
+  // rather than tall, so that it fits a small or highly scaled screen.
+  auto* left = new QVBoxLayout;
+  left->addWidget(preview_, 1);
+  left->addWidget(information_);
+  left->addWidget(status_);
+  auto* right = new QVBoxLayout;
+  right->addLayout(form);
+  right->addWidget(feeder);
+  right->addStretch(1);
+  auto* top = new QHBoxLayout;
+  top->addLayout(left, 1);
+  top->addLayout(right);
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(preview_, 1);
-  layout->addLayout(form);
-  layout->addWidget(feeder);
+  layout->addLayout(top, 1);
   layout->addWidget(progress_);
   layout->addLayout(buttons);
+  settingsWidgets_ = {resolution_, filmType_, colorSpace_, slide_, film_, holder_, browse,
+                      slides_,     scanSlides, next,       previewButton_, scan, preview_};
+
+  connect(resolution_, &QSpinBox::valueChanged, this, [this] {
+    if (slide_->currentIndex() != kHolderSlide) frameSize_ = FrameAt(resolution_->value());
+    UpdateInformation();
+  });
+  connect(preview_, &PreviewArea::areaChanged, this, &ScanWindow::UpdateInformation);
+  // Another slide or film: the scanner previews it at once.
+  connect(slide_, &QComboBox::currentIndexChanged, this, &ScanWindow::Preview);
+  connect(film_, &QComboBox::currentIndexChanged, this, [this](int index) {
+    scanner_.SetLoadedFilm(static_cast<Film>(index));
+    Preview();
+  });
+  connect(holder_, &QLineEdit::textChanged, this, [this](const QString& folder) {
+    scanner_.SetFilmHolderFolder(folder.trimmed());
+    if (slide_->currentIndex() == kHolderSlide) Preview();
+  });
   Refresh();
-  ShowPreview(BuiltInFrame(FrameKind::Chart, 240, 160));
+  Preview();
 }
 
 void ScanWindow::Refresh() {
-  filmType_->clear();
-  for (const Item& item : scanner_.Items(ItemList::FilmType)) {
-    filmType_->addItem(item.text);
-    if (item.checked) filmType_->setCurrentIndex(filmType_->count() - 1);
+  refreshing_ = true;
+  const auto fill = [](QComboBox* box, const QList<Item>& items) {
+    box->clear();
+    auto* model = qobject_cast<QStandardItemModel*>(box->model());
+    for (int i = 0; i < items.size(); ++i) {
+      if (items[i].code == kItemSeparator) {
+        box->insertSeparator(i);
+        continue;
+      }
+      box->addItem(items[i].text);
+      if (items[i].code == kItemDisabled && model != nullptr) model->item(i)->setEnabled(false);
+      if (items[i].checked) box->setCurrentIndex(i);
+    }
+  };
+  fill(filmType_, scanner_.Items(ItemList::FilmType));
+  fill(colorSpace_, scanner_.Items(ItemList::ColorSpace));
+  refreshing_ = false;
+  UpdateInformation();
+}
+
+bool ScanWindow::CurrentSlide(Slide* slide, QString* why) const {
+  const Film film = static_cast<Film>(std::max(0, film_->currentIndex()));
+  const int index = slide_->currentIndex();
+  if (index != kHolderSlide) {
+    const FrameKind kind = index == 1 ? FrameKind::Ramps : index == 2 ? FrameKind::Scene : FrameKind::Chart;
+    const QSize size = FrameAt(resolution_->value());
+    *slide = Slide::BuiltIn(kind, size.width(), size.height(), film);
+    return true;
   }
+  const QString folder = holder_->text().trimmed();
+  QStringList skipped;
+  const QStringList files = FilmHolderFiles(folder, &skipped);
+  if (folder.isEmpty()) {
+    *why = tr("Choose the film holder's folder.");
+    return false;
+  }
+  QString note;
+  if (!skipped.isEmpty()) note = tr("\nSkipped (not images this scanner reads): %1").arg(skipped.join(QStringLiteral(", ")));
+  const QString file = HolderSlide(files, scanner_.SlidePosition());
+  if (file.isEmpty()) {
+    *why = tr("The film holder %1 holds no slides.").arg(folder) + note;
+    return false;
+  }
+  QString reason;
+  if (!Slide::FromFile(file, film, slide, &reason)) {
+    *why = tr("Cannot read the slide %1: %2.").arg(file, reason) + note;
+    return false;
+  }
+  *why = tr("Slide %1 of %2: %3")
+             .arg(files.indexOf(file) + 1)
+             .arg(files.size())
+             .arg(QFileInfo(file).fileName()) +
+         note;
+  return true;
 }
 
-ScanJob ScanWindow::Job() const {
-  ScanJob job;
-  const Space& space = kSpaces[std::max(0, colorSpace_->currentIndex())];
-  job.pixelType = space.pixelType;
-  job.bits = space.bits;
-  job.dpi = resolution_->value();
-  // A 35 mm frame, 36 x 24 mm, at the chosen resolution.
-  job.width = static_cast<int>(std::lround(36.0 / 25.4 * job.dpi));
-  job.height = static_cast<int>(std::lround(24.0 / 25.4 * job.dpi));
-  const int slide = slide_->currentIndex();
-  if (slide == 3) job.holder = holder_->text();
-  else job.frame = slide == 1 ? FrameKind::Ramps : slide == 2 ? FrameKind::Scene : FrameKind::Chart;
-  return job;
+void ScanWindow::Preview() {
+  Slide slide;
+  QString why;
+  if (!CurrentSlide(&slide, &why)) {
+    preview_->SetImage(QImage());
+    frameSize_ = QSize();
+    ShowStatus(why);
+    UpdateInformation();
+    return;
+  }
+  ShowSlide(slide);
+  ShowStatus(slide_->currentIndex() == kHolderSlide ? why : QString());
 }
 
-void ScanWindow::ShowPreview(const Frame& frame) {
+void ScanWindow::ShowSlide(const Slide& slide) {
+  const Frame frame = slide.Preview(static_cast<FilmType>(std::max(0, filmType_->currentIndex())), kPreviewWidth,
+                                    kPreviewHeight);
   QImage image(frame.width, frame.height, QImage::Format_RGB888);
   for (int y = 0; y < frame.height; ++y) {
     uchar* row = image.scanLine(y);
     for (int x = 0; x < frame.width * 3; ++x) row[x] = static_cast<uchar>(frame.rgb[static_cast<size_t>(y) * frame.width * 3 + x] >> 8);
   }
-  preview_->setPixmap(QPixmap::fromImage(image.scaled(240, 160, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+  preview_->SetImage(image);
+  frameSize_ = {slide.Width(), slide.Height()};
+  UpdateInformation();
+}
+
+void ScanWindow::UpdateInformation() {
+  if (!frameSize_.isValid()) {
+    information_->setText(tr("Nothing to scan"));
+    return;
+  }
+  const ScanJob job = Job();
+  const QRect part = AreaPixels(job.area, frameSize_.width(), frameSize_.height());
+  const int samples = SamplesPerPixel(job.pixelType);
+  const int bits = DeliveredBits(job.pixelType, job.bits);
+  const double bytes = double(part.width()) * part.height() * samples * bits / 8.0;
+  const QString at = slide_->currentIndex() == kHolderSlide ? tr("at the file's resolution")
+                                                              : tr("at %1 dpi").arg(job.dpi);
+  const QString what = job.area.isEmpty() ? tr("Whole frame") : tr("Area");
+  information_->setText(tr("%1: %2 × %3 pixels %4, %5")
+                            .arg(what)
+                            .arg(part.width())
+                            .arg(part.height())
+                            .arg(at, Bytes(bytes)));
+}
+
+ScanJob ScanWindow::Job() const {
+  ScanJob job;
+  const QList<ColorSpaceEntry>& spaces = VirtualScanner::ColorSpaces();
+  const int index = colorSpace_->currentIndex();
+  const ColorSpaceEntry space = index >= 0 && index < spaces.size() && spaces[index].text != nullptr
+                                    ? spaces[index]
+                                    : ColorSpaceEntry{nullptr, twain::TWPT_RGB, 8};
+  job.pixelType = space.pixelType;
+  job.bits = space.bits;
+  job.dpi = resolution_->value();
+  const QSize frame = FrameAt(job.dpi);
+  job.width = frame.width();
+  job.height = frame.height();
+  const int slide = slide_->currentIndex();
+  if (slide == kHolderSlide) job.holder = holder_->text().trimmed();
+  else job.frame = slide == 1 ? FrameKind::Ramps : slide == 2 ? FrameKind::Scene : FrameKind::Chart;
+  job.area = preview_->Area();
+  job.film = static_cast<Film>(std::max(0, film_->currentIndex()));
+  job.filmType = static_cast<FilmType>(std::max(0, filmType_->currentIndex()));
+  // Strips of about a megabyte: enough of them for the progress to move smoothly.
+  const int rowBytes = std::max(1, job.width * std::max(1, SamplesPerPixel(job.pixelType)) * DeliveredBits(job.pixelType, job.bits) / 8);
+  job.stripRows = std::clamp((1 << 20) / rowBytes, 1, 256);
+  return job;
 }
 
 void ScanWindow::SetProgress(double fraction) {
   progress_->setValue(static_cast<int>(std::clamp(fraction, 0.0, 1.0) * 1000));
+  // Painted at once: the scan runs inside the application's transfer loop.
+  if (progress_->isVisible()) progress_->repaint();
+}
+
+void ScanWindow::ShowStatus(const QString& text) { status_->setText(text); }
+QString ScanWindow::Status() const { return status_->text(); }
+
+void ScanWindow::SetScanning(bool scanning) {
+  for (QWidget* w : settingsWidgets_) w->setEnabled(!scanning);
+}
+
+void ScanWindow::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  // A tool window of the application's main window: it stays above it.
+  if (QWidget* owner = parentWidget(); owner != nullptr && windowHandle() != nullptr)
+    if (QWindow* ownerWindow = owner->window()->windowHandle()) windowHandle()->setTransientParent(ownerWindow);
+  // Never larger than the screen, and on it.
+  if (QScreen* s = screen()) {
+    const QRect available = s->availableGeometry();
+    const QSize frame = frameGeometry().size() - geometry().size();
+    const QSize fitted = size().boundedTo(available.size() - frame);
+    if (fitted != size()) resize(fitted);
+    QRect placed = frameGeometry();
+    if (!available.contains(placed)) {
+      placed.moveLeft(std::clamp(placed.left(), available.left(), std::max(available.left(), available.right() - placed.width())));
+      placed.moveTop(std::clamp(placed.top(), available.top(), std::max(available.top(), available.bottom() - placed.height())));
+      move(placed.topLeft());
+    }
+  }
 }
 
 void ScanWindow::closeEvent(QCloseEvent* event) {

@@ -1,22 +1,60 @@
-// The virtual film scanner's own window, shown while the data source is enabled: a preview
-// of the slide, resolution, film type, colour space and slide (a built-in frame or the film
-// holder's files), Scan and Cancel, and the slide-feeder controls.
+// The virtual film scanner's own window, shown while the data source is enabled: a tool
+// window of the application's main window with the preview of the slide (where the user
+// drags the area to scan), resolution, film type, colour space, the slide (a built-in frame
+// or the film holder's files) and the film it is on, Preview, Scan and Cancel, the slide-feeder
+// controls and the progress of the scan.
 #pragma once
 
 #include "frames.h"
 #include "scan_script.h"
 
+#include <QImage>
 #include <QWidget>
 
 class QComboBox;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
+class QPushButton;
 class QSpinBox;
 
 namespace orvax::ds {
 
 class VirtualScanner;
+
+// The preview of the slide, where a rectangle dragged with the mouse chooses the area to
+// scan. A click without a drag chooses the whole frame again.
+class PreviewArea : public QWidget {
+  Q_OBJECT
+ public:
+  explicit PreviewArea(QWidget* parent = nullptr);
+
+  void SetImage(const QImage& image);
+  // The chosen area in fractions of the frame; empty for the whole frame.
+  QRectF Area() const { return area_; }
+  void SetArea(const QRectF& area);
+  // Where the frame is drawn, in the widget's coordinates.
+  QRect ImageRect() const;
+  QSize sizeHint() const override { return {300, 200}; }
+
+ signals:
+  void areaChanged();
+
+ protected:
+  void paintEvent(QPaintEvent*) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+
+ private:
+  QPointF ToFrame(const QPoint& point) const;
+  void Drag(const QPoint& to);
+
+  QImage image_;
+  QRectF area_;
+  bool dragging_ = false;
+  QPointF anchor_;
+};
 
 class ScanWindow : public QWidget {
   Q_OBJECT
@@ -25,29 +63,52 @@ class ScanWindow : public QWidget {
 
   // A scan as the window's controls describe it.
   ScanJob Job() const;
-  void ShowPreview(const Frame& frame);
+  // Shows SLIDE, read in the current film type at a low resolution, in the preview.
+  void ShowSlide(const Slide& slide);
   void SetProgress(double fraction);
+  // A line under the preview: a slide that could not be read, the files the holder skips.
+  void ShowStatus(const QString& text);
+  QString Status() const;
+  // Re-reads the item lists after the application's menus changed them.
+  void Refresh();
+  // While a scan runs the controls that would change it are disabled.
+  void SetScanning(bool scanning);
+  // A quick low-resolution pass of the current slide into the preview.
+  void Preview();
 
  signals:
   void scanRequested();
   void feederRequested();
   void cancelRequested();
+  // The user chose another film type or colour space here.
+  void itemsChanged();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
-  void Refresh();
+  // The slide a scan would read now: a built-in frame at the chosen resolution, or the
+  // holder's current file; false with the reason when there is none or it cannot be read.
+  bool CurrentSlide(Slide* slide, QString* why) const;
+  void UpdateInformation();
 
   VirtualScanner& scanner_;
-  QLabel* preview_;
+  PreviewArea* preview_;
+  QLabel* information_;
+  QLabel* status_;
   QSpinBox* resolution_;
   QComboBox* filmType_;
   QComboBox* colorSpace_;
   QComboBox* slide_;
+  QComboBox* film_;
   QLineEdit* holder_;
   QSpinBox* slides_;
   QProgressBar* progress_;
+  QPushButton* previewButton_;
+  QList<QWidget*> settingsWidgets_;
+  bool refreshing_ = false;
+  QSize frameSize_;  // of the slide the preview shows
 };
 
 }  // namespace orvax::ds

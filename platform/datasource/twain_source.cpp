@@ -5,6 +5,8 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
+#include <QMessageBox>
 #include <QTextStream>
 #include <QTimer>
 
@@ -137,7 +139,14 @@ TW_HANDLE Enumeration(const QList<int>& values, int current) {
 }  // namespace
 
 TwainSource::TwainSource(VirtualScanner& scanner) : scanner_(scanner) { ResetCapabilities(); }
-TwainSource::~TwainSource() { delete window_.data(); }
+TwainSource::~TwainSource() { CloseWindow(); }
+
+void TwainSource::CloseWindow() {
+  if (!window_) return;
+  // The next window opens where this one was (a reopened source, the next run).
+  scanner_.SetWindowGeometry(window_->saveGeometry());
+  delete window_.data();
+}
 
 TW_UINT16 TwainSource::Fail(TW_UINT16 condition) {
   condition_ = condition;
@@ -218,8 +227,9 @@ TW_UINT16 TwainSource::Identity(TW_UINT16 msg, TW_IDENTITY* id) {
       const TW_UINT32 keep = id->Id;
       std::memset(id, 0, sizeof *id);
       id->Id = keep;
-      id->Version = {2, 0, TWLG_USA, TWCY_USA, {}};
-      CopyText(id->Version.Info, sizeof id->Version.Info, "2.0 virtual film scanner");
+      id->Version = {kVersionMajor, kVersionMinor, TWLG_USA, TWCY_USA, {}};
+      CopyText(id->Version.Info, sizeof id->Version.Info,
+               QStringLiteral("%1.%2 virtual film scanner").arg(kVersionMajor).arg(kVersionMinor).toLatin1());
       id->ProtocolMajor = 1;
       id->ProtocolMinor = 9;
       id->SupportedGroups = DG_CONTROL | DG_IMAGE;
@@ -263,7 +273,7 @@ TW_UINT16 TwainSource::Identity(TW_UINT16 msg, TW_IDENTITY* id) {
     }
     case MSG_CLOSEDS:
       if (state_ != 4) return Fail(TWCC_SEQERROR);
-      delete window_.data();
+      CloseWindow();
       state_ = 3;
       return TWRC_SUCCESS;
     default: return Fail(TWCC_BADPROTOCOL);
@@ -279,6 +289,10 @@ TW_UINT16 TwainSource::UserInterface(TW_UINT16 msg, TW_USERINTERFACE* ui) {
       QObject::connect(window_, &ScanWindow::scanRequested, window_, [this] { RequestScan(JobFromWindow()); });
       QObject::connect(window_, &ScanWindow::feederRequested, window_, [this] { StartFeeder(); });
       QObject::connect(window_, &ScanWindow::cancelRequested, window_, [this] { Cancel(); });
+      QObject::connect(window_, &ScanWindow::itemsChanged, window_, [] {
+        win::PostMessage(win::HWND_BROADCAST, win::RegisterWindowMessage(kRefreshMenusMsg), 0, 0);
+      });
+      if (const QByteArray geometry = scanner_.WindowGeometry(); !geometry.isEmpty()) window_->restoreGeometry(geometry);
     }
     if (ui->ShowUI != 0 || !Scripted()) window_->show();
     state_ = 5;
@@ -287,7 +301,7 @@ TW_UINT16 TwainSource::UserInterface(TW_UINT16 msg, TW_USERINTERFACE* ui) {
   }
   if (msg == MSG_DISABLEDS) {
     if (state_ != 5) return Fail(TWCC_SEQERROR);
-    delete window_.data();
+    CloseWindow();
     state_ = 4;
     return TWRC_SUCCESS;
   }
@@ -432,8 +446,7 @@ TW_UINT16 TwainSource::ProcessEvent(TW_EVENT* event) {
       event->TWMessage = MSG_NULL;  // a stale announcement
       return TWRC_DSEVENT;
     }
-    state_ = 6;
-    PrepareImage();
+    state_ = 6;  // the first slide was prepared when the scan was asked for
   }
   return TWRC_DSEVENT;
 }
@@ -441,8 +454,11 @@ TW_UINT16 TwainSource::ProcessEvent(TW_EVENT* event) {
 bool TwainSource::RequestScan(const ScanJob& job) {
   if (state_ != 5 || pending_ > 0) return false;
   job_ = job;
-  pending_ = std::max(1, job.count);
   cancel_ = false;
+  // A slide that cannot be read is not announced at all.
+  if (!PrepareImage()) return false;
+  pending_ = std::max(1, job.count);
+  if (window_) window_->SetScanning(true);
   Post(MSG_XFERREADY);
   return true;
 }
@@ -468,18 +484,26 @@ ScanJob TwainSource::JobFromWindow() const {
   return job;
 }
 
-void TwainSource::PrepareImage() {
-  Frame frame;
-  bool loaded = false;
+bool TwainSource::PrepareImage() {
+  Film film = job_.film;
   if (!job_.holder.isEmpty()) {
-    const QStringList files = FilmHolderFiles(job_.holder);
-    if (!files.isEmpty()) {
-      const int slide = scanner_.SlidePosition() % static_cast<int>(files.size());
-      loaded = LoadFrameFile(files[slide], &frame);
-      if (!loaded) Report(QStringLiteral("cannot read %1").arg(files[slide]));
+    const QString file = HolderSlide(FilmHolderFiles(job_.holder), scanner_.SlidePosition());
+    QString why;
+    if (file.isEmpty()) {
+      SlideFailed(QStringLiteral("The film holder %1 holds no slides.").arg(job_.holder));
+      return false;
     }
+    if (!Slide::FromFile(file, film, &slide_, &why)) {
+      // Nothing stands in for it: the batch stops here.
+      SlideFailed(QStringLiteral("Cannot read the slide %1: %2.").arg(file, why));
+      return false;
+    }
+    if (window_) window_->ShowStatus(QStringLiteral("Scanning %1").arg(QFileInfo(file).fileName()));
+  } else {
+    slide_ = Slide::BuiltIn(job_.frame, job_.width, job_.height, film);
   }
-  if (!loaded) frame = BuiltInFrame(job_.frame, job_.width, job_.height);
+  filmType_ = job_.filmType.value_or(scanner_.CurrentFilmType());
+  part_ = AreaPixels(job_.area, slide_.Width(), slide_.Height());
   // The scan keeps to what was negotiated: the job's type and depth when offered, else the
   // current ones.
   int type = job_.pixelType, bits = job_.bits;
@@ -487,12 +511,54 @@ void TwainSource::PrepareImage() {
     type = pixelType_;
     bits = currentDepth_[IndexOfType(type)];
   }
-  raster_ = Render(frame, type, bits);
+  raster_ = Raster{};
+  raster_.width = part_.width();
+  raster_.height = part_.height();
+  raster_.pixelType = type;
+  raster_.samplesPerPixel = SamplesPerPixel(type);
+  raster_.bitsPerSample = DeliveredBits(type, bits);
+  raster_.bytesPerRow = (raster_.width * raster_.samplesPerPixel * raster_.bitsPerSample + 7) / 8;
+  raster_.data.assign(static_cast<size_t>(raster_.bytesPerRow) * raster_.height, 0);
+  renderedRows_ = 0;
   planar_ = job_.planar && raster_.samplesPerPixel > 1 && raster_.bitsPerSample >= 8;
   plane_ = 0;
   nextRow_ = 0;
   strips_ = 0;
-  if (window_) window_->ShowPreview(frame);
+  if (window_) {
+    window_->ShowSlide(slide_);
+    window_->SetProgress(0);
+  }
+  return true;
+}
+
+void TwainSource::EnsureRows(int rows) {
+  rows = std::min(rows, raster_.height);
+  if (renderedRows_ >= rows) return;
+  std::vector<uint16_t> light(static_cast<size_t>(part_.width()) * 3);
+  for (int y = renderedRows_; y < rows; ++y) {
+    slide_.ReadRow(filmType_, part_.top() + y, part_.left(), part_.width(), light.data());
+    RenderRow(light.data(), part_.width(), raster_.pixelType, raster_.bitsPerSample,
+              raster_.data.data() + static_cast<size_t>(y) * raster_.bytesPerRow);
+    // A long pass (a native transfer reads the whole slide at once) shows its progress.
+    if ((y & 255) == 255) ShowProgress(double(y) / raster_.height);
+  }
+  renderedRows_ = rows;
+}
+
+void TwainSource::ShowProgress(double fraction) {
+  if (window_) window_->SetProgress(fraction);
+}
+
+void TwainSource::SlideFailed(const QString& text) {
+  Report(text);
+  if (!window_) return;
+  window_->ShowStatus(text);
+  if (Scripted()) return;
+  // Not modal to the application: the message stays until the person has read it.
+  auto* box = new QMessageBox(QMessageBox::Warning, window_->windowTitle(), text, QMessageBox::Ok, window_);
+  box->setObjectName("slideError");
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->open();
 }
 
 int TwainSource::RowBytes() const {
@@ -547,6 +613,7 @@ TW_UINT16 TwainSource::MemXfer(TW_IMAGEMEMXFER* xfer) {
     if (handle) GlobalUnlock(xfer->Memory.TheMem);
     return Fail(TWCC_BADVALUE);
   }
+  if (plane_ == 0) EnsureRows(nextRow_ + rows);
   const int bytesPerSample = raster_.bitsPerSample / 8;
   for (int r = 0; r < rows; ++r) {
     const uint8_t* src = raster_.data.data() + static_cast<size_t>(nextRow_ + r) * raster_.bytesPerRow;
@@ -576,8 +643,7 @@ TW_UINT16 TwainSource::MemXfer(TW_IMAGEMEMXFER* xfer) {
     xfer->Rows = xfer->Memory.Length / static_cast<TW_UINT32>(rowBytes) + 1;
   state_ = 7;
   nextRow_ += rows;
-  if (window_) window_->SetProgress((plane_ * raster_.height + nextRow_) /
-                                    double(raster_.height * (planar_ ? raster_.samplesPerPixel : 1)));
+  ShowProgress((plane_ * raster_.height + nextRow_) / double(raster_.height * (planar_ ? raster_.samplesPerPixel : 1)));
   if (nextRow_ < raster_.height) return TWRC_SUCCESS;
   if (planar_ && plane_ + 1 < raster_.samplesPerPixel) {
     ++plane_;
@@ -596,6 +662,7 @@ TW_UINT16 TwainSource::NativeXfer(TW_HANDLE* result) {
   }
   // A bottom-up device-independent bitmap: 1 bit for black and white, 8 bits with a grey
   // palette for grey, 24 bits (blue, green, red) for everything else.
+  EnsureRows(raster_.height);
   const int w = raster_.width, h = raster_.height;
   const int bpp = raster_.pixelType == TWPT_BW ? 1 : raster_.pixelType == TWPT_GRAY ? 8 : 24;
   const int colours = bpp == 1 ? 2 : bpp == 8 ? 256 : 0;
@@ -672,15 +739,19 @@ TW_UINT16 TwainSource::PendingXfers(TW_UINT16 msg, TW_PENDINGXFERS* pending) {
       break;
     default: return Fail(TWCC_BADPROTOCOL);
   }
+  // The next slide of the batch; one that cannot be read ends the batch.
+  if (pending_ > 0 && !PrepareImage()) pending_ = 0;
   pending->Count = static_cast<TW_UINT16>(pending_);
   pending->EOJ = 0;
-  if (window_) window_->SetProgress(0);
   if (pending_ > 0) {
     state_ = 6;
-    PrepareImage();
   } else {
     state_ = 5;
     cancel_ = false;
+    if (window_) {
+      window_->SetProgress(0);
+      window_->SetScanning(false);
+    }
     if (Scripted()) ScheduleNextAction();
   }
   return TWRC_SUCCESS;

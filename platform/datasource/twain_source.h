@@ -4,6 +4,7 @@
 // records and the scripted mode.
 #pragma once
 
+#include "datasource/ds_exports.h"
 #include "datasource/ds_twain.h"
 #include "frames.h"
 #include "scan_script.h"
@@ -17,6 +18,9 @@ namespace orvax::ds {
 
 class ScanWindow;
 class VirtualScanner;
+
+// The data source's version, as its identity and its About box give it.
+inline constexpr int kVersionMajor = 2, kVersionMinor = 2;
 
 class TwainSource {
  public:
@@ -52,7 +56,16 @@ class TwainSource {
   void ResetCapabilities();
   QList<int> Depths(int pixelType) const;
   void Post(twain::TW_UINT16 message);
-  void PrepareImage();
+  // Loads the slide the job scans now and sets up its raster; false, with the failure shown
+  // and reported, when the slide cannot be read.
+  bool PrepareImage();
+  // Renders the raster's rows up to ROWS (the scanner's head moving over the film).
+  void EnsureRows(int rows);
+  void ShowProgress(double fraction);
+  // A slide that cannot be read: said in the window, in the report and, for a person, in a
+  // message box.
+  void SlideFailed(const QString& text);
+  void CloseWindow();
   int RowBytes() const;
   bool Scripted() const { return !script_.isEmpty(); }
   void RunNextAction();
@@ -82,6 +95,10 @@ class TwainSource {
   int pending_ = 0;
   bool cancel_ = false;
   Raster raster_;
+  Slide slide_;
+  QRect part_;         // of the slide, the job's area
+  FilmType filmType_ = FilmType::ColorPositive;
+  int renderedRows_ = 0;
   bool planar_ = false;
   int plane_ = 0;
   int nextRow_ = 0;

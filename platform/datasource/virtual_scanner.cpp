@@ -1,6 +1,7 @@
 #include "virtual_scanner.h"
 
 #include "datasource/ds_exports.h"
+#include "datasource/ds_twain.h"
 #include "win/windows_root.h"
 
 #include <QDir>
@@ -18,13 +19,15 @@ QSettings Settings() {
                    QStringLiteral("Orvax Scan Data Source"));
 }
 
-const char* const kColorSpaces[] = {"8 bit Grayscale", "16 bit Grayscale", nullptr, "24 bit RGB", "48 bit RGB",
-                                    "48 bit HSL"};
 const char* const kFilmTypes[] = {"Color Negative", "Color Positive", "B&W Negative", "B&W Positive"};
 const char* const kSettings[] = {"Factory Defaults", "Last Used", nullptr, "Custom"};
 
 bool IsBlackAndWhite(int filmType) { return filmType == 2 || filmType == 3; }
-bool IsColourSpaceGrey(int index) { return index == 0 || index == 1; }
+bool IsColourSpaceGrey(int index) {
+  const QList<ColorSpaceEntry>& spaces = VirtualScanner::ColorSpaces();
+  return index >= 0 && index < spaces.size() &&
+         (spaces[index].pixelType == twain::TWPT_GRAY || spaces[index].pixelType == twain::TWPT_BW);
+}
 
 int ReadInt(const QString& key, int fallback, int low, int high) {
   bool ok = false;
@@ -33,6 +36,16 @@ int ReadInt(const QString& key, int fallback, int low, int high) {
 }
 
 }  // namespace
+
+const QList<ColorSpaceEntry>& VirtualScanner::ColorSpaces() {
+  // The first six keep the places they have always had: the current one is stored by index.
+  static const QList<ColorSpaceEntry> spaces = {
+      {"8 bit Grayscale", twain::TWPT_GRAY, 8}, {"16 bit Grayscale", twain::TWPT_GRAY, 16}, {nullptr, 0, 0},
+      {"24 bit RGB", twain::TWPT_RGB, 8},       {"48 bit RGB", twain::TWPT_RGB, 16},        {"48 bit HSL", TWPT_HSL, 16},
+      {"32 bit CMYK", twain::TWPT_CMYK, 8},     {nullptr, 0, 0},                            {"Black and White", twain::TWPT_BW, 1},
+  };
+  return spaces;
+}
 
 QString VirtualScanner::ProfileFolder() {
   return QString::fromStdString(win::SystemDirectory()) + QStringLiteral("/COLOR/");
@@ -68,7 +81,10 @@ void VirtualScanner::SetCMYKProfile(const QString& path) { Settings().setValue("
 int VirtualScanner::Current(ItemList list) const {
   switch (list) {
     case ItemList::Settings: return ReadInt("Items/Settings", 0, 0, 1);
-    case ItemList::ColorSpace: return ReadInt("Items/ColorSpace", 3, 0, 5);
+    case ItemList::ColorSpace: {
+      const int index = ReadInt("Items/ColorSpace", 3, 0, static_cast<int>(ColorSpaces().size()) - 1);
+      return ColorSpaces()[index].text != nullptr ? index : 3;
+    }
     case ItemList::FilmType: return ReadInt("Items/FilmType", 1, 0, 3);
   }
   return 0;
@@ -92,10 +108,15 @@ QList<Item> VirtualScanner::Items(ItemList list) const {
       items[3].code = kItemDisabled;  // no custom settings have been saved
       break;
     case ItemList::ColorSpace: {
-      add(kColorSpaces, 6);
+      const QList<ColorSpaceEntry>& spaces = ColorSpaces();
+      for (int i = 0; i < spaces.size(); ++i) {
+        if (spaces[i].text == nullptr) items.push_back({QString(), kItemSeparator, false});
+        else items.push_back({QString::fromUtf8(spaces[i].text), 0, i == current});
+      }
       // Black-and-white film scans in grey only.
       if (IsBlackAndWhite(Current(ItemList::FilmType))) {
-        for (int i = 3; i < 6; ++i) items[i].code = kItemDisabled;
+        for (int i = 0; i < spaces.size(); ++i)
+          if (spaces[i].text != nullptr && !IsColourSpaceGrey(i)) items[i].code = kItemDisabled;
       }
       break;
     }
@@ -144,6 +165,10 @@ void VirtualScanner::RequestScan() { Settings().setValue("Device/ScanRequests", 
 
 QString VirtualScanner::FilmHolderFolder() const { return Settings().value("Device/FilmHolderFolder").toString(); }
 void VirtualScanner::SetFilmHolderFolder(const QString& folder) { Settings().setValue("Device/FilmHolderFolder", folder); }
+Film VirtualScanner::LoadedFilm() const {
+  return static_cast<Film>(ReadInt("Device/Film", static_cast<int>(Film::Positive), 0, 2));
+}
+void VirtualScanner::SetLoadedFilm(Film film) { Settings().setValue("Device/Film", static_cast<int>(film)); }
 int VirtualScanner::SlidePosition() const { return ReadInt("Device/SlidePosition", 0, 0, INT32_MAX); }
 void VirtualScanner::SetSlidePosition(int position) { Settings().setValue("Device/SlidePosition", std::max(0, position)); }
 
@@ -160,5 +185,8 @@ int VirtualScanner::AutoSaveFormat() const {
 void VirtualScanner::SetAutoSaveFormat(int format) { Settings().setValue("AutoSave/Format", format); }
 int VirtualScanner::AutoSaveQuality() const { return ReadInt("AutoSave/Quality", 3, 1, 21); }
 void VirtualScanner::SetAutoSaveQuality(int quality) { Settings().setValue("AutoSave/Quality", quality); }
+
+QByteArray VirtualScanner::WindowGeometry() const { return Settings().value("Window/Geometry").toByteArray(); }
+void VirtualScanner::SetWindowGeometry(const QByteArray& geometry) { Settings().setValue("Window/Geometry", geometry); }
 
 }  // namespace orvax::ds

@@ -3,6 +3,9 @@
 // QSettings under the module's own name, so it outlives a run like a real driver's settings.
 #pragma once
 
+#include "frames.h"
+
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -17,8 +20,20 @@ struct Item {
   bool checked = false;
 };
 
+// One entry of the Scan Color Space list: its text (null for a separator) and what a scan
+// in it delivers.
+struct ColorSpaceEntry {
+  const char* text;
+  int pixelType;
+  int bits;
+};
+
 class VirtualScanner {
  public:
+  // The Scan Color Space list, in its order: the one list the application's menu and the
+  // scanner's window both show.
+  static const QList<ColorSpaceEntry>& ColorSpaces();
+
   // The profile folder: the system directory's COLOR folder, with a trailing '/'.
   static QString ProfileFolder();
   static QString DefaultMonitorProfile();
@@ -42,6 +57,9 @@ class VirtualScanner {
   // Makes item INDEX of LIST current; false when it is out of range, a separator or
   // disabled.
   bool Select(ItemList list, int index);
+  // The current item of the colour space and film type lists.
+  int CurrentColorSpace() const { return Current(ItemList::ColorSpace); }
+  FilmType CurrentFilmType() const { return static_cast<FilmType>(Current(ItemList::FilmType)); }
 
   // Device: the slide feeder and the medium in the holder.
   bool FeederAttached() const;
@@ -65,6 +83,9 @@ class VirtualScanner {
   // frames.
   QString FilmHolderFolder() const;
   void SetFilmHolderFolder(const QString& folder);
+  // The film the slides are on.
+  Film LoadedFilm() const;
+  void SetLoadedFilm(Film film);
   // The slide the feeder stands at (counts up with every slide fed).
   int SlidePosition() const;
   void SetSlidePosition(int position);
@@ -80,6 +101,10 @@ class VirtualScanner {
   void SetAutoSaveFormat(int format);
   int AutoSaveQuality() const;
   void SetAutoSaveQuality(int quality);
+
+  // Where the scanner's window was last (QWidget::saveGeometry), empty the first time.
+  QByteArray WindowGeometry() const;
+  void SetWindowGeometry(const QByteArray& geometry);
 
  private:
   int Current(ItemList list) const;
