@@ -10,7 +10,17 @@
 #include "win/qt/message_window.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QCheckBox>
 #include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTimer>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
@@ -18,6 +28,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <functional>
 #include <vector>
@@ -183,6 +194,7 @@ class ScannerTest : public ::testing::Test {
           std::memset(&xfer, 0xFF, sizeof xfer);
           xfer.Memory = {TWMF_APPOWNS | TWMF_HANDLE, setup.Preferred, buffer};
           image.rc = Call(&source_, DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &xfer);
+          if (QProgressBar* bar = ScannerChild<QProgressBar>("progress")) progress_.push_back(bar->value());
           if (image.rc == TWRC_SUCCESS || image.rc == TWRC_XFERDONE) {
             auto* p = static_cast<uint8_t*>(GlobalLock(buffer));
             image.strips.push_back(xfer);
@@ -251,6 +263,22 @@ class ScannerTest : public ::testing::Test {
     return out;
   }
 
+  // The scanner's window, once the source is enabled.
+  static QWidget* ScannerWindow() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (w->objectName() == "OrvaxScanWindow") return w;
+    return nullptr;
+  }
+  template <typename T>
+  static T* ScannerChild(const char* name) {
+    QWidget* window = ScannerWindow();
+    return window != nullptr ? window->findChild<T*>(name) : nullptr;
+  }
+  // A setting of the scanner, in this test's own configuration folder.
+  static void SetScannerSetting(const char* key, const QVariant& value) {
+    QSettings(QSettings::NativeFormat, QSettings::UserScope, "Orvax", "Orvax Scan Data Source").setValue(key, value);
+  }
+
   QStringList ReportLines() const {
     QFile file(dir_.filePath("report.txt"));
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) return {};
@@ -268,7 +296,38 @@ class ScannerTest : public ::testing::Test {
   bool native_ = false;
   int scripts_ = 0;
   std::vector<Acquired> images_;
+  std::vector<int> progress_;  // the scanner's progress bar after each strip
 };
+
+// The largest difference between two sample buffers of 8-bit samples, and the mean one.
+std::pair<int, double> Difference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+  int most = 0;
+  double sum = 0;
+  for (size_t i = 0; i < std::min(a.size(), b.size()); ++i) {
+    const int d = std::abs(int(a[i]) - int(b[i]));
+    most = std::max(most, d);
+    sum += d;
+  }
+  return {a.size() == b.size() ? most : 256, a.empty() ? 0.0 : sum / a.size()};
+}
+
+// A 32-bit BMP (BI_RGB with a fourth byte a pixel), a depth the image library does not read.
+QByteArray Bmp32(int width, int height) {
+  QByteArray bmp(54 + width * height * 4, '\0');
+  auto put32 = [&](int at, uint32_t v) { std::memcpy(bmp.data() + at, &v, 4); };
+  auto put16 = [&](int at, uint16_t v) { std::memcpy(bmp.data() + at, &v, 2); };
+  bmp[0] = 'B', bmp[1] = 'M';
+  put32(2, static_cast<uint32_t>(bmp.size()));
+  put32(10, 54);
+  put32(14, 40);
+  put32(18, static_cast<uint32_t>(width));
+  put32(22, static_cast<uint32_t>(height));
+  put16(26, 1);
+  put16(28, 32);
+  put32(34, static_cast<uint32_t>(width * height * 4));
+  for (int i = 54; i < bmp.size(); ++i) bmp[i] = static_cast<char>(i * 7);
+  return bmp;
+}
 
 TEST_F(ScannerTest, NegotiatesPixelTypesDepthsAndMechanisms) {
   Open("");
@@ -483,6 +542,225 @@ TEST_F(ScannerTest, FeederScansTheFilmHoldersFilesInOrder) {
   }
 }
 
+// The area of a script is the part of the frame that arrives, exactly; the progress bar of
+// the scanner's window moves strip by strip and is back at 0 when the scan is done.
+TEST_F(ScannerTest, AreaGivesExactlyThatPartOfTheFrame) {
+  Open("scan width=40 height=30 strip=3 area=0.25,0.2,0.5,0.6 frame=ramps\n"
+       "scan width=40 height=30 area=0.9,0.9,0.1,0.1 pixel=gray\n"
+       "scan width=40 height=30 area=0,0,1,1 frame=scene depth=16\n");
+  SetOne(ICAP_XFERMECH, TWTY_UINT16, TWSX_MEMORY);
+  Enable();
+  Wait(3);
+  ASSERT_EQ(images_.size(), 3u);
+  const struct {
+    QRect part;
+    FrameKind frame;
+    int type, bits;
+  } expected[] = {{{10, 6, 20, 18}, FrameKind::Ramps, TWPT_RGB, 8},
+                  {{36, 27, 4, 3}, FrameKind::Chart, TWPT_GRAY, 8},
+                  {{0, 0, 40, 30}, FrameKind::Scene, TWPT_RGB, 16}};
+  for (size_t i = 0; i < std::size(expected); ++i) {
+    SCOPED_TRACE(i);
+    const auto& e = expected[i];
+    EXPECT_EQ(images_[i].rc, TWRC_XFERDONE);
+    EXPECT_EQ(images_[i].info.ImageWidth, e.part.width());
+    EXPECT_EQ(images_[i].info.ImageLength, e.part.height());
+    const Raster want = Render(Crop(BuiltInFrame(e.frame, 40, 30), e.part), e.type, e.bits);
+    EXPECT_TRUE(Assemble(images_[i]) == want.data);
+  }
+  // Six strips of the first scan: the bar went up step by step, and ended back at 0.
+  ASSERT_GE(progress_.size(), 6u);
+  EXPECT_GT(progress_[0], 0);
+  EXPECT_LT(progress_[0], progress_[4]);
+  EXPECT_EQ(progress_[5], 1000);
+  ASSERT_NE(ScannerChild<QProgressBar>("progress"), nullptr);
+  EXPECT_EQ(ScannerChild<QProgressBar>("progress")->value(), 0);
+}
+
+// A picture on negative film comes back when it is scanned with the film type of that film:
+// every sample within 1 of 255 of the picture itself (16-bit: within 3 of 65535). Scanned as
+// a positive, the negative stays a negative: inverted and orange.
+TEST_F(ScannerTest, NegativesScannedAsNegativesGiveThePictureBack) {
+  struct Case {
+    const char* options;
+    FrameKind frame;
+    int type, bits;
+    bool matches;
+  } cases[] = {
+      {"frame=scene film=color-negative filmtype=color-negative", FrameKind::Scene, TWPT_RGB, 8, true},
+      {"frame=chart film=color-negative filmtype=color-negative", FrameKind::Chart, TWPT_RGB, 8, true},
+      {"frame=ramps film=color-negative filmtype=color-negative depth=16", FrameKind::Ramps, TWPT_RGB, 16, true},
+      {"frame=scene film=bw-negative filmtype=bw-negative pixel=gray", FrameKind::Scene, TWPT_GRAY, 8, true},
+      {"frame=chart film=positive filmtype=bw-positive pixel=gray", FrameKind::Chart, TWPT_GRAY, 8, true},
+      {"frame=scene film=color-negative filmtype=color-positive", FrameKind::Scene, TWPT_RGB, 8, false},
+      {"frame=scene film=positive filmtype=color-negative", FrameKind::Scene, TWPT_RGB, 8, false},
+  };
+  QString script;
+  for (const Case& c : cases) script += QString("scan width=60 height=40 %1\n").arg(c.options);
+  Open(script);
+  SetOne(ICAP_XFERMECH, TWTY_UINT16, TWSX_MEMORY);
+  Enable();
+  Wait(std::size(cases));
+  ASSERT_EQ(images_.size(), std::size(cases));
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(c.options);
+    const std::vector<uint8_t> got = Assemble(images_[i]);
+    const Raster picture = Render(BuiltInFrame(c.frame, 60, 40), c.type, c.bits);
+    if (c.bits == 16) {
+      ASSERT_EQ(got.size(), picture.data.size());
+      int most = 0;
+      for (size_t k = 0; k < got.size(); k += 2) {
+        uint16_t a, b;
+        std::memcpy(&a, &got[k], 2);
+        std::memcpy(&b, &picture.data[k], 2);
+        most = std::max(most, std::abs(int(a) - int(b)));
+      }
+      EXPECT_LE(most, 3);
+      continue;
+    }
+    const auto [most, mean] = Difference(got, picture.data);
+    if (c.matches) {
+      EXPECT_LE(most, 1);
+    } else {
+      EXPECT_GT(mean, 40.0);
+    }
+  }
+  // The negative as it is: red well above blue (the orange base), and dark where the
+  // picture is light (the sun at 72 %, 22 % of the frame).
+  const std::vector<uint8_t> negative = Assemble(images_[5]);
+  double red = 0, blue = 0;
+  for (size_t k = 0; k < negative.size(); k += 3) red += negative[k], blue += negative[k + 2];
+  EXPECT_GT(red, 1.8 * blue);
+  const uint8_t* sun = &negative[(9 * 60 + 43) * 3];
+  EXPECT_LT(sun[0], 60);
+}
+
+// A holder slide that cannot be read (a 32-bit BMP) stops the feeder's batch: the slides
+// before it arrive, nothing stands in for it, and the scanner says which file and why. Files
+// that are not images the scanner reads are listed as skipped in its window.
+TEST_F(ScannerTest, UnreadableHolderSlideStopsTheBatch) {
+  const QString holder = dir_.filePath("holder");
+  QDir().mkpath(holder);
+  QImage good(6, 4, QImage::Format_RGB888);
+  good.fill(QColor(10, 200, 30));
+  ASSERT_TRUE(good.save(holder + "/a.bmp", "BMP"));
+  QFile bad(holder + "/b.bmp");
+  ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+  bad.write(Bmp32(5, 3));
+  bad.close();
+  ASSERT_TRUE(good.save(holder + "/c.bmp", "BMP"));
+  ASSERT_TRUE(good.save(holder + "/d.png", "PNG"));
+  QFile(holder + "/notes.txt").open(QIODevice::WriteOnly);
+  SetScannerSetting("Device/FilmHolderFolder", holder);
+  Open(QString("feeder 3 holder=%1\n").arg(holder));
+  SetOne(ICAP_XFERMECH, TWTY_UINT16, TWSX_MEMORY);
+  Enable();
+  QLabel* status = ScannerChild<QLabel>("status");
+  ASSERT_NE(status, nullptr);
+  EXPECT_TRUE(status->text().contains("Skipped (not images this scanner reads): d.png, notes.txt"))
+      << status->text().toStdString();
+  QElapsedTimer timer;
+  timer.start();
+  while (!status->text().startsWith("Cannot read") && timer.elapsed() < 10000)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  for (int i = 0; i < 20; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);  // nothing more comes
+  ASSERT_EQ(images_.size(), 1u);
+  EXPECT_EQ(images_[0].rc, TWRC_XFERDONE);
+  EXPECT_EQ(images_[0].pendingAfter, 0);
+  const QString message = QString("Cannot read the slide %1/b.bmp: a bit depth this scanner does not read (status 1502).")
+                              .arg(holder);
+  EXPECT_TRUE(ReportLines().contains(message)) << ReportLines().join("|").toStdString();
+  EXPECT_EQ(status->text(), message);
+}
+
+// What the window offers is what the application's menus list: one list of colour spaces
+// and film types; and the Preferences carry the automatic save.
+TEST_F(ScannerTest, WindowListsAndPreferencesAgreeWithTheExports) {
+  Open("");
+  Enable();
+  orvax::win::HMODULE module = orvax::win::LoadLibrary(ORVAX_REAL_ROOT "/TWAIN_32/Orvax/Orvax Scan 2.0/Orvax Scan.ds");
+  ASSERT_NE(module, nullptr);
+  using Count = int (*)();
+  using GetItem = int (*)(int, char*, int, int*);
+  const auto count = reinterpret_cast<Count>(orvax::win::GetProcAddress(module, "GetColorSpaceCount"));
+  const auto item = reinterpret_cast<GetItem>(orvax::win::GetProcAddress(module, "GetColorSpaceItem"));
+  ASSERT_TRUE(count && item);
+  QComboBox* spaces = ScannerChild<QComboBox>("colorSpace");
+  ASSERT_NE(spaces, nullptr);
+  ASSERT_EQ(spaces->count(), count());
+  QStringList menu;
+  for (int i = 0; i < count(); ++i) {
+    char text[256];
+    int checked = 0;
+    const int code = item(i, text, sizeof text, &checked);
+    menu << (code == -1 ? QString("-") : QString::fromLocal8Bit(text));
+    if (checked) EXPECT_EQ(spaces->currentIndex(), i);
+  }
+  QStringList window;
+  for (int i = 0; i < spaces->count(); ++i) window << (spaces->itemText(i).isEmpty() ? QString("-") : spaces->itemText(i));
+  EXPECT_EQ(window, menu);
+  EXPECT_TRUE(menu.contains("32 bit CMYK") && menu.contains("Black and White"));
+
+  // Auto-save in the Preferences: what is set there is what the next transfer asks for.
+  using ShowPreferences = int (*)(orvax::win::HWND, int);
+  const auto show = reinterpret_cast<ShowPreferences>(orvax::win::GetProcAddress(module, "ShowPreferences"));
+  ASSERT_NE(show, nullptr);
+  bool filled = false;
+  QTimer::singleShot(0, [&] {
+    QDialog* dialog = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (w->objectName() == "OrvaxPreferences" && w->isVisible()) dialog = qobject_cast<QDialog*>(w);
+    if (dialog == nullptr) return;
+    auto* tabs = dialog->findChild<QTabWidget*>("pages");
+    EXPECT_EQ(tabs->tabText(3), "Auto-Save");
+    dialog->findChild<QCheckBox*>("autoSave")->setChecked(true);
+    dialog->findChild<QLineEdit*>("autoSaveFolder")->setText("/tmp/roll7");
+    dialog->findChild<QLineEdit*>("autoSaveStem")->setText("frame");
+    auto* format = dialog->findChild<QComboBox*>("autoSaveFormat");
+    format->setCurrentIndex(format->findText("FlashPix"));
+    auto* quality = dialog->findChild<QComboBox*>("autoSaveQuality");
+    quality->setCurrentIndex(quality->findText("JPEG level 4"));
+    filled = true;
+    dialog->accept();
+  });
+  show(window_.handle(), 3);
+  ASSERT_TRUE(filled);
+  CloseAll();
+  Open("scan width=4 height=4\n");
+  SetOne(ICAP_XFERMECH, TWTY_UINT16, TWSX_MEMORY);
+  Enable();
+  Wait(1);
+  ASSERT_EQ(images_.size(), 1u);
+  const AutoSaveRequest& request = images_[0].autoSave;
+  EXPECT_NE(request.enabled, 0);
+  EXPECT_STREQ(request.folder, "/tmp/roll7");
+  EXPECT_STREQ(request.stem, "frame");
+  EXPECT_EQ(request.format, 129);
+  EXPECT_EQ(request.quality, 20);
+  orvax::win::FreeLibrary(module);
+}
+
+// The window opens again where it was when the source is closed and opened again (as the
+// application does after Preferences that need it).
+TEST_F(ScannerTest, ReopenedWindowKeepsItsPlace) {
+  Open("");
+  Enable();
+  QWidget* window = ScannerWindow();
+  ASSERT_NE(window, nullptr);
+  EXPECT_NE(window->windowTitle(), "Orvax Scan 2.2");
+  EXPECT_TRUE(window->windowFlags().testFlag(Qt::Tool));
+  window->setGeometry(67, 91, 640, 400);
+  const QRect before = window->geometry();
+  CloseAll();
+  EXPECT_EQ(ScannerWindow(), nullptr);
+  Open("");
+  Enable();
+  window = ScannerWindow();
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(window->geometry(), before);
+}
+
 TEST(ScanScript, RejectsMalformedLines) {
   const std::pair<const char*, const char*> bad[] = {
       {"scan pixel=purple", "line 1: bad option: pixel=purple"},
@@ -490,6 +768,10 @@ TEST(ScanScript, RejectsMalformedLines) {
       {"scan width", "line 1: option without a value: width"},
       {"jump", "line 1: unknown action: jump"},
       {"offer fax", "line 1: offer native, memory or both"},
+      {"scan area=0.5,0.5,0.6,0.1", "line 1: bad option: area=0.5,0.5,0.6,0.1"},
+      {"scan area=0,0,1", "line 1: bad option: area=0,0,1"},
+      {"scan film=slide", "line 1: bad option: film=slide"},
+      {"scan filmtype=negative", "line 1: bad option: filmtype=negative"},
   };
   for (const auto& [text, why] : bad) {
     QString error;
