@@ -26,6 +26,9 @@ class VirtualScanner;
 // scan. A click without a drag chooses the whole frame again.
 class PreviewArea : public QWidget {
   Q_OBJECT
+  // For the application's tests, which see the window only as widgets.
+  Q_PROPERTY(QRectF area READ Area)
+  Q_PROPERTY(QRect imageRect READ ImageRect)
  public:
   explicit PreviewArea(QWidget* parent = nullptr);
 

@@ -144,7 +144,7 @@ TwainSource::~TwainSource() { CloseWindow(); }
 void TwainSource::CloseWindow() {
   if (!window_) return;
   // The next window opens where this one was (a reopened source, the next run).
-  scanner_.SetWindowGeometry(window_->saveGeometry());
+  if (window_->isVisible()) scanner_.SetWindowPlacement(QRect(window_->pos(), window_->size()));
   delete window_.data();
 }
 
@@ -292,7 +292,10 @@ TW_UINT16 TwainSource::UserInterface(TW_UINT16 msg, TW_USERINTERFACE* ui) {
       QObject::connect(window_, &ScanWindow::itemsChanged, window_, [] {
         win::PostMessage(win::HWND_BROADCAST, win::RegisterWindowMessage(kRefreshMenusMsg), 0, 0);
       });
-      if (const QByteArray geometry = scanner_.WindowGeometry(); !geometry.isEmpty()) window_->restoreGeometry(geometry);
+      if (const QRect placed = scanner_.WindowPlacement(); placed.isValid()) {
+        window_->resize(placed.size());
+        window_->move(placed.topLeft());
+      }
     }
     if (ui->ShowUI != 0 || !Scripted()) window_->show();
     state_ = 5;

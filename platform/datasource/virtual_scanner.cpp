@@ -186,7 +186,7 @@ void VirtualScanner::SetAutoSaveFormat(int format) { Settings().setValue("AutoSa
 int VirtualScanner::AutoSaveQuality() const { return ReadInt("AutoSave/Quality", 3, 1, 21); }
 void VirtualScanner::SetAutoSaveQuality(int quality) { Settings().setValue("AutoSave/Quality", quality); }
 
-QByteArray VirtualScanner::WindowGeometry() const { return Settings().value("Window/Geometry").toByteArray(); }
-void VirtualScanner::SetWindowGeometry(const QByteArray& geometry) { Settings().setValue("Window/Geometry", geometry); }
+QRect VirtualScanner::WindowPlacement() const { return Settings().value("Window/Placement").toRect(); }
+void VirtualScanner::SetWindowPlacement(const QRect& placement) { Settings().setValue("Window/Placement", placement); }
 
 }  // namespace orvax::ds

@@ -5,7 +5,7 @@
 
 #include "frames.h"
 
-#include <QByteArray>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 
@@ -102,9 +102,10 @@ class VirtualScanner {
   int AutoSaveQuality() const;
   void SetAutoSaveQuality(int quality);
 
-  // Where the scanner's window was last (QWidget::saveGeometry), empty the first time.
-  QByteArray WindowGeometry() const;
-  void SetWindowGeometry(const QByteArray& geometry);
+  // Where the scanner's window was last: the position of its frame and its size; an empty
+  // rectangle the first time.
+  QRect WindowPlacement() const;
+  void SetWindowPlacement(const QRect& placement);
 
  private:
   int Current(ItemList list) const;
