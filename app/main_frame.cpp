@@ -420,7 +420,8 @@ void CMainFrame::RebuildSourceMenus() {
         continue;
       }
       const int id = firstId + i;
-      QAction* item = popup->addAction(QString::fromLocal8Bit(text));
+      // The source's texts are shown as they are: "B&W Negative" has no mnemonic.
+      QAction* item = popup->addAction(QString::fromLocal8Bit(text).replace(QLatin1Char('&'), QLatin1String("&&")));
       item->setData(id);
       item->setCheckable(checked != 0);
       item->setChecked(checked != 0);

@@ -17,6 +17,7 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
@@ -121,6 +122,33 @@ TEST_F(ScannerWindowTest, ToolWindowOfTheMainWindowWithItsOwnTitle) {
   EXPECT_NE(window->windowTitle(), app_->MainFrame()->windowTitle());
 }
 
+// The application's Scan Color Space and Film Type menus list what the window offers, with
+// the source's texts as they are ("B&W Negative", no mnemonic); a film type chosen in the
+// menu is the window's film type.
+TEST_F(ScannerWindowTest, MenusListWhatTheWindowOffers) {
+  Start();
+  const auto menu = [this](int firstId) {
+    QStringList texts;
+    for (QAction* a : app_->MainFrame()->SourcePopup(firstId)->actions())
+      texts << (a->isSeparator() ? QString() : a->text().replace("&&", "&"));
+    return texts;
+  };
+  const auto offered = [](QComboBox* box) {
+    QStringList texts;
+    for (int i = 0; i < box->count(); ++i) texts << box->itemText(i);
+    return texts;
+  };
+  auto* spaces = Child<QComboBox>("colorSpace");
+  auto* films = Child<QComboBox>("filmType");
+  ASSERT_TRUE(spaces && films);
+  EXPECT_EQ(menu(ID_COLORSPACE_FIRST), offered(spaces));
+  EXPECT_EQ(menu(ID_FILMTYPE_FIRST), offered(films));
+  EXPECT_EQ(app_->MainFrame()->SourcePopup(ID_FILMTYPE_FIRST)->actions().at(2)->text(), "B&&W Negative");
+  app_->MainFrame()->RunCommand(ID_FILMTYPE_FIRST + 0);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(films->currentText(), "Color Negative");
+}
+
 // A rectangle dragged over the preview with the mouse is what the scan holds: a document of
 // exactly that part of the frame at the chosen resolution, whose size the window reports.
 TEST_F(ScannerWindowTest, DraggedAreaGivesADocumentOfExactlyThatArea) {
@@ -197,13 +225,22 @@ TEST_F(ScannerWindowTest, ProgressMovesDuringAScan) {
 }
 
 // Preferences that reopen the source (colour management switched) keep the scanner's
-// window where the person had put it.
+// window where the person had put it, set as it was: resolution, slide and area.
 TEST_F(ScannerWindowTest, PreferencesKeepTheWindowWhereItWas) {
   Start();
   QWidget* window = ScannerWindow();
   ASSERT_NE(window, nullptr);
   window->move(window->pos() + QPoint(31, 17));
   const QPoint before = window->pos();
+  Child<QSpinBox>("resolution")->setValue(600);
+  Child<QComboBox>("slide")->setCurrentIndex(2);
+  auto* preview = Child<QWidget>("preview");
+  const QRect image = preview->property("imageRect").toRect();
+  QTest::mousePress(preview, Qt::LeftButton, {}, image.topLeft() + QPoint(5, 5));
+  QTest::mouseMove(preview, image.center());
+  QTest::mouseRelease(preview, Qt::LeftButton, {}, image.center());
+  const QRectF area = preview->property("area").toRectF();
+  ASSERT_FALSE(area.isEmpty());
   bool changed = false;
   QTimer::singleShot(0, [&] {
     for (QWidget* w : QApplication::topLevelWidgets())
@@ -219,6 +256,9 @@ TEST_F(ScannerWindowTest, PreferencesKeepTheWindowWhereItWas) {
   QWidget* reopened = ScannerWindow();
   ASSERT_NE(reopened, nullptr);
   EXPECT_EQ(reopened->pos(), before);
+  EXPECT_EQ(Child<QSpinBox>("resolution")->value(), 600);
+  EXPECT_EQ(Child<QComboBox>("slide")->currentIndex(), 2);
+  EXPECT_EQ(Child<QWidget>("preview")->property("area").toRectF(), area);
 }
 
 }  // namespace

@@ -21,6 +21,7 @@ PreferencesDialog::PreferencesDialog(VirtualScanner& scanner, int page, QWidget*
   setWindowTitle(tr("Orvax Scan Preferences"));
   tabs_ = new QTabWidget(this);
   tabs_->setObjectName("pages");
+  tabs_->setUsesScrollButtons(false);  // every page's tab in sight
 
   // Page 0: colour management.
   auto* color = new QWidget;

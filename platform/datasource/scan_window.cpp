@@ -148,7 +148,7 @@ ScanWindow::ScanWindow(VirtualScanner& scanner, QWidget* parent) : QWidget(paren
   resolution_ = new QSpinBox;
   resolution_->setObjectName("resolution");
   resolution_->setRange(75, 4800);
-  resolution_->setValue(300);
+  resolution_->setValue(scanner_.WindowSetting("Resolution", 300).toInt());
   resolution_->setSuffix(tr(" dpi"));
   form->addRow(tr("Resolution:"), resolution_);
 
@@ -174,7 +174,8 @@ ScanWindow::ScanWindow(VirtualScanner& scanner, QWidget* parent) : QWidget(paren
   slide_ = new QComboBox;
   slide_->setObjectName("slide");
   slide_->addItems({tr("Color chart"), tr("Gray and color ramps"), tr("Scene"), tr("Film holder")});
-  slide_->setCurrentIndex(scanner_.FilmHolderFolder().isEmpty() ? 0 : kHolderSlide);
+  slide_->setCurrentIndex(std::clamp(
+      scanner_.WindowSetting("Slide", scanner_.FilmHolderFolder().isEmpty() ? 0 : kHolderSlide).toInt(), 0, kHolderSlide));
   form->addRow(tr("Slide:"), slide_);
 
   film_ = new QComboBox;
@@ -263,6 +264,11 @@ ScanWindow::ScanWindow(VirtualScanner& scanner, QWidget* parent) : QWidget(paren
   settingsWidgets_ = {resolution_, filmType_, colorSpace_, slide_, film_, holder_, browse,
                       slides_,     scanSlides, next,       previewButton_, scan, preview_};
 
+  preview_->SetArea(scanner_.WindowSetting("Area", QRectF()).toRectF());
+  // What the window is set to outlives it: Preferences that reopen the source keep it.
+  connect(resolution_, &QSpinBox::valueChanged, this, [this](int dpi) { scanner_.SetWindowSetting("Resolution", dpi); });
+  connect(slide_, &QComboBox::currentIndexChanged, this, [this](int slide) { scanner_.SetWindowSetting("Slide", slide); });
+  connect(preview_, &PreviewArea::areaChanged, this, [this] { scanner_.SetWindowSetting("Area", preview_->Area()); });
   connect(resolution_, &QSpinBox::valueChanged, this, [this] {
     if (slide_->currentIndex() != kHolderSlide) frameSize_ = FrameAt(resolution_->value());
     UpdateInformation();

@@ -188,5 +188,11 @@ void VirtualScanner::SetAutoSaveQuality(int quality) { Settings().setValue("Auto
 
 QRect VirtualScanner::WindowPlacement() const { return Settings().value("Window/Placement").toRect(); }
 void VirtualScanner::SetWindowPlacement(const QRect& placement) { Settings().setValue("Window/Placement", placement); }
+QVariant VirtualScanner::WindowSetting(const char* name, const QVariant& fallback) const {
+  return Settings().value(QStringLiteral("Window/") + QLatin1String(name), fallback);
+}
+void VirtualScanner::SetWindowSetting(const char* name, const QVariant& value) {
+  Settings().setValue(QStringLiteral("Window/") + QLatin1String(name), value);
+}
 
 }  // namespace orvax::ds

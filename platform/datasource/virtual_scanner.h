@@ -6,6 +6,7 @@
 #include "frames.h"
 
 #include <QRect>
+#include <QVariant>
 #include <QString>
 #include <QStringList>
 
@@ -106,6 +107,9 @@ class VirtualScanner {
   // rectangle the first time.
   QRect WindowPlacement() const;
   void SetWindowPlacement(const QRect& placement);
+  // What the window was set to (resolution, slide, area), kept over a reopened source.
+  QVariant WindowSetting(const char* name, const QVariant& fallback) const;
+  void SetWindowSetting(const char* name, const QVariant& value);
 
  private:
   int Current(ItemList list) const;
