@@ -20,6 +20,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSpinBox>
+#include <QStyle>
+#include <QTimer>
 #include <QStandardItemModel>
 #include <QVBoxLayout>
 #include <QWindow>
@@ -430,24 +432,43 @@ void ScanWindow::SetScanning(bool scanning) {
   for (QWidget* w : settingsWidgets_) w->setEnabled(!scanning);
 }
 
+void ScanWindow::Place(const QRect& stored) {
+  if (stored.isValid()) {
+    resize(stored.size());
+    move(stored.topLeft());
+  } else if (QWidget* owner = parentWidget(); owner != nullptr && owner->isVisible()) {
+    // The first time: over the middle of the main window.
+    const QRect over = owner->window()->frameGeometry();
+    resize(sizeHint());
+    move(over.center() - QPoint(width() / 2, height() / 2));
+  }
+  KeepOnScreen();
+}
+
+void ScanWindow::KeepOnScreen() {
+  QScreen* s = screen();
+  if (s == nullptr) return;
+  const QRect available = s->availableGeometry();
+  // Before the window manager has framed the window, allow for a title bar.
+  QMargins frame(frameGeometry().left() - geometry().left(), geometry().top() - frameGeometry().top(),
+                 frameGeometry().right() - geometry().right(), frameGeometry().bottom() - geometry().bottom());
+  if (!isVisible() || frame.isNull()) frame = QMargins(0, style()->pixelMetric(QStyle::PM_TitleBarHeight), 0, 0);
+  const QSize room = available.size().shrunkBy(frame);
+  if (!room.isEmpty() && (width() > room.width() || height() > room.height())) resize(size().boundedTo(room));
+  const QRect placed = QRect(pos(), size()).marginsAdded(QMargins(0, 0, frame.left() + frame.right(), frame.top() + frame.bottom()));
+  const int left = std::clamp(placed.left(), available.left(), std::max(available.left(), available.right() + 1 - placed.width()));
+  const int top = std::clamp(placed.top(), available.top(), std::max(available.top(), available.bottom() + 1 - placed.height()));
+  if (QPoint(left, top) != pos()) move(left, top);
+}
+
 void ScanWindow::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   // A tool window of the application's main window: it stays above it.
   if (QWidget* owner = parentWidget(); owner != nullptr && windowHandle() != nullptr)
     if (QWindow* ownerWindow = owner->window()->windowHandle()) windowHandle()->setTransientParent(ownerWindow);
-  // Never larger than the screen, and on it.
-  if (QScreen* s = screen()) {
-    const QRect available = s->availableGeometry();
-    const QSize frame = frameGeometry().size() - geometry().size();
-    const QSize fitted = size().boundedTo(available.size() - frame);
-    if (fitted != size()) resize(fitted);
-    QRect placed = frameGeometry();
-    if (!available.contains(placed)) {
-      placed.moveLeft(std::clamp(placed.left(), available.left(), std::max(available.left(), available.right() - placed.width())));
-      placed.moveTop(std::clamp(placed.top(), available.top(), std::max(available.top(), available.bottom() - placed.height())));
-      move(placed.topLeft());
-    }
-  }
+  // Never larger than the screen, and on it, once the window manager has framed it.
+  KeepOnScreen();
+  QTimer::singleShot(200, this, &ScanWindow::KeepOnScreen);
 }
 
 void ScanWindow::closeEvent(QCloseEvent* event) {

@@ -78,6 +78,9 @@ class ScanWindow : public QWidget {
   void SetScanning(bool scanning);
   // A quick low-resolution pass of the current slide into the preview.
   void Preview();
+  // Puts the window where it was (STORED: the position of its frame and its size) or, the
+  // first time, over the middle of the main window; on the screen either way.
+  void Place(const QRect& stored);
 
  signals:
   void scanRequested();
@@ -95,6 +98,8 @@ class ScanWindow : public QWidget {
   // holder's current file; false with the reason when there is none or it cannot be read.
   bool CurrentSlide(Slide* slide, QString* why) const;
   void UpdateInformation();
+  // Moves and, when it must, shrinks the window so that it lies on its screen.
+  void KeepOnScreen();
 
   VirtualScanner& scanner_;
   PreviewArea* preview_;

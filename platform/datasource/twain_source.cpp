@@ -292,10 +292,7 @@ TW_UINT16 TwainSource::UserInterface(TW_UINT16 msg, TW_USERINTERFACE* ui) {
       QObject::connect(window_, &ScanWindow::itemsChanged, window_, [] {
         win::PostMessage(win::HWND_BROADCAST, win::RegisterWindowMessage(kRefreshMenusMsg), 0, 0);
       });
-      if (const QRect placed = scanner_.WindowPlacement(); placed.isValid()) {
-        window_->resize(placed.size());
-        window_->move(placed.topLeft());
-      }
+      window_->Place(scanner_.WindowPlacement());
     }
     if (ui->ShowUI != 0 || !Scripted()) window_->show();
     state_ = 5;
