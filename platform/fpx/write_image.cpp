@@ -7,12 +7,17 @@
 #include <gsf/gsf-outfile.h>
 #include <gsf/gsf-output-stdio.h>
 #include <gsf/gsf-output.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <new>
+#include <random>
+#include <string>
 
 #include "image.h"
 
@@ -48,11 +53,63 @@ uint32_t StoredColor(FPXComponentColor color, bool withAlpha, bool uncalibrated)
   return stored;
 }
 
+// A random class id (version 4) that names this image.
+Clsid NewImageId() {
+  std::random_device random;
+  Clsid id{};
+  for (size_t i = 0; i < id.size(); i += 4) {
+    const uint32_t r = random();
+    for (size_t b = 0; b < 4; ++b) id[i + b] = static_cast<uint8_t>(r >> (8 * b));
+  }
+  id[7] = static_cast<uint8_t>((id[7] & 0x0F) | 0x40);  // stored byte order: the third field's high byte
+  id[8] = static_cast<uint8_t>((id[8] & 0x3F) | 0x80);
+  return id;
+}
+
 uint64_t FileTimeNow() {
   return (static_cast<uint64_t>(std::time(nullptr)) + 11644473600ull) * 10000000ull;
 }
 
 }  // namespace
+
+// A regular file is written under a name of its own beside the target and takes the
+// target's name only when it is complete, so that a write that fails leaves neither a partial
+// file nor a lost earlier one. A device or a pipe is written in place.
+FPXStatus WriteImage::OpenTarget(const char* fileName) {
+  path_ = fileName;
+  struct stat target;
+  const bool exists = ::stat(fileName, &target) == 0;
+  if (exists && !S_ISREG(target.st_mode)) {
+    file_ = std::fopen(fileName, "wb");
+    return file_ != nullptr ? FPX_OK : FPX_FILE_CREATE_ERROR;
+  }
+  static unsigned counter = 0;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string temporary = path_ + ".part" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      break;
+    }
+    if (exists) (void)::fchmod(fd, target.st_mode & 07777);  // the new file keeps the old one's mode
+    file_ = ::fdopen(fd, "wb");
+    if (file_ == nullptr) {
+      const int error = errno;
+      ::close(fd);
+      ::unlink(temporary.c_str());
+      errno = error;
+      return FPX_FILE_CREATE_ERROR;
+    }
+    temporary_ = std::move(temporary);
+    return FPX_OK;
+  }
+  // The folder takes no new name (the file itself may still be writable): written in place,
+  // and removed if the write fails.
+  file_ = std::fopen(fileName, "wb");
+  if (file_ == nullptr) return FPX_FILE_CREATE_ERROR;
+  removeOnFailure_ = true;
+  return FPX_OK;
+}
 
 WriteImage::~WriteImage() {
   if (!finished_) Finish();
@@ -119,10 +176,14 @@ FPXStatus WriteImage::Create(const char* fileName, uint32_t width, uint32_t heig
     return FPX_MEMORY_ALLOCATION_FAILED;
   }
 
-  file_ = std::fopen(fileName, "wb");
-  if (file_ == nullptr) {
+  try {
+    imageId_ = NewImageId();
+  } catch (const std::exception&) {  // no source of randomness: any id names the image
+    imageId_ = {};
+  }
+  if (const FPXStatus status = OpenTarget(fileName)) {
     finished_ = true;
-    return FPX_FILE_CREATE_ERROR;
+    return status;
   }
   sink_ = gsf_output_stdio_new_FILE(fileName, file_, TRUE);
   if (sink_ != nullptr) root_ = gsf_outfile_msole_new(sink_);
@@ -371,6 +432,7 @@ bool WriteImage::StoreLevel(size_t index) {
 
 bool WriteImage::StoreProperties() {
   PropertySetWriter contents(kImageContentsFmtid);
+  contents.AddI2(kPidCodePage, static_cast<int16_t>(kCodePageUnicode));
   const uint32_t count = static_cast<uint32_t>(levels_.size());
   contents.AddU32(kPidNumberOfResolutions, count);
   contents.AddU32(kPidHighestWidth, width_);
@@ -400,23 +462,51 @@ bool WriteImage::StoreProperties() {
     contents.AddU32(kPidMaxJpegTableIndex, 1);
   }
   PropertySetWriter info(kImageInfoFmtid);
+  info.AddI2(kPidCodePage, static_cast<int16_t>(kCodePageUnicode));
   info.AddWideString(kPidSoftwareName, "Tessera");
+
+  // The image view around the image object: it shows the object's image as it is (no
+  // transform), so the source description is the one visible output.
+  PropertySetWriter global(kGlobalInfoFmtid);
+  global.AddI2(kPidCodePage, static_cast<int16_t>(kCodePageUnicode));
+  global.AddU32Vector(kPidVisibleOutputs, {1});
+  global.AddU32(kPidMaxImageIndex, 1);
+  global.AddU32(kPidMaxTransformIndex, 0);
+  global.AddU32(kPidMaxOperationIndex, 0);
+  PropertySetWriter source(kImageDescriptionFmtid);
+  source.AddI2(kPidCodePage, static_cast<int16_t>(kCodePageUnicode));
+  source.AddClsid(kPidImageId, imageId_);
+  source.AddU32(kPidImageStatus, kImageStatusCachedNotPurgeable);
+  source.AddU32(kPidCreator, 0);
+  source.AddU32Vector(kPidUsers, {});
+  source.AddU32(kPidCachedImageHeight, height_);
+  source.AddU32(kPidCachedImageWidth, width_);
+
+  // Both the view and the image object carry a summary.
   PropertySetWriter summary(kSummaryInfoFmtid);
-  summary.AddI2(1, 1252);               // code page of the texts
-  summary.AddAnsiString(0x12, "Tessera");  // application name
-  summary.AddFileTime(0x0C, FileTimeNow());  // creation time
+  summary.AddI2(kPidCodePage, 1252);  // code page of the texts
+  const uint64_t now = FileTimeNow();
+  summary.AddFileTime(kPidSummaryCreated, now);
+  summary.AddFileTime(kPidSummaryLastSaved, now);
+  summary.AddAnsiString(kPidSummaryAppName, "Tessera");
+  const std::vector<uint8_t> summaryBytes = summary.Build();
 
   const struct {
     GsfOutfile* parent;
     const char* name;
     std::vector<uint8_t> bytes;
-  } sets[] = {{store_, kImageContentsName, contents.Build()},
-              {store_, kImageInfoName, info.Build()},
-              {root_, kSummaryInfoName, summary.Build()}};
+  } streams[] = {{store_, kImageContentsName, contents.Build()},
+                 {store_, kImageInfoName, info.Build()},
+                 {store_, kSummaryInfoName, summaryBytes},
+                 {store_, kCompObjName, CompObjStream(kImageObjectClsid, "FlashPix Image Object")},
+                 {root_, kSummaryInfoName, summaryBytes},
+                 {root_, kGlobalInfoName, global.Build()},
+                 {root_, kSourceDescriptionName, source.Build()},
+                 {root_, kCompObjName, CompObjStream(kImageViewClsid, "FlashPix Image View")}};
   bool ok = true;
-  for (const auto& set : sets) {
-    GsfOutput* out = gsf_outfile_new_child(set.parent, set.name, FALSE);
-    ok = out != nullptr && WriteTo(out, set.bytes.data(), set.bytes.size()) && ok;
+  for (const auto& stream : streams) {
+    GsfOutput* out = gsf_outfile_new_child(stream.parent, stream.name, FALSE);
+    ok = out != nullptr && WriteTo(out, stream.bytes.data(), stream.bytes.size()) && ok;
     if (out != nullptr) {
       if (!gsf_output_close(out)) ok = Fail();
       g_object_unref(out);
@@ -444,7 +534,12 @@ FPXStatus WriteImage::Finish() {
     Fail(FPX_MEMORY_ALLOCATION_FAILED);
   }
   CloseAll();
+  if (!failed_ && !temporary_.empty() && ::rename(temporary_.c_str(), path_.c_str()) != 0) Fail();
   if (!failed_) return FPX_OK;
+  if (!temporary_.empty())
+    ::unlink(temporary_.c_str());
+  else if (removeOnFailure_)
+    ::unlink(path_.c_str());
   errno = errno_;
   return failure_;
 }
