@@ -111,6 +111,20 @@ constexpr uint32_t kUncalibratedBit = 0x80000000u, kPremultipliedBit = 0x0000800
 // Tile compression types and the JPEG subtype's bytes.
 constexpr uint32_t kCompressNone = 0, kCompressSingleColor = 1, kCompressJpeg = 2;
 constexpr uint32_t kUnwrittenTile = 0xFFFFFFFFu;
+
+// A single-colour tile's colour is its subtype, the first channel in the lowest byte. The
+// reference library keeps a monochrome tile's value in bits 16..23 instead: it is written in
+// both places, and read from the lowest byte unless only the other holds it.
+inline uint32_t SingleColorSubtype(const uint8_t* color, uint32_t channels) {
+  uint32_t subtype = 0;
+  for (uint32_t c = 0; c < channels && c < 4; ++c) subtype |= uint32_t{color[c]} << (8 * c);
+  if (channels == 1) subtype |= uint32_t{color[0]} << 16;
+  return subtype;
+}
+inline void SingleColor(uint32_t subtype, uint32_t channels, uint8_t* color) {
+  for (uint32_t c = 0; c < channels && c < 4; ++c) color[c] = static_cast<uint8_t>(subtype >> (8 * c));
+  if (channels == 1 && color[0] == 0) color[0] = static_cast<uint8_t>(subtype >> 16);
+}
 constexpr uint32_t JpegSubtype(uint32_t interleave, uint32_t chroma, uint32_t colorConversion, uint32_t table) {
   return table << 24 | colorConversion << 16 | chroma << 8 | interleave;
 }

@@ -330,7 +330,7 @@ bool WriteImage::FlushBand(size_t index) {
           return v == tileScratch_[i++ % channels_];
         })) {
       entry.compression = kCompressSingleColor;
-      for (uint32_t c = 0; c < channels_; ++c) entry.subtype |= uint32_t{tileScratch_[c]} << (8 * c);
+      entry.subtype = SingleColorSubtype(tileScratch_.data(), channels_);
       level.tiles.push_back(entry);
       continue;
     }

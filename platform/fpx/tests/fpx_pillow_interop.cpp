@@ -104,19 +104,27 @@ INSTANTIATE_TEST_SUITE_P(Sizes, PillowPeer,
                                   std::to_string(std::get<2>(info.param));
                          });
 
-// Files of sizes that are not whole tiles pass olefile's structure checks, uncompressed and
-// with JPEG tiles (their pixels are checked by this library's own round-trip tests).
-TEST(OleFilePeer, OddSizesHaveSoundStructure) {
+// Files of every size, grey and colour, uncompressed, with JPEG tiles and with single-colour
+// tiles, have every stream and property set the format requires, with its class ids and
+// property types, and subimage streams that agree with them (their pixels are checked by
+// this library's own round-trip tests).
+TEST(OleFilePeer, FilesHaveTheFormatsStructure) {
   if (!PeersPresent()) GTEST_SKIP() << "python3-olefile is needed";
   FPX_InitSystem();
   ScratchDir dir;
   const std::string path = dir.File("odd.fpx");
-  for (const auto& [w, h] : {std::pair{1u, 1u}, {65u, 65u}, {1001u, 667u}})
+  for (const auto& [w, h] : {std::pair{1u, 1u}, {65u, 65u}, {200u, 130u}, {1001u, 667u}})
     for (uint32_t channels : {1u, 3u})
-      for (FPXCompressionOption compression : {NONE, JPEG_BY_QUALITY}) {
-        ASSERT_EQ(WritePicture(path, MakePicture(w, h, channels), compression, compression == NONE ? -1 : 75), FPX_OK);
+      for (FPXCompressionOption compression : {NONE, JPEG_BY_QUALITY, SINGLE_COLOR}) {
+        Picture picture = MakePicture(w, h, channels);
+        if (compression == SINGLE_COLOR)  // the first tile of one colour
+          for (uint32_t y = 0; y < std::min(h, 64u); ++y)
+            for (uint32_t x = 0; x < std::min(w, 64u); ++x)
+              for (uint32_t c = 0; c < channels; ++c) picture.pixels[(size_t(y) * w + x) * channels + c] = uint8_t(90 + c);
+        ASSERT_EQ(WritePicture(path, picture, compression, compression == JPEG_BY_QUALITY ? 75 : -1), FPX_OK);
         std::string report;
-        EXPECT_EQ(RunPeer("olefile " + path, &report), 0) << w << "x" << h << " " << channels << ": " << report;
+        EXPECT_EQ(RunPeer("olefile " + path, &report), 0)
+            << w << "x" << h << " " << channels << " compression " << compression << ": " << report;
       }
   FPX_ClearSystem();
 }
