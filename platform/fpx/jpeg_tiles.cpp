@@ -81,6 +81,7 @@ struct JpegTileEncoder::State {
   VectorDestination dest{};
   std::vector<uint8_t> tables;
   int channels = 0;
+  bool subsampled = false;
   bool created = false;
   bool ok = false;
 };
@@ -104,9 +105,14 @@ JpegTileEncoder::JpegTileEncoder(int channels, int quality) : state_(new State) 
   s.cinfo.in_color_space = channels == 3 ? JCS_RGB : JCS_GRAYSCALE;
   jpeg_set_defaults(&s.cinfo);
   jpeg_set_quality(&s.cinfo, quality < 1 ? 1 : (quality > 100 ? 100 : quality), TRUE);
+  // Colour is stored as the format's own writers store it, the chroma at half the size in
+  // both directions (the luminance component has sampling factors 2 x 2), except at the
+  // highest qualities, which keep every chroma sample: hard colour edges would lose more to
+  // the sub-sampling than the quality leaves to the quantisation.
+  s.subsampled = channels == 3 && quality < kFullChromaQuality;
   for (int c = 0; c < s.cinfo.num_components; ++c) {
-    s.cinfo.comp_info[c].h_samp_factor = 1;
-    s.cinfo.comp_info[c].v_samp_factor = 1;
+    s.cinfo.comp_info[c].h_samp_factor = c == 0 && s.subsampled ? 2 : 1;
+    s.cinfo.comp_info[c].v_samp_factor = c == 0 && s.subsampled ? 2 : 1;
   }
   s.cinfo.write_JFIF_header = FALSE;
   s.cinfo.write_Adobe_marker = FALSE;
@@ -123,6 +129,7 @@ JpegTileEncoder::~JpegTileEncoder() {
 bool JpegTileEncoder::ok() const { return state_->ok; }
 bool JpegTileEncoder::outOfMemory() const { return state_->err.outOfMemory; }
 const std::vector<uint8_t>& JpegTileEncoder::Tables() const { return state_->tables; }
+uint32_t JpegTileEncoder::ChromaSubsampling() const { return state_->subsampled ? 0x22 : 0x11; }
 
 bool JpegTileEncoder::Encode(const uint8_t* pixels, size_t stride, std::vector<uint8_t>& out) {
   State& s = *state_;

@@ -10,8 +10,9 @@ namespace fpx {
 
 class JpegTileEncoder {
  public:
-  // channels: 1 (grey, stored as is) or 3 (red, green, blue; stored as YCbCr without
-  // chroma sub-sampling). quality: 0..100.
+  // channels: 1 (grey, stored as is) or 3 (red, green, blue; stored as YCbCr, the chroma
+  // sub-sampled 2 x 2 below quality kFullChromaQuality). quality: 0..100.
+  static constexpr int kFullChromaQuality = 90;
   JpegTileEncoder(int channels, int quality);
   ~JpegTileEncoder();
   JpegTileEncoder(const JpegTileEncoder&) = delete;
@@ -23,6 +24,8 @@ class JpegTileEncoder {
   bool outOfMemory() const;
   // The tables-only stream (start of image, quantisation and Huffman tables, end of image).
   const std::vector<uint8_t>& Tables() const;
+  // The chroma sub-sampling as a tile's compression subtype has it: 0x22 (2 x 2) or 0x11.
+  uint32_t ChromaSubsampling() const;
   // Appends one compressed 64 x 64 tile of interleaved pixels, rows `stride` bytes apart,
   // to out; false on failure.
   bool Encode(const uint8_t* pixels, size_t stride, std::vector<uint8_t>& out);

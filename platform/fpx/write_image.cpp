@@ -341,7 +341,7 @@ bool WriteImage::FlushBand(size_t index) {
       bytes = encoded.data();
       size = encoded.size();
       entry.compression = kCompressJpeg;
-      entry.subtype = JpegSubtype(0, channels_ == 3 ? 0x11 : 0, channels_ == 3 ? 1 : 0, 1);
+      entry.subtype = JpegSubtype(0, encoder_->ChromaSubsampling(), channels_ == 3 ? 1 : 0, 1);
     }
     if (level.dataSize + size > 0xFFFFFFFFull) {  // tile offsets are 32-bit
       errno = EFBIG;

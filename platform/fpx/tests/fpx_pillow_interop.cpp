@@ -56,8 +56,9 @@ class PillowPeer : public ::testing::TestWithParam<std::tuple<uint32_t, uint32_t
 };
 
 // Uncompressed files open in Pillow with identical pixels; JPEG-tile files that Pillow
-// decodes match the source within the tolerance of this library's own reading (quality 75:
-// mean difference at most 2, none above 16) and this library's decoding within 1.
+// decodes match the source within the tolerance of this library's own reading (quality 75,
+// colour with its chroma at half size: mean difference at most 2, none above 24) and this
+// library's decoding within 1.
 TEST_P(PillowPeer, OpensFilesOfWholeTiles) {
   const auto [width, height, channels] = GetParam();
   const std::string path = dir.File("peer.fpx"), raw = dir.File("peer.raw");
@@ -79,7 +80,7 @@ TEST_P(PillowPeer, OpensFilesOfWholeTiles) {
   if (decoded.pixels.empty()) GTEST_SKIP() << "Pillow could not decode this JPEG-tile file";
   ASSERT_EQ(decoded.pixels.size(), smooth.pixels.size());
   EXPECT_LE(MeanDifference(decoded, smooth), 2.0);
-  EXPECT_LE(MaxDifference(decoded, smooth), 16);
+  EXPECT_LE(MaxDifference(decoded, smooth), 24);
 
   FPXImageHandle* h = nullptr;
   unsigned long w = 0, hh = 0;
