@@ -136,6 +136,8 @@ class WriteImage final : public PFlashPixImageView {
   uint32_t rowsWritten_ = 0;
   std::unique_ptr<JpegTileEncoder> encoder_;
   std::vector<uint8_t> tileScratch_, row_, encoded_;
+  std::vector<size_t> tileEnds_;  // where each tile of encoded_ ends
+  std::vector<uint16_t> sums_;    // a pair of rows added, while they are reduced
   bool failed_ = false;
   FPXStatus failure_ = FPX_OK;
   bool finished_ = false;

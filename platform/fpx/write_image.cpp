@@ -160,6 +160,7 @@ FPXStatus WriteImage::Create(const char* fileName, uint32_t width, uint32_t heig
       h = (h + 1) / 2;
     }
     tileScratch_.resize(size_t{kTileSize} * kTileSize * channels_);
+    sums_.resize(size_t{width} * channels_);
     row_.resize(size_t{width} * channels_);
   } catch (const std::bad_alloc&) {
     finished_ = true;
@@ -281,21 +282,38 @@ bool WriteImage::PushRow(size_t index, const uint8_t* row) {
   return Reduce(index, level.pending.data(), row);
 }
 
+namespace {
+
+// One reduced row from two: the sums of the pairs of rows (a run the compiler makes wide;
+// the rows are only read, so they may be one row), then of the pairs of columns, rounded; a
+// missing last column repeats the one before it.
+template <size_t N>
+void ReduceRows(const uint8_t* __restrict a, const uint8_t* __restrict b, uint32_t width, uint16_t* __restrict sums,
+                uint8_t* __restrict reduced) {
+  const size_t bytes = size_t{width} * N;
+  for (size_t j = 0; j < bytes; ++j) sums[j] = static_cast<uint16_t>(a[j] + b[j]);
+  const uint32_t pairs = width / 2;  // columns with a right-hand neighbour
+  for (uint32_t i = 0; i < pairs; ++i) {
+    const uint16_t* s = sums + size_t{2} * N * i;
+    for (size_t c = 0; c < N; ++c) reduced[N * i + c] = static_cast<uint8_t>((s[c] + s[N + c] + 2u) >> 2);
+  }
+  if (width % 2 != 0) {
+    const uint16_t* s = sums + size_t{width - 1} * N;
+    for (size_t c = 0; c < N; ++c) reduced[N * pairs + c] = static_cast<uint8_t>((2u * s[c] + 2u) >> 2);
+  }
+}
+
+}  // namespace
+
 bool WriteImage::Reduce(size_t index, const uint8_t* a, const uint8_t* b) {
-  // 2 x 2 box filter, rounded; a missing last column repeats the one before it.
+  // 2 x 2 box filter.
   const Level& level = levels_[index];
   uint8_t* reduced = levels_[index + 1].incoming.data();
-  const uint32_t width = levels_[index + 1].width;
-  const uint32_t pairs = level.width / 2;  // columns with a right-hand neighbour
-  const size_t n = channels_;
-  const size_t pairBytes = size_t{pairs} * n;
-  for (size_t i = 0, j = 0; i < pairBytes; i += n, j += 2 * n)
-    for (size_t c = 0; c < n; ++c)
-      reduced[i + c] = static_cast<uint8_t>((a[j + c] + a[j + n + c] + b[j + c] + b[j + n + c] + 2u) / 4u);
-  if (pairs < width) {
-    const size_t last = size_t{level.width - 1} * n;
-    for (size_t c = 0; c < n; ++c)
-      reduced[pairBytes + c] = static_cast<uint8_t>((2u * a[last + c] + 2u * b[last + c] + 2u) / 4u);
+  uint16_t* sums = sums_.data();
+  switch (channels_) {
+    case 1: ReduceRows<1>(a, b, level.width, sums, reduced); break;
+    case 3: ReduceRows<3>(a, b, level.width, sums, reduced); break;
+    default: ReduceRows<4>(a, b, level.width, sums, reduced); break;
   }
   return PushRow(index + 1, reduced);
 }
@@ -316,10 +334,12 @@ bool WriteImage::FlushBand(size_t index) {
     if (!encoder_) return Fail(FPX_MEMORY_ALLOCATION_FAILED);
     if (!encoder_->ok()) return Fail(encoder_->outOfMemory() ? FPX_MEMORY_ALLOCATION_FAILED : FPX_FILE_WRITE_ERROR);
   }
-  std::vector<uint8_t>& encoded = encoded_;
+  // JPEG tiles are compressed a band at a time, taken from the band where they lie.
+  if (jpeg && !encoder_->EncodeBand(level.band.data(), bandRowBytes, level.across, encoded_, tileEnds_))
+    return Fail(encoder_->outOfMemory() ? FPX_MEMORY_ALLOCATION_FAILED : FPX_FILE_WRITE_ERROR);
   for (uint32_t tx = 0; tx < level.across; ++tx) {
     const uint8_t* inBand = level.band.data() + tx * tileRowBytes;
-    if (!jpeg)  // JPEG tiles are taken from the band where they lie
+    if (!jpeg)
       for (uint32_t y = 0; y < kTileSize; ++y)
         std::memcpy(tileScratch_.data() + y * tileRowBytes, inBand + y * bandRowBytes, tileRowBytes);
     TileEntry entry;
@@ -335,11 +355,9 @@ bool WriteImage::FlushBand(size_t index) {
       continue;
     }
     if (jpeg) {
-      encoded.clear();
-      if (!encoder_->Encode(inBand, bandRowBytes, encoded))
-        return Fail(encoder_->outOfMemory() ? FPX_MEMORY_ALLOCATION_FAILED : FPX_FILE_WRITE_ERROR);
-      bytes = encoded.data();
-      size = encoded.size();
+      const size_t start = tx == 0 ? 0 : tileEnds_[tx - 1];
+      bytes = encoded_.data() + start;
+      size = tileEnds_[tx] - start;
       entry.compression = kCompressJpeg;
       entry.subtype = JpegSubtype(0, encoder_->ChromaSubsampling(), channels_ == 3 ? 1 : 0, 1);
     }
