@@ -182,9 +182,15 @@ FPXStatus WriteImage::Create(const char* fileName, uint32_t width, uint32_t heig
   } catch (const std::exception&) {  // no source of randomness: any id names the image
     imageId_ = {};
   }
-  if (const FPXStatus status = OpenTarget(fileName)) {
+  FPXStatus opened = FPX_OK;
+  try {
+    opened = OpenTarget(fileName);
+  } catch (const std::bad_alloc&) {  // before anything is created: the names are made first
+    opened = FPX_MEMORY_ALLOCATION_FAILED;
+  }
+  if (opened != FPX_OK) {
     finished_ = true;
-    return status;
+    return opened;
   }
   sink_ = gsf_output_stdio_new_FILE(fileName, file_, TRUE);
   if (sink_ != nullptr) root_ = gsf_outfile_msole_new(sink_);
