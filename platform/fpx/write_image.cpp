@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <new>
@@ -82,6 +83,14 @@ FPXStatus WriteImage::OpenTarget(const char* fileName) {
   if (exists && !S_ISREG(target.st_mode)) {
     file_ = std::fopen(fileName, "wb");
     return file_ != nullptr ? FPX_OK : FPX_FILE_CREATE_ERROR;
+  }
+  struct stat link;
+  if (exists && ::lstat(fileName, &link) == 0 && S_ISLNK(link.st_mode)) {
+    // A link stays a link: the file it names is the one replaced.
+    if (char* real = ::realpath(fileName, nullptr)) {
+      path_ = real;
+      std::free(real);
+    }
   }
   static unsigned counter = 0;
   for (int attempt = 0; attempt < 100; ++attempt) {

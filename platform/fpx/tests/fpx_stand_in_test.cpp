@@ -303,6 +303,13 @@ TEST_F(FlashPixLibrary, FailedWriteLeavesNoPartialFile) {
   Opened f(path);
   EXPECT_EQ(f.status, FPX_OK);
   EXPECT_EQ(f.width, 400u);
+  // A link to the file stays a link; the file it names is replaced.
+  const std::string link = dir.File("link.fpx");
+  std::filesystem::create_symlink(path, link);
+  ASSERT_EQ(WritePicture(link, MakePicture(100, 50, 1), NONE), FPX_OK);
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  Opened g(path);
+  EXPECT_EQ(g.width, 100u);
 }
 
 // Files that are not FlashPix, or FlashPix files with damaged structures, give statuses.
