@@ -128,6 +128,17 @@ TEST_F(FlashPixLibrary, JpegTilesStayWithinTolerance) {
       EXPECT_TRUE(info.compressOption >= JPEG_UNSPECIFIED && info.compressOption <= JPEG_BY_TABLE_GROUP);
     }
   }
+  // A band of more tiles than one JPEG image holds (1000 and more) is compressed in parts.
+  const Picture wide = MakeSmoothPicture(64 * 1003 + 5, 3, 1);
+  const std::string path = dir.File("wide.fpx");
+  ASSERT_EQ(WritePicture(path, wide, JPEG_BY_QUALITY, 75), FPX_OK);
+  Opened f(path);
+  ASSERT_EQ(f.status, FPX_OK);
+  unsigned short levels = 0;
+  FPX_GetNumberOfResolutions(f.handle, &levels);
+  Picture got;
+  ASSERT_EQ(ReadLevel(f.handle, levels - 1, wide.width, 3, 1, &got), FPX_OK);
+  EXPECT_LE(MaxDifference(got, wide), 16);
 }
 
 // Tiles of one colour are stored as that colour and read back as full tiles; the level's
