@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -92,7 +93,7 @@ FPXStatus WriteImage::OpenTarget(const char* fileName) {
       std::free(real);
     }
   }
-  static unsigned counter = 0;
+  static std::atomic<unsigned> counter{0};  // images may be written from several threads
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string temporary = path_ + ".part" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
