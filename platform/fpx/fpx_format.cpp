@@ -22,6 +22,27 @@ std::vector<uint8_t> StreamHeader(const Clsid& clsid) {
   return out;
 }
 
+std::vector<uint8_t> CompObjStream(const Clsid& clsid, const std::string& userType) {
+  std::vector<uint8_t> out;
+  out.reserve(64 + 3 * userType.size());
+  Put32(out, 0xFFFE0001);  // header: byte order and format
+  Put32(out, 0x00000A03);  // the version of the structured storage that wrote it
+  Put32(out, 0xFFFFFFFF);
+  out.insert(out.end(), clsid.begin(), clsid.end());
+  Put32(out, static_cast<uint32_t>(userType.size() + 1));  // user type, with its terminating zero
+  out.insert(out.end(), userType.begin(), userType.end());
+  out.push_back(0);
+  Put32(out, 0);           // no clipboard format
+  Put32(out, 0);           // no programmatic id
+  Put32(out, 0x71B239F4);  // the Unicode versions follow
+  Put32(out, static_cast<uint32_t>(userType.size() + 1));
+  for (char c : userType) Put16(out, static_cast<uint8_t>(c));
+  Put16(out, 0);
+  Put32(out, 0);  // no clipboard format
+  Put32(out, 0);  // no programmatic id
+  return out;
+}
+
 namespace {
 // Fixed part of a property set stream: header (28) plus one section's format id and offset.
 constexpr size_t kPropertySetHeaderBytes = 28;
@@ -174,6 +195,9 @@ void PropertySetWriter::AddWideString(uint32_t id, const std::string& asciiText)
   Put16(b, 0);
   Add(id, VT_LPWSTR, b);
 }
+void PropertySetWriter::AddClsid(uint32_t id, const Clsid& clsid) {
+  Add(id, VT_CLSID, std::vector<uint8_t>(clsid.begin(), clsid.end()));
+}
 void PropertySetWriter::AddFileTime(uint32_t id, uint64_t fileTime) {
   std::vector<uint8_t> b;
   b.reserve(8);
@@ -188,8 +212,8 @@ std::vector<uint8_t> PropertySetWriter::Build() const {
   Put16(out, 0xFFFE);
   Put16(out, 0);
   Put32(out, 0x00020005);
-  out.insert(out.end(), 16, 0);  // class id
-  Put32(out, 1);                 // one section
+  out.insert(out.end(), fmtid_.begin(), fmtid_.end());  // class id
+  Put32(out, 1);                                        // one section
   out.insert(out.end(), fmtid_.begin(), fmtid_.end());
   Put32(out, static_cast<uint32_t>(kPropertySetHeaderBytes + kSectionListEntryBytes));
 

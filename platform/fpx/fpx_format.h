@@ -31,6 +31,8 @@ inline constexpr Clsid kImageObjectClsid = FlashPixClsid(0x56616000); // an imag
 inline constexpr Clsid kResolutionClsid = FlashPixClsid(0x56616100);
 inline constexpr Clsid kImageContentsFmtid = FlashPixClsid(0x56616400);
 inline constexpr Clsid kImageInfoFmtid = FlashPixClsid(0x56616500);
+inline constexpr Clsid kGlobalInfoFmtid = FlashPixClsid(0x56616F00);        // image view: global info
+inline constexpr Clsid kImageDescriptionFmtid = FlashPixClsid(0x56616080);  // image view: source description
 inline constexpr Clsid kSubimageHeaderClsid = FlashPixClsid(0x00010000);
 inline constexpr Clsid kSubimageDataClsid = FlashPixClsid(0x00010100);
 inline constexpr Clsid kSummaryInfoFmtid = MakeClsid(0xF29F85E0, 0x4FF9, 0x1068, 0xAB9108002B27B3D9ull);
@@ -39,6 +41,9 @@ inline const char kImageStoreName[] = "Data Object Store 000001";
 inline const char kImageContentsName[] = "\005Image Contents";
 inline const char kImageInfoName[] = "\005Image Info";
 inline const char kSummaryInfoName[] = "\005SummaryInformation";
+inline const char kGlobalInfoName[] = "\005Global Info";
+inline const char kSourceDescriptionName[] = "\005Data Object 000001";  // describes the image of store 000001
+inline const char kCompObjName[] = "\001CompObj";
 inline const char kSubimageHeaderName[] = "Subimage 0000 Header";
 inline const char kSubimageDataName[] = "Subimage 0000 Data";
 std::string ResolutionName(unsigned index);  // "Resolution 0003"
@@ -65,6 +70,21 @@ constexpr uint32_t PidJpegTables(uint32_t index) { return 0x03000001 | (index <<
 constexpr uint32_t kPidMaxJpegTableIndex = 0x03000002;
 constexpr uint32_t kPidSoftwareName = 0x21000003;  // Image Info
 
+// Property identifiers every set shares, and those of the image view's sets.
+constexpr uint32_t kPidCodePage = 0x00000001;
+constexpr uint16_t kCodePageUnicode = 1200;
+// Global Info: which image description the view shows, and the highest object numbers used.
+constexpr uint32_t kPidVisibleOutputs = 0x00010100, kPidMaxImageIndex = 0x00010101,
+                   kPidMaxTransformIndex = 0x00010102, kPidMaxOperationIndex = 0x00010103;
+// Image description (source or result): the image's identity, its state, the transform that
+// made it (0: none, it is the source), the transforms that use it, and its size.
+constexpr uint32_t kPidImageId = 0x00010000, kPidImageStatus = 0x00010100, kPidCreator = 0x00010101,
+                   kPidUsers = 0x00010102, kPidCachedImageHeight = 0x10000000, kPidCachedImageWidth = 0x10000001;
+// Image status: the image exists (is cached) and may not be purged.
+constexpr uint32_t kImageStatusCachedNotPurgeable = 0x00010001;
+// Summary Information.
+constexpr uint32_t kPidSummaryLastSaved = 0x0D, kPidSummaryCreated = 0x0C, kPidSummaryAppName = 0x12;
+
 // Property types.
 enum : uint32_t {
   VT_I2 = 2,
@@ -76,6 +96,7 @@ enum : uint32_t {
   VT_LPWSTR = 31,
   VT_FILETIME = 64,
   VT_BLOB = 65,
+  VT_CLSID = 72,
   VT_UI1 = 17,
   VT_VECTOR = 0x1000,
 };
@@ -90,6 +111,20 @@ constexpr uint32_t kUncalibratedBit = 0x80000000u, kPremultipliedBit = 0x0000800
 // Tile compression types and the JPEG subtype's bytes.
 constexpr uint32_t kCompressNone = 0, kCompressSingleColor = 1, kCompressJpeg = 2;
 constexpr uint32_t kUnwrittenTile = 0xFFFFFFFFu;
+
+// A single-colour tile's colour is its subtype, the first channel in the lowest byte. The
+// reference library keeps a monochrome tile's value in bits 16..23 instead: it is written in
+// both places, and read from the lowest byte unless only the other holds it.
+inline uint32_t SingleColorSubtype(const uint8_t* color, uint32_t channels) {
+  uint32_t subtype = 0;
+  for (uint32_t c = 0; c < channels && c < 4; ++c) subtype |= uint32_t{color[c]} << (8 * c);
+  if (channels == 1) subtype |= uint32_t{color[0]} << 16;
+  return subtype;
+}
+inline void SingleColor(uint32_t subtype, uint32_t channels, uint8_t* color) {
+  for (uint32_t c = 0; c < channels && c < 4; ++c) color[c] = static_cast<uint8_t>(subtype >> (8 * c));
+  if (channels == 1 && color[0] == 0) color[0] = static_cast<uint8_t>(subtype >> 16);
+}
 constexpr uint32_t JpegSubtype(uint32_t interleave, uint32_t chroma, uint32_t colorConversion, uint32_t table) {
   return table << 24 | colorConversion << 16 | chroma << 8 | interleave;
 }
@@ -110,6 +145,9 @@ inline void Put32(std::vector<uint8_t>& out, uint32_t v) {
 
 // The 28-byte header that opens a subimage stream.
 std::vector<uint8_t> StreamHeader(const Clsid& clsid);
+
+// A storage's CompObj stream: the class id of the storage and its user type name.
+std::vector<uint8_t> CompObjStream(const Clsid& clsid, const std::string& userType);
 
 // One property value as stored: its type and the bytes after the type field (to the end
 // of the section, so a reader checks each length against the span it holds).
@@ -139,7 +177,8 @@ class PropertySet {
   std::map<uint32_t, PropertyValue> values_;
 };
 
-// Builds a property set stream with one section.
+// Builds a property set stream with one section; the header's class id is the section's
+// format id, as the format's own writers have it.
 class PropertySetWriter {
  public:
   explicit PropertySetWriter(const Clsid& fmtid) : fmtid_(fmtid) {}
@@ -152,6 +191,7 @@ class PropertySetWriter {
   void AddAnsiString(uint32_t id, const std::string& text);
   void AddWideString(uint32_t id, const std::string& asciiText);
   void AddFileTime(uint32_t id, uint64_t fileTime);
+  void AddClsid(uint32_t id, const Clsid& clsid);
   std::vector<uint8_t> Build() const;
 
  private:

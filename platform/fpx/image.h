@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "fpx_format.h"
@@ -110,11 +111,15 @@ class WriteImage final : public PFlashPixImageView {
   bool FinishPyramid();
   bool StoreLevel(size_t level);
   bool StoreProperties();
+  FPXStatus OpenTarget(const char* fileName);
   // Records the first failure (its status, and errno for a write error); always false.
   bool Fail(FPXStatus status = FPX_FILE_WRITE_ERROR);
   bool WriteTo(GsfOutput* out, const uint8_t* data, size_t size);
   void CloseAll();
 
+  std::string path_, temporary_;  // the target, and the name it is written under until done
+  bool removeOnFailure_ = false;
+  Clsid imageId_{};
   FILE* file_ = nullptr;
   GsfOutput* sink_ = nullptr;
   GsfOutfile* root_ = nullptr;
@@ -131,6 +136,8 @@ class WriteImage final : public PFlashPixImageView {
   uint32_t rowsWritten_ = 0;
   std::unique_ptr<JpegTileEncoder> encoder_;
   std::vector<uint8_t> tileScratch_, row_, encoded_;
+  std::vector<size_t> tileEnds_;  // where each tile of encoded_ ends
+  std::vector<uint16_t> sums_;    // a pair of rows added, while they are reduced
   bool failed_ = false;
   FPXStatus failure_ = FPX_OK;
   bool finished_ = false;

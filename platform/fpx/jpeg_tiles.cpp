@@ -81,8 +81,11 @@ struct JpegTileEncoder::State {
   VectorDestination dest{};
   std::vector<uint8_t> tables;
   int channels = 0;
+  bool subsampled = false;
   bool created = false;
   bool ok = false;
+  std::vector<JSAMPROW> rows;           // a band's rows, tile after tile
+  std::vector<uint8_t> band, head;      // a band compressed as one image; the tiles' headers
 };
 
 JpegTileEncoder::JpegTileEncoder(int channels, int quality) : state_(new State) {
@@ -104,9 +107,14 @@ JpegTileEncoder::JpegTileEncoder(int channels, int quality) : state_(new State) 
   s.cinfo.in_color_space = channels == 3 ? JCS_RGB : JCS_GRAYSCALE;
   jpeg_set_defaults(&s.cinfo);
   jpeg_set_quality(&s.cinfo, quality < 1 ? 1 : (quality > 100 ? 100 : quality), TRUE);
+  // Colour is stored as the format's own writers store it, the chroma at half the size in
+  // both directions (the luminance component has sampling factors 2 x 2), except at the
+  // highest qualities, which keep every chroma sample: hard colour edges would lose more to
+  // the sub-sampling than the quality leaves to the quantisation.
+  s.subsampled = channels == 3 && quality < kFullChromaQuality;
   for (int c = 0; c < s.cinfo.num_components; ++c) {
-    s.cinfo.comp_info[c].h_samp_factor = 1;
-    s.cinfo.comp_info[c].v_samp_factor = 1;
+    s.cinfo.comp_info[c].h_samp_factor = c == 0 && s.subsampled ? 2 : 1;
+    s.cinfo.comp_info[c].v_samp_factor = c == 0 && s.subsampled ? 2 : 1;
   }
   s.cinfo.write_JFIF_header = FALSE;
   s.cinfo.write_Adobe_marker = FALSE;
@@ -123,23 +131,117 @@ JpegTileEncoder::~JpegTileEncoder() {
 bool JpegTileEncoder::ok() const { return state_->ok; }
 bool JpegTileEncoder::outOfMemory() const { return state_->err.outOfMemory; }
 const std::vector<uint8_t>& JpegTileEncoder::Tables() const { return state_->tables; }
+uint32_t JpegTileEncoder::ChromaSubsampling() const { return state_->subsampled ? 0x22 : 0x11; }
 
-bool JpegTileEncoder::Encode(const uint8_t* pixels, size_t stride, std::vector<uint8_t>& out) {
-  State& s = *state_;
-  if (!s.ok) return false;
-  const size_t before = out.size();
+namespace {
+
+// Splits a band compressed as one image of tiles stacked one above the other, a restart
+// marker after each tile, into one stream per tile: each takes the band's headers (its
+// frame header saying 64 rows, no restart interval) and its own entropy-coded segment. A
+// restart resets every prediction, so each segment decodes by itself. False when the band
+// is not laid out so (it always is, as libjpeg writes it).
+bool SplitBand(const std::vector<uint8_t>& band, int tiles, std::vector<uint8_t>& head, std::vector<uint8_t>& out,
+               std::vector<size_t>& ends) {
+  const uint8_t* b = band.data();
+  const size_t n = band.size();
+  if (n < 4 || b[0] != 0xFF || b[1] != 0xD8) return false;
+  head.assign(b, b + 2);
+  size_t i = 2, height = 0;
+  for (;;) {  // the markers up to and with the start of scan
+    if (i + 4 > n || b[i] != 0xFF) return false;
+    const uint8_t marker = b[i + 1];
+    const size_t length = size_t{b[i + 2]} << 8 | b[i + 3];
+    if (length < 2 || i + 2 + length > n) return false;
+    if (marker != 0xDD) {  // the band's restart interval stays behind
+      if (marker == 0xC0 || marker == 0xC1) {
+        if (length < 7) return false;
+        height = head.size() + 5;
+      }
+      head.insert(head.end(), b + i, b + i + 2 + length);
+    }
+    i += 2 + length;
+    if (marker == 0xDA) break;
+  }
+  if (height == 0) return false;
+  head[height] = 0;
+  head[height + 1] = 64;
+  size_t start = i;
+  int found = 0;
+  for (size_t j = i; j + 1 < n; ++j) {
+    if (b[j] != 0xFF) continue;
+    const uint8_t marker = b[j + 1];
+    if (marker == 0x00 || marker == 0xFF) {  // a stuffed byte, a fill byte
+      if (marker == 0x00) ++j;
+      continue;
+    }
+    if (!((marker >= 0xD0 && marker <= 0xD7) || marker == 0xD9) || ++found > tiles) return false;
+    out.insert(out.end(), head.begin(), head.end());
+    out.insert(out.end(), b + start, b + j);
+    out.push_back(0xFF);
+    out.push_back(0xD9);
+    ends.push_back(out.size());
+    if (marker == 0xD9) break;
+    start = j + 2;
+    ++j;
+  }
+  return found == tiles;
+}
+
+}  // namespace
+
+// Compresses the rows in s.rows, `tiles` tiles stacked, into s.band.
+bool JpegTileEncoder::CompressStack(State& s, uint32_t tiles) {
   if (setjmp(s.err.jump)) {
     jpeg_abort_compress(&s.cinfo);
-    out.resize(before);
-    s.ok = false;
     return false;
   }
-  s.dest.out = &out;
+  s.cinfo.image_height = 64 * tiles;
+  s.cinfo.restart_interval = s.subsampled ? 16 : 64;  // the MCUs of one tile
+  s.dest.out = &s.band;
   jpeg_start_compress(&s.cinfo, FALSE);
-  JSAMPROW rows[64];
-  for (int y = 0; y < 64; ++y) rows[y] = const_cast<uint8_t*>(pixels) + static_cast<size_t>(y) * stride;
-  while (s.cinfo.next_scanline < 64) jpeg_write_scanlines(&s.cinfo, rows + s.cinfo.next_scanline, 64 - s.cinfo.next_scanline);
+  while (s.cinfo.next_scanline < s.cinfo.image_height)
+    jpeg_write_scanlines(&s.cinfo, s.rows.data() + s.cinfo.next_scanline, s.cinfo.image_height - s.cinfo.next_scanline);
   jpeg_finish_compress(&s.cinfo);
+  return true;
+}
+
+bool JpegTileEncoder::EncodeBand(const uint8_t* pixels, size_t stride, uint32_t tiles, std::vector<uint8_t>& out,
+                                 std::vector<size_t>& ends) {
+  State& s = *state_;
+  if (!s.ok) return false;
+  out.clear();
+  ends.clear();
+  const size_t tileBytes = size_t{64} * static_cast<size_t>(s.channels);
+  // A JPEG image is at most 65500 rows high: a wide band goes in parts of 1000 tiles.
+  constexpr uint32_t kTilesPerPart = 1000;
+  for (uint32_t first = 0; first < tiles; first += kTilesPerPart) {
+    const uint32_t count = std::min(kTilesPerPart, tiles - first);
+    try {
+      s.rows.resize(size_t{count} * 64);
+      s.band.clear();
+    } catch (...) {
+      s.err.outOfMemory = true;
+      s.ok = false;
+      return false;
+    }
+    for (uint32_t t = 0; t < count; ++t)
+      for (size_t y = 0; y < 64; ++y)
+        s.rows[t * 64 + y] = const_cast<uint8_t*>(pixels) + y * stride + (first + t) * tileBytes;
+    if (!CompressStack(s, count)) {
+      s.ok = false;
+      return false;
+    }
+    bool split = false;
+    try {
+      split = SplitBand(s.band, static_cast<int>(count), s.head, out, ends);
+    } catch (...) {
+      s.err.outOfMemory = true;
+    }
+    if (!split) {
+      s.ok = false;
+      return false;
+    }
+  }
   return true;
 }
 

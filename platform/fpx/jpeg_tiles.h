@@ -10,8 +10,9 @@ namespace fpx {
 
 class JpegTileEncoder {
  public:
-  // channels: 1 (grey, stored as is) or 3 (red, green, blue; stored as YCbCr without
-  // chroma sub-sampling). quality: 0..100.
+  // channels: 1 (grey, stored as is) or 3 (red, green, blue; stored as YCbCr, the chroma
+  // sub-sampled 2 x 2 below quality kFullChromaQuality). quality: 0..100.
+  static constexpr int kFullChromaQuality = 90;
   JpegTileEncoder(int channels, int quality);
   ~JpegTileEncoder();
   JpegTileEncoder(const JpegTileEncoder&) = delete;
@@ -23,12 +24,18 @@ class JpegTileEncoder {
   bool outOfMemory() const;
   // The tables-only stream (start of image, quantisation and Huffman tables, end of image).
   const std::vector<uint8_t>& Tables() const;
-  // Appends one compressed 64 x 64 tile of interleaved pixels, rows `stride` bytes apart,
-  // to out; false on failure.
-  bool Encode(const uint8_t* pixels, size_t stride, std::vector<uint8_t>& out);
+  // The chroma sub-sampling as a tile's compression subtype has it: 0x22 (2 x 2) or 0x11.
+  uint32_t ChromaSubsampling() const;
+  // Compresses the 64 x 64 tiles that lie side by side in a band of 64 rows of interleaved
+  // pixels, rows `stride` bytes apart, with one set-up of the compressor for the band: out
+  // gets each tile's stream in turn, ends the offset in out where each one ends. False on
+  // failure (then the encoder is unusable).
+  bool EncodeBand(const uint8_t* pixels, size_t stride, uint32_t tiles, std::vector<uint8_t>& out,
+                  std::vector<size_t>& ends);
 
  private:
   struct State;
+  static bool CompressStack(State& s, uint32_t tiles);
   std::unique_ptr<State> state_;
 };
 

@@ -337,11 +337,12 @@ FPXStatus ReadImage::ReadTile(const Level& level, uint32_t index, uint8_t* out, 
   const size_t pixels = size_t{level.tileWidth} * level.tileHeight;
   const size_t tileBytes = pixels * channels;
   if (tile.compression == kCompressSingleColor) {
-    for (size_t p = 0; p < pixels; ++p)
-      for (uint32_t c = 0; c < channels; ++c) out[p * channels + c] = static_cast<uint8_t>(tile.subtype >> (8 * c));
+    uint8_t color[FPX_MAX_COMPONENTS];
+    SingleColor(tile.subtype, channels, color);
+    for (size_t p = 0; p < pixels; ++p) std::memcpy(out + p * channels, color, channels);
     return FPX_OK;
   }
-  if (tile.offset == kUnwrittenTile) {  // never written: the background, black
+  if (tile.offset == kUnwrittenTile) {  // never written: the background, black, as the reference library has it
     std::memset(out, 0, tileBytes);
     return FPX_OK;
   }
@@ -449,15 +450,24 @@ FPXStatus ReadImage::ReadRectangle(unsigned long x0, unsigned long y0, unsigned 
 FPXStatus ReadImage::CompressionInfo(unsigned long x, unsigned long y, FPXTileCompressionInfo* info) const {
   const Level& level = levels.back();
   if (x >= level.width || y >= level.height) return FPX_BAD_COORDINATES;
+  // A tile of one colour or one never written says nothing of how the image is stored: the
+  // first tile with data answers for it.
+  const auto hasData = [](const TileEntry& t) {
+    return t.compression != kCompressSingleColor && t.offset != kUnwrittenTile;
+  };
   const TileEntry* chosen = &level.tiles[(y / level.tileHeight) * level.across + x / level.tileWidth];
-  if (chosen->compression == kCompressSingleColor) {
+  if (!hasData(*chosen)) {
     for (const TileEntry& t : level.tiles)
-      if (t.compression != kCompressSingleColor) {
+      if (hasData(t)) {
         chosen = &t;
         break;
       }
   }
   *info = FPXTileCompressionInfo{};
+  if (chosen->offset == kUnwrittenTile && chosen->compression != kCompressSingleColor) {
+    info->compressOption = NONE;  // nothing written at all
+    return FPX_OK;
+  }
   switch (chosen->compression) {
     case kCompressNone: info->compressOption = NONE; break;
     case kCompressSingleColor: info->compressOption = SINGLE_COLOR; break;

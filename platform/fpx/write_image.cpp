@@ -7,12 +7,19 @@
 #include <gsf/gsf-outfile.h>
 #include <gsf/gsf-output-stdio.h>
 #include <gsf/gsf-output.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <new>
+#include <random>
+#include <string>
 
 #include "image.h"
 
@@ -48,11 +55,71 @@ uint32_t StoredColor(FPXComponentColor color, bool withAlpha, bool uncalibrated)
   return stored;
 }
 
+// A random class id (version 4) that names this image.
+Clsid NewImageId() {
+  std::random_device random;
+  Clsid id{};
+  for (size_t i = 0; i < id.size(); i += 4) {
+    const uint32_t r = random();
+    for (size_t b = 0; b < 4; ++b) id[i + b] = static_cast<uint8_t>(r >> (8 * b));
+  }
+  id[7] = static_cast<uint8_t>((id[7] & 0x0F) | 0x40);  // stored byte order: the third field's high byte
+  id[8] = static_cast<uint8_t>((id[8] & 0x3F) | 0x80);
+  return id;
+}
+
 uint64_t FileTimeNow() {
   return (static_cast<uint64_t>(std::time(nullptr)) + 11644473600ull) * 10000000ull;
 }
 
 }  // namespace
+
+// A regular file is written under a name of its own beside the target and takes the
+// target's name only when it is complete, so that a write that fails leaves neither a partial
+// file nor a lost earlier one. A device or a pipe is written in place.
+FPXStatus WriteImage::OpenTarget(const char* fileName) {
+  path_ = fileName;
+  struct stat target;
+  const bool exists = ::stat(fileName, &target) == 0;
+  if (exists && !S_ISREG(target.st_mode)) {
+    file_ = std::fopen(fileName, "wb");
+    return file_ != nullptr ? FPX_OK : FPX_FILE_CREATE_ERROR;
+  }
+  struct stat link;
+  if (exists && ::lstat(fileName, &link) == 0 && S_ISLNK(link.st_mode)) {
+    // A link stays a link: the file it names is the one replaced.
+    if (char* real = ::realpath(fileName, nullptr)) {
+      path_ = real;
+      std::free(real);
+    }
+  }
+  static std::atomic<unsigned> counter{0};  // images may be written from several threads
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string temporary = path_ + ".part" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      break;
+    }
+    if (exists) (void)::fchmod(fd, target.st_mode & 07777);  // the new file keeps the old one's mode
+    file_ = ::fdopen(fd, "wb");
+    if (file_ == nullptr) {
+      const int error = errno;
+      ::close(fd);
+      ::unlink(temporary.c_str());
+      errno = error;
+      return FPX_FILE_CREATE_ERROR;
+    }
+    temporary_ = std::move(temporary);
+    return FPX_OK;
+  }
+  // The folder takes no new name (the file itself may still be writable): written in place,
+  // and removed if the write fails.
+  file_ = std::fopen(fileName, "wb");
+  if (file_ == nullptr) return FPX_FILE_CREATE_ERROR;
+  removeOnFailure_ = true;
+  return FPX_OK;
+}
 
 WriteImage::~WriteImage() {
   if (!finished_) Finish();
@@ -103,6 +170,7 @@ FPXStatus WriteImage::Create(const char* fileName, uint32_t width, uint32_t heig
       h = (h + 1) / 2;
     }
     tileScratch_.resize(size_t{kTileSize} * kTileSize * channels_);
+    sums_.resize(size_t{width} * channels_);
     row_.resize(size_t{width} * channels_);
   } catch (const std::bad_alloc&) {
     finished_ = true;
@@ -119,10 +187,20 @@ FPXStatus WriteImage::Create(const char* fileName, uint32_t width, uint32_t heig
     return FPX_MEMORY_ALLOCATION_FAILED;
   }
 
-  file_ = std::fopen(fileName, "wb");
-  if (file_ == nullptr) {
+  try {
+    imageId_ = NewImageId();
+  } catch (const std::exception&) {  // no source of randomness: any id names the image
+    imageId_ = {};
+  }
+  FPXStatus opened = FPX_OK;
+  try {
+    opened = OpenTarget(fileName);
+  } catch (const std::bad_alloc&) {  // before anything is created: the names are made first
+    opened = FPX_MEMORY_ALLOCATION_FAILED;
+  }
+  if (opened != FPX_OK) {
     finished_ = true;
-    return FPX_FILE_CREATE_ERROR;
+    return opened;
   }
   sink_ = gsf_output_stdio_new_FILE(fileName, file_, TRUE);
   if (sink_ != nullptr) root_ = gsf_outfile_msole_new(sink_);
@@ -220,21 +298,38 @@ bool WriteImage::PushRow(size_t index, const uint8_t* row) {
   return Reduce(index, level.pending.data(), row);
 }
 
+namespace {
+
+// One reduced row from two: the sums of the pairs of rows (a run the compiler makes wide;
+// the rows are only read, so they may be one row), then of the pairs of columns, rounded; a
+// missing last column repeats the one before it.
+template <size_t N>
+void ReduceRows(const uint8_t* __restrict a, const uint8_t* __restrict b, uint32_t width, uint16_t* __restrict sums,
+                uint8_t* __restrict reduced) {
+  const size_t bytes = size_t{width} * N;
+  for (size_t j = 0; j < bytes; ++j) sums[j] = static_cast<uint16_t>(a[j] + b[j]);
+  const uint32_t pairs = width / 2;  // columns with a right-hand neighbour
+  for (uint32_t i = 0; i < pairs; ++i) {
+    const uint16_t* s = sums + size_t{2} * N * i;
+    for (size_t c = 0; c < N; ++c) reduced[N * i + c] = static_cast<uint8_t>((s[c] + s[N + c] + 2u) >> 2);
+  }
+  if (width % 2 != 0) {
+    const uint16_t* s = sums + size_t{width - 1} * N;
+    for (size_t c = 0; c < N; ++c) reduced[N * pairs + c] = static_cast<uint8_t>((2u * s[c] + 2u) >> 2);
+  }
+}
+
+}  // namespace
+
 bool WriteImage::Reduce(size_t index, const uint8_t* a, const uint8_t* b) {
-  // 2 x 2 box filter, rounded; a missing last column repeats the one before it.
+  // 2 x 2 box filter.
   const Level& level = levels_[index];
   uint8_t* reduced = levels_[index + 1].incoming.data();
-  const uint32_t width = levels_[index + 1].width;
-  const uint32_t pairs = level.width / 2;  // columns with a right-hand neighbour
-  const size_t n = channels_;
-  const size_t pairBytes = size_t{pairs} * n;
-  for (size_t i = 0, j = 0; i < pairBytes; i += n, j += 2 * n)
-    for (size_t c = 0; c < n; ++c)
-      reduced[i + c] = static_cast<uint8_t>((a[j + c] + a[j + n + c] + b[j + c] + b[j + n + c] + 2u) / 4u);
-  if (pairs < width) {
-    const size_t last = size_t{level.width - 1} * n;
-    for (size_t c = 0; c < n; ++c)
-      reduced[pairBytes + c] = static_cast<uint8_t>((2u * a[last + c] + 2u * b[last + c] + 2u) / 4u);
+  uint16_t* sums = sums_.data();
+  switch (channels_) {
+    case 1: ReduceRows<1>(a, b, level.width, sums, reduced); break;
+    case 3: ReduceRows<3>(a, b, level.width, sums, reduced); break;
+    default: ReduceRows<4>(a, b, level.width, sums, reduced); break;
   }
   return PushRow(index + 1, reduced);
 }
@@ -255,10 +350,12 @@ bool WriteImage::FlushBand(size_t index) {
     if (!encoder_) return Fail(FPX_MEMORY_ALLOCATION_FAILED);
     if (!encoder_->ok()) return Fail(encoder_->outOfMemory() ? FPX_MEMORY_ALLOCATION_FAILED : FPX_FILE_WRITE_ERROR);
   }
-  std::vector<uint8_t>& encoded = encoded_;
+  // JPEG tiles are compressed a band at a time, taken from the band where they lie.
+  if (jpeg && !encoder_->EncodeBand(level.band.data(), bandRowBytes, level.across, encoded_, tileEnds_))
+    return Fail(encoder_->outOfMemory() ? FPX_MEMORY_ALLOCATION_FAILED : FPX_FILE_WRITE_ERROR);
   for (uint32_t tx = 0; tx < level.across; ++tx) {
     const uint8_t* inBand = level.band.data() + tx * tileRowBytes;
-    if (!jpeg)  // JPEG tiles are taken from the band where they lie
+    if (!jpeg)
       for (uint32_t y = 0; y < kTileSize; ++y)
         std::memcpy(tileScratch_.data() + y * tileRowBytes, inBand + y * bandRowBytes, tileRowBytes);
     TileEntry entry;
@@ -269,18 +366,16 @@ bool WriteImage::FlushBand(size_t index) {
           return v == tileScratch_[i++ % channels_];
         })) {
       entry.compression = kCompressSingleColor;
-      for (uint32_t c = 0; c < channels_; ++c) entry.subtype |= uint32_t{tileScratch_[c]} << (8 * c);
+      entry.subtype = SingleColorSubtype(tileScratch_.data(), channels_);
       level.tiles.push_back(entry);
       continue;
     }
     if (jpeg) {
-      encoded.clear();
-      if (!encoder_->Encode(inBand, bandRowBytes, encoded))
-        return Fail(encoder_->outOfMemory() ? FPX_MEMORY_ALLOCATION_FAILED : FPX_FILE_WRITE_ERROR);
-      bytes = encoded.data();
-      size = encoded.size();
+      const size_t start = tx == 0 ? 0 : tileEnds_[tx - 1];
+      bytes = encoded_.data() + start;
+      size = tileEnds_[tx] - start;
       entry.compression = kCompressJpeg;
-      entry.subtype = JpegSubtype(0, channels_ == 3 ? 0x11 : 0, channels_ == 3 ? 1 : 0, 1);
+      entry.subtype = JpegSubtype(0, encoder_->ChromaSubsampling(), channels_ == 3 ? 1 : 0, 1);
     }
     if (level.dataSize + size > 0xFFFFFFFFull) {  // tile offsets are 32-bit
       errno = EFBIG;
@@ -371,6 +466,7 @@ bool WriteImage::StoreLevel(size_t index) {
 
 bool WriteImage::StoreProperties() {
   PropertySetWriter contents(kImageContentsFmtid);
+  contents.AddI2(kPidCodePage, static_cast<int16_t>(kCodePageUnicode));
   const uint32_t count = static_cast<uint32_t>(levels_.size());
   contents.AddU32(kPidNumberOfResolutions, count);
   contents.AddU32(kPidHighestWidth, width_);
@@ -400,23 +496,51 @@ bool WriteImage::StoreProperties() {
     contents.AddU32(kPidMaxJpegTableIndex, 1);
   }
   PropertySetWriter info(kImageInfoFmtid);
+  info.AddI2(kPidCodePage, static_cast<int16_t>(kCodePageUnicode));
   info.AddWideString(kPidSoftwareName, "Tessera");
+
+  // The image view around the image object: it shows the object's image as it is (no
+  // transform), so the source description is the one visible output.
+  PropertySetWriter global(kGlobalInfoFmtid);
+  global.AddI2(kPidCodePage, static_cast<int16_t>(kCodePageUnicode));
+  global.AddU32Vector(kPidVisibleOutputs, {1});
+  global.AddU32(kPidMaxImageIndex, 1);
+  global.AddU32(kPidMaxTransformIndex, 0);
+  global.AddU32(kPidMaxOperationIndex, 0);
+  PropertySetWriter source(kImageDescriptionFmtid);
+  source.AddI2(kPidCodePage, static_cast<int16_t>(kCodePageUnicode));
+  source.AddClsid(kPidImageId, imageId_);
+  source.AddU32(kPidImageStatus, kImageStatusCachedNotPurgeable);
+  source.AddU32(kPidCreator, 0);
+  source.AddU32Vector(kPidUsers, {});
+  source.AddU32(kPidCachedImageHeight, height_);
+  source.AddU32(kPidCachedImageWidth, width_);
+
+  // Both the view and the image object carry a summary.
   PropertySetWriter summary(kSummaryInfoFmtid);
-  summary.AddI2(1, 1252);               // code page of the texts
-  summary.AddAnsiString(0x12, "Tessera");  // application name
-  summary.AddFileTime(0x0C, FileTimeNow());  // creation time
+  summary.AddI2(kPidCodePage, 1252);  // code page of the texts
+  const uint64_t now = FileTimeNow();
+  summary.AddFileTime(kPidSummaryCreated, now);
+  summary.AddFileTime(kPidSummaryLastSaved, now);
+  summary.AddAnsiString(kPidSummaryAppName, "Tessera");
+  const std::vector<uint8_t> summaryBytes = summary.Build();
 
   const struct {
     GsfOutfile* parent;
     const char* name;
     std::vector<uint8_t> bytes;
-  } sets[] = {{store_, kImageContentsName, contents.Build()},
-              {store_, kImageInfoName, info.Build()},
-              {root_, kSummaryInfoName, summary.Build()}};
+  } streams[] = {{store_, kImageContentsName, contents.Build()},
+                 {store_, kImageInfoName, info.Build()},
+                 {store_, kSummaryInfoName, summaryBytes},
+                 {store_, kCompObjName, CompObjStream(kImageObjectClsid, "FlashPix Image Object")},
+                 {root_, kSummaryInfoName, summaryBytes},
+                 {root_, kGlobalInfoName, global.Build()},
+                 {root_, kSourceDescriptionName, source.Build()},
+                 {root_, kCompObjName, CompObjStream(kImageViewClsid, "FlashPix Image View")}};
   bool ok = true;
-  for (const auto& set : sets) {
-    GsfOutput* out = gsf_outfile_new_child(set.parent, set.name, FALSE);
-    ok = out != nullptr && WriteTo(out, set.bytes.data(), set.bytes.size()) && ok;
+  for (const auto& stream : streams) {
+    GsfOutput* out = gsf_outfile_new_child(stream.parent, stream.name, FALSE);
+    ok = out != nullptr && WriteTo(out, stream.bytes.data(), stream.bytes.size()) && ok;
     if (out != nullptr) {
       if (!gsf_output_close(out)) ok = Fail();
       g_object_unref(out);
@@ -444,7 +568,12 @@ FPXStatus WriteImage::Finish() {
     Fail(FPX_MEMORY_ALLOCATION_FAILED);
   }
   CloseAll();
+  if (!failed_ && !temporary_.empty() && ::rename(temporary_.c_str(), path_.c_str()) != 0) Fail();
   if (!failed_) return FPX_OK;
+  if (!temporary_.empty())
+    ::unlink(temporary_.c_str());
+  else if (removeOnFailure_)
+    ::unlink(path_.c_str());
   errno = errno_;
   return failure_;
 }

@@ -151,8 +151,11 @@ TEST_F(FlashPixFiles, CallBackRhythmAndAbort) {
   ASSERT_EQ(opened.OpenImage(const_cast<char*>(path.c_str()), TesseraClass::m_s_EmptyTransform, record, nullptr), 0);
   EXPECT_EQ(calls, (std::vector<std::pair<long, long>>{{300, 0}, {300, 128}, {300, 256}}));
 
+  // A save the call-back stops leaves no file behind.
   auto stop = [](long, long, void*) -> long { return 7; };
   EXPECT_EQ(SaveAs(source, dir.Path("stopped.fpx"), TES_FILE_FPX, 0, stop), 7);
+  EXPECT_FALSE(std::filesystem::exists(dir.Path("stopped.fpx")));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path("")), {}), 1);  // progress.fpx alone
   EXPECT_EQ(opened.OpenImage(const_cast<char*>(path.c_str()), TesseraClass::m_s_EmptyTransform, stop, nullptr), 7);
 }
 

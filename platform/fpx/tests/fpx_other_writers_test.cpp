@@ -28,7 +28,9 @@ enum class Tile {
   kJpegShared,      // an abbreviated stream whose tables are in Image Contents
   kJpegUnpadded,    // a whole JPEG stream of the pixels inside the image only
   kUnwritten,       // offset -1: never written, read as black
-  kSingleColour,    // the colour of its first pixel, in the tile entry
+  kUnwrittenNoKind, // offset and compression -1
+  kSingleColour,    // the colour of its first pixel, in the tile entry, first channel lowest
+  kSingleColourHigh,  // a grey tile's value in bits 16..23, as the reference library keeps it
 };
 
 struct Layout {
@@ -216,22 +218,27 @@ std::vector<Picture> WriteFixture(const std::string& path, const Layout& layout,
             break;
           }
           case Tile::kUnwritten:
+          case Tile::kUnwrittenNoKind:
             offset = fpx::kUnwrittenTile;
+            if (kind == Tile::kUnwrittenNoKind) compression = 0xFFFFFFFFu;
             for (uint32_t y = y0; y < y0 + h; ++y)
               for (uint32_t x = x0; x < x0 + w; ++x)
                 for (uint32_t c = 0; c < layout.channels; ++c)
                   expected.pixels[(size_t(y) * level.width + x) * layout.channels + c] = 0;
             break;
           case Tile::kSingleColour:
+          case Tile::kSingleColourHigh:
             compression = fpx::kCompressSingleColor;
             for (uint32_t c = 0; c < layout.channels; ++c) subtype |= uint32_t{level.at(x0, y0, c)} << (8 * c);
+            if (kind == Tile::kSingleColourHigh) subtype = uint32_t{level.at(x0, y0, 0)} << 16;
             for (uint32_t y = y0; y < y0 + h; ++y)
               for (uint32_t x = x0; x < x0 + w; ++x)
                 for (uint32_t c = 0; c < layout.channels; ++c)
                   expected.pixels[(size_t(y) * level.width + x) * layout.channels + c] = level.at(x0, y0, c);
             break;
         }
-        if (kind != Tile::kUnwritten && kind != Tile::kSingleColour)
+        if (kind != Tile::kUnwritten && kind != Tile::kUnwrittenNoKind && kind != Tile::kSingleColour &&
+            kind != Tile::kSingleColourHigh)
           offset = static_cast<uint32_t>(data.size() - fpx::kStreamHeaderBytes);
         data.insert(data.end(), bytes.begin(), bytes.end());
         for (uint32_t v : {offset, static_cast<uint32_t>(bytes.size()), compression, subtype}) fpx::Put32(header, v);
@@ -329,6 +336,12 @@ const Layout kLayouts[] = {
     {"SingleColourAndUnwrittenMixed", 140, 140, 1, false, true, 1, 1, false,
      [](uint32_t, uint32_t tx, uint32_t ty, uint32_t, uint32_t) {
        return tx == 1 && ty == 0 ? Tile::kSingleColour : tx == 0 && ty == 1 ? Tile::kUnwritten : Tile::kRaw;
+     },
+     0},
+    // The first tile unwritten and of no kind: the level's compression is told by the others.
+    {"ReferenceSingleColourGrey", 140, 140, 1, false, true, 1, 1, false,
+     [](uint32_t, uint32_t tx, uint32_t ty, uint32_t, uint32_t) {
+       return tx == 1 && ty == 0 ? Tile::kSingleColourHigh : tx == 0 && ty == 0 ? Tile::kUnwrittenNoKind : Tile::kRaw;
      },
      0},
     {"JpegTilesWithTheirOwnTables", 150, 100, 3, false, true, 1, 1, false,

@@ -1,6 +1,9 @@
 // The FlashPix library's own behaviour: round trips, levels, compression kinds, resolution,
 // argument checks, and files that are damaged or not FlashPix at all.
+#include <sys/resource.h>
+
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -125,6 +128,17 @@ TEST_F(FlashPixLibrary, JpegTilesStayWithinTolerance) {
       EXPECT_TRUE(info.compressOption >= JPEG_UNSPECIFIED && info.compressOption <= JPEG_BY_TABLE_GROUP);
     }
   }
+  // A band of more tiles than one JPEG image holds (1000 and more) is compressed in parts.
+  const Picture wide = MakeSmoothPicture(64 * 1003 + 5, 3, 1);
+  const std::string path = dir.File("wide.fpx");
+  ASSERT_EQ(WritePicture(path, wide, JPEG_BY_QUALITY, 75), FPX_OK);
+  Opened f(path);
+  ASSERT_EQ(f.status, FPX_OK);
+  unsigned short levels = 0;
+  FPX_GetNumberOfResolutions(f.handle, &levels);
+  Picture got;
+  ASSERT_EQ(ReadLevel(f.handle, levels - 1, wide.width, 3, 1, &got), FPX_OK);
+  EXPECT_LE(MaxDifference(got, wide), 16);
 }
 
 // Tiles of one colour are stored as that colour and read back as full tiles; the level's
@@ -259,6 +273,54 @@ TEST_F(FlashPixLibrary, FullDiskIsAWriteErrorWithItsReason) {
   errno = 0;
   EXPECT_EQ(WritePicture("/dev/full", MakePicture(300, 300, 3), NONE), FPX_FILE_WRITE_ERROR);
   EXPECT_EQ(errno, ENOSPC);
+}
+
+// A write that fails partway (here the file-size limit is reached in the full-size level's
+// tiles, or in the last streams) leaves no partial file, keeps the file of that name that was
+// there before, and reports the system's reason.
+TEST_F(FlashPixLibrary, FailedWriteLeavesNoPartialFile) {
+  const std::string path = dir.File("kept.fpx");
+  const Picture before = MakePicture(70, 70, 1);
+  ASSERT_EQ(WritePicture(path, before, NONE), FPX_OK);
+  const std::vector<uint8_t> earlier = Slurp(path);
+  const std::string fresh = dir.File("fresh.fpx");
+
+  struct rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  void (*handler)(int) = std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG
+  for (const rlim_t limit : {rlim_t{200000}, rlim_t{500000}}) {  // the full-size level holds 430080 bytes
+    struct rlimit small = saved;
+    small.rlim_cur = limit;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    errno = 0;
+    const FPXStatus overwrite = WritePicture(path, MakePicture(400, 300, 3), NONE);
+    const int reason = errno;
+    const FPXStatus create = WritePicture(fresh, MakePicture(400, 300, 3), NONE);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    EXPECT_EQ(overwrite, FPX_FILE_WRITE_ERROR) << limit;
+    EXPECT_EQ(reason, EFBIG) << limit;
+    EXPECT_EQ(create, FPX_FILE_WRITE_ERROR) << limit;
+    EXPECT_EQ(Slurp(path), earlier) << limit;
+    EXPECT_FALSE(std::filesystem::exists(fresh)) << limit;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.File("")), {}), 1) << limit;  // no leftovers
+  }
+  std::signal(SIGXFSZ, handler);
+  // Without the limit the same write replaces the earlier file, with the earlier file's mode.
+  std::filesystem::permissions(path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  ASSERT_EQ(WritePicture(path, MakePicture(400, 300, 3), NONE), FPX_OK);
+  EXPECT_NE(Slurp(path), earlier);
+  EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  Opened f(path);
+  EXPECT_EQ(f.status, FPX_OK);
+  EXPECT_EQ(f.width, 400u);
+  // A link to the file stays a link; the file it names is replaced.
+  const std::string link = dir.File("link.fpx");
+  std::filesystem::create_symlink(path, link);
+  ASSERT_EQ(WritePicture(link, MakePicture(100, 50, 1), NONE), FPX_OK);
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  Opened g(path);
+  EXPECT_EQ(g.width, 100u);
 }
 
 // Files that are not FlashPix, or FlashPix files with damaged structures, give statuses.

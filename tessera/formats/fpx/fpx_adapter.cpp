@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <new>
 #include <vector>
 
@@ -226,13 +227,25 @@ class FpxWriter final : public NamedFormatWriter {
       tile.rect = {0, static_cast<int32_t>(y), static_cast<int32_t>(width), static_cast<int32_t>(rows)};
       tile.rowBytes = rowBytes;
       tile.plane = 0;
-      if (const long status = source_.GetData(tile, band.data())) return status;
+      if (const long status = source_.GetData(tile, band.data())) return Abandon(h, spec.path, status);
       FPXImageDesc d = RowsDesc(band.data(), channels, rowBytes);
       if (const FPXStatus s = FPX_WriteImageRectangle(h.get(), 0, y, width - 1, y + rows - 1, &d)) return Mapped(s);
       if (progress != nullptr)
-        if (const long stop = progress(static_cast<long>(height), static_cast<long>(y), param)) return stop;
+        if (const long stop = progress(static_cast<long>(height), static_cast<long>(y), param))
+          return Abandon(h, spec.path, stop);
     }
     return Mapped(h.Close());
+  }
+
+ private:
+  // A write given up here (the pixels could not be had, or the call-back stopped it) would
+  // leave a file whose missing rows the library fills with the background: it is closed and
+  // removed. A failure of the library's own is the library's to clean up.
+  static long Abandon(Handle& h, const char* path, long status) {
+    h.Close();
+    std::error_code error;
+    if (std::filesystem::is_regular_file(path, error)) std::filesystem::remove(path, error);
+    return status;
   }
 };
 
