@@ -220,6 +220,50 @@ const char* FormatName(int code) {
   }
 }
 
+// The TIFF/Exif Orientation (tag 274) of a TIFF file or of a JPEG file's Exif segment, or 1
+// when the file has none. The library applies it as it reads and keeps the upright result;
+// info reports it beside the sizes.
+int FileOrientation(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<uint8_t> head(65536 + 4);
+  in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
+  head.resize(static_cast<size_t>(in.gcount()));
+  // Where the TIFF structure starts: the file itself, or the Exif segment of a JPEG.
+  size_t tiff = std::string::npos;
+  if (head.size() >= 8 && (std::memcmp(head.data(), "II*\0", 4) == 0 || std::memcmp(head.data(), "MM\0*", 4) == 0)) {
+    tiff = 0;
+  } else if (head.size() >= 4 && head[0] == 0xFF && head[1] == 0xD8) {
+    for (size_t at = 2; at + 4 <= head.size() && head[at] == 0xFF;) {
+      const uint8_t marker = head[at + 1];
+      const size_t length = size_t(head[at + 2]) << 8 | head[at + 3];
+      if (marker == 0xDA || marker == 0xD9 || length < 2) break;
+      if (marker == 0xE1 && at + 10 <= head.size() && std::memcmp(&head[at + 4], "Exif\0\0", 6) == 0) {
+        tiff = at + 10;
+        break;
+      }
+      at += 2 + length;
+    }
+  }
+  if (tiff == std::string::npos || tiff + 8 > head.size()) return 1;
+  const bool little = head[tiff] == 'I';
+  auto u16 = [&](size_t at) -> uint32_t {
+    if (at + 2 > head.size()) return 0;
+    return little ? head[at] | head[at + 1] << 8 : head[at] << 8 | head[at + 1];
+  };
+  auto u32 = [&](size_t at) -> uint32_t { return little ? u16(at) | u16(at + 2) << 16 : u16(at) << 16 | u16(at + 2); };
+  const size_t ifd = tiff + u32(tiff + 4);
+  const uint32_t count = u16(ifd);
+  for (uint32_t i = 0; i < count; ++i) {
+    const size_t entry = ifd + 2 + 12 * size_t(i);
+    if (entry + 12 > head.size()) break;
+    if (u16(entry) == 274) {
+      const uint32_t value = u16(entry + 8);
+      return value >= 1 && value <= 8 ? static_cast<int>(value) : 1;
+    }
+  }
+  return 1;
+}
+
 // Opens a file into a new object. A file whose colour space only a colour-managed object
 // may hold (CMYK, Lab, LCh) is opened into one.
 std::unique_ptr<TesseraClass> OpenFile(const std::string& path, bool managed, bool quiet, long& status) {
@@ -322,13 +366,11 @@ int CommandInfo(const std::string& file) {
   // file's orientation may turn it.
   std::unique_ptr<TesseraClass> image = OpenFile(file, false, false, status);
   tagTes_Image_Desc seen = stored;
-  tagTes_Image_Info record{};
   if (status == 0) status = image->GetImageDesc(&seen);
-  if (status == 0) status = image->GetImageInfo(&record, sizeof record);
   std::printf("format=%d\nformat_name=%s\n", type, FormatName(type));
   if (status == 0) std::printf("width=%d\nheight=%d\n", seen.width, seen.height);
   std::printf("stored_width=%d\nstored_height=%d\n", stored.width, stored.height);
-  if (status == 0) std::printf("orientation=%d\n", record.orientation == 0 ? 1 : record.orientation);
+  std::printf("orientation=%d\n", type == TES_FILE_JPEG || type == TES_FILE_TIFF ? FileOrientation(file) : 1);
   std::printf("colorspace=%d\ncolorspace_name=%s\nbits=%u,%u,%u,%u\nresolution=%g\nthumbnail=%d\n",
               stored.colorSpace, ColorSpaceName(stored.colorSpace), stored.bitsPerChannel[0],
               stored.bitsPerChannel[1], stored.bitsPerChannel[2], stored.bitsPerChannel[3], stored.resolution,
