@@ -15,8 +15,11 @@ libdir=$(dirname "$(find "$prefix" -name 'libtessera.so' | head -1)")
 echo "installed into $prefix (libraries in ${libdir#"$prefix"/})"
 
 # The soname carries the major version, and the memory context is defined in the library.
-readelf -d "$libdir/libtessera.so" | grep -q 'SONAME.*libtessera\.so\.2\]'
-nm -DC --defined-only "$libdir/libtessera.so" | grep -q 'orvax::win::MemoryDC::MemoryDC'
+readelf -d "$libdir/libtessera.so" >"$work/dynamic.txt"
+grep -q 'SONAME.*libtessera\.so\.2\]' "$work/dynamic.txt" || { echo "libtessera's soname is not libtessera.so.2" >&2; exit 1; }
+nm -DC --defined-only "$libdir/libtessera.so" >"$work/symbols.txt"
+grep -q 'orvax::win::MemoryDC::MemoryDC' "$work/symbols.txt" ||
+  { echo "libtessera does not define the memory device context" >&2; exit 1; }
 
 # Every installed header compiles alone.
 ( cd "$prefix/include" && find . -name '*.h' | sed 's|^\./||' ) | while read -r header; do
