@@ -74,8 +74,15 @@ endforeach()
 
 # A program outside the tree builds against the installed libraries (find_package and
 # pkg-config), opens a file, draws it into a memory context and checks a pixel.
-if(ORVAX_BUILD_TESTS AND TARGET tessera AND TARGET kroma)
+if(ORVAX_BUILD_TESTS AND NOT ORVAX_SANITIZE AND TARGET tessera AND TARGET kroma)
   add_test(NAME InstalledLibraries.ConsumersBuildAndRun
     COMMAND ${PROJECT_SOURCE_DIR}/tests/install/consumers_test.sh ${CMAKE_BINARY_DIR} ${PROJECT_SOURCE_DIR}/tests/install)
   set_tests_properties(InstalledLibraries.ConsumersBuildAndRun PROPERTIES LABELS unit TIMEOUT 300)
+endif()
+
+# The Debian package builds, and the programs start from it unpacked.
+if(ORVAX_BUILD_TESTS AND NOT ORVAX_SANITIZE AND TARGET orvax-scan AND TARGET larkspur)
+  add_test(NAME DebianPackage.BuildsAndRunsUnpacked
+    COMMAND ${PROJECT_SOURCE_DIR}/tests/install/package_test.sh ${CMAKE_BINARY_DIR} ${PROJECT_SOURCE_DIR})
+  set_tests_properties(DebianPackage.BuildsAndRunsUnpacked PROPERTIES LABELS app TIMEOUT 600)
 endif()
