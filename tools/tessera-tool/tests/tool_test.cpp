@@ -9,10 +9,25 @@
 #include <vector>
 
 #include <dirent.h>
+#include <unistd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
 namespace {
+
+// A folder of this test process's own, so that tests running side by side (ctest -j) and
+// other builds' runs never share a file. It is removed when the process ends (the name is
+// kept on the heap, so it outlives the static objects that end before the removal runs).
+const std::string* g_scratch = nullptr;
+
+std::string Scratch() {
+  if (g_scratch == nullptr) {
+    g_scratch = new std::string(testing::TempDir() + "tessera-tool-test-" + std::to_string(::getpid()) + "/");
+    ::mkdir(g_scratch->c_str(), 0755);
+    std::atexit([] { std::system(("rm -rf " + *g_scratch).c_str()); });
+  }
+  return *g_scratch;
+}
 
 struct ToolRun {
   int exit;
@@ -21,7 +36,7 @@ struct ToolRun {
 
 // Runs a shell command line; its standard output and standard error are kept apart.
 ToolRun Shell(const std::string& command) {
-  const std::string errFile = testing::TempDir() + "tool-stderr.txt";
+  const std::string errFile = Scratch() + "tool-stderr.txt";
   ToolRun run{-1, {}, {}};
   FILE* pipe = popen((command + " 2>" + errFile).c_str(), "r");
   if (pipe == nullptr) return run;
@@ -46,7 +61,7 @@ std::string Slurp(const std::string& path) {
 }
 
 TEST(Tool, DemoConvertInfoDumpAndRenderAgree) {
-  const std::string dir = testing::TempDir();
+  const std::string dir = Scratch();
   ASSERT_EQ(Tool("demo " + dir + "chart.ppm --size 131x67 --zoom 1:1").exit, 0);
   // The chart is drawn 1:1 with gamma 1, so rendering it gives the stored pixels back.
   const std::string chart = Slurp(dir + "chart.ppm");
@@ -73,7 +88,7 @@ TEST(Tool, DemoConvertInfoDumpAndRenderAgree) {
 }
 
 TEST(Tool, ColourManagedRenderingMatchesPlainOnAnSrgbMonitor) {
-  const std::string dir = testing::TempDir();
+  const std::string dir = Scratch();
   const char* root = std::getenv("ORVAX_WINDOWS_DIR");
   ASSERT_NE(root, nullptr);
   ASSERT_EQ(Tool("demo " + dir + "cms.ppm --size 40x30 --pattern gradient").exit, 0);
@@ -92,7 +107,7 @@ TEST(Tool, ColourManagedRenderingMatchesPlainOnAnSrgbMonitor) {
 }
 
 TEST(Tool, FailuresPrintTheirStatusAndExitNonZero) {
-  const std::string dir = testing::TempDir();
+  const std::string dir = Scratch();
   std::ofstream(dir + "not-an-image.txt") << "hello";
   ToolRun run = Tool("info " + dir + "not-an-image.txt");
   EXPECT_NE(run.exit, 0);
@@ -106,7 +121,7 @@ TEST(Tool, FailuresPrintTheirStatusAndExitNonZero) {
 
 // Runs a Python program with the peers (Pillow, tifffile, numpy) and answers its output.
 std::string Python(const std::string& program) {
-  const std::string file = testing::TempDir() + "tool-peer.py";
+  const std::string file = Scratch() + "tool-peer.py";
   std::ofstream(file) << program;
   const ToolRun run = Shell("/usr/bin/python3 " + file);
   EXPECT_EQ(run.exit, 0) << run.err;
@@ -115,7 +130,7 @@ std::string Python(const std::string& program) {
 
 // The chart as a 24-bit BMP, written by Pillow from the tool's own demo.
 std::string MakeChart(const std::string& name, const std::string& size = "131x67") {
-  const std::string dir = testing::TempDir();
+  const std::string dir = Scratch();
   EXPECT_EQ(Tool("demo " + dir + name + ".ppm --size " + size).exit, 0);
   Python("from PIL import Image\nImage.open('" + dir + name + ".ppm').save('" + dir + name + ".bmp')\n");
   return dir + name + ".bmp";
@@ -134,7 +149,7 @@ std::vector<std::string> HiddenFiles(const std::string& folder) {
 }
 
 TEST(Tool, AFailedConvertLeavesWhatWasThereByteForByte) {
-  const std::string dir = testing::TempDir() + "keep/";
+  const std::string dir = Scratch() + "keep/";
   std::system(("rm -rf " + dir + " && mkdir -p " + dir).c_str());
   Python("from PIL import Image\n"
          "Image.new('RGB', (40, 30), (10, 120, 230)).save('" + dir + "photo.jpg', quality=90)\n"
@@ -182,7 +197,7 @@ TEST(Tool, AFailedConvertLeavesWhatWasThereByteForByte) {
 
 TEST(Tool, WrittenFilesGetTheUsualPermissions) {
   const std::string chart = MakeChart("perm", "16x8");
-  const std::string dir = testing::TempDir();
+  const std::string dir = Scratch();
   std::remove((dir + "perm-new.bmp").c_str());
   ASSERT_EQ(Shell("umask 027; " + std::string(TESSERA_TOOL) + " convert " + chart + " " + dir +
                 "perm-new.bmp --format bmp").exit, 0);
@@ -198,7 +213,7 @@ TEST(Tool, WrittenFilesGetTheUsualPermissions) {
 
 TEST(Tool, SixteenBitImagesAreReducedForFormatsThatHoldEight) {
   const std::string chart = MakeChart("deep");
-  const std::string dir = testing::TempDir();
+  const std::string dir = Scratch();
   const struct {
     const char* colorSpace;
     const char* note;
@@ -227,7 +242,7 @@ TEST(Tool, SixteenBitImagesAreReducedForFormatsThatHoldEight) {
 
 TEST(Tool, DumpWritesCmykAsPamAndLabAsSixteenBitPpm) {
   const std::string chart = MakeChart("spaces", "24x10");
-  const std::string dir = testing::TempDir();
+  const std::string dir = Scratch();
   ASSERT_EQ(Tool("convert " + chart + " " + dir + "cmyk.tif --format tiff --colorspace 4").exit, 0);
   ASSERT_EQ(Tool("convert " + chart + " " + dir + "lab.tif --format tiff --colorspace 5").exit, 0);
   ToolRun run = Tool("dump " + dir + "cmyk.tif " + dir + "cmyk.pam");
@@ -255,7 +270,7 @@ TEST(Tool, DumpWritesCmykAsPamAndLabAsSixteenBitPpm) {
 }
 
 TEST(Tool, InfoGivesTheSizeAsReadBesideTheStoredSizeAndOrientation) {
-  const std::string dir = testing::TempDir();
+  const std::string dir = Scratch();
   Python("from PIL import Image\n"
          "im = Image.new('RGB', (2, 1), (200, 0, 0))\n"
          "im.putpixel((1, 0), (0, 0, 200))\n"
@@ -329,7 +344,7 @@ TEST(Tool, KromaToolLinesEndAndItsStatusIsInWords) {
 }
 
 TEST(Tool, BatchConvertsEveryFileAndReportsEachFailure) {
-  const std::string dir = testing::TempDir() + "batch/";
+  const std::string dir = Scratch() + "batch/";
   std::system(("rm -rf " + dir + " && mkdir -p " + dir + "a " + dir + "b").c_str());
   std::vector<std::string> inputs;
   for (const char* name : {"one", "two", "three"}) inputs.push_back(MakeChart(std::string("batch-") + name, "40x20"));
@@ -348,7 +363,7 @@ TEST(Tool, BatchConvertsEveryFileAndReportsEachFailure) {
   // Each output is what the single form writes.
   for (const char* name : {"one", "two", "three"}) {
     const std::string single = dir + name + "-single.jpg";
-    ASSERT_EQ(Tool("convert " + testing::TempDir() + "batch-" + name + ".bmp " + single + " --format jpeg --quality 4")
+    ASSERT_EQ(Tool("convert " + Scratch() + "batch-" + name + ".bmp " + single + " --format jpeg --quality 4")
                   .exit,
               0);
     ASSERT_EQ(Tool("dump " + single + " " + single + ".ppm").exit, 0);
