@@ -43,17 +43,17 @@ const CLI::Validator kZoom(
     "N:D");
 
 void AddProfiles(CLI::App* command, tool::Profiles& profiles) {
-  command->add_option("--monitor", profiles.monitor, "monitor profile (default: sRGB)")->check(CLI::ExistingFile);
+  command->add_option("--monitor", profiles.monitor, "monitor profile (default: sRGB)")->check(CLI::ExistingFile)->type_name("PROFILE");
   command->add_option("--printer", profiles.printer, "printer profile (default: the monitor's)")
-      ->check(CLI::ExistingFile);
+      ->check(CLI::ExistingFile)->type_name("PROFILE");
   command->add_option("--cmyk", profiles.cmyk, "CMYK profile (default: Ghostscript's default_cmyk.icc)")
-      ->check(CLI::ExistingFile);
+      ->check(CLI::ExistingFile)->type_name("PROFILE");
 }
 
 void AddTransforms(CLI::App* command, tool::Transforms& t) {
   command->add_option("--flip", t.flip, "mirror: h (left-right), v (top-bottom) or hv")
       ->check(CLI::IsMember({"h", "v", "hv"}));
-  command->add_option("--rotate", t.rotate, "turn clockwise by DEG degrees (snapped to a quarter turn)");
+  command->add_option("--rotate", t.rotate, "turn clockwise by DEG degrees (snapped to a quarter turn)")->type_name("DEG");
 }
 
 }  // namespace
@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
   convert->add_option("--format", formatName, "bmp, jpeg, tiff, fpx or fpx-jpeg")
       ->required()
       ->check(CLI::IsMember({"bmp", "jpeg", "jpg", "tiff", "tif", "fpx", "fpx-jpeg"}));
-  convert->add_option("--to", folder, "convert every input into DIR as NAME.EXT (the batch form)");
+  convert->add_option("--to", folder, "convert every input into DIR as NAME.EXT (the batch form)")->type_name("DIR");
   convert->add_option("-j,--jobs", jobs, "worker processes of the batch form (default 1)")
       ->check(CLI::Range(1, 256));
   convert->add_option("--quality", options.quality, "JPEG and FlashPix-JPEG level 1..5 (default 3)")
