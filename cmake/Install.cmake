@@ -65,12 +65,19 @@ foreach(program larkspur tessera-tool kroma-tool)
   endif()
 endforeach()
 
-# Manual pages.
+# Manual pages, compressed as Debian's policy asks (man reads them so everywhere).
+find_program(ORVAX_GZIP gzip REQUIRED)
+set(ORVAX_MAN_PAGES "")
 foreach(page orvax-scan.1 larkspur.1 tessera-tool.1 kroma-tool.1)
-  if(EXISTS ${PROJECT_SOURCE_DIR}/doc/man/${page})
-    install(FILES ${PROJECT_SOURCE_DIR}/doc/man/${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  endif()
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/man/${page}.gz
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
+    COMMAND ${ORVAX_GZIP} -9n -c ${PROJECT_SOURCE_DIR}/doc/man/${page} > ${CMAKE_BINARY_DIR}/man/${page}.gz
+    DEPENDS ${PROJECT_SOURCE_DIR}/doc/man/${page}
+    VERBATIM)
+  list(APPEND ORVAX_MAN_PAGES ${CMAKE_BINARY_DIR}/man/${page}.gz)
 endforeach()
+add_custom_target(orvax_man_pages ALL DEPENDS ${ORVAX_MAN_PAGES})
+install(FILES ${ORVAX_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 # A program outside the tree builds against the installed libraries (find_package and
 # pkg-config), opens a file, draws it into a memory context and checks a pixel.

@@ -9,6 +9,8 @@ source=$(realpath "$2")
 work=$(mktemp -d "${TMPDIR:-/tmp}/orvax-package.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 unset ORVAX_WINDOWS_DIR
+export XDG_RUNTIME_DIR=$work/runtime
+mkdir -m 700 "$XDG_RUNTIME_DIR"
 
 BUILD_DIR=$build ORVAX_PACKAGE_NO_BUILD=1 "$source/scripts/package.sh" "$work/out" >"$work/package.log" 2>&1 ||
   { cat "$work/package.log" >&2; exit 1; }
@@ -36,8 +38,8 @@ for f in usr/bin/orvax-scan usr/bin/larkspur usr/bin/tessera-tool usr/bin/kroma-
   usr/bin/windows/SYSTEM/COLOR/OXLab.icm usr/bin/windows/SYSTEM/COLOR/OXLch.icm \
   usr/share/applications/orvax-scan.desktop usr/share/applications/larkspur.desktop \
   usr/share/icons/hicolor/scalable/apps/larkspur.svg \
-  usr/share/man/man1/orvax-scan.1 usr/share/man/man1/larkspur.1 usr/share/man/man1/tessera-tool.1 \
-  usr/share/man/man1/kroma-tool.1; do
+  usr/share/man/man1/orvax-scan.1.gz usr/share/man/man1/larkspur.1.gz \
+  usr/share/man/man1/tessera-tool.1.gz usr/share/man/man1/kroma-tool.1.gz; do
   expect present "$f"
 done
 if [ -f "$source/app/icons/orvax-scan.svg" ]; then
@@ -62,4 +64,8 @@ done
 "$root/usr/bin/kroma-tool" info "$root/usr/bin/windows/SYSTEM/COLOR/OXsRGB.icm" | grep -q '^class=mntr$'
 QT_QPA_PLATFORM=offscreen "$root/usr/bin/orvax-scan" --version | grep -q 'Orvax Scan 2.0'
 QT_QPA_PLATFORM=offscreen "$root/usr/bin/larkspur" --help | grep -q 'slide-feeder'
+for page in orvax-scan larkspur tessera-tool kroma-tool; do
+  zcat "$root/usr/share/man/man1/$page.1.gz" >"$work/$page.1"
+  grep -qi "^\.TH $page 1" "$work/$page.1" || { echo "manual page $page.1 is damaged" >&2; exit 1; }
+done
 echo "package passed"
