@@ -86,7 +86,7 @@ int main(int argc, char** argv) {
       ->required()
       ->check(CLI::IsMember({"bmp", "jpeg", "jpg", "tiff", "tif", "fpx", "fpx-jpeg"}));
   convert->add_option("--to", folder, "convert every input into DIR as NAME.EXT (the batch form)")->type_name("DIR");
-  convert->add_option("-j,--jobs", jobs, "worker processes of the batch form (default 1)")
+  CLI::Option* jobsOption = convert->add_option("-j,--jobs", jobs, "worker processes of the batch form (default 1)")
       ->check(CLI::Range(1, 256));
   convert->add_option("--quality", options.quality, "JPEG and FlashPix-JPEG level 1..5 (default 3)")
       ->check(CLI::Range(1, 5));
@@ -144,7 +144,7 @@ int main(int argc, char** argv) {
     if (convert->parsed()) {
       if (folder.empty() && files.size() != 2)
         throw CLI::ValidationError("FILES", "without --to, convert takes exactly IN and OUT");
-      if (folder.empty() && jobs != 1) throw CLI::ValidationError("-j", "applies to the batch form (--to DIR)");
+      if (folder.empty() && jobsOption->count() > 0) throw CLI::ValidationError("-j", "applies to the batch form (--to DIR)");
     }
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
