@@ -27,6 +27,10 @@ grep -q 'orvax::win::MemoryDC::MemoryDC' "$work/symbols.txt" ||
     { echo "installed header $header does not compile on its own" >&2; exit 1; }
 done
 
+# Kroma's exports are plain C, and so is its header.
+printf '#include <kroma.h>\n' | cc -std=c11 -fsyntax-only -I"$prefix/include" -x c - ||
+  { echo "kroma.h does not compile as C" >&2; exit 1; }
+
 # A 24-bit BMP of one colour, written by Pillow.
 /usr/bin/python3 -c "from PIL import Image; Image.new('RGB', (7, 5), (200, 100, 50)).save('$work/flat.bmp')"
 
