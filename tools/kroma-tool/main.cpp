@@ -1,7 +1,8 @@
 // kroma-tool: header queries of a profile, and converting raw pixels between two profiles.
 //   kroma-tool info PROFILE
-//   kroma-tool apply SRC.icc DST.icc --intent N --engine 0|1 --in FORMAT --out FORMAT < in > out
+//   kroma-tool apply SRC.icc DST.icc --in FORMAT --out FORMAT [--intent 0..3] [--engine 0|1] < in > out
 // Formats: rgb8 rgb16 gray8 gray16 cmyk8 cmyk16 lab16 (interleaved, 16-bit little-endian).
+// Outcomes are "status=CODE: reason"; argument errors print the usage line and exit 2.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
