@@ -47,6 +47,8 @@ if [ -f "$source/app/icons/orvax-scan.svg" ]; then
 fi
 expect absent usr/bin/windows/SYSTEM/EventProbe.DLL  # a test module
 if grep -E '_tests$|/test-windows' "$work/list.txt"; then echo "test programs in the package" >&2; failed=1; fi
+desktop-file-validate "$root/usr/share/applications/orvax-scan.desktop" "$root/usr/share/applications/larkspur.desktop" ||
+  { echo "a desktop entry is not valid" >&2; failed=1; }
 grep -q '^MimeType=.*image/jpeg;' "$root/usr/share/applications/orvax-scan.desktop" || { echo "no MIME types" >&2; failed=1; }
 grep -q '^Icon=larkspur$' "$root/usr/share/applications/larkspur.desktop" || { echo "Larkspur has no icon" >&2; failed=1; }
 
