@@ -38,7 +38,7 @@ struct Worker {
   long status;
   {
     LibrarySession session(profiles);
-    status = ConvertFile(job.input, job.output, options, notes, true);
+    status = session.status() != 0 ? session.status() : ConvertFile(job.input, job.output, options, notes, true);
   }
   std::string report = std::to_string(status) + "\n";
   for (const std::string& note : notes) report += note + "\n";

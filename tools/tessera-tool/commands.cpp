@@ -45,7 +45,7 @@ LibrarySession::LibrarySession(const Profiles& profiles) {
   info.size = sizeof info;
   std::strncpy(info.maker, "Orvax Corp.", sizeof info.maker - 1);
   char *m = monitor_.data(), *p = printer_.data(), *k = cmyk_.data(), *d = color_.data();
-  TesseraClass::InitMosaic(info, m, p, k, d, 1.0);
+  status_ = TesseraClass::InitMosaic(info, m, p, k, d, 1.0);
 }
 
 LibrarySession::~LibrarySession() { TesseraClass::CloseMosaic(); }

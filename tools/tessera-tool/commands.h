@@ -31,8 +31,11 @@ class LibrarySession {
   ~LibrarySession();
   LibrarySession(const LibrarySession&) = delete;
   LibrarySession& operator=(const LibrarySession&) = delete;
+  // What starting the library answered (0 when it started).
+  long status() const { return status_; }
 
  private:
+  long status_ = 0;
   std::string color_, monitor_, printer_, cmyk_;
 };
 

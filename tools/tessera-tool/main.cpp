@@ -6,6 +6,7 @@
 #include <CLI/CLI.hpp>
 
 #include "commands.h"
+#include "status_text.h"
 
 #ifndef ORVAX_VERSION
 #define ORVAX_VERSION "unknown"
@@ -162,6 +163,10 @@ int main(int argc, char** argv) {
     if (!folder.empty()) return tool::CommandConvertBatch(files, folder, options, profiles, jobs);
   }
   tool::LibrarySession session(profiles);
+  if (session.status() != 0) {
+    std::printf("%s (starting the library)\n", orvax::tools::TesseraStatusLine(session.status()).c_str());
+    return 1;
+  }
   int num = 1, den = 1;
   ParseZoom(zoom, num, den);
   if (info->parsed()) return tool::CommandInfo(in);
