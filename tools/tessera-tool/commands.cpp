@@ -66,8 +66,13 @@ void RemoveTemporaryAndExit(int signal) {
 
 }  // namespace
 
-long WriteAtomically(const std::string& path, const std::function<long(const std::string&)>& write) {
+long WriteAtomically(const std::string& name, const std::function<long(const std::string&)>& write) {
   namespace fs = std::filesystem;
+  // A symbolic link stays as it is: the file it points to is the one replaced.
+  std::error_code linkError;
+  const std::string path = fs::is_symlink(name, linkError) && fs::exists(name, linkError)
+                               ? fs::canonical(name, linkError).string()
+                               : name;
   const fs::path target(path);
   const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
   std::string temporary = (folder / ("." + target.filename().string() + ".XXXXXX")).string();

@@ -61,7 +61,8 @@ const char* FormatExtension(uint32_t code);
 // Runs write(temporary) for a temporary file in the folder of path and, only when it
 // answers 0, moves the temporary file over path. On any failure path is left as it was
 // (or absent) and the temporary file is removed. The new file keeps the permissions of the
-// one it replaces, or gets 0666 less the umask.
+// one it replaces, or gets 0666 less the umask. When path is a symbolic link, the file it
+// points to is replaced and the link kept.
 long WriteAtomically(const std::string& path, const std::function<long(const std::string& temporary)>& write);
 
 // Reads in, applies the options and saves out (atomically). Notes for the user (such as

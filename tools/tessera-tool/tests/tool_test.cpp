@@ -209,6 +209,15 @@ TEST(Tool, WrittenFilesGetTheUsualPermissions) {
   ASSERT_EQ(Tool("convert " + chart + " " + dir + "perm-new.bmp --format bmp --flip h").exit, 0);
   ASSERT_EQ(::stat((dir + "perm-new.bmp").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0604u);
+  // A symbolic link is kept; the file it points to is replaced.
+  std::remove((dir + "perm-link.bmp").c_str());
+  ASSERT_EQ(::symlink((dir + "perm-new.bmp").c_str(), (dir + "perm-link.bmp").c_str()), 0);
+  const std::string before = Slurp(dir + "perm-new.bmp");
+  ASSERT_EQ(Tool("convert " + chart + " " + dir + "perm-link.bmp --format bmp --flip v").exit, 0);
+  ASSERT_EQ(::lstat((dir + "perm-link.bmp").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_NE(Slurp(dir + "perm-new.bmp"), before);
+  EXPECT_EQ(HiddenFiles(dir), std::vector<std::string>{});
 }
 
 TEST(Tool, SixteenBitImagesAreReducedForFormatsThatHoldEight) {
