@@ -14,49 +14,48 @@ install(DIRECTORY ${ORVAX_WINDOWS_ROOT}/ DESTINATION ${ORVAX_INSTALL_WINDOWS_DIR
   PATTERN "*.DLL" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
   GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
-foreach(lib tessera kroma)
+# The libraries: one export set of namespaced targets, found as the packages Tessera and
+# Kroma (find_package(Tessera) gives Orvax::tessera), and a pkg-config file each.
+set(ORVAX_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake)
+file(RELATIVE_PATH ORVAX_PC_TO_PREFIX /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
+string(REGEX REPLACE "/$" "" ORVAX_PC_TO_PREFIX "${ORVAX_PC_TO_PREFIX}")
+set(ORVAX_EXPORTED "")
+foreach(lib kroma tessera)
   if(NOT TARGET ${lib})
     continue()
   endif()
-  if(lib STREQUAL "tessera")
-    set(ORVAX_PC_NAME "Tessera")
-    set(ORVAX_PC_DESCRIPTION "Tessera image library: tiled images, BMP, JPEG, TIFF and FlashPix, display")
-    set(ORVAX_PC_CFLAGS "-I\${includedir}")
-    install(DIRECTORY ${CMAKE_SOURCE_DIR}/tessera/include/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
-      FILES_MATCHING PATTERN "*.h")
-    # Tessera's public header draws on the platform's device context header.
-    install(FILES ${CMAKE_SOURCE_DIR}/platform/win/gdi.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/win)
-  else()
-    set(ORVAX_PC_NAME "Kroma")
-    set(ORVAX_PC_DESCRIPTION "Kroma colour matching between ICC profiles")
-    set(ORVAX_PC_CFLAGS "-I\${includedir}")
-    install(DIRECTORY ${CMAKE_SOURCE_DIR}/kroma/include/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
-      FILES_MATCHING PATTERN "*.h")
-  endif()
-  install(TARGETS ${lib}
+  list(APPEND ORVAX_EXPORTED ${lib})
+  set_target_properties(${lib} PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
+  target_include_directories(${lib} INTERFACE $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+  install(TARGETS ${lib} EXPORT OrvaxTargets
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
     RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  # A package file that describes the installed library as an imported target.
-  file(WRITE ${CMAKE_BINARY_DIR}/install/${ORVAX_PC_NAME}Config.cmake
-    "get_filename_component(_orvax_prefix \"\${CMAKE_CURRENT_LIST_DIR}/../../..\" ABSOLUTE)\n"
-    "if(NOT TARGET Orvax::${lib})\n"
-    "  add_library(Orvax::${lib} SHARED IMPORTED)\n"
-    "  set_target_properties(Orvax::${lib} PROPERTIES\n"
-    "    IMPORTED_LOCATION \"\${_orvax_prefix}/${CMAKE_INSTALL_LIBDIR}/lib${lib}.so\"\n"
-    "    INTERFACE_INCLUDE_DIRECTORIES \"\${_orvax_prefix}/${CMAKE_INSTALL_INCLUDEDIR}\")\n"
-    "endif()\n")
-  write_basic_package_version_file(${CMAKE_BINARY_DIR}/install/${ORVAX_PC_NAME}ConfigVersion.cmake
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/${lib}/include/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+    FILES_MATCHING PATTERN "*.h")
+
+  if(lib STREQUAL "tessera")
+    set(ORVAX_PACKAGE Tessera)
+    # Tessera's public header draws into the platform's device contexts; the memory
+    # context it declares is built into the library.
+    install(FILES ${PROJECT_SOURCE_DIR}/platform/win/gdi.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/win)
+  else()
+    set(ORVAX_PACKAGE Kroma)
+  endif()
+  set(ORVAX_TARGET ${lib})
+  configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/PackageConfig.cmake.in
+    ${CMAKE_BINARY_DIR}/install/${ORVAX_PACKAGE}Config.cmake
+    INSTALL_DESTINATION ${ORVAX_CMAKE_DIR}/${ORVAX_PACKAGE})
+  write_basic_package_version_file(${CMAKE_BINARY_DIR}/install/${ORVAX_PACKAGE}ConfigVersion.cmake
     VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
-  install(FILES ${CMAKE_BINARY_DIR}/install/${ORVAX_PC_NAME}Config.cmake
-    ${CMAKE_BINARY_DIR}/install/${ORVAX_PC_NAME}ConfigVersion.cmake
-    DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/${ORVAX_PC_NAME})
-  file(WRITE ${CMAKE_BINARY_DIR}/install/${lib}.pc
-    "prefix=${CMAKE_INSTALL_PREFIX}\nexec_prefix=\${prefix}\nlibdir=\${prefix}/${CMAKE_INSTALL_LIBDIR}\n"
-    "includedir=\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}\n\nName: ${ORVAX_PC_NAME}\n"
-    "Description: ${ORVAX_PC_DESCRIPTION}\nVersion: ${PROJECT_VERSION}\n"
-    "Libs: -L\${libdir} -l${lib}\nCflags: ${ORVAX_PC_CFLAGS}\n")
+  install(FILES ${CMAKE_BINARY_DIR}/install/${ORVAX_PACKAGE}Config.cmake
+    ${CMAKE_BINARY_DIR}/install/${ORVAX_PACKAGE}ConfigVersion.cmake
+    DESTINATION ${ORVAX_CMAKE_DIR}/${ORVAX_PACKAGE})
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/${lib}.pc.in ${CMAKE_BINARY_DIR}/install/${lib}.pc @ONLY)
   install(FILES ${CMAKE_BINARY_DIR}/install/${lib}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 endforeach()
+if(ORVAX_EXPORTED)
+  install(EXPORT OrvaxTargets NAMESPACE Orvax:: DESTINATION ${ORVAX_CMAKE_DIR}/Orvax)
+endif()
 
 # Programs built elsewhere in the tree.
 foreach(program larkspur tessera-tool kroma-tool)
@@ -65,3 +64,32 @@ foreach(program larkspur tessera-tool kroma-tool)
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   endif()
 endforeach()
+
+# Manual pages, compressed as Debian's policy asks (man reads them so everywhere).
+find_program(ORVAX_GZIP gzip REQUIRED)
+set(ORVAX_MAN_PAGES "")
+foreach(page orvax-scan.1 larkspur.1 tessera-tool.1 kroma-tool.1)
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/man/${page}.gz
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
+    COMMAND ${ORVAX_GZIP} -9n -c ${PROJECT_SOURCE_DIR}/doc/man/${page} > ${CMAKE_BINARY_DIR}/man/${page}.gz
+    DEPENDS ${PROJECT_SOURCE_DIR}/doc/man/${page}
+    VERBATIM)
+  list(APPEND ORVAX_MAN_PAGES ${CMAKE_BINARY_DIR}/man/${page}.gz)
+endforeach()
+add_custom_target(orvax_man_pages ALL DEPENDS ${ORVAX_MAN_PAGES})
+install(FILES ${ORVAX_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+# A program outside the tree builds against the installed libraries (find_package and
+# pkg-config), opens a file, draws it into a memory context and checks a pixel.
+if(ORVAX_BUILD_TESTS AND NOT ORVAX_SANITIZE AND TARGET tessera AND TARGET kroma)
+  add_test(NAME InstalledLibraries.ConsumersBuildAndRun
+    COMMAND ${PROJECT_SOURCE_DIR}/tests/install/consumers_test.sh ${CMAKE_BINARY_DIR} ${PROJECT_SOURCE_DIR}/tests/install)
+  set_tests_properties(InstalledLibraries.ConsumersBuildAndRun PROPERTIES LABELS unit TIMEOUT 300)
+endif()
+
+# The Debian package builds, and the programs start from it unpacked.
+if(ORVAX_BUILD_TESTS AND NOT ORVAX_SANITIZE AND TARGET orvax-scan AND TARGET larkspur)
+  add_test(NAME DebianPackage.BuildsAndRunsUnpacked
+    COMMAND ${PROJECT_SOURCE_DIR}/tests/install/package_test.sh ${CMAKE_BINARY_DIR} ${PROJECT_SOURCE_DIR})
+  set_tests_properties(DebianPackage.BuildsAndRunsUnpacked PROPERTIES LABELS app TIMEOUT 600)
+endif()

@@ -6,6 +6,10 @@ set -euo pipefail
 packages=(
   # build
   build-essential cmake ninja-build pkg-config
+  # argument parsing of the command-line tools (header-only)
+  libcli11-dev
+  # the Debian package (scripts/package.sh: CPack's DEB generator runs dpkg-shlibdeps)
+  dpkg-dev file desktop-file-utils
   # tests and benchmarks
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   # the application and the utility

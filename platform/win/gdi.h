@@ -8,6 +8,10 @@
 #include <cstdint>
 #include <vector>
 
+// The device contexts are part of the image library's installed surface: the memory context
+// is built into libtessera, so these classes keep default visibility in every build.
+#define ORVAX_GDI_API __attribute__((visibility("default")))
+
 namespace orvax::win {
 
 struct BITMAPINFOHEADER {
@@ -55,7 +59,7 @@ constexpr uint32_t SRCCOPY = 0x00CC0020;
 // Bytes in one row of a DIB: rows are padded to a multiple of four bytes.
 constexpr int DibRowBytes(int width, int bitCount) { return ((width * bitCount + 31) / 32) * 4; }
 
-class DeviceContext {
+class ORVAX_GDI_API DeviceContext {
  public:
   virtual ~DeviceContext() = default;
   // Returns the previous mode, or 0 on failure.
@@ -81,7 +85,7 @@ inline int StretchDIBits(HDC hdc, int xDest, int yDest, int destWidth, int destH
 
 // A 24-bit RGB raster in memory (rows top-down, pixels R, G, B). Drawing is clipped to the
 // surface; COLORONCOLOR stretching picks the nearest source pixel for each device pixel.
-class MemoryDC : public DeviceContext {
+class ORVAX_GDI_API MemoryDC : public DeviceContext {
  public:
   MemoryDC(int width, int height, uint8_t background = 0);
 
@@ -109,7 +113,7 @@ class MemoryDC : public DeviceContext {
 
 // A memory context that can be told to refuse the stretch mode or the blit, for testing
 // how callers report a device that will not draw.
-class FailingDC : public MemoryDC {
+class ORVAX_GDI_API FailingDC : public MemoryDC {
  public:
   FailingDC(int width, int height, bool failMode, bool failBlit)
       : MemoryDC(width, height), failMode_(failMode), failBlit_(failBlit) {}

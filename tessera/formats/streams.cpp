@@ -143,7 +143,7 @@ long OutputStream::Open() {
   Close();
   error_ = 0;
   do {
-    fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);  // less the umask
   } while (fd_ < 0 && errno == EINTR);
   if (fd_ < 0) return Fail(TES_ERR_OUT_CREATE);
   buffer_ = new (std::nothrow) uint8_t[kStreamBufferBytes];

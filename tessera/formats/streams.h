@@ -59,8 +59,8 @@ class InputStream {
   long error_ = 0;
 };
 
-// Writes a file through a 32 KiB buffer. The file is created or truncated, readable and
-// writable by its owner.
+// Writes a file through a 32 KiB buffer. The file is created or truncated; a new file gets
+// mode 0666 less the process's umask, as POSIX programs create files.
 class OutputStream {
  public:
   explicit OutputStream(const char* path);

@@ -1,7 +1,8 @@
 // kroma-tool: header queries of a profile, and converting raw pixels between two profiles.
 //   kroma-tool info PROFILE
-//   kroma-tool apply SRC.icc DST.icc --intent N --engine 0|1 --in FORMAT --out FORMAT < in > out
+//   kroma-tool apply SRC.icc DST.icc --in FORMAT --out FORMAT [--intent 0..3] [--engine 0|1] < in > out
 // Formats: rgb8 rgb16 gray8 gray16 cmyk8 cmyk16 lab16 (interleaved, 16-bit little-endian).
+// Outcomes are "status=CODE: reason"; argument errors print the usage line and exit 2.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -9,7 +10,14 @@
 #include <string>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
 #include "kroma.h"
+#include "status_text.h"
+
+#ifndef ORVAX_VERSION
+#define ORVAX_VERSION "unknown"
+#endif
 
 namespace {
 
@@ -20,10 +28,16 @@ struct Format {
 constexpr Format kFormats[] = {{"rgb8", 3, 8},   {"rgb16", 3, 16}, {"gray8", 1, 8}, {"gray16", 1, 16},
                                {"cmyk8", 4, 8},  {"cmyk16", 4, 16}, {"lab16", 3, 16}};
 
-const Format* FindFormat(const char* name) {
+const Format* FindFormat(const std::string& name) {
   for (const Format& f : kFormats)
-    if (std::strcmp(f.name, name) == 0) return &f;
+    if (name == f.name) return &f;
   return nullptr;
+}
+
+std::vector<std::string> FormatNames() {
+  std::vector<std::string> names;
+  for (const Format& f : kFormats) names.emplace_back(f.name);
+  return names;
 }
 
 std::string SigText(uint32_t v) {
@@ -39,31 +53,29 @@ int Info(const char* path) {
   if (!DurovToolboxGetProfInfo(path, 0, &channels, 2) || !DurovToolboxGetProfInfo(path, 1, &cls, 4) ||
       !DurovToolboxGetProfInfo(path, 2, &space, 2) || !DurovToolboxGetProfInfo(path, 3, &pcs, 2) ||
       !DurovToolboxGetProfInfo(path, 4, &intent, 4) || !DurovToolboxGetProfInfo(path, 5, white, 12)) {
-    std::printf("status=%d\n", KROMA_ERR_PROFILE_OPEN);
+    std::printf("%s\n", orvax::tools::KromaStatusLine(KROMA_ERR_PROFILE_OPEN).c_str());
     return 1;
   }
   std::printf("channels=%d\nclass=%s\ncolorspace=%d\npcs=%d\nintent=%u\nilluminant=%.4f %.4f %.4f\n",
               channels, SigText(cls).c_str(), space, pcs, intent, white[0] / 65536.0,
               white[1] / 65536.0, white[2] / 65536.0);
+  std::printf("%s\n", orvax::tools::KromaStatusLine(0).c_str());
   return 0;
 }
 
-int Apply(int argc, char** argv) {
-  if (argc < 4) return 2;
-  char* src = argv[2];
-  char* dst = argv[3];
+struct ApplyArgs {
+  std::string src, dst;
   int intent = 0, engine = 1;
-  const Format* in = nullptr;
-  const Format* out = nullptr;
-  for (int i = 4; i + 1 < argc; i += 2) {
-    const std::string opt = argv[i];
-    if (opt == "--intent") intent = std::atoi(argv[i + 1]);
-    else if (opt == "--engine") engine = std::atoi(argv[i + 1]);
-    else if (opt == "--in") in = FindFormat(argv[i + 1]);
-    else if (opt == "--out") out = FindFormat(argv[i + 1]);
-    else return 2;
-  }
-  if (in == nullptr || out == nullptr) return 2;
+  std::string in, out;
+};
+
+int Apply(const ApplyArgs& args) {
+  std::string srcPath = args.src, dstPath = args.dst;
+  char* src = srcPath.data();
+  char* dst = dstPath.data();
+  const int intent = args.intent, engine = args.engine;
+  const Format* in = FindFormat(args.in);
+  const Format* out = FindFormat(args.out);
   std::vector<uint8_t> data;
   uint8_t chunk[65536];
   size_t got;
@@ -91,7 +103,7 @@ int Apply(int argc, char** argv) {
   }
   OXCMPostProc(h);
   if (rc != 0) {
-    std::fprintf(stderr, "status=%d\n", rc);
+    std::fprintf(stderr, "kroma-tool: %s\n", orvax::tools::KromaStatusLine(rc).c_str());
     return 1;
   }
   std::fwrite(result.data(), 1, result.size(), stdout);
@@ -101,12 +113,38 @@ int Apply(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 3 && std::strcmp(argv[1], "info") == 0) return Info(argv[2]);
-  if (argc >= 4 && std::strcmp(argv[1], "apply") == 0) {
-    const int rc = Apply(argc, argv);
-    if (rc == 2) std::fprintf(stderr, "usage: kroma-tool apply SRC DST --intent N --engine 0|1 --in FMT --out FMT\n");
-    return rc;
+  CLI::App app{"kroma-tool: profile header queries, and raw pixels matched between two ICC profiles with the\n"
+               "Kroma colour-matching library. Failures print \"status=CODE: reason\" and exit 1; argument\n"
+               "errors exit 2.",
+               "kroma-tool"};
+  app.set_version_flag("--version", std::string("kroma-tool ") + ORVAX_VERSION);
+  app.require_subcommand(1, 1);
+  std::string profile;
+  CLI::App* info = app.add_subcommand("info", "print a profile's channels, class, colour spaces, intent, illuminant");
+  info->add_option("PROFILE", profile, "the ICC profile")->required();
+
+  ApplyArgs args;
+  CLI::App* apply = app.add_subcommand(
+      "apply", "match raw interleaved pixels from standard input to standard output (16-bit little-endian)");
+  apply->add_option("SRC", args.src, "source profile")->required();
+  apply->add_option("DST", args.dst, "destination profile")->required();
+  apply->add_option("--intent", args.intent, "rendering intent 0..3 (default 0)")->check(CLI::Range(0, 3));
+  apply->add_option("--engine", args.engine, "interpolation engine 0 or 1 (default 1)")->check(CLI::Range(0, 1));
+  apply->add_option("--in", args.in, "input pixel format")->required()->check(CLI::IsMember(FormatNames()));
+  apply->add_option("--out", args.out, "output pixel format")->required()->check(CLI::IsMember(FormatNames()));
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    std::fprintf(stderr, "kroma-tool: %s\n%s\n", e.what(),
+                 apply->parsed() ? "usage: kroma-tool apply SRC DST --in FMT --out FMT [--intent 0..3] [--engine 0|1]"
+                 : info->parsed() ? "usage: kroma-tool info PROFILE"
+                                  : "usage: kroma-tool info PROFILE | apply SRC DST --in FMT --out FMT [...]");
+    return 2;
   }
-  std::fprintf(stderr, "usage: kroma-tool info PROFILE | apply SRC DST --intent N --engine 0|1 --in FMT --out FMT\n");
-  return 2;
+  if (info->parsed()) return Info(profile.c_str());
+  return Apply(args);
 }

@@ -1,37 +1,129 @@
 #include "commands.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
-#include <iostream>
-#include <vector>
+#include <initializer_list>
+#include <memory>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include "status_text.h"
 #include "win/gdi.h"
+#include "win/windows_root.h"
 
 namespace tool {
 
-// The flags of a colour-managed object, as the application makes them.
-constexpr short kManagedFlags =
-    TES_FLAG_COLOR_MANAGED | TES_FLAG_DISPLAY_ENGINE | TES_FLAG_PRINT_ENGINE | TES_FLAG_CONVERT_ENGINE;
+namespace {
 
-std::string Option(const Args& args, const std::string& name, const std::string& fallback) {
-  for (size_t i = 0; i + 1 < args.size(); ++i)
-    if (args[i] == name) return args[i + 1];
-  return fallback;
+// The first of the candidate profiles that exists.
+std::string FirstExisting(std::initializer_list<std::string> candidates) {
+  for (const std::string& path : candidates)
+    if (!path.empty() && std::filesystem::exists(path)) return path;
+  return *candidates.begin();
 }
 
-bool HasFlag(const Args& args, const std::string& name) {
-  for (const auto& a : args)
-    if (a == name) return true;
-  return false;
+}  // namespace
+
+LibrarySession::LibrarySession(const Profiles& profiles) {
+  const std::string system = orvax::win::SystemDirectory();
+  color_ = system.empty() ? std::string() : system + "/COLOR";
+  monitor_ = !profiles.monitor.empty()
+                 ? profiles.monitor
+                 : FirstExisting({color_ + "/sRGB.icc", "/usr/share/color/icc/sRGB.icc", color_ + "/OXsRGB.icm"});
+  printer_ = !profiles.printer.empty() ? profiles.printer : monitor_;
+  cmyk_ = !profiles.cmyk.empty() ? profiles.cmyk
+                                 : FirstExisting({color_ + "/default_cmyk.icc",
+                                                  "/usr/share/color/icc/ghostscript/default_cmyk.icc"});
+  tagTes_Image_Info info{};
+  info.size = sizeof info;
+  std::strncpy(info.maker, "Orvax Corp.", sizeof info.maker - 1);
+  char *m = monitor_.data(), *p = printer_.data(), *k = cmyk_.data(), *d = color_.data();
+  status_ = TesseraClass::InitMosaic(info, m, p, k, d, 1.0);
 }
+
+LibrarySession::~LibrarySession() { TesseraClass::CloseMosaic(); }
+
+// ---------------------------------------------------------------------------------------
+// Writing without losing what was there
+
+namespace {
+
+// The temporary file being written, removed if the tool is interrupted.
+char g_temporary[4096];
+
+void RemoveTemporaryAndExit(int signal) {
+  if (g_temporary[0] != '\0') ::unlink(g_temporary);
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
+
+}  // namespace
+
+long WriteAtomically(const std::string& name, const std::function<long(const std::string&)>& write) {
+  namespace fs = std::filesystem;
+  // A symbolic link stays as it is: the file it points to is the one replaced.
+  std::error_code linkError;
+  const std::string path = fs::is_symlink(name, linkError) && fs::exists(name, linkError)
+                               ? fs::canonical(name, linkError).string()
+                               : name;
+  const fs::path target(path);
+  const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  std::string temporary = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+  if (temporary.size() >= sizeof g_temporary) return TES_ERR_OUT_CREATE;
+  const int fd = ::mkstemp(temporary.data());
+  if (fd < 0) return errno == ENOSPC ? TES_ERR_DISK_FULL : TES_ERR_OUT_CREATE;
+  std::memcpy(g_temporary, temporary.c_str(), temporary.size() + 1);
+  static const bool handlers = [] {
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) std::signal(s, RemoveTemporaryAndExit);
+    return true;
+  }();
+  (void)handlers;
+  // The new file gets the old one's permissions, or what a newly created file would get.
+  struct stat old {};
+  mode_t mode;
+  if (::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+    mode = old.st_mode & 07777;
+  } else {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode = 0666 & ~mask;
+  }
+  ::fchmod(fd, mode);
+  ::close(fd);
+
+  long status = write(temporary);
+  if (status == 0) {
+    // The data reach the disk before the name moves over the old file.
+    const int check = ::open(temporary.c_str(), O_RDONLY | O_CLOEXEC);
+    if (check < 0 || ::fsync(check) != 0) status = errno == ENOSPC ? TES_ERR_DISK_FULL : TES_ERR_OUT_CLOSE;
+    if (check >= 0) ::close(check);
+  }
+  if (status == 0 && std::rename(temporary.c_str(), path.c_str()) != 0) status = TES_ERR_OUT_CREATE;
+  if (status != 0) ::unlink(temporary.c_str());
+  g_temporary[0] = '\0';
+  return status;
+}
+
+// ---------------------------------------------------------------------------------------
+// Pixels
 
 namespace {
 
 int ChannelsOf(int cs) { return cs <= 1 ? 1 : cs == 4 ? 4 : 3; }
 int BitsOf(int cs) { return (cs == 0 || cs == 2 || cs == 4) ? 8 : 16; }
+
+const char* ColorSpaceName(int cs) {
+  static const char* const names[] = {"8-bit grey", "16-bit grey", "24-bit RGB", "48-bit RGB",
+                                      "32-bit CMYK", "48-bit Lab", "48-bit LCh"};
+  return cs >= 0 && cs <= 6 ? names[cs] : "unknown";
+}
 
 // One sample of the chart at (x, y), channel c, as a fraction 0..1.
 double ChartSample(const std::string& pattern, int x, int y, int w, int h, int c, int channels) {
@@ -86,17 +178,15 @@ long MakeTestImage(TesseraClass& image, int width, int height, int cs, const std
   return 0;
 }
 
-long ApplyTransforms(TesseraClass& image, const Args& args) {
-  const std::string flip = Option(args, "--flip");
-  if (flip == "h" || flip == "hv")
+namespace {
+
+long ApplyTransforms(TesseraClass& image, const Transforms& t) {
+  if (t.flip == "h" || t.flip == "hv")
     if (const long status = image.FlipH()) return status;
-  if (flip == "v" || flip == "hv")
+  if (t.flip == "v" || t.flip == "hv")
     if (const long status = image.FlipV()) return status;
-  const std::string rotate = Option(args, "--rotate");
-  if (!rotate.empty()) {
-    const double angle = std::stod(rotate);
-    if (const long status = image.Rotate(angle)) return status;
-  }
+  if (t.rotate)
+    if (const long status = image.Rotate(*t.rotate)) return status;
   return 0;
 }
 
@@ -109,50 +199,19 @@ long RenderToPpm(const TesseraClass& image, const std::string& path, int zoomNum
   orvax::win::MemoryDC dc(w, h);
   tagTes_Output_Info info{&dc, 0, 0, w, h, 0, 0, w, h};
   if (const long status = image.Display(info)) return status;
-  std::ofstream out(path, std::ios::binary);
-  out << "P6\n" << w << " " << h << "\n255\n";
-  out.write(reinterpret_cast<const char*>(dc.pixels().data()), static_cast<std::streamsize>(dc.pixels().size()));
-  return out.good() ? 0L : static_cast<long>(TES_ERR_OUT_WRITE);
-}
-
-namespace {
-
-bool ParseZoom(const std::string& text, int& num, int& den) {
-  num = 1, den = 1;
-  if (text.empty()) return true;
-  return std::sscanf(text.c_str(), "%d:%d", &num, &den) == 2 && num > 0 && den > 0;
+  return WriteAtomically(path, [&](const std::string& temporary) -> long {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out << "P6\n" << w << " " << h << "\n255\n";
+    out.write(reinterpret_cast<const char*>(dc.pixels().data()), static_cast<std::streamsize>(dc.pixels().size()));
+    out.close();
+    return out.good() ? 0L : static_cast<long>(TES_ERR_OUT_WRITE);
+  });
 }
 
 int Report(long status) {
-  std::printf("status=%ld\n", status);
+  std::printf("%s\n", orvax::tools::TesseraStatusLine(status).c_str());
   return status == 0 ? 0 : 1;
 }
-
-}  // namespace
-
-int CommandDemo(const Args& args) {
-  if (HasFlag(args, "--help") || args.empty()) {
-    std::puts(
-        "usage: tessera-tool demo OUT.ppm [--size WxH] [--colorspace 0..3] [--pattern chart|gradient]\n"
-        "                         [--rotate DEG] [--flip h|v|hv] [--zoom N:D]\n"
-        "Builds a test image in memory, turns it, and draws it through Display into OUT.ppm.");
-    return args.empty() ? 2 : 0;
-  }
-  int w = 640, h = 400, num, den;
-  std::sscanf(Option(args, "--size", "640x400").c_str(), "%dx%d", &w, &h);
-  const int cs = std::stoi(Option(args, "--colorspace", "2"));
-  if (!ParseZoom(Option(args, "--zoom"), num, den)) {
-    std::fprintf(stderr, "tessera-tool: --zoom takes N:D with positive numbers\n");
-    return 2;
-  }
-  TesseraClass image(0, static_cast<short>(cs));
-  long status = MakeTestImage(image, w, h, cs, Option(args, "--pattern", "chart"));
-  if (status == 0) status = ApplyTransforms(image, args);
-  if (status == 0) status = RenderToPpm(image, args[0], num, den);
-  return Report(status);
-}
-
-namespace {
 
 const char* FormatName(int code) {
   switch (code) {
@@ -166,7 +225,69 @@ const char* FormatName(int code) {
   }
 }
 
-// The file-type code for a --format name, or 0.
+// The TIFF/Exif Orientation (tag 274) of a TIFF file or of a JPEG file's Exif segment, or 1
+// when the file has none. The library applies it as it reads and keeps the upright result;
+// info reports it beside the sizes.
+int FileOrientation(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<uint8_t> head(65536 + 4);
+  in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
+  head.resize(static_cast<size_t>(in.gcount()));
+  // Where the TIFF structure starts: the file itself, or the Exif segment of a JPEG.
+  size_t tiff = std::string::npos;
+  if (head.size() >= 8 && (std::memcmp(head.data(), "II*\0", 4) == 0 || std::memcmp(head.data(), "MM\0*", 4) == 0)) {
+    tiff = 0;
+  } else if (head.size() >= 4 && head[0] == 0xFF && head[1] == 0xD8) {
+    for (size_t at = 2; at + 4 <= head.size() && head[at] == 0xFF;) {
+      const uint8_t marker = head[at + 1];
+      const size_t length = size_t(head[at + 2]) << 8 | head[at + 3];
+      if (marker == 0xDA || marker == 0xD9 || length < 2) break;
+      if (marker == 0xE1 && at + 10 <= head.size() && std::memcmp(&head[at + 4], "Exif\0\0", 6) == 0) {
+        tiff = at + 10;
+        break;
+      }
+      at += 2 + length;
+    }
+  }
+  if (tiff == std::string::npos || tiff + 8 > head.size()) return 1;
+  const bool little = head[tiff] == 'I';
+  auto u16 = [&](size_t at) -> uint32_t {
+    if (at + 2 > head.size()) return 0;
+    return little ? head[at] | head[at + 1] << 8 : head[at] << 8 | head[at + 1];
+  };
+  auto u32 = [&](size_t at) -> uint32_t { return little ? u16(at) | u16(at + 2) << 16 : u16(at) << 16 | u16(at + 2); };
+  const size_t ifd = tiff + u32(tiff + 4);
+  const uint32_t count = u16(ifd);
+  for (uint32_t i = 0; i < count; ++i) {
+    const size_t entry = ifd + 2 + 12 * size_t(i);
+    if (entry + 12 > head.size()) break;
+    if (u16(entry) == 274) {
+      const uint32_t value = u16(entry + 8);
+      return value >= 1 && value <= 8 ? static_cast<int>(value) : 1;
+    }
+  }
+  return 1;
+}
+
+// Opens a file into a new object. A file whose colour space only a colour-managed object
+// may hold (CMYK, Lab, LCh) is opened into one.
+std::unique_ptr<TesseraClass> OpenFile(const std::string& path, bool managed, bool quiet, long& status) {
+  std::string name = path;
+  char* p = name.data();
+  char label[] = "reading";
+  for (;;) {
+    auto image = std::make_unique<TesseraClass>(managed ? kManagedFlags : 0, TES_CS_RGB24);
+    status = image->OpenImage(p, TesseraClass::m_s_EmptyTransform, quiet ? nullptr : &ProgressBar, label);
+    if (status == TES_ERR_NOT_PERMITTED && !managed) {
+      managed = true;
+      continue;
+    }
+    return image;
+  }
+}
+
+}  // namespace
+
 uint32_t FormatCode(const std::string& name) {
   if (name == "bmp") return TES_FILE_BMP;
   if (name == "jpeg" || name == "jpg") return TES_FILE_JPEG;
@@ -176,22 +297,14 @@ uint32_t FormatCode(const std::string& name) {
   return 0;
 }
 
-bool WantsHelp(const Args& args, size_t needed) { return HasFlag(args, "--help") || args.size() < needed; }
-
-int Usage(const Args& args, const char* text) {
-  std::fputs(text, HasFlag(args, "--help") ? stdout : stderr);
-  return HasFlag(args, "--help") ? 0 : 2;
+const char* FormatExtension(uint32_t code) {
+  switch (code) {
+    case TES_FILE_BMP: return ".bmp";
+    case TES_FILE_JPEG: return ".jpg";
+    case TES_FILE_TIFF: return ".tif";
+    default: return ".fpx";
+  }
 }
-
-// Opens a file into a new object, with the progress bar.
-long OpenFile(TesseraClass& image, const std::string& path) {
-  std::string name = path;
-  char* p = name.data();
-  char label[] = "reading";
-  return image.OpenImage(p, TesseraClass::m_s_EmptyTransform, &ProgressBar, label);
-}
-
-}  // namespace
 
 long ProgressBar(long total, long done, void* user) {
   static const bool terminal = ::isatty(2) != 0;
@@ -213,106 +326,113 @@ long DumpPnm(const TesseraClass& image, const std::string& path) {
   const int channels = ChannelsOf(desc.colorSpace), bits = BitsOf(desc.colorSpace);
   const int bytes = channels * bits / 8;
   if (desc.width <= 0 || desc.height <= 0) return TES_ERR_NO_IMAGE;
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) return TES_ERR_OUT_CREATE;
-  const int maxval = bits == 8 ? 255 : 65535;
-  if (channels == 4)
-    out << "P7\nWIDTH " << desc.width << "\nHEIGHT " << desc.height << "\nDEPTH 4\nMAXVAL " << maxval
-        << "\nTUPLTYPE CMYK\nENDHDR\n";
-  else
-    out << (channels == 1 ? "P5" : "P6") << "\n" << desc.width << " " << desc.height << "\n" << maxval << "\n";
-  std::vector<uint8_t> row(static_cast<size_t>(desc.width) * bytes);
-  for (int y = 0; y < desc.height; ++y) {
-    const tagTes_Tile_Desc tile{{0, y, desc.width, 1}, static_cast<int32_t>(row.size()), 0};
-    if (const long status = image.GetData(tile, row.data())) return status;
-    if (bits == 16)  // stored little-endian, PNM wants the most significant byte first
-      for (size_t i = 0; i + 1 < row.size(); i += 2) std::swap(row[i], row[i + 1]);
-    out.write(reinterpret_cast<const char*>(row.data()), static_cast<std::streamsize>(row.size()));
-  }
-  out.close();
-  return out.good() ? 0L : static_cast<long>(TES_ERR_OUT_WRITE);
+  return WriteAtomically(path, [&](const std::string& temporary) -> long {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    if (!out) return TES_ERR_OUT_CREATE;
+    const int maxval = bits == 8 ? 255 : 65535;
+    if (channels == 4)
+      out << "P7\nWIDTH " << desc.width << "\nHEIGHT " << desc.height << "\nDEPTH 4\nMAXVAL " << maxval
+          << "\nTUPLTYPE CMYK\nENDHDR\n";
+    else
+      out << (channels == 1 ? "P5" : "P6") << "\n" << desc.width << " " << desc.height << "\n" << maxval << "\n";
+    std::vector<uint8_t> row(static_cast<size_t>(desc.width) * bytes);
+    for (int y = 0; y < desc.height; ++y) {
+      const tagTes_Tile_Desc tile{{0, y, desc.width, 1}, static_cast<int32_t>(row.size()), 0};
+      if (const long status = image.GetData(tile, row.data())) return status;
+      if (bits == 16)  // stored little-endian, PNM wants the most significant byte first
+        for (size_t i = 0; i + 1 < row.size(); i += 2) std::swap(row[i], row[i + 1]);
+      out.write(reinterpret_cast<const char*>(row.data()), static_cast<std::streamsize>(row.size()));
+    }
+    out.close();
+    return out.good() ? 0L : static_cast<long>(TES_ERR_OUT_WRITE);
+  });
 }
 
-int CommandInfo(const Args& args) {
-  if (WantsHelp(args, 1))
-    return Usage(args,
-                 "usage: tessera-tool info FILE\n"
-                 "Identifies FILE without loading its pixels and prints key=value lines: format (the\n"
-                 "file-type code and its name), width, height, colorspace, bits, resolution, thumbnail.\n");
-  std::string name = args[0];
+// ---------------------------------------------------------------------------------------
+// Commands
+
+int CommandDemo(const std::string& out, int width, int height, int cs, const std::string& pattern,
+                const Transforms& transforms, int zoomNum, int zoomDen) {
+  TesseraClass image(cs > TES_CS_RGB48 ? kManagedFlags : 0, static_cast<short>(cs));
+  long status = MakeTestImage(image, width, height, cs, pattern);
+  if (status == 0) status = ApplyTransforms(image, transforms);
+  if (status == 0) status = RenderToPpm(image, out, zoomNum, zoomDen);
+  return Report(status);
+}
+
+int CommandInfo(const std::string& file) {
+  std::string name = file;
   char* p = name.data();
-  tagTes_Image_Desc desc{};
+  tagTes_Image_Desc stored{};
   short type = 0, thumbnail = 0;
-  const long status = TesseraClass::TestFile(p, &desc, &type, &thumbnail);
-  if (status == 0) {
-    std::printf("format=%d\nformat_name=%s\nwidth=%d\nheight=%d\ncolorspace=%d\nbits=%u,%u,%u,%u\n", type,
-                FormatName(type), desc.width, desc.height, desc.colorSpace, desc.bitsPerChannel[0],
-                desc.bitsPerChannel[1], desc.bitsPerChannel[2], desc.bitsPerChannel[3]);
-    std::printf("resolution=%g\nthumbnail=%d\n", desc.resolution, thumbnail);
-  }
+  long status = TesseraClass::TestFile(p, &stored, &type, &thumbnail);
+  if (status != 0) return Report(status);
+  // The size as dump and convert see it comes from reading the image as they do: the
+  // file's orientation may turn it.
+  std::unique_ptr<TesseraClass> image = OpenFile(file, false, false, status);
+  tagTes_Image_Desc seen = stored;
+  if (status == 0) status = image->GetImageDesc(&seen);
+  std::printf("format=%d\nformat_name=%s\n", type, FormatName(type));
+  if (status == 0) std::printf("width=%d\nheight=%d\n", seen.width, seen.height);
+  std::printf("stored_width=%d\nstored_height=%d\n", stored.width, stored.height);
+  std::printf("orientation=%d\n", type == TES_FILE_JPEG || type == TES_FILE_TIFF ? FileOrientation(file) : 1);
+  std::printf("colorspace=%d\ncolorspace_name=%s\nbits=%u,%u,%u,%u\nresolution=%g\nthumbnail=%d\n",
+              stored.colorSpace, ColorSpaceName(stored.colorSpace), stored.bitsPerChannel[0],
+              stored.bitsPerChannel[1], stored.bitsPerChannel[2], stored.bitsPerChannel[3], stored.resolution,
+              thumbnail);
   return Report(status);
 }
 
-int CommandConvert(const Args& args) {
-  static const char usage[] =
-      "usage: tessera-tool convert IN OUT --format bmp|jpeg|tiff|fpx|fpx-jpeg [--quality 1..5]\n"
-      "                            [--rotate DEG] [--flip h|v|hv] [--colorspace N] [--thumbnail]\n"
-      "                            [--cms [--monitor PROFILE] [--cmyk PROFILE]]\n"
-      "Reads IN, flips and turns it, converts it to colour space N if asked, and saves it as OUT.\n"
-      "--quality is the JPEG and FlashPix-JPEG level (default 3); --thumbnail embeds a thumbnail\n"
-      "(JPEG, TIFF). A format this build cannot write answers its status.\n";
-  if (WantsHelp(args, 2)) return Usage(args, usage);
-  const uint32_t code = FormatCode(Option(args, "--format"));
-  if (code == 0) {
-    std::fprintf(stderr, "tessera-tool: --format must be bmp, jpeg, tiff, fpx or fpx-jpeg\n%s", usage);
-    return 2;
-  }
-  const int quality = std::stoi(Option(args, "--quality", "3"));
-  if (quality < 1 || quality > 5) {
-    std::fprintf(stderr, "tessera-tool: --quality takes 1 to 5\n");
-    return 2;
-  }
-  const std::string colorSpace = Option(args, "--colorspace");
+long ConvertFile(const std::string& in, const std::string& out, const ConvertOptions& options,
+                 std::vector<std::string>& notes, bool quiet) {
   // Converting to CMYK, Lab or LCh needs a colour-managed object; --cms asks for one always.
-  const bool managed = HasFlag(args, "--cms") || (!colorSpace.empty() && std::stoi(colorSpace) > TES_CS_RGB48);
-  TesseraClass image(managed ? kManagedFlags : 0, TES_CS_RGB24);
-  long status = OpenFile(image, args[0]);
-  if (status == 0) status = ApplyTransforms(image, args);
-  if (status == 0 && !colorSpace.empty()) status = image.SetColorSpace(static_cast<short>(std::stoi(colorSpace)), nullptr);
-  if (status == 0) {
-    const tagTes_File_Spec spec{args[1].c_str(), code, quality};
+  const bool managed = options.managed || (options.colorSpace && *options.colorSpace > TES_CS_RGB48);
+  long status;
+  std::unique_ptr<TesseraClass> image = OpenFile(in, managed, quiet, status);
+  if (status == 0) status = ApplyTransforms(*image, options.transforms);
+  if (status != 0) return status;
+  if (options.colorSpace) {
+    status = image->SetColorSpace(static_cast<short>(*options.colorSpace), nullptr);
+  } else {
+    // A format that holds 8 bits a channel gets 16-bit grey and 48-bit RGB reduced to 8.
+    unsigned long formats = 0;
+    short cs = 0;
+    image->GetFormats(&formats);
+    image->GetColorSpace(&cs);
+    if ((formats & options.format) == 0 && (cs == TES_CS_GRAY16 || cs == TES_CS_RGB48)) {
+      const short reduced = static_cast<short>(cs - 1);
+      status = image->SetColorSpace(reduced, nullptr);
+      if (status == 0)
+        notes.push_back(std::string("reduced ") + ColorSpaceName(cs) + " to " + ColorSpaceName(reduced) + ": " +
+                        FormatName(static_cast<int>(options.format)) + " holds 8 bits a channel");
+    }
+  }
+  if (status != 0) return status;
+  return WriteAtomically(out, [&](const std::string& temporary) {
+    const tagTes_File_Spec spec{temporary.c_str(), options.format, options.quality};
     char label[] = "writing";
-    status = image.Save(spec, &ProgressBar, label, HasFlag(args, "--thumbnail") ? 1 : 0);
-  }
+    return image->Save(spec, quiet ? nullptr : &ProgressBar, label, options.thumbnail ? 1 : 0);
+  });
+}
+
+int CommandConvert(const std::string& in, const std::string& out, const ConvertOptions& options) {
+  std::vector<std::string> notes;
+  const long status = ConvertFile(in, out, options, notes, false);
+  for (const std::string& note : notes) std::fprintf(stderr, "tessera-tool: %s: %s\n", in.c_str(), note.c_str());
   return Report(status);
 }
 
-int CommandDump(const Args& args) {
-  if (WantsHelp(args, 2))
-    return Usage(args,
-                 "usage: tessera-tool dump IN OUT.ppm|OUT.pgm\n"
-                 "Writes the stored pixels of IN unchanged: grey as PGM, RGB (and Lab, LCh) as PPM, CMYK as\n"
-                 "PAM; 16-bit samples as 16-bit PNM.\n");
-  TesseraClass image(0, TES_CS_RGB24);
-  long status = OpenFile(image, args[0]);
-  if (status == 0) status = DumpPnm(image, args[1]);
+int CommandDump(const std::string& in, const std::string& out) {
+  long status;
+  std::unique_ptr<TesseraClass> image = OpenFile(in, false, false, status);
+  if (status == 0) status = DumpPnm(*image, out);
   return Report(status);
 }
 
-int CommandRender(const Args& args) {
-  if (WantsHelp(args, 2))
-    return Usage(args,
-                 "usage: tessera-tool render IN OUT.ppm [--zoom N:D] [--cms [--monitor PROFILE] [--cmyk PROFILE]]\n"
-                 "Reads IN and draws it through Display into a memory device context at the zoom N/D,\n"
-                 "then writes the drawing as OUT.ppm.\n");
-  int num, den;
-  if (!ParseZoom(Option(args, "--zoom"), num, den)) {
-    std::fprintf(stderr, "tessera-tool: --zoom takes N:D with positive numbers\n");
-    return 2;
-  }
-  TesseraClass image(HasFlag(args, "--cms") ? kManagedFlags : 0, TES_CS_RGB24);
-  long status = OpenFile(image, args[0]);
-  if (status == 0) status = RenderToPpm(image, args[1], num, den);
+int CommandRender(const std::string& in, const std::string& out, int zoomNum, int zoomDen, bool managed) {
+  long status;
+  std::unique_ptr<TesseraClass> image = OpenFile(in, managed, false, status);
+  if (status == 0) status = RenderToPpm(*image, out, zoomNum, zoomDen);
   return Report(status);
 }
 

@@ -173,12 +173,18 @@ TEST(OutputStream, TruncatesSeeksAndFlushes) {
   ASSERT_EQ(out.Flush(), 0);
   EXPECT_EQ(ReadBytes(path), (Bytes{'a', 'b', 'X', 'd', 'e', 'f'}));
   ASSERT_EQ(out.Close(), 0);
-  const std::string fresh = dir.Path("fresh");
-  OutputStream created(fresh.c_str());
-  ASSERT_EQ(created.Open(), 0);
-  struct stat st {};
-  ASSERT_EQ(::stat(fresh.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, static_cast<mode_t>(S_IRUSR | S_IWUSR)) << "a new file is the owner's alone";
+  // A new file gets 0666 less the umask, as other programs' files do.
+  for (const mode_t mask : {mode_t(022), mode_t(027), mode_t(077)}) {
+    const std::string fresh = dir.Path("fresh" + std::to_string(mask));
+    const mode_t previous = ::umask(mask);
+    OutputStream created(fresh.c_str());
+    const long opened = created.Open();
+    ::umask(previous);
+    ASSERT_EQ(opened, 0);
+    struct stat st {};
+    ASSERT_EQ(::stat(fresh.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask) << "umask " << std::oct << mask;
+  }
 }
 
 TEST(OutputStream, FailuresKeepTheirCodes) {
