@@ -46,6 +46,9 @@ class CMainFrame : public QMainWindow, public framework::CCmdTarget {
   win::MessageWindow& MessageQueue() { return messages_; }
   CProgressPane* ProgressPane() const { return progress_; }
   framework::CMDIChildWnd* ActiveChild() const;
+  // The title: the active document's name with its modified mark, then the program's name;
+  // the program's name alone without a document.
+  void UpdateTitle();
 
   // Commands: the action of ID (null for ids without one), running and updating them.
   QAction* Action(int id) const { return actions_.value(id); }
@@ -124,6 +127,9 @@ class CMainFrame : public QMainWindow, public framework::CCmdTarget {
   int menuSet_ = 0;
   QString pendingPath_;
   bool placementStored_ = false;
+  // The active document's title and modified mark, and the active frame's state, followed
+  // by the main title.
+  QList<QMetaObject::Connection> titleWatch_;
 
   int twainState_ = 1;
   win::HMODULE dsm_ = nullptr;
