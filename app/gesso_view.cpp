@@ -238,16 +238,27 @@ void CGessoView::Fit(long hint) {
       den_ *= 2;
   }
   if (hint == 1 || hint == 3) {
-    const QSize total = TotalSize();
-    const QSize size = QSize(std::min(total.width() + border.width(), client.width()),
-                             std::min(total.height() + border.height(), client.height()))
-                           .expandedTo(frame->minimumSizeHint());
+    // An image taller than the client scrolls, and its frame is wider by the scroll bar, so
+    // that no second bar is needed across; likewise for a wide one.
+    QSize size = TotalSize() + border;
+    const int barHeight = horizontalScrollBar()->sizeHint().height();
+    const int barWidth = verticalScrollBar()->sizeHint().width();
+    bool barV = size.height() > client.height();
+    const bool barH = size.width() + (barV ? barWidth : 0) > client.width();
+    if (barH && !barV) barV = size.height() + barHeight > client.height();
+    if (barV) size.rwidth() += barWidth;
+    if (barH) size.rheight() += barHeight;
+    size = size.boundedTo(client).expandedTo(frame->minimumSizeHint());
     if (frame->isMaximized()) {
       frame->SetRestoredSize(size);
     } else {
+      // A frame that would stick out moves to 2 (to 0 when it fills the client), so that
+      // the client needs no scroll bars of its own.
       QPoint at = frame->pos();
-      if (at.x() < 0 || at.x() + size.width() > client.width()) at.setX(2);
-      if (at.y() < 0 || at.y() + size.height() > client.height()) at.setY(2);
+      if (at.x() < 0 || at.x() + size.width() > client.width())
+        at.setX(size.width() + 2 <= client.width() ? 2 : 0);
+      if (at.y() < 0 || at.y() + size.height() > client.height())
+        at.setY(size.height() + 2 <= client.height() ? 2 : 0);
       frame->setGeometry(QRect(at, size));
     }
   }

@@ -23,6 +23,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPainter>
+#include <QScreen>
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolBar>
@@ -619,6 +620,39 @@ void CMainFrame::changeEvent(QEvent* event) {
   }
 }
 
+void CMainFrame::moveEvent(QMoveEvent* event) {
+  QMainWindow::moveEvent(event);
+  if (windowState() == Qt::WindowNoState && isVisible())
+    decoration_ = geometry().topLeft() - frameGeometry().topLeft();
+  KeepOnScreen();
+}
+
+void CMainFrame::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  KeepOnScreen();
+}
+
+void CMainFrame::KeepOnScreen() {
+  // The stored placement was clamped to the screen for the client area alone; once the
+  // decoration is known, the whole window is brought within the screen's available area
+  // (at a scale factor of 2 a placement stored at 1 would otherwise hang off the bottom).
+  if (!keepOnScreenPending_ || !isVisible() || windowState() != Qt::WindowNoState || screen() == nullptr) return;
+  const QRect frame = frameGeometry();
+  const QRect client = geometry();
+  if (frame == client) return;  // not decorated yet
+  keepOnScreenPending_ = false;
+  const QRect room = screen()->availableGeometry();
+  if (room.contains(frame)) return;
+  const QMargins decoration(client.left() - frame.left(), client.top() - frame.top(), frame.right() - client.right(),
+                            frame.bottom() - client.bottom());
+  const QSize size = client.size().boundedTo(room.size().shrunkBy(decoration)).expandedTo(minimumSizeHint());
+  const QSize outer = size.grownBy(decoration);
+  const QPoint at(std::clamp(frame.left(), room.left(), std::max(room.left(), room.right() + 1 - outer.width())),
+                  std::clamp(frame.top(), room.top(), std::max(room.top(), room.bottom() + 1 - outer.height())));
+  resize(size);
+  move(at);
+}
+
 void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
   if (event->mimeData()->hasUrls()) event->acceptProposedAction();
 }
@@ -634,8 +668,13 @@ void CMainFrame::StorePlacement() {
   if (placementStored_) return;
   placementStored_ = true;
   const int show = isMinimized() ? SW_SHOWMINIMIZED : isMaximized() ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL;
-  const QRect normal = (isMinimized() || isMaximized()) && normalGeometry().isValid() ? normalGeometry() : geometry();
-  const QPoint topLeft = isMinimized() || isMaximized() ? normal.topLeft() : pos();
+  // The position is the frame's, as move() takes it at the next start; the size is the
+  // client's, as resize() takes it. A maximised or minimised window knows only its normal
+  // client geometry: its frame lies by the normal decoration further up and left (taking
+  // the client's corner would creep down by the title bar on every start).
+  const bool normalState = !isMinimized() && !isMaximized();
+  const QRect normal = !normalState && normalGeometry().isValid() ? normalGeometry() : geometry();
+  const QPoint topLeft = normalState ? pos() : normal.topLeft() - decoration_;
   GeneralSettings::SetPlacement(app_.Registry(), show, topLeft.x(), topLeft.y(), normal.width(), normal.height());
 }
 

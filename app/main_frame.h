@@ -88,6 +88,8 @@ class CMainFrame : public QMainWindow, public framework::CCmdTarget {
  protected:
   void closeEvent(QCloseEvent* event) override;
   void changeEvent(QEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
 
@@ -130,6 +132,13 @@ class CMainFrame : public QMainWindow, public framework::CCmdTarget {
   // The active document's title and modified mark, and the active frame's state, followed
   // by the main title.
   QList<QMetaObject::Connection> titleWatch_;
+  // The window manager's decoration above and left of the client area, as last seen in the
+  // normal state (a maximised window may have none).
+  QPoint decoration_;
+  // Set until the window, decoration included, has been brought within the screen's
+  // available area once: the decoration is known only after the window manager took it.
+  bool keepOnScreenPending_ = true;
+  void KeepOnScreen();
 
   int twainState_ = 1;
   win::HMODULE dsm_ = nullptr;

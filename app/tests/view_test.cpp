@@ -128,6 +128,35 @@ class ViewTest : public IsolatedAppTest {
         << Client().width() << "x" << Client().height();
   }
 
+  // After Auto Fit: the whole image when it fits; else the frame fills the client in the
+  // direction the image is too large in and scrolls only that way.
+  void ExpectAutoFitted(CGessoDoc* doc, const std::string& what) {
+    SCOPED_TRACE(what);
+    QApplication::processEvents();
+    CGessoView* view = View(doc);
+    const QSize wanted = view->TotalSize() + Frame(doc)->BorderSize();
+    if (wanted.width() <= Client().width() && wanted.height() <= Client().height()) {
+      ExpectWholeImageShown(doc, "fits");
+      EXPECT_EQ(Frame(doc)->size(), wanted.expandedTo(Frame(doc)->minimumSizeHint()));
+      return;
+    }
+    const QRect frame = Frame(doc)->geometry();
+    EXPECT_TRUE(QRect(QPoint(0, 0), Client()).contains(frame));
+    const int bar = view->verticalScrollBar()->sizeHint().width();
+    if (wanted.height() > Client().height() && wanted.width() + bar <= Client().width()) {
+      EXPECT_EQ(frame.height(), Client().height());
+      EXPECT_TRUE(view->verticalScrollBar()->isVisible());
+      EXPECT_FALSE(view->horizontalScrollBar()->isVisible());
+      EXPECT_GE(view->viewport()->width(), view->TotalSize().width());
+    }
+    if (wanted.width() > Client().width() && wanted.height() + bar <= Client().height()) {
+      EXPECT_EQ(frame.width(), Client().width());
+      EXPECT_TRUE(view->horizontalScrollBar()->isVisible());
+      EXPECT_FALSE(view->verticalScrollBar()->isVisible());
+      EXPECT_GE(view->viewport()->height(), view->TotalSize().height());
+    }
+  }
+
   QStringList messages_;
   std::unique_ptr<CScanApp> app_;
 };
@@ -177,26 +206,18 @@ TEST_F(ViewTest, FitShowsTheWholeImageWithoutScrollBars) {
     if (view->ZoomDen() < 8) {
       Run(ID_VIEW_ZOOMOUT);
       ExpectWholeImageShown(doc, "zoomed out");
-      EXPECT_EQ(Frame(doc)->size(), (view->TotalSize() + border).expandedTo(Frame(doc)->minimumSizeHint()));
+      ExpectAutoFitted(doc, "zoomed out");
     }
     Run(ID_TRANSFORM_ROTATECW);
-    const QSize turned = view->TotalSize() + border;
-    if (turned.width() <= Client().width() && turned.height() <= Client().height()) {
-      ExpectWholeImageShown(doc, "turned");
-      EXPECT_EQ(Frame(doc)->size(), turned.expandedTo(Frame(doc)->minimumSizeHint()));
-    } else {
-      // Larger than the client: the frame fills it and scrolls.
-      EXPECT_EQ(Frame(doc)->size(), turned.boundedTo(Client()).expandedTo(Frame(doc)->minimumSizeHint()));
-    }
+    ExpectAutoFitted(doc, "turned");
     Run(ID_TRANSFORM_ROTATECCW);
+    ExpectAutoFitted(doc, "turned back");
     Run(ID_VIEW_ZOOMIN);
-    if (view->ZoomDen() >= den) ExpectWholeImageShown(doc, "zoomed back in");
+    ExpectAutoFitted(doc, "zoomed back in");
     Run(ID_VIEW_ZOOMIN);
-    const QSize larger = view->TotalSize() + border;
-    if (larger.width() <= Client().width() && larger.height() <= Client().height())
-      ExpectWholeImageShown(doc, "zoomed in past the fit");
-    else
-      EXPECT_EQ(Frame(doc)->size(), larger.boundedTo(Client()).expandedTo(Frame(doc)->minimumSizeHint()));
+    ExpectAutoFitted(doc, "zoomed in past the fit");
+    Run(ID_TRANSFORM_ROTATECW);
+    ExpectAutoFitted(doc, "zoomed in and turned");
 
     doc->SetModifiedFlag(false);
     Frame(doc)->close();
