@@ -651,6 +651,20 @@ void CMainFrame::KeepOnScreen() {
                   std::clamp(frame.top(), room.top(), std::max(room.top(), room.bottom() + 1 - outer.height())));
   resize(size);
   move(at);
+  // Frames fitted to the larger client are fitted again once the client has its new size.
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        const QRect client(QPoint(0, 0), mdi_->contentsRect().size());
+        for (QMdiSubWindow* w : mdi_->subWindowList()) {
+          auto* child = qobject_cast<framework::CMDIChildWnd*>(w);
+          if (child == nullptr || child->GetActiveView() == nullptr || child->isMaximized() || child->isMinimized() ||
+              client.contains(child->geometry()))
+            continue;
+          child->GetActiveView()->OnUpdate(nullptr, 1);
+        }
+      },
+      Qt::QueuedConnection);
 }
 
 void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
