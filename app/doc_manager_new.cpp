@@ -23,6 +23,13 @@ const CRegistrySettings& Registry() {
 
 void CDocManagerNew::SetSaveDialogHook(SaveDialogHook hook) { g_saveHook = std::move(hook); }
 
+QStringList CDocManagerNew::ExtensionAliases(const QString& ext) const {
+  if (ext == QLatin1String("jpg")) return {QStringLiteral("jpeg"), QStringLiteral("jpe"), QStringLiteral("jfif")};
+  if (ext == QLatin1String("tif")) return {QStringLiteral("tiff")};
+  if (ext == QLatin1String("bmp")) return {QStringLiteral("dib")};
+  return {};
+}
+
 QStringList CDocManagerNew::DoPromptFileName(const QString& name, int titleId, bool open, bool multi,
                                              framework::CMultiDocTemplate* docTemplate) {
   QWidget* parent = framework::AfxGetApp() != nullptr ? framework::AfxGetApp()->m_pMainWnd : nullptr;

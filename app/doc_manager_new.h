@@ -14,6 +14,9 @@ class CDocManagerNew : public framework::CDocManager {
  public:
   QStringList DoPromptFileName(const QString& name, int titleId, bool open, bool multi,
                                framework::CMultiDocTemplate* docTemplate) override;
+  // The other names of the image files the library reads: .jpeg, .jpe and .jfif beside
+  // .jpg, .tiff beside .tif, .dib beside .bmp.
+  QStringList ExtensionAliases(const QString& ext) const override;
 
   // Runs the save dialog instead of showing it: the function gets the dialog as set up and
   // returns whether OK was pressed. Scripted runs and tests use it; empty restores exec().

@@ -66,10 +66,42 @@ class WaitCursor {
 
 }  // namespace
 
-CGessoDoc::CGessoDoc() = default;
+namespace {
+
+// One turn or mirror in the undo history: redone by running it, undone by its inverse.
+class CTransformCommand : public QUndoCommand {
+ public:
+  CTransformCommand(int id, std::function<void(int)> apply) : id_(id), apply_(std::move(apply)) {}
+  void redo() override { apply_(id_); }
+  void undo() override { apply_(CGessoDoc::InverseTransform(id_)); }
+
+ private:
+  int id_;
+  std::function<void(int)> apply_;
+};
+
+}  // namespace
+
+CGessoDoc::CGessoDoc() {
+  // The history's saved state is the document's unmodified state.
+  connect(&undo_, &QUndoStack::cleanChanged, this, [this](bool clean) { framework::CDocument::SetModifiedFlag(!clean); });
+}
+
 CGessoDoc::~CGessoDoc() = default;
 
-void CGessoDoc::SetImage(std::unique_ptr<TesseraClass> image) { image_ = std::move(image); }
+void CGessoDoc::SetImage(std::unique_ptr<TesseraClass> image) {
+  // The history belongs to the image it was made on.
+  undo_.clear();
+  image_ = std::move(image);
+}
+
+void CGessoDoc::SetModifiedFlag(bool modified) {
+  // Saved (or opened, or discarded): this is the state undo and redo come back to. Changed
+  // outside the history: no state in the history is the saved one any more.
+  if (modified) undo_.resetClean();
+  else undo_.setClean();
+  framework::CDocument::SetModifiedFlag(modified);
+}
 
 int CGessoDoc::ColorSpace() const {
   short cs = -1;
@@ -295,7 +327,15 @@ bool CGessoDoc::OnNativeTransfer(const void* dibData, size_t bytes) {
 // ---------------------------------------------------------------------------------------
 // Transforms and the Document Color Space menu.
 
-void CGessoDoc::Transform(int id) {
+int CGessoDoc::InverseTransform(int id) {
+  switch (id) {
+    case ID_TRANSFORM_ROTATECW: return ID_TRANSFORM_ROTATECCW;
+    case ID_TRANSFORM_ROTATECCW: return ID_TRANSFORM_ROTATECW;
+    default: return id;  // every mirror is its own inverse
+  }
+}
+
+void CGessoDoc::ApplyTransform(int id) {
   if (!image_) return;
   long hint = 0;
   switch (id) {
@@ -306,8 +346,14 @@ void CGessoDoc::Transform(int id) {
     case ID_TRANSFORM_FLIPBOTH: image_->FlipH(), image_->FlipV(), hint = 5; break;
     default: return;
   }
-  SetModifiedFlag(true);
   UpdateAllViews(nullptr, hint);
+}
+
+void CGessoDoc::Transform(int id) {
+  if (!image_) return;
+  // Pushing runs it; the history moving away from the saved state sets the modified mark.
+  undo_.push(new CTransformCommand(id, [this](int command) { ApplyTransform(command); }));
+  if (!IsModified()) framework::CDocument::SetModifiedFlag(true);
 }
 
 QList<int> CGessoDoc::ColorSpaceMenuCodes(int c, bool cms) {
@@ -541,6 +587,8 @@ bool CGessoDoc::OnCommand(int id) {
     case ID_TRANSFORM_FLIPBOTH: Transform(id); return true;
     case ID_FILE_SAVE: DoFileSave(); return true;
     case ID_FILE_SAVE_AS: DoSave(QString(), true); return true;
+    case ID_EDIT_UNDO: undo_.undo(); return true;
+    case ID_EDIT_REDO: undo_.redo(); return true;
     default: break;
   }
   if (id >= ID_DOCCOLORSPACE_FIRST && id <= ID_DOCCOLORSPACE_LAST) {
@@ -562,6 +610,8 @@ bool CGessoDoc::OnUpdateCommand(framework::CCmdUI& ui) {
     case ID_TRANSFORM_FLIPH:
     case ID_TRANSFORM_FLIPV:
     case ID_TRANSFORM_FLIPBOTH: ui.Enable(image_ != nullptr && !acquiring_); return true;
+    case ID_EDIT_UNDO: ui.Enable(image_ != nullptr && !acquiring_ && undo_.canUndo()); return true;
+    case ID_EDIT_REDO: ui.Enable(image_ != nullptr && !acquiring_ && undo_.canRedo()); return true;
     default: break;
   }
   if (id >= ID_DOCCOLORSPACE_FIRST && id <= ID_DOCCOLORSPACE_LAST) {

@@ -10,6 +10,7 @@
 
 #include <QList>
 #include <QPoint>
+#include <QUndoStack>
 
 #include <cstddef>
 #include <functional>
@@ -94,7 +95,20 @@ class CGessoDoc : public framework::CDocument {
   bool OnCommand(int id) override;
   bool OnUpdateCommand(framework::CCmdUI& ui) override;
 
+  // ---- Undo and redo of turns and mirrors. Each one is undone by its inverse (a turn the
+  // other way, the same mirror again), so the pixels come back exactly and nothing is
+  // copied. The history knows the saved state: undoing or redoing back to it clears the
+  // modified mark. Any other change (a colour-space change, a scan) leaves the mark set
+  // for good, until the next save.
+  void SetModifiedFlag(bool modified = true) override;
+  const QUndoStack& UndoHistory() const { return undo_; }
+  // The transform command that undoes transform command ID.
+  static int InverseTransform(int id);
+
  private:
+  // Runs transform command ID on the image and tells the views, without touching the
+  // history or the modified mark.
+  void ApplyTransform(int id);
   void Transform(int id);
 
   std::unique_ptr<TesseraClass> image_;
@@ -106,6 +120,7 @@ class CGessoDoc : public framework::CDocument {
   int dirX_ = 1, dirY_ = 1;
   // Document Color Space menu: the code of each item.
   QList<int> menuCodes_;
+  QUndoStack undo_;
 };
 
 }  // namespace orvax::app

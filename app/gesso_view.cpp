@@ -1,5 +1,6 @@
 #include "gesso_view.h"
 
+#include "app_icons.h"
 #include "commands.h"
 #include "dlg_print_image.h"
 #include "framework/printing.h"
@@ -7,6 +8,7 @@
 #include "gesso_doc.h"
 #include "print_layout.h"
 #include "qpainter_dc.h"
+#include "scan_app.h"
 #include "string_table.h"
 #include "win/gdi.h"
 
@@ -15,6 +17,7 @@
 #include <QClipboard>
 #include <QImage>
 #include <QKeyEvent>
+#include <QLayout>
 #include <QMdiArea>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -122,11 +125,15 @@ void CGessoView::SetZoom(int num, int den, const QPoint* point) {
   const double iy = (scroll.y() + p.y()) * static_cast<double>(den_) / num_;
   num_ = num;
   den_ = den;
+  // With Auto Fit the frame takes the new size first, so that the scroll position is worked
+  // out for the client area the image ends up in.
+  if (AutoFitWindow()) Fit(3);
   const QSize scaled = TotalSize();
-  const int sx = std::clamp(static_cast<int>(ix * num / den - client.width() / 2), 0,
-                            std::max(0, scaled.width() - client.width()));
-  const int sy = std::clamp(static_cast<int>(iy * num / den - client.height() / 2), 0,
-                            std::max(0, scaled.height() - client.height()));
+  const QSize visible = VisibleSize();
+  const int sx = std::clamp(static_cast<int>(ix * num / den - visible.width() / 2), 0,
+                            std::max(0, scaled.width() - visible.width()));
+  const int sy = std::clamp(static_cast<int>(iy * num / den - visible.height() / 2), 0,
+                            std::max(0, scaled.height() - visible.height()));
   UpdateScrollSizes();
   horizontalScrollBar()->setValue(sx);
   verticalScrollBar()->setValue(sy);
@@ -135,9 +142,31 @@ void CGessoView::SetZoom(int num, int den, const QPoint* point) {
   UpdateCursor(QApplication::keyboardModifiers() & Qt::ControlModifier);
 }
 
-void CGessoView::UpdateScrollSizes() {
+bool CGessoView::AutoFitWindow() {
+  CScanApp* app = CScanApp::Instance();
+  return app != nullptr && app->AutoFitWindow();
+}
+
+QSize CGessoView::VisibleSize() const {
+  // Which scroll bars the scaled image needs in the area the view has: a bar along one
+  // edge takes room from the other direction and may call for the second bar.
   const QSize total = TotalSize();
-  const QSize client = viewport()->size();
+  const QSize room = maximumViewportSize();
+  const int barHeight = horizontalScrollBar()->sizeHint().height();
+  const int barWidth = verticalScrollBar()->sizeHint().width();
+  bool needH = total.width() > room.width();
+  bool needV = total.height() > room.height();
+  if (needH && !needV) needV = total.height() > room.height() - barHeight;
+  if (needV && !needH) needH = total.width() > room.width() - barWidth;
+  return {std::max(0, room.width() - (needV ? barWidth : 0)), std::max(0, room.height() - (needH ? barHeight : 0))};
+}
+
+void CGessoView::UpdateScrollSizes() {
+  // The ranges come from the room the view has, not from the viewport as it stands: the
+  // viewport is smaller by any scroll bar shown a moment ago, and ranges taken from it would
+  // keep a bar that the image no longer needs.
+  const QSize total = TotalSize();
+  const QSize client = VisibleSize();
   horizontalScrollBar()->setRange(0, std::max(0, total.width() - client.width()));
   verticalScrollBar()->setRange(0, std::max(0, total.height() - client.height()));
   horizontalScrollBar()->setPageStep(std::max(1, client.width() * 3 / 4));
@@ -183,7 +212,8 @@ void CGessoView::OnUpdate(framework::CView*, long hint) {
   if (hint == 0) hint = 3;
   if (hint >= 5 && hint <= 9) {
     MoveSelection(hint);
-    hint = 4;
+    // A turn or mirror changes the frame's size only with Auto Fit.
+    hint = AutoFitWindow() ? 3 : 4;
   }
   if (hint >= 1 && hint <= 3) Fit(hint);
   UpdateScrollSizes();
@@ -196,7 +226,9 @@ void CGessoView::Fit(long hint) {
   framework::CWinApp* app = framework::AfxGetApp();
   QMdiArea* area = app != nullptr ? app->MdiClient() : nullptr;
   if (image.isEmpty() || frame == nullptr || area == nullptr) return;
-  const QSize client = area->viewport()->size();
+  // The MDI client's whole area, as if it showed no scroll bars of its own: a frame that
+  // fits in it makes them go.
+  const QSize client = area->contentsRect().size();
   const QSize border = frame->BorderSize();
   if (hint == 1 || hint == 2) {
     // The largest of the zooms 1:1, 1:2, 1:4 and 1:8 at which the image fits.
@@ -206,15 +238,27 @@ void CGessoView::Fit(long hint) {
       den_ *= 2;
   }
   if (hint == 1 || hint == 3) {
-    const QSize total = TotalSize();
-    const QSize size(std::min(total.width() + border.width(), client.width()),
-                     std::min(total.height() + border.height(), client.height()));
+    // An image taller than the client scrolls, and its frame is wider by the scroll bar, so
+    // that no second bar is needed across; likewise for a wide one.
+    QSize size = TotalSize() + border;
+    const int barHeight = horizontalScrollBar()->sizeHint().height();
+    const int barWidth = verticalScrollBar()->sizeHint().width();
+    bool barV = size.height() > client.height();
+    const bool barH = size.width() + (barV ? barWidth : 0) > client.width();
+    if (barH && !barV) barV = size.height() + barHeight > client.height();
+    if (barV) size.rwidth() += barWidth;
+    if (barH) size.rheight() += barHeight;
+    size = size.boundedTo(client).expandedTo(frame->minimumSizeHint());
     if (frame->isMaximized()) {
       frame->SetRestoredSize(size);
     } else {
+      // A frame that would stick out moves to 2 (to 0 when it fills the client), so that
+      // the client needs no scroll bars of its own.
       QPoint at = frame->pos();
-      if (at.x() + size.width() > client.width()) at.setX(2);
-      if (at.y() + size.height() > client.height()) at.setY(2);
+      if (at.x() < 0 || at.x() + size.width() > client.width())
+        at.setX(size.width() + 2 <= client.width() ? 2 : 0);
+      if (at.y() < 0 || at.y() + size.height() > client.height())
+        at.setY(size.height() + 2 <= client.height() ? 2 : 0);
       frame->setGeometry(QRect(at, size));
     }
   }
@@ -630,6 +674,8 @@ void CGessoView::OnEndPrinting(framework::CDC* dc, framework::CPrintInfo* info) 
 // ---------------------------------------------------------------------------------------
 // Child frame.
 
+CChildFrame::CChildFrame() { setWindowIcon(ThemeIcon("image-x-generic")); }
+
 void CChildFrame::OnUpdateFrameTitle() {
   framework::CDocument* doc = GetActiveDocument();
   if (doc == nullptr) return;
@@ -645,12 +691,20 @@ bool CChildFrame::OnCommand(int id) {
 }
 
 QSize CChildFrame::BorderSize() const {
-  const int frameWidth = style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, this);
-  QStyleOptionTitleBar option;
-  option.initFrom(this);
-  const int titleHeight = style()->pixelMetric(QStyle::PM_TitleBarHeight, &option, this);
+  // The frame keeps its title bar and edges as contents margins (set up once it is in an
+  // MDI area); the view adds its own frame around the viewport.
+  QMargins margins = contentsMargins();
+  if (margins.isNull()) {
+    // Not placed yet: what the style gives for the title bar and the edges.
+    const int frameWidth = style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, this);
+    QStyleOptionTitleBar option;
+    option.initFrom(this);
+    const int titleHeight = style()->pixelMetric(QStyle::PM_TitleBarHeight, &option, this);
+    margins = QMargins(frameWidth, titleHeight + 4, frameWidth, frameWidth);
+  }
+  if (layout() != nullptr) margins += layout()->contentsMargins();
   const int viewFrame = GetActiveView() != nullptr ? 2 * GetActiveView()->frameWidth() : 0;
-  return {2 * frameWidth + viewFrame, titleHeight + frameWidth + viewFrame};
+  return {margins.left() + margins.right() + viewFrame, margins.top() + margins.bottom() + viewFrame};
 }
 
 void CChildFrame::changeEvent(QEvent* event) {

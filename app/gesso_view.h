@@ -88,6 +88,11 @@ class CGessoView : public framework::CView {
 
  private:
   void UpdateScrollSizes();
+  // The part of the scaled image the view shows: the room it has, less the scroll bars the
+  // image needs in it.
+  QSize VisibleSize() const;
+  // Whether zooms and turns resize the frame to the image (Auto Fit Window To Image).
+  static bool AutoFitWindow();
   void Fit(long hint);
   void MoveSelection(long hint);
   void UpdateFrameTitle();
@@ -114,7 +119,7 @@ class CGessoView : public framework::CView {
 class CChildFrame : public framework::CMDIChildWnd {
   Q_OBJECT
  public:
-  CChildFrame() = default;
+  CChildFrame();
 
   bool printPreview = false;
   // The document's title and " (num:den)", or the title alone in print preview.

@@ -1,5 +1,6 @@
 #include "main_frame.h"
 
+#include "app_icons.h"
 #include "commands.h"
 #include "framework/child_frame.h"
 #include "framework/doc_manager.h"
@@ -22,6 +23,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPainter>
+#include <QScreen>
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolBar>
@@ -61,21 +63,6 @@ const SourceList* ListOf(int id) {
   return nullptr;
 }
 
-// A small toolbar picture: a letter in a frame, for buttons without a standard icon.
-QIcon LetterIcon(const QString& letters) {
-  QPixmap pixmap(16, 16);
-  pixmap.fill(Qt::transparent);
-  QPainter painter(&pixmap);
-  painter.setPen(Qt::black);
-  painter.drawRect(0, 0, 15, 15);
-  QFont font = painter.font();
-  font.setPixelSize(10);
-  font.setBold(true);
-  painter.setFont(font);
-  painter.drawText(pixmap.rect(), Qt::AlignCenter, letters);
-  return QIcon(pixmap);
-}
-
 // The menus' "&" accelerators for numbered entries, as the framework writes them.
 QString NumberedEntry(int number, const QString& text) {
   QString escaped = text;
@@ -88,6 +75,11 @@ QString NumberedEntry(int number, const QString& text) {
 CMainFrame::CMainFrame(CScanApp& app) : app_(app), messages_(this) {
   setObjectName(QStringLiteral("OrvaxScan2"));  // the window class
   setWindowTitle(LoadString(IDR_MAINFRAME));
+  // The program's icon for every window without one of its own, and for the desktop, which
+  // finds it through the desktop entry of that name.
+  QApplication::setWindowIcon(AppIcon());
+  QGuiApplication::setDesktopFileName(QStringLiteral("orvax-scan"));
+  setWindowIcon(AppIcon());
   messages_.setHandler([this](win::UINT msg, win::WPARAM w, win::LPARAM l) { return OnWindowMessage(msg, w, l); });
   acquisitionFactory_ = DocumentAcquisition(app);
 }
@@ -165,6 +157,7 @@ void CMainFrame::CreateActions() {
   MakeAction(ID_APP_ABOUT, tr("&About Orvax Scan..."));
   MakeAction(ID_APP_EXIT, tr("E&xit"));
   MakeAction(ID_EDIT_UNDO, tr("&Undo\tCtrl+Z"), {K(Qt::CTRL | Qt::Key_Z), K(Qt::ALT | Qt::Key_Backspace)});
+  MakeAction(ID_EDIT_REDO, tr("&Redo\tCtrl+Y"), {K(Qt::CTRL | Qt::Key_Y), K(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)});
   MakeAction(ID_EDIT_CUT, tr("Cu&t\tCtrl+X"), {K(Qt::CTRL | Qt::Key_X), K(Qt::SHIFT | Qt::Key_Delete)});
   MakeAction(ID_EDIT_COPY, tr("&Copy\tCtrl+C"), {K(Qt::CTRL | Qt::Key_C), K(Qt::CTRL | Qt::Key_Insert)});
   MakeAction(ID_EDIT_PASTE, tr("&Paste\tCtrl+V"), {K(Qt::CTRL | Qt::Key_V), K(Qt::SHIFT | Qt::Key_Insert)});
@@ -226,6 +219,7 @@ void CMainFrame::CreateMenus() {
     if (doc) {
       auto* edit = new QMenu(tr("&Edit"), this);
       edit->addAction(actions_[ID_EDIT_UNDO]);
+      edit->addAction(actions_[ID_EDIT_REDO]);
       edit->addSeparator();
       edit->addAction(actions_[ID_EDIT_CUT]);
       edit->addAction(actions_[ID_EDIT_COPY]);
@@ -317,15 +311,21 @@ void CMainFrame::CreateToolBar() {
   QToolBar* bar = addToolBar(tr("Toolbar"));
   bar->setObjectName("AFX_IDW_TOOLBAR");
   bar->setAllowedAreas(Qt::AllToolBarAreas);
-  QStyle* s = style();
-  actions_[ID_FILE_OPEN]->setIcon(s->standardIcon(QStyle::SP_DialogOpenButton));
-  actions_[ID_FILE_SAVE]->setIcon(s->standardIcon(QStyle::SP_DialogSaveButton));
-  actions_[ID_EDIT_COPY]->setIcon(LetterIcon("C"));
-  actions_[ID_FILE_PRINT]->setIcon(LetterIcon("P"));
-  actions_[ID_VIEW_ZOOMCURSOR]->setIcon(LetterIcon("Z"));
-  actions_[ID_VIEW_SELECTIONCURSOR]->setIcon(LetterIcon("S"));
-  actions_[ID_APP_ABOUT]->setIcon(s->standardIcon(QStyle::SP_MessageBoxQuestion));
-  actions_[ID_FILE_OPENSOURCE]->setIcon(LetterIcon("T"));
+  // Freedesktop icon names; the menus show the same pictures.
+  const struct {
+    int id;
+    const char* icon;
+  } icons[] = {
+      {ID_FILE_OPEN, "document-open"},        {ID_FILE_SAVE, "document-save"},
+      {ID_EDIT_COPY, "edit-copy"},            {ID_FILE_PRINT, "document-print"},
+      {ID_VIEW_ZOOMCURSOR, "zoom-in"},        {ID_VIEW_SELECTIONCURSOR, "edit-select"},
+      {ID_APP_ABOUT, "help-about"},           {ID_FILE_OPENSOURCE, "scanner"},
+      {ID_EDIT_UNDO, "edit-undo"},            {ID_EDIT_REDO, "edit-redo"},
+      {ID_VIEW_ZOOMIN, "zoom-in"},            {ID_VIEW_ZOOMOUT, "zoom-out"},
+      {ID_TRANSFORM_ROTATECW, "object-rotate-right"}, {ID_TRANSFORM_ROTATECCW, "object-rotate-left"},
+      {ID_TRANSFORM_FLIPH, "object-flip-horizontal"}, {ID_TRANSFORM_FLIPV, "object-flip-vertical"},
+  };
+  for (const auto& [id, icon] : icons) actions_[id]->setIcon(ThemeIcon(icon));
   bar->addAction(actions_[ID_FILE_OPEN]);
   bar->addAction(actions_[ID_FILE_SAVE]);
   bar->addSeparator();
@@ -361,9 +361,47 @@ void CMainFrame::ShowMenuSet(int set) {
   UpdateCommandUI();
 }
 
-void CMainFrame::OnMdiActivated(QMdiSubWindow*) {
+void CMainFrame::OnMdiActivated(QMdiSubWindow* window) {
   ShowMenuSet(mdi_->subWindowList().isEmpty() ? IDR_MENU_NODOC : IDR_MENU_DOC);
+  for (const QMetaObject::Connection& c : titleWatch_) disconnect(c);
+  titleWatch_.clear();
+  auto* child = qobject_cast<framework::CMDIChildWnd*>(window);
+  if (framework::CDocument* doc = child != nullptr ? child->GetActiveDocument() : nullptr) {
+    titleWatch_ << connect(doc, &framework::CDocument::titleChanged, this, &CMainFrame::UpdateTitle)
+                << connect(doc, &framework::CDocument::modifiedChanged, this, &CMainFrame::UpdateTitle);
+    // Maximising and restoring the frame change what the main title shows; it is set again
+    // once the frame is done with it.
+    const auto later = [this] { QMetaObject::invokeMethod(this, &CMainFrame::UpdateTitle, Qt::QueuedConnection); };
+    titleWatch_ << connect(child, &QMdiSubWindow::windowStateChanged, this, later)
+                << connect(child, &QWidget::windowTitleChanged, this, later);
+  }
+  UpdateTitle();
   UpdateCommandUI();
+}
+
+void CMainFrame::UpdateTitle() {
+  const QString program = LoadString(IDR_MAINFRAME);
+  framework::CMDIChildWnd* child = ActiveChild();
+  // A frame that is closing stays active until it is gone.
+  if (child != nullptr && !child->isVisible()) child = nullptr;
+  framework::CDocument* doc = child != nullptr ? child->GetActiveDocument() : nullptr;
+  if (doc == nullptr) {
+    setWindowTitle(program);
+    setWindowModified(false);
+    return;
+  }
+  if (child->isMaximized()) {
+    // A maximised frame names itself in the main title, as MDI programs do: the frame
+    // appends " - [its title]" to whatever the main title is.
+    setWindowModified(false);
+    setWindowTitle(program);
+    return;
+  }
+  // "[*]" in a name is the mark's place holder; doubled, it stands for itself.
+  QString name = doc->GetTitle();
+  name.replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
+  setWindowTitle(name + QStringLiteral("[*] - ") + program);
+  setWindowModified(doc->IsModified());
 }
 
 framework::CMDIChildWnd* CMainFrame::ActiveChild() const {
@@ -583,6 +621,53 @@ void CMainFrame::changeEvent(QEvent* event) {
   }
 }
 
+void CMainFrame::moveEvent(QMoveEvent* event) {
+  QMainWindow::moveEvent(event);
+  if (windowState() == Qt::WindowNoState && isVisible())
+    decoration_ = geometry().topLeft() - frameGeometry().topLeft();
+  KeepOnScreen();
+}
+
+void CMainFrame::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  KeepOnScreen();
+}
+
+void CMainFrame::KeepOnScreen() {
+  // The stored placement was clamped to the screen for the client area alone; once the
+  // decoration is known, the whole window is brought within the screen's available area
+  // (at a scale factor of 2 a placement stored at 1 would otherwise hang off the bottom).
+  if (!keepOnScreenPending_ || !isVisible() || windowState() != Qt::WindowNoState || screen() == nullptr) return;
+  const QRect frame = frameGeometry();
+  const QRect client = geometry();
+  if (frame == client) return;  // not decorated yet
+  keepOnScreenPending_ = false;
+  const QRect room = screen()->availableGeometry();
+  if (room.contains(frame)) return;
+  const QMargins decoration(client.left() - frame.left(), client.top() - frame.top(), frame.right() - client.right(),
+                            frame.bottom() - client.bottom());
+  const QSize size = client.size().boundedTo(room.size().shrunkBy(decoration)).expandedTo(minimumSizeHint());
+  const QSize outer = size.grownBy(decoration);
+  const QPoint at(std::clamp(frame.left(), room.left(), std::max(room.left(), room.right() + 1 - outer.width())),
+                  std::clamp(frame.top(), room.top(), std::max(room.top(), room.bottom() + 1 - outer.height())));
+  resize(size);
+  move(at);
+  // Frames fitted to the larger client are fitted again once the client has its new size.
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        const QRect client(QPoint(0, 0), mdi_->contentsRect().size());
+        for (QMdiSubWindow* w : mdi_->subWindowList()) {
+          auto* child = qobject_cast<framework::CMDIChildWnd*>(w);
+          if (child == nullptr || child->GetActiveView() == nullptr || child->isMaximized() || child->isMinimized() ||
+              client.contains(child->geometry()))
+            continue;
+          child->GetActiveView()->OnUpdate(nullptr, 1);
+        }
+      },
+      Qt::QueuedConnection);
+}
+
 void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
   if (event->mimeData()->hasUrls()) event->acceptProposedAction();
 }
@@ -598,8 +683,13 @@ void CMainFrame::StorePlacement() {
   if (placementStored_) return;
   placementStored_ = true;
   const int show = isMinimized() ? SW_SHOWMINIMIZED : isMaximized() ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL;
-  const QRect normal = (isMinimized() || isMaximized()) && normalGeometry().isValid() ? normalGeometry() : geometry();
-  const QPoint topLeft = isMinimized() || isMaximized() ? normal.topLeft() : pos();
+  // The position is the frame's, as move() takes it at the next start; the size is the
+  // client's, as resize() takes it. A maximised or minimised window knows only its normal
+  // client geometry: its frame lies by the normal decoration further up and left (taking
+  // the client's corner would creep down by the title bar on every start).
+  const bool normalState = !isMinimized() && !isMaximized();
+  const QRect normal = !normalState && normalGeometry().isValid() ? normalGeometry() : geometry();
+  const QPoint topLeft = normalState ? pos() : normal.topLeft() - decoration_;
   GeneralSettings::SetPlacement(app_.Registry(), show, topLeft.x(), topLeft.y(), normal.width(), normal.height());
 }
 

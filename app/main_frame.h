@@ -46,6 +46,9 @@ class CMainFrame : public QMainWindow, public framework::CCmdTarget {
   win::MessageWindow& MessageQueue() { return messages_; }
   CProgressPane* ProgressPane() const { return progress_; }
   framework::CMDIChildWnd* ActiveChild() const;
+  // The title: the active document's name with its modified mark, then the program's name;
+  // the program's name alone without a document.
+  void UpdateTitle();
 
   // Commands: the action of ID (null for ids without one), running and updating them.
   QAction* Action(int id) const { return actions_.value(id); }
@@ -85,6 +88,8 @@ class CMainFrame : public QMainWindow, public framework::CCmdTarget {
  protected:
   void closeEvent(QCloseEvent* event) override;
   void changeEvent(QEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
 
@@ -124,6 +129,16 @@ class CMainFrame : public QMainWindow, public framework::CCmdTarget {
   int menuSet_ = 0;
   QString pendingPath_;
   bool placementStored_ = false;
+  // The active document's title and modified mark, and the active frame's state, followed
+  // by the main title.
+  QList<QMetaObject::Connection> titleWatch_;
+  // The window manager's decoration above and left of the client area, as last seen in the
+  // normal state (a maximised window may have none).
+  QPoint decoration_;
+  // Set until the window, decoration included, has been brought within the screen's
+  // available area once: the decoration is known only after the window manager took it.
+  bool keepOnScreenPending_ = true;
+  void KeepOnScreen();
 
   int twainState_ = 1;
   win::HMODULE dsm_ = nullptr;

@@ -14,6 +14,8 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   # the application and the utility
   qt6-base-dev qt6-base-dev-tools libqt6printsupport6 libgl-dev
+  # the SVG icon engine: the built-in scalable icons
+  libqt6svg6
   # FlashPix container and JPEG tiles inside the FlashPix stand-in
   libgsf-1-dev libjpeg62-turbo-dev libglib2.0-dev
   # peers for interoperability tests and benchmarks (never linked by the product)

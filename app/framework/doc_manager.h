@@ -31,8 +31,12 @@ class CDocManager {
   virtual QStringList DoPromptFileName(const QString& name, int titleId, bool open, bool multi,
                                        CMultiDocTemplate* docTemplate);
 
-  // The filter of the open dialog: one entry per template, then all files.
+  // The filter of the open dialog: one entry per template, then all files. A template's
+  // entry holds its patterns with the other names of each extension, each in lower and in
+  // upper case, as file names on this system differ by case (a camera's IMG_0001.JPG).
   QString OpenFilter() const;
+  // Other extensions (without the dot, lower case) of files of extension EXT.
+  virtual QStringList ExtensionAliases(const QString& ext) const { return {}; }
 
   // Asks each modified document; false when the user cancels.
   bool SaveAllModified();

@@ -28,7 +28,9 @@ class CDocument : public QObject, public CCmdTarget {
   virtual void SetPathName(const QString& path, bool addToMru = true);
 
   bool IsModified() const { return modified_; }
-  void SetModifiedFlag(bool modified = true);
+  // Sets or clears the modified mark; a concrete document may keep more state with it
+  // (the image document's undo history knows its saved state).
+  virtual void SetModifiedFlag(bool modified = true);
 
   CMultiDocTemplate* GetDocTemplate() const { return template_; }
   const QList<CView*>& Views() const { return views_; }
@@ -52,6 +54,8 @@ class CDocument : public QObject, public CCmdTarget {
 
  signals:
   void titleChanged();
+  // The modified mark went on or off.
+  void modifiedChanged(bool modified);
 
  private:
   friend class CMultiDocTemplate;

@@ -102,7 +102,11 @@ void CDocument::SetPathName(const QString& path, bool addToMru) {
   if (addToMru && AfxGetApp() != nullptr) AfxGetApp()->AddToRecentFileList(path_);
 }
 
-void CDocument::SetModifiedFlag(bool modified) { modified_ = modified; }
+void CDocument::SetModifiedFlag(bool modified) {
+  if (modified_ == modified) return;
+  modified_ = modified;
+  emit modifiedChanged(modified);
+}
 
 void CDocument::AddView(CView* view) {
   if (!views_.contains(view)) views_.push_back(view);
@@ -291,10 +295,28 @@ CDocument* CDocManager::OpenDocumentFile(const QString& path) {
 QString CDocManager::OpenFilter() const {
   QStringList entries;
   for (const auto& t : templates_) {
-    // "Image (*.bmp;*.jpg;*.tif;*.fpx)" becomes "Image (*.bmp *.jpg *.tif *.fpx)" for Qt.
-    QString entry = t->GetDocString(3);
-    entry.replace(QLatin1Char(';'), QLatin1Char(' '));
-    if (!entry.isEmpty()) entries << entry;
+    // "Image (*.bmp;*.jpg;*.tif;*.fpx)" becomes "Image (*.bmp *.jpg ... *.BMP *.JPG ...)".
+    const QString entry = t->GetDocString(3);
+    const qsizetype open = entry.indexOf(QLatin1Char('('));
+    const qsizetype close = entry.lastIndexOf(QLatin1Char(')'));
+    if (open < 0 || close < open) {
+      if (!entry.isEmpty()) entries << QString(entry).replace(QLatin1Char(';'), QLatin1Char(' '));
+      continue;
+    }
+    QStringList patterns;
+    const auto add = [&patterns](const QString& pattern) {
+      if (!patterns.contains(pattern.toLower())) patterns << pattern.toLower();
+    };
+    for (const QString& pattern : entry.mid(open + 1, close - open - 1).split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+      const QString p = pattern.trimmed();
+      add(p);
+      if (p.startsWith(QLatin1String("*.")))
+        for (const QString& alias : ExtensionAliases(p.mid(2).toLower())) add(QStringLiteral("*.") + alias);
+    }
+    QStringList both = patterns;
+    for (const QString& p : patterns)
+      if (p.toUpper() != p) both << p.toUpper();
+    entries << entry.left(open).trimmed() + QStringLiteral(" (") + both.join(QLatin1Char(' ')) + QLatin1Char(')');
   }
   entries << LoadString(app::AFX_IDS_ALLFILTER).section(QLatin1Char('('), 0, 0) + QStringLiteral("(*)");
   return entries.join(QStringLiteral(";;"));

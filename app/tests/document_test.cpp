@@ -241,7 +241,9 @@ TEST_F(DocumentTest, ZoomStepsAndTheirLimits) {
   EXPECT_EQ(QPoint(view->ZoomNum(), view->ZoomDen()), QPoint(8, 1));
   EXPECT_EQ(Frame(doc)->windowTitle(), "n64x48.bmp (8:1)");
   EXPECT_EQ(view->TotalSize(), QSize(512, 384));
-  // Scroll sizes: the whole scaled image, pages of 3/4 of the client.
+  // Scroll sizes: the whole scaled image, pages of 3/4 of the client (once the scroll bars
+  // that Auto Fit's larger frame still needs are shown).
+  QApplication::processEvents();
   const QSize client = view->viewport()->size();
   EXPECT_EQ(view->horizontalScrollBar()->maximum(), std::max(0, 512 - client.width()));
   EXPECT_EQ(view->horizontalScrollBar()->pageStep(), client.width() * 3 / 4);
@@ -265,6 +267,9 @@ TEST_F(DocumentTest, ZoomAroundAClickedPointAndCursors) {
   CGessoDoc* doc = OpenNew(400, 300);
   ASSERT_NE(doc, nullptr);
   CGessoView* view = View(doc);
+  // The frame keeps the size given here.
+  app_->MainFrame()->RunCommand(ID_WINDOW_AUTOFIT);
+  ASSERT_FALSE(app_->AutoFitWindow());
   view->SetZoom(1, 1);
   Frame(doc)->resize(200, 150);
   QApplication::processEvents();
