@@ -9,6 +9,7 @@
 #include <QLockFile>
 #include <QPointer>
 #include <QStandardPaths>
+#include <QThread>
 
 #include <algorithm>
 #include <cstdio>
@@ -145,7 +146,11 @@ InstanceRole ClaimInstance(const QString& className, const QStringList& args, co
                    QFile::encodeName(InstanceLockName(className)).constData(), static_cast<int>(lock.error()));
     switch (HandOverToRunningInstance(className, args, dropMessage, [&lock] { lock.unlock(); })) {
       case HandOverResult::HandedOver: return InstanceRole::HandedOver;
-      case HandOverResult::NoInstance: return listen() ? InstanceRole::First : InstanceRole::Failed;
+      case HandOverResult::NoInstance:
+        // Tests widen the gap between finding nobody and listening, where the lock matters.
+        if (const int delay = qEnvironmentVariableIntValue("ORVAX_SCAN_CLAIM_DELAY_MS"); delay > 0)
+          QThread::msleep(static_cast<unsigned long>(delay));
+        return listen() ? InstanceRole::First : InstanceRole::Failed;
       case HandOverResult::Lost: break;  // that instance was ending: look again
     }
   }
