@@ -89,7 +89,7 @@ const std::map<int, const char*>& Table() {
       {IDS_WHY_BMP_HEADER, "Its header is damaged, or the file is shorter than its header says."},
       {IDS_WHY_BMP_PALETTE, "It has a colour palette; this program reads 8-bit BMP files of grey levels only."},
       {IDS_WHY_BMP_DEPTH,
-       "It uses a bit depth this program does not read. Orvax Scan reads 8-bit grey and 24-bit colour BMP files."},
+       "Orvax Scan reads BMP files of 8-bit grey levels or 24-bit colour only."},
       {IDS_WHY_BMP_COMPRESSED, "It is compressed, which this program does not read for BMP files."},
       {IDS_WHY_FPX_COLOR, "It uses a FlashPix colour space this program does not read."},
       {IDS_WHY_FPX, "The FlashPix library could not handle the file."},

@@ -60,7 +60,10 @@ int AfxMessageBox(const QString& text, unsigned style, const MessageDetail& deta
     }
     return DefaultButton(style);
   }
-  QMessageBox box(QApplication::activeWindow());
+  // Over the active window; when none is (a dialog just closed), over the main window.
+  QWidget* parent = QApplication::activeWindow();
+  if (parent == nullptr && g_app != nullptr) parent = g_app->m_pMainWnd;
+  QMessageBox box(parent);
   box.setWindowTitle(LoadString(app::AFX_IDS_APP_TITLE));
   box.setTextFormat(Qt::PlainText);
   box.setText(text);
