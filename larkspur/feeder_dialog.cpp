@@ -193,7 +193,8 @@ QString FeederDialog::DeviceLabel(const QString& deviceText) {
 }
 
 QString FeederDialog::PositionText(long position, int lastSteps, bool failed) {
-  QString text = LoadString(IDS_POSITION).arg(position > 0 ? QStringLiteral("+%1").arg(position) : QString::number(position));
+  const QString steps = position > 0 ? QStringLiteral("+%1").arg(position) : QString::number(position);
+  QString text = LoadString(IDS_POSITION).arg(steps);
   if (failed) text += QLatin1Char(' ') + LoadString(IDS_MOVE_FAILED);
   else if (lastSteps > 0) text += QLatin1Char(' ') + LoadString(IDS_MOVED_FORWARD).arg(lastSteps);
   else if (lastSteps < 0) text += QLatin1Char(' ') + LoadString(IDS_MOVED_BACK).arg(-lastSteps);
