@@ -8,14 +8,26 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <cstring>
 #include <gtest/gtest.h>
 
 #include "isolated_app_test.h"
 
+#include "single_instance.h"
+
 #include <memory>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
+
+using orvax::app::ClaimInstance;
+using orvax::app::InstanceRole;
+using orvax::app::InstanceSocketName;
 
 namespace {
 
@@ -171,6 +183,45 @@ TEST_F(SingleInstanceTest, ACrashedInstanceLeavesNothingThatStopsTheNext) {
   EXPECT_EQ(next->state(), QProcess::Running);
   // It took the lock, rather than waiting for it in vain and going on without it.
   EXPECT_FALSE(next->readAllStandardError().contains("instance lock")) << "the stale lock was not taken over";
+}
+
+// An instance that takes a hand-over and ends before acting on it (it was closing): the
+// sender starts over and, finding nobody, becomes the instance itself.
+TEST_F(SingleInstanceTest, AHandOverToAnInstanceThatEndsStartsOver) {
+  NewUser("ending");
+  qputenv("XDG_RUNTIME_DIR", RunFolder().toLocal8Bit());
+  const QByteArray path = QFile::encodeName(InstanceSocketName("OrvaxScan2"));
+  ASSERT_EQ(path, QFile::encodeName(RunFolder() + "/OrvaxScan2"));
+  const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, path.constData(), static_cast<size_t>(path.size()));
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 4), 0);
+  QByteArray received;
+  std::thread ending([&] {
+    const int peer = ::accept(listener, nullptr, nullptr);
+    pollfd wait{peer, POLLIN, 0};
+    char bytes[4096];
+    while (::poll(&wait, 1, 500) > 0) {
+      const ssize_t n = ::read(peer, bytes, sizeof bytes);
+      if (n <= 0) break;
+      received.append(bytes, static_cast<qsizetype>(n));
+    }
+    // Gone without an answer, and its socket with it.
+    ::close(listener);
+    ::unlink(path.constData());
+    ::close(peer);
+  });
+  bool listened = false;
+  const InstanceRole role =
+      ClaimInstance("OrvaxScan2", {"/slides/a.jpg"}, "OrvaxDropFileOpen", [&] { return listened = true; });
+  ending.join();
+  qunsetenv("XDG_RUNTIME_DIR");
+  EXPECT_TRUE(received.contains("/slides/a.jpg"));
+  EXPECT_EQ(role, InstanceRole::First);
+  EXPECT_TRUE(listened);
 }
 
 }  // namespace
