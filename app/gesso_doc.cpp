@@ -7,6 +7,7 @@
 #include "framework/win_app.h"
 #include "registry_settings.h"
 #include "scan_app.h"
+#include "status_text.h"
 #include "string_table.h"
 #include "win/gdi.h"
 
@@ -16,10 +17,11 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QRegularExpression>
-#include <QTemporaryFile>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -125,7 +127,8 @@ bool CGessoDoc::OnOpenDocument(const QString& path) {
     ApplyMonitorGamma(false);
     return true;
   }
-  AfxMessageBox(FormatString1(OpenFailureMessage(result, cms), path), MB_OK | MB_ICONEXCLAMATION);
+  AfxMessageBox(FormatString1(OpenFailureMessage(result, cms), path), MB_OK | MB_ICONEXCLAMATION,
+                FailureDetail(FileAction::Open, result, path, 0, cms));
   return false;
 }
 
@@ -135,6 +138,12 @@ int CGessoDoc::OpenFailureMessage(long result, bool cms) {
   if (result == 1502) return IDS_ERR_BITDEPTH;
   if (result == 1012 && !cms) return IDS_ERR_CMSOFF;
   return IDS_ERR_READFILE;
+}
+
+int CGessoDoc::SaveFailureMessage(long result) {
+  if (result == 1200 || result == 1201) return IDS_ERR_SAVEFILE;
+  if (result == 1204) return IDS_ERR_DISKFULL;
+  return IDS_ERR_WRITEFILE;
 }
 
 void CGessoDoc::GammaTable(double g, unsigned char table[256], short* mode) {
@@ -420,39 +429,56 @@ bool CGessoDoc::FileSpecFor(const QString& path, int optionIndex, uint32_t* form
 
 void CGessoDoc::SetTemporaryPathHook(std::function<QString(const QString&)> hook) { g_tempHook = std::move(hook); }
 
-long CGessoDoc::SaveAtomically(const QString& path, uint32_t format, int32_t option) {
+long CGessoDoc::SaveAtomically(const QString& path, uint32_t format, int32_t option, int* error) {
+  int systemError = 0;
+  const long status = SaveThroughTemporary(path, format, option, &systemError);
+  if (error != nullptr) *error = status != 0 ? systemError : 0;
+  return status;
+}
+
+long CGessoDoc::SaveThroughTemporary(const QString& path, uint32_t format, int32_t option, int* error) {
   if (!image_) return TES_ERR_NO_IMAGE;
   const QFileInfo target(path);
-  QString temporary;
+  QByteArray tempName;
   if (g_tempHook) {
-    temporary = g_tempHook(path);
+    tempName = QFile::encodeName(g_tempHook(path));
   } else {
-    QTemporaryFile file(target.absolutePath() + QStringLiteral("/.") + target.fileName() + QStringLiteral(".XXXXXX"));
-    file.setAutoRemove(false);
-    if (!file.open()) return TES_ERR_OUT_CREATE;
-    temporary = file.fileName();
+    tempName = QFile::encodeName(target.absolutePath() + QStringLiteral("/.") + target.fileName() +
+                                 QStringLiteral(".XXXXXX"));
+    const int fd = ::mkostemp(tempName.data(), O_CLOEXEC);
+    if (fd < 0) {
+      *error = errno;
+      return TES_ERR_OUT_CREATE;
+    }
     // The new file gets the old one's permissions, or what a newly created file would get.
-    if (target.exists()) {
-      file.setPermissions(QFile::permissions(path));
+    mode_t mode = 0;
+    if (struct stat old{}; ::stat(QFile::encodeName(path).constData(), &old) == 0) {
+      mode = old.st_mode & 0777;
     } else {
       const mode_t mask = ::umask(0);
       ::umask(mask);
-      ::fchmod(file.handle(), 0666 & ~mask);
+      mode = 0666 & ~mask;
     }
-    file.close();
+    ::fchmod(fd, mode);
+    ::close(fd);
   }
-  const QByteArray tempName = QFile::encodeName(temporary);
   const tagTes_File_Spec spec{tempName.constData(), format, option};
   long status = image_->Save(spec, &Progress, this, 0);
+  if (status == TES_ERR_DISK_FULL) *error = ENOSPC;
   if (status == 0) {
     // The data reach the disk before the name moves over the old file.
-    const int fd = ::open(tempName.constData(), O_RDONLY);
-    if (fd < 0 || ::fsync(fd) != 0) status = errno == ENOSPC ? TES_ERR_DISK_FULL : TES_ERR_OUT_CLOSE;
+    const int fd = ::open(tempName.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || ::fsync(fd) != 0) {
+      *error = errno;
+      status = *error == ENOSPC ? TES_ERR_DISK_FULL : TES_ERR_OUT_CLOSE;
+    }
     if (fd >= 0) ::close(fd);
   }
-  if (status == 0 && std::rename(tempName.constData(), QFile::encodeName(path).constData()) != 0)
+  if (status == 0 && std::rename(tempName.constData(), QFile::encodeName(path).constData()) != 0) {
+    *error = errno;
     status = TES_ERR_OUT_CREATE;
-  if (status != 0) QFile::remove(temporary);
+  }
+  if (status != 0) QFile::remove(QFile::decodeName(tempName));
   return status;
 }
 
@@ -474,16 +500,15 @@ bool CGessoDoc::OnSaveDocument(const QString& path) {
       return DoSave(QString(), true);
     return false;
   }
-  const long result = SaveAtomically(path, format, level);
+  int error = 0;
+  const long result = SaveAtomically(path, format, level, &error);
   ResetProgress();
   if (result == 0) {
     SetModifiedFlag(false);
     return true;
   }
-  const int message = result == 1200 || result == 1201 ? IDS_ERR_SAVEFILE
-                      : result == 1204                 ? IDS_ERR_DISKFULL
-                                                       : IDS_ERR_WRITEFILE;
-  AfxMessageBox(FormatString1(message, path), MB_OK | MB_ICONEXCLAMATION);
+  AfxMessageBox(FormatString1(SaveFailureMessage(result), path), MB_OK | MB_ICONEXCLAMATION,
+                FailureDetail(FileAction::Save, result, path, error));
   return false;
 }
 
@@ -560,10 +585,18 @@ CGessoDoc::AutoSaveResult CGessoDoc::AutoSave(int formatCode, int quality, const
   result.path = base + stem + ext;
   for (int n = 1; QFileInfo::exists(result.path); ++n)
     result.path = base + FormatString1(IDS_AUTOSAVE_PREFIX, QString::number(n)) + stem + ext;
-  const long status = SaveAtomically(result.path, format, level);
+  int error = 0;
+  const long status = SaveAtomically(result.path, format, level, &error);
   ResetProgress();
-  if (status == 0) SetModifiedFlag(false);
+  result.status = status;
   result.saved = status == 0;
+  if (result.saved) {
+    SetModifiedFlag(false);
+  } else {
+    // The scan stays open as a document; the person learns that it was not saved, and why.
+    AfxMessageBox(FormatString1(SaveFailureMessage(status), result.path), MB_OK | MB_ICONEXCLAMATION,
+                  FailureDetail(FileAction::Save, status, result.path, error));
+  }
   return result;
 }
 

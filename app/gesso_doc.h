@@ -37,6 +37,8 @@ class CGessoDoc : public framework::CDocument {
   bool OnOpenDocument(const QString& path) override;
   // The message number for an open that failed with RESULT.
   static int OpenFailureMessage(long result, bool cms);
+  // The message number for a save that failed with RESULT.
+  static int SaveFailureMessage(long result);
 
   // Applies the data source's monitor gamma to the display when colour management is on;
   // with REDRAW the views are updated with hint 4.
@@ -81,12 +83,14 @@ class CGessoDoc : public framework::CDocument {
   struct AutoSaveResult {
     bool saved = false;
     QString path;
+    long status = 0;  // the image library's status of the save (0 when none was tried)
   };
   AutoSaveResult AutoSave(int formatCode, int quality, const QString& folder, const QString& stem);
 
   // Writes the image to PATH through a temporary file in the same folder, renamed over PATH
-  // only when the write succeeded: a failed save leaves an existing file as it was.
-  long SaveAtomically(const QString& path, uint32_t format, int32_t option);
+  // only when the write succeeded: a failed save leaves an existing file as it was. ERROR,
+  // when given, receives the system's error number behind a failure (0 when none).
+  long SaveAtomically(const QString& path, uint32_t format, int32_t option, int* error = nullptr);
   // Where the temporary for TARGET goes, instead of a new file beside it (tests point it at
   // a full device); empty restores the default.
   static void SetTemporaryPathHook(std::function<QString(const QString& target)> hook);
@@ -110,6 +114,7 @@ class CGessoDoc : public framework::CDocument {
   // history or the modified mark.
   void ApplyTransform(int id);
   void Transform(int id);
+  long SaveThroughTemporary(const QString& path, uint32_t format, int32_t option, int* error);
 
   std::unique_ptr<TesseraClass> image_;
   bool acquiring_ = false;

@@ -27,6 +27,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace orvax::app {
 
@@ -74,30 +75,39 @@ void CScanApp::FillIdentity() {
 
 bool CScanApp::RegisterWindowClass() {
   className_ = QStringLiteral("OrvaxScan2");
-  // Hand-overs are queued on the frame's message queue, in the order they arrive.
+  // Hand-overs are queued on the frame's message queue, in the order they arrive; those that
+  // come before the frame exists wait for it.
   server_.reset(ListenForInstances(className_, [this](HandOverRecord type, const QByteArray& data) {
-    if (!frame_) return;
-    CMainFrame* frame = frame_.get();
-    switch (type) {
-      case HandOverRecord::Raise:
-        if (frame->isMinimized()) frame->showNormal();
-        frame->raise();
-        frame->activateWindow();
-        if (QWidget* popup = QApplication::activeModalWidget()) popup->raise();
-        break;
-      case HandOverRecord::CopyData:
-        QMetaObject::invokeMethod(
-            &frame->MessageQueue(), [frame, data] { frame->OnCopyData(data); }, Qt::QueuedConnection);
-        break;
-      case HandOverRecord::Message: {
-        const QByteArray name = data + '\0';
-        win::PostMessage(frame->Handle(), win::RegisterWindowMessage(name.constData()), 0, 0);
-        break;
-      }
+    if (!frame_) {
+      earlyRecords_.emplace_back(type, data);
+      return;
     }
+    OnHandOverRecord(type, data);
   }));
   if (!server_) className_.clear();
   return server_ != nullptr;
+}
+
+void CScanApp::OnHandOverRecord(HandOverRecord type, const QByteArray& data) {
+  CMainFrame* frame = frame_.get();
+  switch (type) {
+    case HandOverRecord::Raise:
+      if (frame->isMinimized()) frame->showNormal();
+      frame->raise();
+      frame->activateWindow();
+      if (QWidget* popup = QApplication::activeModalWidget()) popup->raise();
+      break;
+    case HandOverRecord::CopyData:
+      QMetaObject::invokeMethod(
+          &frame->MessageQueue(), [frame, data] { frame->OnCopyData(data); }, Qt::QueuedConnection);
+      break;
+    case HandOverRecord::Message: {
+      const QByteArray name = data + '\0';
+      win::PostMessage(frame->Handle(), win::RegisterWindowMessage(name.constData()), 0, 0);
+      break;
+    }
+    case HandOverRecord::End: break;
+  }
 }
 
 void CScanApp::UnregisterWindowClass() {
@@ -113,14 +123,14 @@ bool CScanApp::InitInstance(const QStringList& args) {
   dropFileMsg_ = win::RegisterWindowMessage("OrvaxDropFileOpen");
   FillIdentity();
 
-  // 2. A running instance takes the arguments over.
-  if (HandOverToRunningInstance(QStringLiteral("OrvaxScan2"), args, QStringLiteral("OrvaxDropFileOpen"))) {
-    handedOver_ = true;
-    return false;
+  // 2 and 3, as one step under the instance lock: a running instance takes the arguments
+  // over, or this one starts listening under the window class's name.
+  switch (ClaimInstance(QStringLiteral("OrvaxScan2"), args, QStringLiteral("OrvaxDropFileOpen"),
+                        [this] { return RegisterWindowClass(); })) {
+    case InstanceRole::HandedOver: handedOver_ = true; return false;
+    case InstanceRole::Failed: return false;
+    case InstanceRole::First: break;
   }
-
-  // 3. The window class.
-  if (!RegisterWindowClass()) return false;
 
   // 4. Registry names, the recent files and AutoFitWindow.
   registry_.SetNames(LoadString(IDS_REG_COMPANY), LoadString(IDS_REG_PRODUCT), LoadString(IDS_REG_VERSION));
@@ -140,6 +150,7 @@ bool CScanApp::InitInstance(const QStringList& args) {
   const int show = frame_->LoadFrame(screen != nullptr ? screen->size() : QSize(1024, 768));
   if (show == SW_SHOWMAXIMIZED) frame_->showMaximized();
   else frame_->showNormal();
+  for (const auto& [type, data] : std::exchange(earlyRecords_, {})) OnHandOverRecord(type, data);
 
   // 7. The GUI font.
   CreateGuiFont();
@@ -205,6 +216,9 @@ void CScanApp::InitImageLibrary() {
 }
 
 void CScanApp::ExitInstance() {
+  // From here on a later start finds nobody listening and runs on its own, rather than
+  // handing its files to an instance that will not open them.
+  if (server_) server_->close();
   if (frame_) {
     frame_->close();
     frame_.reset();

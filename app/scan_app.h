@@ -7,12 +7,15 @@
 #include "framework/win_app.h"
 #include "recent_file_list.h"
 #include "registry_settings.h"
+#include "single_instance.h"
 #include "twain.h"
 
 #include <QFont>
 #include <QStringList>
 
 #include <memory>
+#include <utility>
+#include <vector>
 
 class QLocalServer;
 
@@ -73,7 +76,10 @@ class CScanApp : public framework::CWinApp {
   int m_nCmdShow = SW_SHOWNORMAL;
 
  private:
+  // Starts listening for later instances (the single-instance socket stands for the
+  // window class); false when the name cannot be taken.
   bool RegisterWindowClass();
+  void OnHandOverRecord(HandOverRecord type, const QByteArray& data);
   void UnregisterWindowClass();
   void CreateGuiFont();
   void InitImageLibrary();
@@ -84,6 +90,7 @@ class CScanApp : public framework::CWinApp {
   DataSourceModule module_;
   std::unique_ptr<CMainFrame> frame_;
   std::unique_ptr<QLocalServer> server_;
+  std::vector<std::pair<HandOverRecord, QByteArray>> earlyRecords_;  // hand-overs before the frame
   twain::TW_IDENTITY identity_{};
   QString className_;
   QFont guiFont_;

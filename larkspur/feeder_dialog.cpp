@@ -48,6 +48,9 @@ FeederDialog::FeederDialog(QWidget* parent) : QDialog(parent) {
   strip_ = new QLabel(this);
   strip_->setPixmap(LoadBitmap(IDB_STRIP));
   strip_->resize(kStripWidth, kStripHeight);
+  position_ = new QLabel(this);
+  position_->setObjectName(QStringLiteral("position"));
+  position_->resize(244, 20);
   for (const MoveSpec& m : kMoves) moveButtons_[m.type] = new MoveButton(m.id, m.up, m.down, m.type, this);
   deviceButton_ = new DeviceButton(IDC_DEVICE, IDB_DEVICE_UP, IDB_DEVICE_DOWN, this);
   ok_ = new QPushButton(tr("OK"), this);
@@ -86,7 +89,8 @@ bool FeederDialog::Start(const std::string& modulePath) {
       placeholder_ = nullptr;
     }
     const int number = static_cast<int>(texts_.size());
-    texts_.push_back(QString::fromLatin1(text.c_str()));
+    texts_.push_back(DeviceLabel(QString::fromLatin1(text.c_str())));
+    positions_.push_back(0);
     deviceMenu_->addAction(texts_.back())->setData(IDM_DEVICE_FIRST + number);
   }
   if (texts_.empty()) {
@@ -98,6 +102,7 @@ bool FeederDialog::Start(const std::string& modulePath) {
   selected_ = 0;
   deviceButton_->SetDeviceText(texts_.front());
   PlaceControls();
+  ShowPosition();
   return true;
 }
 
@@ -110,6 +115,7 @@ void FeederDialog::PlaceControls() {
   moveButtons_[kFastForward]->move(140, 92);
   strip_->move(20, 92);
   strip_->lower();
+  position_->move(20, 62);
   ok_->move(227, 83);
 }
 
@@ -158,9 +164,41 @@ void FeederDialog::OnRepeatTick() {
 void FeederDialog::MoveOnce() {
   if (closed_ || selected_ < 0 || selected_ >= static_cast<int>(manager_.Devices().size())) return;
   for (const MoveSpec& m : kMoves) {
-    // Failures while moving are not reported; the user simply tries again.
-    if (m.type == heldType_) manager_.Move(manager_.Devices()[static_cast<size_t>(selected_)], m.steps, m.direction);
+    if (m.type != heldType_) continue;
+    // A failed move brings no message box; the position line says so, and the user simply
+    // tries again.
+    const uint32_t status = manager_.Move(manager_.Devices()[static_cast<size_t>(selected_)], m.steps, m.direction);
+    lastFailed_ = !Succeeded(status);
+    if (!lastFailed_) {
+      lastSteps_ = m.direction == 0 ? m.steps : -m.steps;
+      positions_[static_cast<size_t>(selected_)] += lastSteps_;
+    }
+    ShowPosition();
   }
+}
+
+void FeederDialog::ShowPosition() {
+  if (selected_ < 0 || selected_ >= static_cast<int>(positions_.size())) return;
+  position_->setText(PositionText(positions_[static_cast<size_t>(selected_)], lastSteps_, lastFailed_));
+}
+
+QString FeederDialog::DeviceLabel(const QString& deviceText) {
+  // vendor (6), product (7), " ", revision (4), " ID=", target ID, "HA=", host adapter
+  const qsizetype id = deviceText.lastIndexOf(QLatin1String(" ID="));
+  const qsizetype ha = deviceText.indexOf(QLatin1String("HA="), id + 4);
+  if (id < 0 || ha < 0) return deviceText;
+  const QString target = deviceText.mid(id + 4, ha - id - 4).trimmed();
+  const QString adapter = deviceText.mid(ha + 3).trimmed();
+  return LoadString(IDS_DEVICE_LABEL).arg(deviceText.left(id).simplified(), target, adapter);
+}
+
+QString FeederDialog::PositionText(long position, int lastSteps, bool failed) {
+  const QString steps = position > 0 ? QStringLiteral("+%1").arg(position) : QString::number(position);
+  QString text = LoadString(IDS_POSITION).arg(steps);
+  if (failed) text += QLatin1Char(' ') + LoadString(IDS_MOVE_FAILED);
+  else if (lastSteps > 0) text += QLatin1Char(' ') + LoadString(IDS_MOVED_FORWARD).arg(lastSteps);
+  else if (lastSteps < 0) text += QLatin1Char(' ') + LoadString(IDS_MOVED_BACK).arg(-lastSteps);
+  return text;
 }
 
 void FeederDialog::OnDeviceCommand(QAction* action) {
@@ -170,6 +208,9 @@ void FeederDialog::OnDeviceCommand(QAction* action) {
   if (index == selected_ || closed_) return;
   manager_.Deselect(manager_.Devices()[static_cast<size_t>(selected_)]);
   selected_ = index;
+  lastSteps_ = 0;
+  lastFailed_ = false;
+  ShowPosition();
 }
 
 void FeederDialog::OnSystemCommand(QAction* action) {

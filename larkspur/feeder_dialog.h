@@ -39,11 +39,22 @@ class FeederDialog : public QDialog {
   DeviceButton* deviceButton() const { return deviceButton_; }
   QPushButton* okButton() const { return ok_; }
   QLabel* stripPicture() const { return strip_; }
+  // The feeder's position: the steps the selected device's feeder has moved since the
+  // dialog started (forward counts up), and the last move.
+  QLabel* positionLabel() const { return position_; }
+  long position(int index) const { return positions_.at(static_cast<size_t>(index)); }
   QMenu* deviceMenu() const { return deviceMenu_; }
   QMenu* systemMenu() const { return systemMenu_; }
   QTimer* repeatTimer() const { return repeatTimer_; }
 
   static QDialog* CreateAboutBox(QWidget* parent);
+  // How a device is shown in the menu and on its button: the device text's vendor, product
+  // and revision, then its target ID and host adapter apart ("ORVAX QV-7100 1.00, ID 0,
+  // HA 0"). A text of another form is shown as it is.
+  static QString DeviceLabel(const QString& deviceText);
+  // The position line: POSITION steps, and the last move (LASTSTEPS forward when positive,
+  // back when negative, none when 0) or that it FAILED.
+  static QString PositionText(long position, int lastSteps, bool failed);
 
   void done(int result) override;
 
@@ -59,6 +70,7 @@ class FeederDialog : public QDialog {
   void OnDeviceCommand(QAction* action);
   void OnSystemCommand(QAction* action);
   void PlaceControls();
+  void ShowPosition();
 
   DeviceManager manager_;
   std::vector<QString> texts_;
@@ -70,6 +82,10 @@ class FeederDialog : public QDialog {
   DeviceButton* deviceButton_ = nullptr;
   QPushButton* ok_ = nullptr;
   QLabel* strip_ = nullptr;
+  QLabel* position_ = nullptr;
+  std::vector<long> positions_;  // for each accepted device
+  int lastSteps_ = 0;            // the selected device's last move, signed
+  bool lastFailed_ = false;
   QMenu* deviceMenu_ = nullptr;
   QAction* placeholder_ = nullptr;
   QMenu* systemMenu_ = nullptr;

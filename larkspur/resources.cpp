@@ -12,6 +12,11 @@ QString LoadString(int id) {
     case IDS_ABOUTBOX: return QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報(Larkspur) (&A)...");
     case IDS_NO_FEEDER: return QStringLiteral("There's no QV-7100 with RA-310 Feeder adapter equipped.");
     case IDS_CANNOT_OPEN_DRIVER: return QStringLiteral("Cannot Open SCSI Driver. ");
+    case IDS_POSITION: return QStringLiteral("Feeder: %1 steps");
+    case IDS_MOVED_FORWARD: return QStringLiteral("(forward %1)");
+    case IDS_MOVED_BACK: return QStringLiteral("(back %1)");
+    case IDS_MOVE_FAILED: return QStringLiteral("(the last move failed)");
+    case IDS_DEVICE_LABEL: return QStringLiteral("%1, ID %2, HA %3");
     default: return {};
   }
 }

@@ -12,6 +12,11 @@ namespace larkspur {
 constexpr int IDS_ABOUTBOX = 101;
 constexpr int IDS_NO_FEEDER = 103;
 constexpr int IDS_CANNOT_OPEN_DRIVER = 104;
+constexpr int IDS_POSITION = 105;         // the feeder's position, in steps from where it started
+constexpr int IDS_MOVED_FORWARD = 106;    // behind it: the last move
+constexpr int IDS_MOVED_BACK = 107;
+constexpr int IDS_MOVE_FAILED = 108;
+constexpr int IDS_DEVICE_LABEL = 109;     // a device in the menu and on its button
 QString LoadString(int id);
 
 inline const QString kAboutTitle = QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報 Larkspur");

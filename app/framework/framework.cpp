@@ -26,6 +26,7 @@ using app::LoadString;
 
 namespace {
 std::function<int(const QString&, unsigned)> g_messageHook;
+std::function<int(const QString&, unsigned, const MessageDetail&)> g_detailHook;
 CWinApp* g_app = nullptr;
 
 int DefaultButton(unsigned style) {
@@ -38,19 +39,40 @@ int DefaultButton(unsigned style) {
 }  // namespace
 
 void SetMessageBoxHook(std::function<int(const QString&, unsigned)> hook) { g_messageHook = std::move(hook); }
+void SetMessageBoxDetailHook(std::function<int(const QString&, unsigned, const MessageDetail&)> hook) {
+  g_detailHook = std::move(hook);
+}
 
-int AfxMessageBox(const QString& text, unsigned style) {
+int AfxMessageBox(const QString& text, unsigned style) { return AfxMessageBox(text, style, MessageDetail{}); }
+
+int AfxMessageBox(const QString& text, unsigned style, const MessageDetail& detail) {
+  if (g_detailHook) return g_detailHook(text, style, detail);
   if (g_messageHook) return g_messageHook(text, style);
   if (const QByteArray log = qgetenv("ORVAX_SCAN_MESSAGE_LOG"); !log.isEmpty()) {
     QFile file(QString::fromLocal8Bit(log));
     if (file.open(QIODevice::Append | QIODevice::Text)) {
-      QTextStream(&file) << QString::number(style, 16) << ' ' << QString(text).replace('\n', ' ') << '\n';
+      const auto oneLine = [](QString part) { return part.replace('\n', ' ').replace('\t', ' '); };
+      QTextStream out(&file);
+      out << QString::number(style, 16) << ' ' << oneLine(text);
+      if (!detail.reason.isEmpty() || !detail.codes.isEmpty())
+        out << '\t' << oneLine(detail.reason) << '\t' << oneLine(detail.codes);
+      out << '\n';
     }
     return DefaultButton(style);
   }
-  QMessageBox box(QApplication::activeWindow());
+  // Over the active window; when none is (a dialog just closed), over the main window.
+  QWidget* parent = QApplication::activeWindow();
+  if (parent == nullptr && g_app != nullptr) parent = g_app->m_pMainWnd;
+  QMessageBox box(parent);
   box.setWindowTitle(LoadString(app::AFX_IDS_APP_TITLE));
+  box.setTextFormat(Qt::PlainText);
   box.setText(text);
+  if (!detail.reason.isEmpty() || !detail.codes.isEmpty()) {
+    QString html;
+    if (!detail.reason.isEmpty()) html += QStringLiteral("<p>%1</p>").arg(detail.reason.toHtmlEscaped());
+    if (!detail.codes.isEmpty()) html += QStringLiteral("<p><small>%1</small></p>").arg(detail.codes.toHtmlEscaped());
+    box.setInformativeText(html);
+  }
   switch (style & 0xF0) {
     case MB_ICONERROR: box.setIcon(QMessageBox::Critical); break;
     case MB_ICONQUESTION: box.setIcon(QMessageBox::Question); break;

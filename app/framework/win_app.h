@@ -40,6 +40,19 @@ int AfxMessageBox(const QString& text, unsigned style = MB_OK);
 // Replaces the message box for tests; an empty function restores it.
 void SetMessageBoxHook(std::function<int(const QString& text, unsigned style)> hook);
 
+// The second part of a message: why it happened, in words, and the codes behind it, shown
+// in small print under the text. The message log records both behind the text, each after
+// a tab.
+struct MessageDetail {
+  QString reason;
+  QString codes;
+};
+int AfxMessageBox(const QString& text, unsigned style, const MessageDetail& detail);
+// Replaces the message box for tests, receiving the detail too; it takes precedence over
+// the hook above. An empty function restores it.
+void SetMessageBoxDetailHook(
+    std::function<int(const QString& text, unsigned style, const MessageDetail& detail)> hook);
+
 class CWinApp : public CCmdTarget {
  public:
   CWinApp();

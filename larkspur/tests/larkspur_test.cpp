@@ -126,9 +126,10 @@ TEST_F(LarkspurTest, OnlyScannersWithTheFeederAreListed) {
   EXPECT_EQ(dialog_->manager().Devices(), (std::vector<int32_t>{1, 4}));
   const QList<QAction*> items = dialog_->deviceMenu()->actions();
   ASSERT_EQ(items.size(), 2);  // the placeholder is gone
-  EXPECT_EQ(items[0]->text(), "ORVAX QV-7100 1.00 ID=0HA=0");
+  // Each label keeps the target ID and host adapter apart.
+  EXPECT_EQ(items[0]->text(), "ORVAX QV-7100 1.00, ID 0, HA 0");
   EXPECT_EQ(items[0]->data().toInt(), 20001);
-  EXPECT_EQ(items[1]->text(), "ORVAX RX90417 1.00 ID=3HA=1");
+  EXPECT_EQ(items[1]->text(), "ORVAX RX90417 1.00, ID 3, HA 1");
   EXPECT_EQ(items[1]->data().toInt(), 20002);
   EXPECT_EQ(dialog_->selectedIndex(), 0);
   EXPECT_EQ(dialog_->deviceButton()->DeviceText(), items[0]->text());
@@ -244,6 +245,52 @@ TEST_F(LarkspurTest, HoldingRepeatsEveryTickAndOnRelease) {
   EXPECT_EQ(Count(Since(mark), move), 1u);
 }
 
+TEST_F(LarkspurTest, DeviceLabels) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"ORVAX QV-7100 1.00 ID=2HA=0", "ORVAX QV-7100 1.00, ID 2, HA 0"},
+      {"ORVAX RX90417 1.00 ID=7HA=3", "ORVAX RX90417 1.00, ID 7, HA 3"},
+      {"ORV   QV-7100 1.0  ID=1HA=1", "ORV QV-7100 1.0, ID 1, HA 1"},  // padded fields
+      {"something else", "something else"},
+  };
+  for (const auto& [text, label] : cases) EXPECT_EQ(FeederDialog::DeviceLabel(text), label) << text;
+}
+
+TEST_F(LarkspurTest, TheWindowShowsTheFeedersMovement) {
+  StartShown(std::string(kFeeder) + "[device]\nid = 4\nproduct = RX90417\nfail.E0D5 = 02 04 01\n");
+  QLabel* line = dialog_->positionLabel();
+  ASSERT_NE(line, nullptr);
+  EXPECT_TRUE(line->isVisible());
+  EXPECT_EQ(line->text(), "Feeder: 0 steps");
+
+  QTest::mouseClick(dialog_->moveButton(kForward), Qt::LeftButton);
+  Deliver();
+  EXPECT_EQ(line->text(), "Feeder: +10 steps (forward 10)");
+  QTest::mouseClick(dialog_->moveButton(kFastBack), Qt::LeftButton);
+  Deliver();
+  EXPECT_EQ(line->text(), "Feeder: -40 steps (back 50)");
+  // Held: every tick moves, and the line follows each move.
+  QTest::mousePress(dialog_->moveButton(kFastForward), Qt::LeftButton);
+  Deliver();
+  Tick();
+  EXPECT_EQ(line->text(), "Feeder: +10 steps (forward 50)");
+  Tick();
+  EXPECT_EQ(dialog_->position(0), 60);
+  QTest::mouseRelease(dialog_->moveButton(kFastForward), Qt::LeftButton);
+  Deliver();
+  EXPECT_EQ(line->text(), "Feeder: +110 steps (forward 50)");
+
+  // The other device, whose feeder refuses to move: its own position, and no count for a
+  // move that failed.
+  dialog_->deviceMenu()->actions()[1]->trigger();
+  EXPECT_EQ(line->text(), "Feeder: 0 steps");
+  QTest::mouseClick(dialog_->moveButton(kForward), Qt::LeftButton);
+  Deliver();
+  EXPECT_EQ(line->text(), "Feeder: 0 steps (the last move failed)");
+  EXPECT_EQ(dialog_->position(1), 0);
+  dialog_->deviceMenu()->actions()[0]->trigger();
+  EXPECT_EQ(line->text(), "Feeder: +110 steps");
+}
+
 TEST_F(LarkspurTest, ChoosingDevicesFromTheMenu) {
   StartShown(std::string(kFeeder) + "[device]\nid = 5\nproduct = RX90417\n");
   // Releasing the device button opens the menu under it.
@@ -355,12 +402,17 @@ TEST_F(LarkspurTest, DialogLayoutFontAndAbout) {
       {dialog_->deviceButton(), {20, 30}},      {dialog_->moveButton(kFastBack), {40, 92}},
       {dialog_->moveButton(kBack), {74, 92}},   {dialog_->moveButton(kForward), {108, 92}},
       {dialog_->moveButton(kFastForward), {140, 92}}, {dialog_->stripPicture(), {20, 92}},
-      {dialog_->okButton(), {227, 83}},
+      {dialog_->okButton(), {227, 83}},        {dialog_->positionLabel(), {20, 62}},
   };
   for (const Place& p : places) {
     EXPECT_EQ(p.widget->pos(), p.at);
     EXPECT_TRUE(QRect(QPoint(0, 0), dialog_->size()).contains(p.widget->geometry())) << p.at.x();
   }
+  // The position line lies clear of every control.
+  for (QWidget* control : std::initializer_list<QWidget*>{dialog_->deviceButton(), dialog_->moveButton(kFastBack),
+                                                           dialog_->moveButton(kFastForward), dialog_->stripPicture(),
+                                                           dialog_->okButton()})
+    EXPECT_FALSE(dialog_->positionLabel()->geometry().intersects(control->geometry())) << control->pos().x();
   EXPECT_EQ(dialog_->deviceButton()->id(), IDC_DEVICE);
   EXPECT_EQ(dialog_->moveButton(kFastForward)->id(), IDC_FAST_FORWARD);
 
