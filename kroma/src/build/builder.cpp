@@ -42,6 +42,8 @@ struct Ctx {
   double white[3] = {};       // reference white of Lab/LCh conversions
   double mwScale[3] = {};     // source / destination media white
   bool lchOut = false;
+  pcs::Coding srcCoding = pcs::Coding::Legacy16;  // connection-space coding of each side's LUT
+  pcs::Coding dstCoding = pcs::Coding::Legacy16;
   Clut srcClut, dstClut;
   std::vector<uint16_t> srcOutTables;  // 16-bit, outCh x outEntries
   std::vector<uint16_t> dstInTables;   // 16-bit, 3 x inEntries
@@ -56,6 +58,12 @@ using SourceFn = void (*)(const Ctx&, const uint32_t* k, double out[3]);
 using ConnectFn = void (*)(const Ctx&, const double in[3], double out[3]);
 
 // ---- LUT arithmetic -------------------------------------------------------------------------
+
+// How a LUT's connection-space side is encoded: an 8-bit table's values, widened by 257, span
+// the whole 16-bit range (L 255 = 100), unlike a 16-bit table's legacy encoding.
+pcs::Coding LutCoding(const LutTag& lut) {
+  return lut.bits == 8 ? pcs::Coding::Full16 : pcs::Coding::Legacy16;
+}
 
 // Linear interpolation in a table of n 16-bit entries at a 16-bit position.
 uint32_t ApplyTable(const uint16_t* t, unsigned n, uint32_t v) {
@@ -117,7 +125,7 @@ void Interp(const Clut& c, const uint32_t* in, uint32_t* out, std::vector<int64_
 
 // A profile LUT's table at the engine's precision; LCh entries turned into Lab when asked.
 template <class E>
-void PrepareClut(const LutTag& lut, bool lchToLab, Clut& c) {
+void PrepareClut(const LutTag& lut, bool lchToLab, pcs::Coding coding, Clut& c) {
   c.inCh = lut.inCh;
   c.outCh = lut.outCh;
   c.points = lut.gridPoints;
@@ -134,9 +142,9 @@ void PrepareClut(const LutTag& lut, bool lchToLab, Clut& c) {
     double lch[3], lab[3];
     if constexpr (E::kEngine == kTrilinear) {
       uint16_t v[3] = {c.data[i], c.data[i + 1], c.data[i + 2]};
-      pcs::Decode16(Space::LCh, v, lch);
+      pcs::Decode(Space::LCh, coding, v, lch);
       pcs::LChToLab(lch, lab);
-      pcs::Encode16(Space::Lab, lab, v);
+      pcs::Encode(Space::Lab, coding, lab, v);
       c.data[i] = v[0], c.data[i + 1] = v[1], c.data[i + 2] = v[2];
     } else {
       uint8_t v[3] = {uint8_t(c.data[i]), uint8_t(c.data[i + 1]), uint8_t(c.data[i + 2])};
@@ -199,7 +207,7 @@ void SourceLut(const Ctx& c, const uint32_t* k, double out[3]) {
     if constexpr (E::kEngine == kTrilinear) {
       const uint16_t lab[3] = {uint16_t(v[0]), uint16_t(v[1]), uint16_t(v[2])};
       uint16_t lch[3];
-      pcs::Lab16ToLCh16(lab, lch);
+      pcs::LabCodesToLCh(c.srcCoding, lab, lch);
       v[0] = lch[0], v[1] = lch[1], v[2] = lch[2];
     } else {
       const uint8_t lab[3] = {uint8_t(v[0]), uint8_t(v[1]), uint8_t(v[2])};
@@ -213,7 +221,7 @@ void SourceLut(const Ctx& c, const uint32_t* k, double out[3]) {
     const uint32_t pos = E::kEngine == kTrilinear ? v[i] : v[i] * 257;
     enc[i] = uint16_t(ApplyTable(c.srcOutTables.data() + i * lut.outEntries, lut.outEntries, pos));
   }
-  pcs::Decode16(c.srcOut, enc, out);
+  pcs::Decode(c.srcOut, c.srcCoding, enc, out);
 }
 
 // ---- connection -------------------------------------------------------------------------------
@@ -252,7 +260,7 @@ template <class E>
 void DestLut(const Ctx& c, const double v[3], typename E::T* out) {
   const LutTag& lut = c.dst->lut;
   uint16_t enc[3];
-  pcs::Encode16(c.dstIn, v, enc);
+  pcs::Encode(c.dstIn, c.dstCoding, v, enc);
   uint32_t in[3];
   for (int i = 0; i < 3; ++i)
     in[i] = ApplyTable(c.dstInTables.data() + i * lut.inEntries, lut.inEntries, enc[i]);
@@ -418,11 +426,14 @@ bool Build(const ProfileSide& src, const ProfileSide& dst, bool absolute, KromaE
   c.lchOut = st.lchOut;
 
   if (src.model == Model::Lut) {
-    PrepareClut<E>(src.lut, src.pcs == kSigLch, c.srcClut);
+    c.srcCoding = LutCoding(src.lut);
+    PrepareClut<E>(src.lut, src.pcs == kSigLch, c.srcCoding, c.srcClut);
     c.srcOutTables = Widened(src.lut.outTables, src.lut.bits);
   }
   if (dst.model == Model::Lut) {
-    PrepareClut<E>(dst.lut, st.lchOut, c.dstClut);
+    c.dstCoding = LutCoding(dst.lut);
+    // The device side's LCh values keep the 16-bit data encoding the pixels use.
+    PrepareClut<E>(dst.lut, st.lchOut, pcs::Coding::Legacy16, c.dstClut);
     c.dstInTables = Widened(dst.lut.inTables, dst.lut.bits);
   }
   Pipeline<E>::NodeValues(c, src, st);
