@@ -22,6 +22,8 @@ mkdir -p "$corpus"/{bmp,jpeg,tiff,fpx,any,kroma_profile}
 /usr/bin/python3 scripts/make-fuzz-seeds.py "$corpus" build/bin/tessera-tool
 cp /usr/share/color/icc/*.icc /usr/share/color/icc/*.ICM /usr/share/color/icc/ghostscript/*.icc \
   "$fuzz"/windows/SYSTEM/COLOR/*.icm "$corpus/kroma_profile/" 2>/dev/null || true
+# Version-4 LUT profiles (lutAtoBType, lutBtoAType) written by Little CMS, from the test build.
+[ -x build/bin/kroma-v4-profiles ] && build/bin/kroma-v4-profiles "$corpus/kroma_profile" || true
 
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(bmp jpeg tiff fpx any kroma_profile)

@@ -25,6 +25,8 @@ packages=(
   libimage-exiftool-perl imagemagick libturbojpeg0-dev
   # printed pages rendered back to pixels in the application's tests
   poppler-utils
+  # the display's profile from the X root window (libxcb at run time, an Xvfb in the tests)
+  libxcb1-dev xvfb
   # fuzzing (scripts/fuzz.sh): clang with libFuzzer and the sanitizer runtimes
   clang libclang-rt-14-dev
 )

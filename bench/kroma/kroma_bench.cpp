@@ -4,15 +4,30 @@
 #include <benchmark/benchmark.h>
 #include <lcms2.h>
 
+#include <stdlib.h>
+
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "kroma.h"
+#include "v4_profiles.h"
 
 namespace {
 
 const std::string kDir = "/usr/share/color/icc/";
+
+// Version-4 copies of the LUT profiles, in a folder of their own for this run.
+const std::string kV4Dir = [] {
+  char dir[] = "/tmp/kroma-bench-XXXXXX";
+  const std::string d = mkdtemp(dir) ? dir : "/tmp";
+  v4p::CopyAsV4(kDir + "ghostscript/default_cmyk.icc", d + "/default_cmyk-v4.icc");
+  return d + "/";
+}();
+const struct RemoveAtExit {
+  ~RemoveAtExit() { std::filesystem::remove_all(kV4Dir); }
+} kRemoveV4Dir;
 
 struct Case {
   const char* name;
@@ -27,6 +42,9 @@ const Case kCases[] = {
     {"srgb_to_cmyk8", kDir + "sRGB.icc", kDir + "ghostscript/default_cmyk.icc", 3, 4, 8, TYPE_RGB_8, TYPE_CMYK_8},
     {"cmyk_to_srgb8", kDir + "ghostscript/default_cmyk.icc", kDir + "sRGB.icc", 4, 3, 8, TYPE_CMYK_8, TYPE_RGB_8},
     {"cmyk_to_srgb16", kDir + "ghostscript/default_cmyk.icc", kDir + "sRGB.icc", 4, 3, 16, TYPE_CMYK_16, TYPE_RGB_16},
+    {"srgb_to_cmyk_v4_8", kDir + "sRGB.icc", kV4Dir + "default_cmyk-v4.icc", 3, 4, 8, TYPE_RGB_8, TYPE_CMYK_8},
+    {"cmyk_v4_to_srgb8", kV4Dir + "default_cmyk-v4.icc", kDir + "sRGB.icc", 4, 3, 8, TYPE_CMYK_8, TYPE_RGB_8},
+    {"cmyk_v4_to_srgb16", kV4Dir + "default_cmyk-v4.icc", kDir + "sRGB.icc", 4, 3, 16, TYPE_CMYK_16, TYPE_RGB_16},
     {"gray_to_srgb8", kDir + "Gray.icc", KROMA_OWN_SRGB, 1, 3, 8, TYPE_GRAY_8, TYPE_RGB_8},
 };
 

@@ -1,5 +1,6 @@
 // The exported API: argument checks, error codes, profile reading failures, progress,
 // resets, 1-D table specs and the profile utilities.
+#include <functional>
 #include <cstring>
 
 #include "fixture.h"
@@ -426,5 +427,115 @@ TEST(InitTest, ParametricCurvesMatchSampledCurves) {
         EXPECT_NEAR(back[i], in[i], 1) << "engine " << engine << " sample " << i;
       }
     }
+  }
+}
+
+namespace {
+
+// An RGB profile with XYZ connection whose A2B0 and B2A0 are the version-4 LUT types.
+iccw::Profile V4Rgb(const iccw::V4Lut& a2b, const iccw::V4Lut& b2a) {
+  iccw::Profile p;
+  p.version = 0x04300000;
+  p.AddXYZ(iccw::Sig("wtpt"), iccw::kD50[0], iccw::kD50[1], iccw::kD50[2]);
+  p.AddRaw(iccw::Sig("A2B0"), iccw::V4LutBytes(a2b));
+  p.AddRaw(iccw::Sig("B2A0"), iccw::V4LutBytes(b2a));
+  return p;
+}
+
+std::vector<std::vector<uint8_t>> Three(const std::vector<uint16_t>& curve) {
+  return {iccw::CurveBytes(curve), iccw::CurveBytes(curve), iccw::CurveBytes(curve)};
+}
+
+}  // namespace
+
+// A version-4 profile of M curves (one-entry gamma curves), a matrix on the connection-space
+// codes (0x8000 = 1.0) and B curves converts like the matrix/TRC profile it is made from.
+TEST(InitTest, VersionFourMatrixLutMatchesMatrixTrc) {
+  TempDir dir;
+  static constexpr double r[3] = {0.4360747, 0.2225045, 0.0139322}, g[3] = {0.3850649, 0.7168786, 0.0971045},
+                          b[3] = {0.1430804, 0.0606169, 0.7141733};
+  const double code = 32768.0 / 65535.0;
+  double m[9];
+  for (int row = 0; row < 3; ++row) m[row * 3] = r[row] * code, m[row * 3 + 1] = g[row] * code, m[row * 3 + 2] = b[row] * code;
+  double inv[9];
+  const double det = m[0] * (m[4] * m[8] - m[5] * m[7]) - m[1] * (m[3] * m[8] - m[5] * m[6]) + m[2] * (m[3] * m[7] - m[4] * m[6]);
+  inv[0] = (m[4] * m[8] - m[5] * m[7]) / det, inv[1] = (m[2] * m[7] - m[1] * m[8]) / det, inv[2] = (m[1] * m[5] - m[2] * m[4]) / det;
+  inv[3] = (m[5] * m[6] - m[3] * m[8]) / det, inv[4] = (m[0] * m[8] - m[2] * m[6]) / det, inv[5] = (m[2] * m[3] - m[0] * m[5]) / det;
+  inv[6] = (m[3] * m[7] - m[4] * m[6]) / det, inv[7] = (m[1] * m[6] - m[0] * m[7]) / det, inv[8] = (m[0] * m[4] - m[1] * m[3]) / det;
+  iccw::V4Lut a2b, b2a;
+  a2b.m = Three({512});  // gamma 2.0
+  a2b.matrix.assign(m, m + 9);
+  a2b.matrix.insert(a2b.matrix.end(), {0, 0, 0});
+  a2b.b = Three({});
+  b2a.aToB = false;
+  b2a.b = Three({});
+  b2a.matrix.assign(inv, inv + 9);
+  b2a.matrix.insert(b2a.matrix.end(), {0, 0, 0});
+  b2a.m = Three({128});  // gamma 0.5
+  const std::string v4 = dir.Write("v4.icc", V4Rgb(a2b, b2a)), v2 = dir.Write("v2.icc", iccw::MatrixRgb(r, g, b, {512}));
+  std::vector<uint8_t> in;
+  for (int v = 0; v < 256; v += 5) in.insert(in.end(), {uint8_t(v), uint8_t(255 - v), uint8_t(v / 2)});
+  const uint16_t w = uint16_t(in.size() / 3);
+  for (uint16_t engine : {0, 1}) {
+    Handle there, back;
+    ASSERT_EQ(Open(there, Param(w, 1, 3, 3), v4, v2, engine), 0);
+    ASSERT_EQ(Open(back, Param(w, 1, 3, 3), v2, v4, engine), 0);
+    const auto t = Convert(there, in, 1, in.size()), k = Convert(back, in, 1, in.size());
+    for (size_t i = 0; i < in.size(); ++i) {
+      EXPECT_NEAR(t[i], in[i], 1) << "engine " << engine << " sample " << i;
+      EXPECT_NEAR(k[i], in[i], 1) << "engine " << engine << " sample " << i;
+    }
+  }
+}
+
+// Every offset, count and size of a version-4 LUT is checked against its tag: a damaged one
+// fails the build (5000) on either side, with nothing to fall back on.
+TEST(InitTest, VersionFourLutFaults) {
+  TempDir dir;
+  iccw::V4Lut a2b;  // A curves, a two-point identity table, B curves
+  a2b.a = Three({});
+  a2b.grid = {2, 2, 2};
+  for (int i = 0; i < 8; ++i)
+    for (int o = 0; o < 3; ++o) a2b.clut.push_back(((i >> (2 - o)) & 1) ? 65535 : 0);
+  a2b.b = Three({0, 65535});
+  iccw::V4Lut b2a = a2b;
+  b2a.aToB = false;
+  const std::vector<uint8_t> good = iccw::V4LutBytes(a2b);
+  auto at32 = [&](size_t i) { return (uint32_t(good[i]) << 24) | (good[i + 1] << 16) | (good[i + 2] << 8) | good[i + 3]; };
+  const uint32_t offB = at32(12), offClut = at32(24);
+  auto set32 = [](std::vector<uint8_t>& v, size_t i, uint32_t x) {
+    for (int k = 0; k < 4; ++k) v[i + k] = uint8_t(x >> (24 - 8 * k));
+  };
+  struct Case {
+    const char* name;
+    std::function<void(std::vector<uint8_t>&)> damage;
+  } cases[] = {
+      {"an element beyond the tag", [&](auto& v) { set32(v, 12, uint32_t(v.size()) + 64); }},
+      {"a curve longer than the tag", [&](auto& v) { set32(v, offB + 8, 0x7FFFFFFF); }},
+      {"a curve of unknown type", [&](auto& v) { set32(v, offB, iccw::Sig("xxxx")); }},
+      {"a colour table with one grid point", [&](auto& v) { v[offClut] = 1; }},
+      {"a colour table of unknown precision", [&](auto& v) { v[offClut + 16] = 3; }},
+      {"a colour table longer than the tag", [&](auto& v) { v[offClut] = 255, v[offClut + 1] = 255; }},
+      {"no elements", [&](auto& v) { std::fill(v.begin() + 12, v.begin() + 32, 0); }},
+      {"channel counts that differ without a colour table", [&](auto& v) { v[9] = 4, set32(v, 24, 0); }},
+  };
+  auto profile = [&](const std::vector<uint8_t>& tag, bool asA2B) {
+    iccw::Profile p;
+    p.version = 0x04300000;
+    p.AddRaw(iccw::Sig(asA2B ? "A2B0" : "B2A0"), tag);
+    return p;
+  };
+  {
+    Handle src, dst;
+    EXPECT_EQ(Open(src, Param(4, 1, 3, 3), dir.Write("good-a.icc", profile(good, true)), SRGB()), 0);
+    EXPECT_EQ(Open(dst, Param(4, 1, 3, 3), SRGB(), dir.Write("good-b.icc", profile(iccw::V4LutBytes(b2a), false))), 0);
+  }
+  for (const Case& c : cases) {
+    std::vector<uint8_t> forward = good, backward = iccw::V4LutBytes(b2a);
+    c.damage(forward);
+    c.damage(backward);
+    Handle src, dst;
+    EXPECT_EQ(Open(src, Param(4, 1, 3, 3), dir.Write("a.icc", profile(forward, true)), SRGB()), 5000) << c.name;
+    EXPECT_EQ(Open(dst, Param(4, 1, 3, 3), SRGB(), dir.Write("b.icc", profile(backward, false))), 5000) << c.name;
   }
 }

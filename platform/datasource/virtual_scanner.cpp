@@ -1,5 +1,7 @@
 #include "virtual_scanner.h"
 
+#include "display_profile.h"
+
 #include "datasource/ds_exports.h"
 #include "datasource/ds_twain.h"
 #include "win/windows_root.h"
@@ -50,7 +52,11 @@ const QList<ColorSpaceEntry>& VirtualScanner::ColorSpaces() {
 QString VirtualScanner::ProfileFolder() {
   return QString::fromStdString(win::SystemDirectory()) + QStringLiteral("/COLOR/");
 }
-QString VirtualScanner::DefaultMonitorProfile() { return ProfileFolder() + QStringLiteral("sRGB.icc"); }
+// The display's own profile where the desktop publishes one, else sRGB.
+QString VirtualScanner::DefaultMonitorProfile() {
+  const QString desktop = DesktopDisplayProfile();
+  return desktop.isEmpty() ? ProfileFolder() + QStringLiteral("sRGB.icc") : desktop;
+}
 QString VirtualScanner::DefaultPrinterProfile() { return ProfileFolder() + QStringLiteral("default_cmyk.icc"); }
 QString VirtualScanner::DefaultCMYKProfile() { return ProfileFolder() + QStringLiteral("default_cmyk.icc"); }
 

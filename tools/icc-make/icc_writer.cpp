@@ -24,6 +24,55 @@ uint16_t Clamp16(double v) { return uint16_t(v <= 0 ? 0 : v >= 65535 ? 65535 : s
 
 }  // namespace
 
+std::vector<uint8_t> CurveBytes(const std::vector<uint16_t>& entries) {
+  std::vector<uint8_t> d;
+  Put32(d, Sig("curv"));
+  Put32(d, 0);
+  Put32(d, uint32_t(entries.size()));
+  for (uint16_t e : entries) Put16(d, e);
+  return d;
+}
+
+std::vector<uint8_t> V4LutBytes(const V4Lut& lut) {
+  std::vector<uint8_t> d;
+  Put32(d, Sig(lut.aToB ? "mAB " : "mBA "));
+  Put32(d, 0);
+  d.push_back(uint8_t(lut.in));
+  d.push_back(uint8_t(lut.out));
+  Put16(d, 0);
+  for (int i = 0; i < 5; ++i) Put32(d, 0);  // offsets B, matrix, M, CLUT, A
+  auto align = [&] {
+    while (d.size() % 4) d.push_back(0);
+  };
+  auto curves = [&](const std::vector<std::vector<uint8_t>>& set, size_t slot) {
+    if (set.empty()) return;
+    Set32(d, 12 + 4 * slot, uint32_t(d.size()));
+    for (const auto& c : set) {
+      d.insert(d.end(), c.begin(), c.end());
+      align();
+    }
+  };
+  curves(lut.a, 4);
+  if (!lut.grid.empty()) {
+    Set32(d, 24, uint32_t(d.size()));
+    for (int i = 0; i < 16; ++i) d.push_back(i < int(lut.grid.size()) ? lut.grid[i] : 0);
+    d.push_back(uint8_t(lut.precision));
+    d.insert(d.end(), 3, 0);
+    for (uint16_t v : lut.clut) {
+      if (lut.precision == 1) d.push_back(uint8_t(v));
+      else Put16(d, v);
+    }
+    align();
+  }
+  curves(lut.m, 2);
+  if (!lut.matrix.empty()) {
+    Set32(d, 16, uint32_t(d.size()));
+    for (double v : lut.matrix) PutS15(d, v);
+  }
+  curves(lut.b, 0);
+  return d;
+}
+
 void Profile::AddCurve(uint32_t sig, const std::vector<uint16_t>& entries) {
   std::vector<uint8_t> d;
   Put32(d, Sig("curv"));

@@ -1,4 +1,4 @@
-// Writing ICC profiles (version 2 layout): the library's own Lab, LCh and sRGB profiles and
+// Writing ICC profiles (version 2 layout, and the version-4 LUT types): the library's own Lab, LCh and sRGB profiles and
 // the small profiles the tests need.
 #pragma once
 
@@ -24,6 +24,24 @@ struct Lut {
   unsigned inEntries = 2, outEntries = 2;
   std::vector<uint16_t> inTables, clut, outTables;
 };
+
+// A lutAtoBType ("mAB ", aToB) or lutBtoAType ("mBA ") tag's contents. Each element is there
+// when it is not empty: curve sets as one whole curve ("curv" or "para", type signature
+// included) per channel, the matrix as 9 entries and 3 offsets, the colour table as grid
+// points per input, precision (1 or 2 bytes) and entries (first input slowest).
+struct V4Lut {
+  bool aToB = true;
+  unsigned in = 3, out = 3;
+  std::vector<std::vector<uint8_t>> a, m, b;
+  std::vector<double> matrix;
+  std::vector<uint8_t> grid;
+  unsigned precision = 2;
+  std::vector<uint16_t> clut;
+};
+// The tag's bytes, elements stored in the order A, colour table, M, matrix, B.
+std::vector<uint8_t> V4LutBytes(const V4Lut& lut);
+// A "curv" curve's bytes (n = 0: identity, n = 1: gamma as u8.8).
+std::vector<uint8_t> CurveBytes(const std::vector<uint16_t>& entries);
 
 class Profile {
  public:

@@ -30,8 +30,10 @@ struct Tri {
 // A profile LUT's colour table ready for interpolation at one precision.
 struct Clut {
   std::vector<uint16_t> data;
-  unsigned inCh = 0, outCh = 0, points = 0;
+  unsigned inCh = 0, outCh = 0;
+  unsigned points[kMaxChannels] = {};
   uint32_t stride[kMaxChannels] = {};
+  bool lchToLab = false;  // entries turned from LCh into Lab
 };
 
 struct Ctx {
@@ -42,9 +44,13 @@ struct Ctx {
   double white[3] = {};       // reference white of Lab/LCh conversions
   double mwScale[3] = {};     // source / destination media white
   bool lchOut = false;
-  Clut srcClut, dstClut;
-  std::vector<uint16_t> srcOutTables;  // 16-bit, outCh x outEntries
-  std::vector<uint16_t> dstInTables;   // 16-bit, 3 x inEntries
+  pcs::Coding srcCoding = pcs::Coding::Legacy16;  // connection-space coding of each side's LUT
+  pcs::Coding dstCoding = pcs::Coding::Legacy16;
+  // The colour tables of each side's LUT, one per element (empty for other elements), and the
+  // elements evaluated at grid nodes: the source's after its first curves (which the input
+  // tables apply), the destination's before its last curves (which the output tables apply).
+  std::vector<Clut> srcCluts, dstCluts;
+  size_t srcFirst = 0, dstEnd = 0;
   std::vector<double> nodeLin;         // matrix/TRC node values, inCh x points
   std::vector<uint32_t> nodeCode;      // LUT and gray node values (16-bit)
   unsigned points = 0;
@@ -56,6 +62,12 @@ using SourceFn = void (*)(const Ctx&, const uint32_t* k, double out[3]);
 using ConnectFn = void (*)(const Ctx&, const double in[3], double out[3]);
 
 // ---- LUT arithmetic -------------------------------------------------------------------------
+
+// How a LUT's connection-space side is encoded: an 8-bit table's values, widened by 257, span
+// the whole 16-bit range (L 255 = 100), unlike a 16-bit table's legacy encoding.
+pcs::Coding LutCoding(const LutTag& lut) {
+  return lut.type == LutTag::Type::Lut16 ? pcs::Coding::Legacy16 : pcs::Coding::Full16;
+}
 
 // Linear interpolation in a table of n 16-bit entries at a 16-bit position.
 uint32_t ApplyTable(const uint16_t* t, unsigned n, uint32_t v) {
@@ -72,13 +84,14 @@ uint32_t ApplyTable(const uint16_t* t, unsigned n, uint32_t v) {
 // fractions, 8 for 8-bit values with 0..256 fractions.
 template <int Shift>
 void InterpClut(const Clut& c, const uint32_t* in, uint32_t* out, std::vector<int64_t>& scratch) {
-  const unsigned n = c.inCh, outCh = c.outCh, N = c.points;
+  const unsigned n = c.inCh, outCh = c.outCh;
   constexpr uint64_t kFull = Shift == 16 ? 65535 : 255;
   constexpr int64_t kHalf = int64_t(1) << (Shift - 1);
   uint32_t cell[kMaxChannels];
   int64_t f[kMaxChannels];
   uint32_t base = 0;
   for (unsigned a = 0; a < n; ++a) {
+    const unsigned N = c.points[a];
     const uint64_t s = uint64_t(in[a]) * (N - 1);
     uint64_t cl = s / kFull;
     uint64_t fr = ((s % kFull) * (uint64_t(1) << Shift) + kFull / 2 + 1) / kFull;
@@ -110,60 +123,67 @@ void InterpClut(const Clut& c, const uint32_t* in, uint32_t* out, std::vector<in
   for (unsigned o = 0; o < outCh; ++o) out[o] = uint32_t(scratch[o]);
 }
 
-template <class E>
-void Interp(const Clut& c, const uint32_t* in, uint32_t* out, std::vector<int64_t>& scratch) {
-  InterpClut<E::kShift>(c, in, out, scratch);
-}
-
-// A profile LUT's table at the engine's precision; LCh entries turned into Lab when asked.
-template <class E>
-void PrepareClut(const LutTag& lut, bool lchToLab, Clut& c) {
-  c.inCh = lut.inCh;
-  c.outCh = lut.outCh;
-  c.points = lut.gridPoints;
-  c.stride[lut.inCh - 1] = lut.outCh;
-  for (int a = int(lut.inCh) - 2; a >= 0; --a) c.stride[a] = c.stride[a + 1] * lut.gridPoints;
-  c.data.resize(lut.clut.size());
-  for (size_t i = 0; i < lut.clut.size(); ++i) {
-    const uint32_t v = lut.clut[i];
-    if constexpr (E::kEngine == kTrilinear) c.data[i] = uint16_t(lut.bits == 8 ? v * 257 : v);
-    else c.data[i] = uint16_t(lut.bits == 8 ? v : Narrow257(v));
-  }
-  if (!lchToLab || lut.outCh != 3) return;
+// A LUT's colour table ready for interpolation; LCh entries turned into Lab when asked.
+void PrepareClut(const LutStage& st, bool lchToLab, pcs::Coding coding, Clut& c) {
+  c.inCh = st.inCh;
+  c.outCh = st.outCh;
+  std::copy(st.points, st.points + st.inCh, c.points);
+  c.stride[st.inCh - 1] = st.outCh;
+  for (int a = int(st.inCh) - 2; a >= 0; --a) c.stride[a] = c.stride[a + 1] * st.points[a + 1];
+  c.data = st.clut;
+  c.lchToLab = lchToLab && st.outCh == 3;
+  if (!c.lchToLab) return;
   for (size_t i = 0; i + 2 < c.data.size(); i += 3) {
     double lch[3], lab[3];
-    if constexpr (E::kEngine == kTrilinear) {
-      uint16_t v[3] = {c.data[i], c.data[i + 1], c.data[i + 2]};
-      pcs::Decode16(Space::LCh, v, lch);
-      pcs::LChToLab(lch, lab);
-      pcs::Encode16(Space::Lab, lab, v);
-      c.data[i] = v[0], c.data[i + 1] = v[1], c.data[i + 2] = v[2];
-    } else {
-      uint8_t v[3] = {uint8_t(c.data[i]), uint8_t(c.data[i + 1]), uint8_t(c.data[i + 2])};
-      pcs::Decode8(Space::LCh, v, lch);
-      pcs::LChToLab(lch, lab);
-      pcs::Encode8(Space::Lab, lab, v);
-      c.data[i] = v[0], c.data[i + 1] = v[1], c.data[i + 2] = v[2];
-    }
+    uint16_t v[3] = {c.data[i], c.data[i + 1], c.data[i + 2]};
+    pcs::Decode(Space::LCh, coding, v, lch);
+    pcs::LChToLab(lch, lab);
+    pcs::Encode(Space::Lab, coding, lab, v);
+    c.data[i] = v[0], c.data[i + 1] = v[1], c.data[i + 2] = v[2];
   }
 }
 
-std::vector<uint16_t> Widened(const std::vector<uint16_t>& t, int bits) {
-  std::vector<uint16_t> out(t);
-  if (bits == 8)
-    for (auto& v : out) v = uint16_t(v * 257);
-  return out;
+std::vector<Clut> PrepareCluts(const LutTag& lut, bool lchToLab, pcs::Coding coding) {
+  std::vector<Clut> cluts(lut.stages.size());
+  for (size_t i = 0; i < lut.stages.size(); ++i)
+    if (lut.stages[i].kind == LutStage::Clut) PrepareClut(lut.stages[i], lchToLab, coding, cluts[i]);
+  return cluts;
 }
 
-// Decodes an XYZ-encoded triple, multiplies it by the LUT's matrix and encodes it again.
-template <class E>
-void ApplyLutMatrix(const double m[9], uint32_t v[3]) {
-  const double scale = E::kEngine == kTrilinear ? 32768.0 : 128.0;
-  double x[3], y[3];
-  for (int i = 0; i < 3; ++i) x[i] = v[i] / scale;
-  for (int r = 0; r < 3; ++r) y[r] = m[r * 3] * x[0] + m[r * 3 + 1] * x[1] + m[r * 3 + 2] * x[2];
-  const double top = double(E::kMax) / scale;
-  for (int i = 0; i < 3; ++i) v[i] = uint32_t(pcs::Clamp(y[i], 0, top) * scale + 0.5);
+// Runs 16-bit codes through the LUT's elements [from, to). With `lchBack`, a colour table
+// whose entries were turned into Lab gives LCh again in `lchCoding`.
+void RunStages(const LutTag& lut, const std::vector<Clut>& cluts, size_t from, size_t to, uint32_t* v,
+               bool lchBack, pcs::Coding lchCoding, std::vector<int64_t>& scratch) {
+  for (size_t i = from; i < to; ++i) {
+    const LutStage& st = lut.stages[i];
+    switch (st.kind) {
+      case LutStage::Curves:
+        for (unsigned ch = 0; ch < st.inCh; ++ch)
+          v[ch] = ApplyTable(st.curves[ch].data(), unsigned(st.curves[ch].size()), v[ch]);
+        break;
+      case LutStage::Matrix: {
+        double x[3];
+        for (int k = 0; k < 3; ++k) x[k] = v[k] / 65535.0;
+        for (int r = 0; r < 3; ++r) {
+          const double y = st.matrix[r * 3] * x[0] + st.matrix[r * 3 + 1] * x[1] + st.matrix[r * 3 + 2] * x[2] + st.offset[r];
+          v[r] = uint32_t(pcs::Clamp(y, 0, 1) * 65535.0 + 0.5);
+        }
+        break;
+      }
+      case LutStage::Clut: {
+        uint32_t out[kMaxChannels];
+        InterpClut<16>(cluts[i], v, out, scratch);
+        if (lchBack && cluts[i].lchToLab) {
+          const uint16_t lab[3] = {uint16_t(out[0]), uint16_t(out[1]), uint16_t(out[2])};
+          uint16_t lch[3];
+          pcs::LabCodesToLCh(lchCoding, lab, lch);
+          out[0] = lch[0], out[1] = lch[1], out[2] = lch[2];
+        }
+        std::copy(out, out + st.outCh, v);
+        break;
+      }
+    }
+  }
 }
 
 // ---- source stages ----------------------------------------------------------------------------
@@ -190,30 +210,11 @@ void SourceGray(const Ctx& c, const uint32_t* k, double out[3]) {
 template <class E>
 void SourceLut(const Ctx& c, const uint32_t* k, double out[3]) {
   const LutTag& lut = c.src->lut;
-  uint32_t in[kMaxChannels];
-  for (unsigned a = 0; a < lut.inCh; ++a) in[a] = c.nodeCode[k[a]];
-  if (c.src->dataSpace == kSigXYZ && lut.inCh == 3) ApplyLutMatrix<E>(lut.matrix, in);
-  uint32_t v[3];
-  Interp<E>(c.srcClut, in, v, c.scratch);
-  if (c.src->pcs == kSigLch) {
-    if constexpr (E::kEngine == kTrilinear) {
-      const uint16_t lab[3] = {uint16_t(v[0]), uint16_t(v[1]), uint16_t(v[2])};
-      uint16_t lch[3];
-      pcs::Lab16ToLCh16(lab, lch);
-      v[0] = lch[0], v[1] = lch[1], v[2] = lch[2];
-    } else {
-      const uint8_t lab[3] = {uint8_t(v[0]), uint8_t(v[1]), uint8_t(v[2])};
-      uint8_t lch[3];
-      pcs::Lab8ToLCh8(lab, lch);
-      v[0] = lch[0], v[1] = lch[1], v[2] = lch[2];
-    }
-  }
-  uint16_t enc[3];
-  for (int i = 0; i < 3; ++i) {
-    const uint32_t pos = E::kEngine == kTrilinear ? v[i] : v[i] * 257;
-    enc[i] = uint16_t(ApplyTable(c.srcOutTables.data() + i * lut.outEntries, lut.outEntries, pos));
-  }
-  pcs::Decode16(c.srcOut, enc, out);
+  uint32_t v[kMaxChannels];
+  for (unsigned a = 0; a < lut.inCh; ++a) v[a] = c.nodeCode[k[a]];
+  RunStages(lut, c.srcCluts, c.srcFirst, lut.stages.size(), v, true, c.srcCoding, c.scratch);
+  const uint16_t enc[3] = {uint16_t(v[0]), uint16_t(v[1]), uint16_t(v[2])};
+  pcs::Decode(c.srcOut, c.srcCoding, enc, out);
 }
 
 // ---- connection -------------------------------------------------------------------------------
@@ -251,14 +252,10 @@ void DestGray(const Ctx& c, const double v[3], typename E::T* out) {
 template <class E>
 void DestLut(const Ctx& c, const double v[3], typename E::T* out) {
   const LutTag& lut = c.dst->lut;
-  uint16_t enc[3];
-  pcs::Encode16(c.dstIn, v, enc);
-  uint32_t in[3];
-  for (int i = 0; i < 3; ++i)
-    in[i] = ApplyTable(c.dstInTables.data() + i * lut.inEntries, lut.inEntries, enc[i]);
-  if (c.dst->pcs == kSigXYZ) ApplyLutMatrix<Tri>(lut.matrix, in);
-  uint32_t res[kMaxChannels];
-  Interp<E>(c.dstClut, in, res, c.scratch);
+  uint16_t enc[3] = {};
+  pcs::Encode(c.dstIn, c.dstCoding, v, enc);
+  uint32_t res[kMaxChannels] = {enc[0], enc[1], enc[2]};
+  RunStages(lut, c.dstCluts, 0, c.dstEnd, res, false, c.dstCoding, c.scratch);
   if (c.tetrahedral && c.lchOut) {
     // The tetrahedral grid keeps the LUT's own LCh values so that its output curves apply
     // to them when they are folded in.
@@ -278,12 +275,9 @@ std::vector<std::vector<uint16_t>> InputCurves(const ProfileSide& s) {
     case Model::Gray: return {s.curves[0]};
     default: break;
   }
-  std::vector<std::vector<uint16_t>> out(s.lut.inCh);
-  for (unsigned c = 0; c < s.lut.inCh; ++c) {
-    auto first = s.lut.inTables.begin() + c * s.lut.inEntries;
-    out[c] = Widened(std::vector<uint16_t>(first, first + s.lut.inEntries), s.lut.bits);
-  }
-  return out;
+  // A LUT's first curves, else none.
+  if (s.lut.stages.front().kind == LutStage::Curves) return s.lut.stages.front().curves;
+  return std::vector<std::vector<uint16_t>>(s.lut.inCh, std::vector<uint16_t>{0, 65535});
 }
 
 std::vector<std::vector<uint16_t>> OutputCurves(const ProfileSide& s) {
@@ -292,12 +286,9 @@ std::vector<std::vector<uint16_t>> OutputCurves(const ProfileSide& s) {
     case Model::Gray: return {s.curves[0]};
     default: break;
   }
-  std::vector<std::vector<uint16_t>> out(s.lut.outCh);
-  for (unsigned c = 0; c < s.lut.outCh; ++c) {
-    auto first = s.lut.outTables.begin() + c * s.lut.outEntries;
-    out[c] = Widened(std::vector<uint16_t>(first, first + s.lut.outEntries), s.lut.bits);
-  }
-  return out;
+  // A LUT's last curves, else none.
+  if (s.lut.stages.back().kind == LutStage::Curves) return s.lut.stages.back().curves;
+  return std::vector<std::vector<uint16_t>>(s.lut.outCh, std::vector<uint16_t>{0, 65535});
 }
 
 unsigned Channels(const ProfileSide& s, bool input) {
@@ -418,12 +409,15 @@ bool Build(const ProfileSide& src, const ProfileSide& dst, bool absolute, KromaE
   c.lchOut = st.lchOut;
 
   if (src.model == Model::Lut) {
-    PrepareClut<E>(src.lut, src.pcs == kSigLch, c.srcClut);
-    c.srcOutTables = Widened(src.lut.outTables, src.lut.bits);
+    c.srcCoding = LutCoding(src.lut);
+    c.srcCluts = PrepareCluts(src.lut, src.pcs == kSigLch, c.srcCoding);
+    c.srcFirst = src.lut.stages.front().kind == LutStage::Curves ? 1 : 0;
   }
   if (dst.model == Model::Lut) {
-    PrepareClut<E>(dst.lut, st.lchOut, c.dstClut);
-    c.dstInTables = Widened(dst.lut.inTables, dst.lut.bits);
+    c.dstCoding = LutCoding(dst.lut);
+    // The device side's LCh values keep the 16-bit data encoding the pixels use.
+    c.dstCluts = PrepareCluts(dst.lut, st.lchOut, pcs::Coding::Legacy16);
+    c.dstEnd = dst.lut.stages.size() - (dst.lut.stages.back().kind == LutStage::Curves ? 1 : 0);
   }
   Pipeline<E>::NodeValues(c, src, st);
 
@@ -473,7 +467,10 @@ bool BuildTransform(const ProfileSide& src, const ProfileSide& dst, bool absolut
     if (st.engine == kTetrahedral && inCh != 1 && inCh != 3 && inCh != 4) return false;
     st.inCh = uint8_t(inCh);
     st.outCh = uint8_t(outCh);
-    st.lchOut = dst.model == Model::Lut && dst.dataSpace == kSigLch && outCh == 3;
+    // An LCh destination interpolates in Lab when its LUT has a colour table to convert.
+    st.lchOut = dst.model == Model::Lut && dst.dataSpace == kSigLch && outCh == 3 &&
+                std::any_of(dst.lut.stages.begin(), dst.lut.stages.end(),
+                            [](const LutStage& s) { return s.kind == LutStage::Clut; });
     st.tetLinear = st.engine == kTetrahedral && inCh == 3 && dst.model == Model::MatrixTrc;
 
     const bool tri = st.engine == kTrilinear;

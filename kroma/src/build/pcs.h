@@ -182,7 +182,51 @@ inline void Encode8(Space s, const double in[3], uint8_t v[3]) {
   }
 }
 
+// ---- codings of the connection space inside a profile's LUT ----------------------------------
+// lut16 tags keep the legacy 16-bit encoding above (L 0xFF00 = 100, a/b 0x8000 = 0). lut8 tags
+// (L 0..255 = 0..100, a/b 128 = 0), widened to 16 bits by 257, and the version-4 LUT types
+// (L 0xFFFF = 100, a/b 0x8080 = 0) share one encoding: full scale of the 16-bit code is full
+// scale of the 8-bit one. XYZ is 0x8000 = 1.0 in all of them. In that encoding LCh keeps C and
+// h of the 8-bit encoding at the same full scale.
+enum class Coding : uint8_t { Legacy16, Full16 };
+
+inline void Decode(Space s, Coding c, const uint16_t v[3], double out[3]) {
+  if (c == Coding::Legacy16 || s == Space::XYZ) return Decode16(s, v, out);
+  out[0] = v[0] * 100.0 / 65535.0;
+  if (s == Space::Lab) {
+    out[1] = v[1] * 255.0 / 65535.0 - 128.0;
+    out[2] = v[2] * 255.0 / 65535.0 - 128.0;
+    return;
+  }
+  out[1] = v[1] * 255.0 / 65535.0;
+  const double h = v[2] * 255.0 / 65535.0 * kTwoPi / 256.0;
+  out[2] = h >= kPi ? h - kTwoPi : h;
+}
+
+inline void Encode(Space s, Coding c, const double in[3], uint16_t v[3]) {
+  if (c == Coding::Legacy16 || s == Space::XYZ) return Encode16(s, in, v);
+  v[0] = Round16(Clamp(in[0], 0, 100) * 655.35);
+  if (s == Space::Lab) {
+    v[1] = Round16((Clamp(in[1], -128, 127) + 128.0) * 257.0);
+    v[2] = Round16((Clamp(in[2], -128, 127) + 128.0) * 257.0);
+    return;
+  }
+  v[1] = Round16(Clamp(in[1], 0, 255) * 257.0);
+  v[2] = Round16(EncodeHue(in[2], 256.0) * 257.0);
+}
+
 // 16-bit Lab code triple to 16-bit LCh code triple (L passes through unchanged).
+inline void Lab16ToLCh16(const uint16_t lab[3], uint16_t lch[3]);
+
+// A Lab code triple to an LCh code triple in one coding.
+inline void LabCodesToLCh(Coding c, const uint16_t lab[3], uint16_t lch[3]) {
+  if (c == Coding::Legacy16) return Lab16ToLCh16(lab, lch);
+  double v[3], w[3];
+  Decode(Space::Lab, c, lab, v);
+  LabToLCh(v, w);
+  Encode(Space::LCh, c, w, lch);
+}
+
 inline void Lab16ToLCh16(const uint16_t lab[3], uint16_t lch[3]) {
   const double a = lab[1] / 256.0 - 128.0, b = lab[2] / 256.0 - 128.0;
   double c = std::sqrt(a * a + b * b);

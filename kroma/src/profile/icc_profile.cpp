@@ -20,6 +20,8 @@ constexpr uint32_t kSigCurve = Sig("curv");
 constexpr uint32_t kSigXYZType = Sig("XYZ ");
 constexpr uint32_t kSigLut8 = Sig("mft1");
 constexpr uint32_t kSigLut16 = Sig("mft2");
+constexpr uint32_t kSigLutAToB = Sig("mAB ");
+constexpr uint32_t kSigLutBToA = Sig("mBA ");
 constexpr uint32_t kSigPrinter = Sig("prtr");
 constexpr uint32_t kSigWtpt = Sig("wtpt");
 
@@ -145,16 +147,19 @@ bool TagType(IccFile& f, uint32_t sig, const TagEntry*& entry, uint32_t& type) {
   return true;
 }
 
-// A parametric curve ("para") sampled at 4096 points, as a table of 16-bit entries. The
-// function types 0 to 4 and their parameters are those of the ICC format; any other function
-// type counts as a missing tag.
-int ReadParametric(IccFile& f, const TagEntry* e, std::vector<uint16_t>& out) {
+// A parametric curve ("para") at `at`, sampled at `points` points (4096 unless said), as a
+// table of 16-bit entries.
+// The function types 0 to 4 and their parameters are those of the ICC format; any other
+// function type counts as a missing tag. `bytes` receives the curve's length in the file.
+int ReadParametricAt(IccFile& f, uint64_t at, uint64_t limit, std::vector<uint16_t>& out, uint64_t& bytes,
+                     unsigned points = 4096) {
   static constexpr int kParams[5] = {1, 3, 4, 5, 7};
   uint8_t b[4 + 7 * 4];
-  if (!f.ReadAt(uint64_t(e->offset) + 8, b, 4)) return kSideMissing;
+  if (at + 12 > limit || !f.ReadAt(at + 8, b, 4)) return kSideMissing;
   const unsigned type = BE16(b);
   if (type > 4) return kSideMissing;
-  if (!f.ReadAt(uint64_t(e->offset) + 12, b + 4, uint64_t(kParams[type]) * 4)) return kSideMissing;
+  bytes = 12 + uint64_t(kParams[type]) * 4;
+  if (at + bytes > limit || !f.ReadAt(at + 12, b + 4, uint64_t(kParams[type]) * 4)) return kSideMissing;
   double p[7] = {1, 1, 0, 0, 0, 0, 0};  // g a b c d e f
   for (int i = 0; i < kParams[type]; ++i) p[i] = S15(b + 4 + 4 * i);
   const double g = p[0], a = p[1], bb = p[2], c = p[3], d = p[4], ee = p[5], ff = p[6];
@@ -163,12 +168,12 @@ int ReadParametric(IccFile& f, const TagEntry* e, std::vector<uint16_t>& out) {
     return base > 0 ? std::pow(base, g) : 0.0;
   };
   try {
-    out.resize(4096);
+    out.resize(points);
   } catch (const std::bad_alloc&) {
     return kSideNoMemory;
   }
-  for (int i = 0; i < 4096; ++i) {
-    const double x = i / 4095.0;
+  for (unsigned i = 0; i < points; ++i) {
+    const double x = i / double(points - 1);
     double y;
     switch (type) {
       case 0: y = std::pow(x, g); break;
@@ -183,29 +188,37 @@ int ReadParametric(IccFile& f, const TagEntry* e, std::vector<uint16_t>& out) {
   return kSideOk;
 }
 
+// A "curv" (entries as stored, none for n = 0) or "para" curve at `at`, ending before `limit`.
+int ReadCurveAt(IccFile& f, uint64_t at, uint64_t limit, std::vector<uint16_t>& out, uint64_t& bytes,
+                unsigned paraPoints = 4096) {
+  uint8_t b[12];
+  if (at > limit || limit - at < 12 || !f.ReadAt(at, b, 12)) return kSideMissing;
+  const uint32_t type = BE32(b);
+  if (type == kSigPara) return ReadParametricAt(f, at, limit, out, bytes, paraPoints);
+  if (type != kSigCurve) return kSideMissing;
+  const uint32_t n = BE32(b + 8);
+  const uint64_t data = uint64_t(n) * 2;
+  if (data > limit - at - 12) return kSideMissing;
+  bytes = 12 + data;
+  std::vector<uint8_t> raw;
+  try {
+    raw.resize(size_t(data));
+    out.resize(n);
+  } catch (const std::bad_alloc&) {
+    return kSideNoMemory;
+  }
+  if (n != 0 && !f.ReadAt(at + 12, raw.data(), data)) return kSideMissing;
+  for (uint32_t i = 0; i < n; ++i) out[i] = BE16(&raw[2 * i]);
+  return kSideOk;
+}
+
 // A "curv" tag (entries left empty for n = 0) or a "para" tag.
 int ReadCurve(IccFile& f, uint32_t sig, std::vector<uint16_t>& out) {
   const TagEntry* e;
   uint32_t type;
   if (!TagType(f, sig, e, type)) return kSideMissing;
-  if (type == kSigPara) return ReadParametric(f, e, out);
-  if (type != kSigCurve) return kSideMissing;
-  uint8_t b[4];
-  if (!f.ReadAt(uint64_t(e->offset) + 8, b, 4)) return kSideMissing;
-  const uint32_t n = BE32(b);
-  const uint64_t bytes = uint64_t(n) * 2;
-  if (uint64_t(e->offset) + 12 > f.length() || bytes > f.length() - e->offset - 12)
-    return kSideMissing;
-  std::vector<uint8_t> raw;
-  try {
-    raw.resize(size_t(bytes));
-    out.resize(n);
-  } catch (const std::bad_alloc&) {
-    return kSideNoMemory;
-  }
-  if (n != 0 && !f.ReadAt(uint64_t(e->offset) + 12, raw.data(), bytes)) return kSideMissing;
-  for (uint32_t i = 0; i < n; ++i) out[i] = BE16(&raw[2 * i]);
-  return kSideOk;
+  uint64_t bytes = 0;
+  return ReadCurveAt(f, e->offset, f.length(), out, bytes);
 }
 
 // The first XYZ number of an "XYZ " tag.
@@ -220,56 +233,184 @@ int ReadXYZ(IccFile& f, uint32_t sig, double xyz[3]) {
   return kSideOk;
 }
 
-int ReadLut(IccFile& f, uint32_t sig, LutTag& lut) {
-  const TagEntry* e;
-  uint32_t type;
-  if (!TagType(f, sig, e, type) || (type != kSigLut8 && type != kSigLut16)) return kSideMissing;
-  const uint64_t base = e->offset;
-  uint8_t h[52];
-  const bool is16 = type == kSigLut16;
-  if (!f.ReadAt(base, h, is16 ? 52 : 48)) return kSideMissing;
-  lut.bits = is16 ? 16 : 8;
-  lut.inCh = h[8];
-  lut.outCh = h[9];
-  lut.gridPoints = h[10];
-  for (int i = 0; i < 9; ++i) lut.matrix[i] = S15(h + 12 + 4 * i);
-  lut.inEntries = is16 ? BE16(h + 48) : 256;
-  lut.outEntries = is16 ? BE16(h + 50) : 256;
-  if (lut.inCh < 1 || lut.inCh > 15 || lut.outCh < 1 || lut.outCh > 15 || lut.gridPoints < 2 ||
-      lut.inEntries < 2 || lut.outEntries < 2)
-    return kSideMissing;
-  uint64_t clut = lut.outCh;
-  for (unsigned i = 0; i < lut.inCh; ++i) {
-    clut *= lut.gridPoints;
-    if (clut > kMaxClutEntries) return kSideNoMemory;
+// A colour table of `outCh` outputs over `points` (one count per input axis); entries of
+// `width` bytes (1 or 2) at `at`, ending before `limit`.
+int ReadClut(IccFile& f, uint64_t at, uint64_t limit, unsigned inCh, unsigned outCh, const uint8_t* points,
+             unsigned width, LutStage& st) {
+  st.kind = LutStage::Clut;
+  st.inCh = inCh;
+  st.outCh = outCh;
+  uint64_t entries = outCh;
+  for (unsigned i = 0; i < inCh; ++i) {
+    if (points[i] < 2) return kSideMissing;
+    st.points[i] = points[i];
+    entries *= points[i];
+    if (entries > kMaxClutEntries) return kSideNoMemory;
   }
-  const uint64_t nIn = uint64_t(lut.inCh) * lut.inEntries;
-  const uint64_t nOut = uint64_t(lut.outCh) * lut.outEntries;
-  const uint64_t width = is16 ? 2 : 1;
-  const uint64_t bytes = (nIn + clut + nOut) * width;
-  const uint64_t start = base + (is16 ? 52 : 48);
-  if (start > f.length() || bytes > f.length() - start) return kSideMissing;
+  const uint64_t bytes = entries * width;
+  if (at > limit || bytes > limit - at) return kSideMissing;
   std::vector<uint8_t> raw;
   try {
     raw.resize(size_t(bytes));
-    lut.inTables.resize(size_t(nIn));
-    lut.clut.resize(size_t(clut));
-    lut.outTables.resize(size_t(nOut));
+    st.clut.resize(size_t(entries));
   } catch (const std::bad_alloc&) {
     return kSideNoMemory;
   }
-  if (!f.ReadAt(start, raw.data(), bytes)) return kSideMissing;
-  const uint8_t* p = raw.data();
-  auto take = [&](std::vector<uint16_t>& v) {
-    for (auto& x : v) {
-      x = is16 ? BE16(p) : *p;
-      p += width;
-    }
-  };
-  take(lut.inTables);
-  take(lut.clut);
-  take(lut.outTables);
+  if (!f.ReadAt(at, raw.data(), bytes)) return kSideMissing;
+  for (size_t i = 0; i < st.clut.size(); ++i)
+    st.clut[i] = width == 2 ? BE16(&raw[2 * i]) : uint16_t(raw[i] * 257);
   return kSideOk;
+}
+
+// lut8 and lut16. The matrix applies where the side's input is XYZ (`xyzInput`).
+int ReadLutV2(IccFile& f, const TagEntry* e, bool is16, bool xyzInput, LutTag& lut) {
+  const uint64_t base = e->offset;
+  uint8_t h[52];
+  if (!f.ReadAt(base, h, is16 ? 52 : 48)) return kSideMissing;
+  lut.type = is16 ? LutTag::Type::Lut16 : LutTag::Type::Lut8;
+  lut.inCh = h[8];
+  lut.outCh = h[9];
+  const unsigned grid = h[10];
+  const unsigned inEntries = is16 ? BE16(h + 48) : 256;
+  const unsigned outEntries = is16 ? BE16(h + 50) : 256;
+  if (lut.inCh < 1 || lut.inCh > 15 || lut.outCh < 1 || lut.outCh > 15 || grid < 2 || inEntries < 2 ||
+      outEntries < 2)
+    return kSideMissing;
+  const uint64_t width = is16 ? 2 : 1;
+  const uint64_t start = base + (is16 ? 52 : 48);
+  auto readCurves = [&](uint64_t at, unsigned channels, unsigned n, LutStage& st) {
+    const uint64_t bytes = uint64_t(channels) * n * width;
+    if (at > f.length() || bytes > f.length() - at) return int(kSideMissing);
+    std::vector<uint8_t> raw;
+    try {
+      raw.resize(size_t(bytes));
+      st.curves.assign(channels, std::vector<uint16_t>(n));
+    } catch (const std::bad_alloc&) {
+      return int(kSideNoMemory);
+    }
+    if (!f.ReadAt(at, raw.data(), bytes)) return int(kSideMissing);
+    for (unsigned c = 0; c < channels; ++c)
+      for (unsigned i = 0; i < n; ++i) {
+        const size_t k = size_t(c) * n + i;
+        st.curves[c][i] = is16 ? BE16(&raw[2 * k]) : uint16_t(raw[k] * 257);
+      }
+    st.kind = LutStage::Curves;
+    st.inCh = st.outCh = channels;
+    return int(kSideOk);
+  };
+  try {
+    lut.stages.resize(xyzInput && lut.inCh == 3 ? 4 : 3);
+  } catch (const std::bad_alloc&) {
+    return kSideNoMemory;
+  }
+  LutStage& in = lut.stages.front();
+  LutStage& clut = lut.stages[lut.stages.size() - 2];
+  LutStage& out = lut.stages.back();
+  if (int st = readCurves(start, lut.inCh, inEntries, in); st != kSideOk) return st;
+  if (lut.stages.size() == 4) {
+    LutStage& m = lut.stages[1];
+    m.kind = LutStage::Matrix;
+    m.inCh = m.outCh = 3;
+    for (int i = 0; i < 9; ++i) m.matrix[i] = S15(h + 12 + 4 * i);
+  }
+  uint8_t points[15];
+  std::fill(points, points + 15, uint8_t(grid));
+  const uint64_t clutAt = start + uint64_t(lut.inCh) * inEntries * width;
+  if (int st = ReadClut(f, clutAt, f.length(), lut.inCh, lut.outCh, points, unsigned(width), clut); st != kSideOk)
+    return st;
+  return readCurves(clutAt + clut.clut.size() * width, lut.outCh, outEntries, out);
+}
+
+// lutAtoBType and lutBtoAType: every element's offset and size is checked against the tag.
+int ReadLutV4(IccFile& f, const TagEntry* e, bool aToB, LutTag& lut) {
+  const uint64_t base = e->offset;
+  const uint64_t limit = std::min<uint64_t>(f.length(), base + e->size);
+  uint8_t h[32];
+  if (base + 32 > limit || !f.ReadAt(base, h, 32)) return kSideMissing;
+  lut.type = aToB ? LutTag::Type::AToB : LutTag::Type::BToA;
+  lut.inCh = h[8];
+  lut.outCh = h[9];
+  if (lut.inCh < 1 || lut.inCh > 15 || lut.outCh < 1 || lut.outCh > 15) return kSideMissing;
+  const uint32_t offB = BE32(h + 12), offMatrix = BE32(h + 16), offM = BE32(h + 20), offClut = BE32(h + 24),
+                 offA = BE32(h + 28);
+  if (offClut == 0 && lut.inCh != lut.outCh) return kSideMissing;
+
+  auto curves = [&](uint32_t offset, unsigned channels) {
+    LutStage st;
+    st.kind = LutStage::Curves;
+    st.inCh = st.outCh = channels;
+    st.curves.resize(channels);
+    uint64_t at = base + offset;
+    for (unsigned c = 0; c < channels; ++c) {
+      uint64_t bytes = 0;
+      // Parametric curves and gammas are sampled at every 16-bit code: in a B2A table they
+      // often rise steeply from black, where fewer samples would lose the shadows.
+      if (int r = ReadCurveAt(f, at, limit, st.curves[c], bytes, 65536); r != kSideOk) return r;
+      if (st.curves[c].empty()) {
+        st.curves[c] = {0, 65535};
+      } else if (st.curves[c].size() == 1) {
+        const double gamma = st.curves[c][0] / 256.0;
+        st.curves[c].resize(65536);
+        for (int k = 0; k < 65536; ++k) st.curves[c][k] = uint16_t(65535.0 * std::pow(k / 65535.0, gamma) + 0.5);
+      }
+      at += (bytes + 3) & ~uint64_t(3);  // each curve starts on a four-byte boundary
+    }
+    lut.stages.push_back(std::move(st));
+    return int(kSideOk);
+  };
+  auto matrix = [&](uint32_t offset) {
+    uint8_t m[48];
+    if (base + offset + 48 > limit || !f.ReadAt(base + offset, m, 48)) return int(kSideMissing);
+    LutStage st;
+    st.kind = LutStage::Matrix;
+    st.inCh = st.outCh = 3;
+    for (int i = 0; i < 9; ++i) st.matrix[i] = S15(m + 4 * i);
+    for (int i = 0; i < 3; ++i) st.offset[i] = S15(m + 36 + 4 * i);
+    lut.stages.push_back(st);
+    return int(kSideOk);
+  };
+  auto clut = [&](uint32_t offset) {
+    uint8_t c[20];
+    if (base + offset + 20 > limit || !f.ReadAt(base + offset, c, 20)) return int(kSideMissing);
+    if (c[16] != 1 && c[16] != 2) return int(kSideMissing);
+    LutStage st;
+    if (int r = ReadClut(f, base + offset + 20, limit, lut.inCh, lut.outCh, c, c[16], st); r != kSideOk) return r;
+    lut.stages.push_back(std::move(st));
+    return int(kSideOk);
+  };
+  // Each element in the order it applies; the matrix needs three channels where it stands.
+  int r = kSideOk;
+  try {
+    if (aToB) {
+      if (offMatrix != 0 && lut.outCh != 3) return kSideMissing;
+      if (offA != 0) r = curves(offA, lut.inCh);
+      if (r == kSideOk && offClut != 0) r = clut(offClut);
+      if (r == kSideOk && offM != 0) r = curves(offM, lut.outCh);
+      if (r == kSideOk && offMatrix != 0) r = matrix(offMatrix);
+      if (r == kSideOk && offB != 0) r = curves(offB, lut.outCh);
+    } else {
+      if (offMatrix != 0 && lut.inCh != 3) return kSideMissing;
+      if (offB != 0) r = curves(offB, lut.inCh);
+      if (r == kSideOk && offMatrix != 0) r = matrix(offMatrix);
+      if (r == kSideOk && offM != 0) r = curves(offM, lut.inCh);
+      if (r == kSideOk && offClut != 0) r = clut(offClut);
+      if (r == kSideOk && offA != 0) r = curves(offA, lut.outCh);
+    }
+  } catch (const std::bad_alloc&) {
+    return kSideNoMemory;
+  }
+  if (r == kSideOk && lut.stages.empty()) return kSideMissing;
+  return r;
+}
+
+int ReadLut(IccFile& f, uint32_t sig, bool xyzInput, LutTag& lut) {
+  const TagEntry* e;
+  uint32_t type;
+  if (!TagType(f, sig, e, type)) return kSideMissing;
+  lut = LutTag{};
+  if (type == kSigLut8 || type == kSigLut16) return ReadLutV2(f, e, type == kSigLut16, xyzInput, lut);
+  if (type == kSigLutAToB || type == kSigLutBToA) return ReadLutV4(f, e, type == kSigLutAToB, lut);
+  return kSideMissing;
 }
 
 // Illuminant from the header; media white from "wtpt" when it is there.
@@ -419,11 +560,14 @@ int ReadSide(IccFile& f, int side, int iccIntent, ProfileSide& s) {
   s.model = Model::Lut;
   if (int st = ReadWhite(f, s); st != kSideOk) return st;
   const uint32_t lutSig = LutTagSig(side, h.deviceClass, iccIntent);
-  int lutStatus = ReadLut(f, lutSig, s.lut);
+  // The matrix of a lut8 or lut16 applies to XYZ input: the data of a source, the PCS of a
+  // destination.
+  const bool xyzInput = (side == 0 ? h.colorSpace : h.pcs) == kSigXYZ;
+  int lutStatus = ReadLut(f, lutSig, xyzInput, s.lut);
   // A printer profile without the intent's own table uses its intent-0 table, as every
   // profile must carry that one.
   const uint32_t lut0 = (lutSig & 0xFFFFFF00u) | uint8_t('0');
-  if (lutStatus == kSideMissing && lutSig != lut0) lutStatus = ReadLut(f, lut0, s.lut);
+  if (lutStatus == kSideMissing && lutSig != lut0) lutStatus = ReadLut(f, lut0, xyzInput, s.lut);
   if (lutStatus == kSideOk) return kSideOk;
   if (lutStatus == kSideNoMemory) return kSideNoMemory;
   s.lut = LutTag{};

@@ -68,16 +68,32 @@ class IccFile {
 
 enum class Model : uint8_t { None = 0, MatrixTrc = 1, Lut = 2, Gray = 3 };
 
-// Contents of a lut8 ("mft1") or lut16 ("mft2") tag. lut8 values are kept as read (0..255)
-// with bits = 8.
+// One processing element of a profile's LUT. Every element works on 16-bit codes, 65535 being
+// full scale of its channel: curves (one table per channel, entries spread evenly over the
+// codes), a 3 x 3 matrix with offsets on the codes as fractions of full scale (y = M x + o,
+// held to 0..1), or a colour table (grid points per input axis, first axis slowest, outputs
+// interleaved). 8-bit tables and entries are widened by 257 when read.
+struct LutStage {
+  enum Kind : uint8_t { Curves, Matrix, Clut };
+  Kind kind = Curves;
+  std::vector<std::vector<uint16_t>> curves;
+  double matrix[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+  double offset[3] = {};
+  unsigned inCh = 0, outCh = 0;
+  uint8_t points[15] = {};
+  std::vector<uint16_t> clut;
+};
+
+// Contents of a LUT tag: lut8 ("mft1"), lut16 ("mft2"), lutAtoBType ("mAB ") or lutBtoAType
+// ("mBA "), as its elements in the order they apply. lut8 and lut16: input tables, the matrix
+// (where the side's input is XYZ), the colour table and the output tables. lutAtoBType: A
+// curves, colour table, M curves, matrix, B curves; lutBtoAType: B curves, matrix, M curves,
+// colour table, A curves; each element there only when the tag has it.
 struct LutTag {
-  int bits = 16;
-  unsigned inCh = 0, outCh = 0, gridPoints = 0;
-  double matrix[9] = {};
-  unsigned inEntries = 0, outEntries = 0;
-  std::vector<uint16_t> inTables;   // inCh * inEntries
-  std::vector<uint16_t> clut;       // gridPoints^inCh * outCh, first input slowest
-  std::vector<uint16_t> outTables;  // outCh * outEntries
+  enum class Type : uint8_t { Lut8, Lut16, AToB, BToA };
+  Type type = Type::Lut16;
+  unsigned inCh = 0, outCh = 0;
+  std::vector<LutStage> stages;
 };
 
 // Reading status of one side.
