@@ -802,8 +802,10 @@ TEST_F(PrintJobTest, AnImageThatCannotBePrintedIsReported) {
   Run(ID_FILE_PRINT, &PrintJobTest::PressOk);
   const long status = view_->LastPrintStatus();
   EXPECT_NE(status, 0);
-  EXPECT_EQ(messages_, QStringList{QStringLiteral("Error printing Scan 2: the image library reported status %1.")
+  EXPECT_EQ(messages_, QStringList{QStringLiteral("Error printing Scan 2: %1 (status %2). Nothing was printed.")
+                                       .arg(CGessoView::PrintFailureReason(status))
                                        .arg(status)});
+  EXPECT_FALSE(QFile::exists(pdf_)) << "a print that failed leaves no file behind";
 
   // The preview shows the same page without a message.
   messages_.clear();

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
+#include <QStringList>
 #include <QTimer>
 
 #include <dlfcn.h>
@@ -86,9 +87,16 @@ ORVAX_DS_EXPORT void ShowAbout(int mode, win::HWND window) {
 ORVAX_DS_EXPORT int ShowPreferences(win::HWND mainWindow, int page) {
   PreferencesDialog dialog(g_scanner, page, WidgetOf(mainWindow));
   if (dialog.exec() != QDialog::Accepted) return 2;  // IDCANCEL
+  // What the open documents show depends on these; any change is announced.
+  const auto colourSettings = [] {
+    return QStringList{g_scanner.UseCMS() ? QStringLiteral("1") : QStringLiteral("0"),
+                       QString::number(g_scanner.MonitorGamma(), 'g', 17), g_scanner.MonitorProfile(),
+                       g_scanner.PrinterProfile(), g_scanner.CMYKProfile()};
+  };
+  const QStringList before = colourSettings();
   bool gammaChanged = false;
   const bool reopen = dialog.Apply(&gammaChanged);
-  if (gammaChanged) {
+  if (gammaChanged || colourSettings() != before) {
     const win::UINT msg = win::RegisterWindowMessage(kUpdatePrefsMsg);
     if (!win::PostMessage(mainWindow, msg, 0, 0)) win::PostMessage(win::HWND_BROADCAST, msg, 0, 0);
   }
