@@ -560,8 +560,25 @@ bool CGessoView::OnPreparePrinting(framework::CPrintInfo* info) {
   return DoPreparePrinting(info);
 }
 
-void CGessoView::OnBeginPrinting(framework::CDC* dc, framework::CPrintInfo*) {
+void CGessoView::OnBeginPrinting(framework::CDC* dc, framework::CPrintInfo* info) {
   printStatus_ = 0;
+  // A printer spools what it is given; a job that began cannot always be called back. So
+  // the image is drawn for the printer once into a one-pixel page before the job starts,
+  // and a job whose image could not be drawn (a printer profile that cannot be used, say)
+  // is not started at all. The preview only shows the page and skips this.
+  if (!info->m_bPreview) {
+    CGessoDoc* doc = GetDocument();
+    if (doc != nullptr && doc->Image() != nullptr) {
+      QImage probe(1, 1, QImage::Format_RGB888);
+      QPainter painter(&probe);
+      QPainterDC probeDc(painter, QRect(0, 0, 1, 1));
+      tagTes_Output_Info out{};
+      out.hdc = &probeDc;
+      out.clipWidth = out.clipHeight = out.imageWidth = out.imageHeight = 1;
+      printStatus_ = doc->Image()->Print(out);
+      if (printStatus_ != 0) info->m_bPageFailed = true;
+    }
+  }
   // Twelve points at the printer's vertical resolution, default face and weight.
   captionFont_ = std::make_unique<QFont>();
   captionFont_->setPixelSize(std::max(1, dc->GetDeviceCaps(framework::LOGPIXELSY) * 12 / 72));

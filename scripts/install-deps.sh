@@ -19,6 +19,8 @@ packages=(
   libimage-exiftool-perl imagemagick libturbojpeg0-dev
   # printed pages rendered back to pixels in the application's tests
   poppler-utils
+  # a CUPS scheduler with a PDF queue that the application's tests print through
+  cups printer-driver-cups-pdf
   # fuzzing (scripts/fuzz.sh): clang with libFuzzer and the sanitizer runtimes
   clang libclang-rt-14-dev
 )

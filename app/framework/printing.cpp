@@ -444,13 +444,19 @@ CPrintPreviewDialog::CPrintPreviewDialog(QPrinter* printer, QWidget* parent) : Q
 namespace {
 
 // Draws the pages of INFO on PRINTER through VIEW. False when the printer would not start.
-// A page the view could not draw abandons the job: the printer is told to abort, and a
-// file the job was writing is removed.
+// A view that already knows at OnBeginPrinting that it cannot draw the page starts no job;
+// a page that fails while drawn abandons the job: the printer is told to abort, and a file
+// the job was writing is removed.
 bool PrintPages(CView* view, QPrinter& printer, CPrintInfo& info) {
   CDC dc(&printer);
   dc.m_bPrinting = true;
   info.m_bPageFailed = false;
   view->OnBeginPrinting(&dc, &info);
+  if (info.m_bPageFailed) {
+    // The view found before the job began that it cannot draw the page: no job at all.
+    view->OnEndPrinting(&dc, &info);
+    return true;
+  }
   QPainter painter;
   bool started = painter.begin(&printer);
   if (started) {

@@ -8,6 +8,7 @@
 #include "gesso_doc.h"
 #include "gesso_view.h"
 #include "main_frame.h"
+#include "print_layout.h"
 #include "scan_app.h"
 
 #include "icc_writer.h"
@@ -22,6 +23,12 @@
 #include <QTimer>
 #include <QDir>
 #include <QFile>
+#include <QFontMetrics>
+#include <QPrintPreviewWidget>
+#include <QPrinter>
+#include <QPrinterInfo>
+#include <QPushButton>
+#include <QThread>
 #include <QPainter>
 #include <QProcess>
 #include <QSettings>
@@ -30,7 +37,13 @@
 
 #include "isolated_app_test.h"
 
+#include <dlfcn.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <climits>
+#include <optional>
 #include <cmath>
 #include <cstdlib>
 #include <functional>
@@ -322,4 +335,327 @@ TEST_F(ColourTest, PreferencesReachOpenDocumentsAtOnce) {
   EXPECT_FALSE(a->Image()->IsColorManaged());
   ASSERT_EQ(messages_.size(), 1);
   EXPECT_TRUE(messages_[0].contains(b->GetTitle()) && messages_[0].contains("restarted")) << messages_[0].toStdString();
+}
+
+// ---------------------------------------------------------------------------------------
+// Printing with the data source's profiles: PDF pages rendered back with pdftoppm at the
+// printer's resolution, so that a device pixel is a pixel of the rendering.
+
+namespace {
+
+constexpr int kDpi = 150;
+const std::vector<QColor> kPrintPatches{QColor(200, 40, 40), QColor(40, 160, 60), QColor(50, 60, 190),
+                                        QColor(220, 200, 40)};
+
+// The page rendered at kDpi, or a null image.
+QImage RenderPdf(const QString& pdf, const QString& prefix) {
+  const QString pdftoppm = QStandardPaths::findExecutable(QStringLiteral("pdftoppm"));
+  if (pdftoppm.isEmpty()) return {};
+  QProcess p;
+  p.start(pdftoppm, {"-r", QString::number(kDpi), "-aa", "no", "-aaVector", "no", "-singlefile", pdf, prefix});
+  if (!p.waitForFinished(60000) || p.exitCode() != 0) return {};
+  return QImage(prefix + QStringLiteral(".ppm")).convertToFormat(QImage::Format_RGB888);
+}
+
+// The box of strongly coloured pixels: the printed image (the caption is black on white).
+QRect ColouredBox(const QImage& page) {
+  int left = INT_MAX, top = INT_MAX, right = -1, bottom = -1;
+  for (int y = 0; y < page.height(); ++y) {
+    const uint8_t* p = page.constScanLine(y);
+    for (int x = 0; x < page.width(); ++x, p += 3) {
+      if (std::max({p[0], p[1], p[2]}) - std::min({p[0], p[1], p[2]}) < 80) continue;
+      left = std::min(left, x), top = std::min(top, y), right = std::max(right, x), bottom = std::max(bottom, y);
+    }
+  }
+  return right < 0 ? QRect() : QRect(QPoint(left, top), QPoint(right, bottom));
+}
+
+}  // namespace
+
+class ColourPrintTest : public ColourTest {
+ protected:
+  void SetUp() override {
+    ColourTest::SetUp();
+    pdf_ = dir_.filePath(QStringLiteral("page.pdf"));
+    fw::SetPrintFilePromptHook([this](const QString&) { return pdf_; });
+    settings_.resolution = kDpi;  // the PDF writer at 150 dpi on its own page
+  }
+
+  // Prints DOC without the dialog (fitted to the page) and checks that the PDF holds the
+  // image where the layout puts it, each patch within TOLERANCE of its colour.
+  void ExpectPrinted(CGessoDoc* doc, int tolerance) {
+    app_->SetPrinterDefaults(settings_);
+    ASSERT_TRUE(View(doc)->OnCommand(ID_FILE_PRINT_DIRECT));
+    EXPECT_EQ(View(doc)->LastPrintStatus(), 0);
+    EXPECT_TRUE(messages_.isEmpty()) << messages_.join("|").toStdString();
+    const QImage page = RenderPdf(pdf_, dir_.filePath(QStringLiteral("render")));
+    ASSERT_FALSE(page.isNull()) << "pdftoppm (poppler-utils) renders the printed page";
+
+    QPrinter printer(QPrinter::HighResolution);
+    settings_.ApplyTo(printer, false);
+    QFont font;
+    font.setPixelSize(printer.logicalDpiY() * 12 / 72);
+    const PrinterCaps caps{printer.width(), printer.height(), printer.logicalDpiX(), printer.logicalDpiY()};
+    tagTes_Image_Desc desc{};
+    doc->Image()->GetImageDesc(&desc);
+    const std::optional<PageLayout> layout =
+        ComputePageLayout(caps, desc.width, desc.height, QFontMetrics(font, &printer).height(), true, 72);
+    ASSERT_TRUE(layout);
+    const QPoint origin = printer.pageLayout().paintRectPixels(kDpi).topLeft();
+    const QRect expected(origin + QPoint(layout->left, layout->top), QSize(layout->outputWidth, layout->outputHeight));
+    const QRect box = ColouredBox(page);
+    ASSERT_FALSE(box.isNull()) << "the page holds no image";
+    EXPECT_NEAR(box.left(), expected.left(), 2);
+    EXPECT_NEAR(box.top(), expected.top(), 2);
+    EXPECT_NEAR(box.width(), expected.width(), 3);
+    EXPECT_NEAR(box.height(), expected.height(), 3);
+    const int n = static_cast<int>(kPrintPatches.size());
+    for (int i = 0; i < n; ++i) {
+      const QColor got = page.pixelColor(expected.left() + expected.width() * (2 * i + 1) / (2 * n), expected.center().y());
+      const QColor& want = kPrintPatches[static_cast<size_t>(i)];
+      EXPECT_NEAR(got.red(), want.red(), tolerance) << i;
+      EXPECT_NEAR(got.green(), want.green(), tolerance) << i;
+      EXPECT_NEAR(got.blue(), want.blue(), tolerance) << i;
+    }
+  }
+
+  QString pdf_;
+  fw::CPrinterSettings settings_;
+};
+
+// With the default configuration the printer profile is sRGB: the page shows the file's
+// colours. A CMYK printer profile prints as a proof of that printer, back in sRGB for the
+// device, and Print Preview shows the image.
+TEST_F(ColourPrintTest, DefaultAndCmykPrinterProfilesPrintTheImage) {
+  Start();
+  CGessoDoc* doc = Open(WritePatches("patches.bmp", kPrintPatches, 200, 120));
+  ASSERT_NE(doc, nullptr);
+  ExpectPrinted(doc, 6);
+  if (HasFatalFailure()) return;
+
+  QFile::remove(pdf_);
+  Preferences([](QDialog& d) {
+    d.findChild<QLineEdit*>("printerProfile")->setText(QString(ORVAX_REAL_ROOT) + "/SYSTEM/COLOR/default_cmyk.icc");
+  });
+  ExpectPrinted(doc, 40);  // these colours lie inside the printer's gamut, near enough
+  if (HasFatalFailure()) return;
+
+  QImage shown;
+  fw::SetModalHook([&shown](QDialog& dialog) -> int {
+    if (auto* preview = qobject_cast<fw::CPrintPreviewDialog*>(&dialog)) {
+      preview->resize(600, 800);
+      preview->Preview()->updatePreview();
+      preview->Preview()->fitInView();
+      shown = preview->Preview()->grab().toImage().convertToFormat(QImage::Format_RGB888);
+    }
+    return fw::IDCANCEL;
+  });
+  ASSERT_TRUE(View(doc)->OnCommand(ID_FILE_PRINT_PREVIEW));
+  ASSERT_FALSE(shown.isNull());
+  EXPECT_FALSE(ColouredBox(shown).isNull()) << "the preview shows the image";
+  EXPECT_TRUE(messages_.isEmpty()) << messages_.join("|").toStdString();
+}
+
+// A printer profile that cannot be used stops the print with the reason, and the PDF the
+// job began is not left behind.
+TEST_F(ColourPrintTest, AFailedPrintSaysWhyAndLeavesNoFile) {
+  const QString broken = dir_.filePath(QStringLiteral("broken.icc"));
+  QFile file(broken);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write("not a profile");
+  file.close();
+  SetScannerSetting("Color/PrinterProfile", broken);
+  Start();
+  CGessoDoc* doc = Open(WritePatches("patches.bmp", kPrintPatches));
+  ASSERT_NE(doc, nullptr);
+  app_->SetPrinterDefaults(settings_);
+  ASSERT_TRUE(View(doc)->OnCommand(ID_FILE_PRINT_DIRECT));
+  EXPECT_EQ(View(doc)->LastPrintStatus(), TES_ERR_CM_INIT);
+  ASSERT_EQ(messages_.size(), 1);
+  EXPECT_TRUE(messages_[0].contains(broken) && messages_[0].contains("cannot be used")) << messages_[0].toStdString();
+  EXPECT_FALSE(QFile::exists(pdf_));
+}
+
+// ---------------------------------------------------------------------------------------
+// Printing through a real CUPS queue: a scheduler of the test's own (its own socket, port,
+// spool and output folders under a temporary folder) with a cups-pdf queue, as people print
+// to a printer. cups-pdf reads its settings from /etc/cups only, so the queue's instance
+// file lives there for the length of the test.
+
+namespace {
+
+// Points the CUPS client library at SERVER (empty: the system's), also after it has
+// already talked to another scheduler in this process.
+void UseCupsServer(const QByteArray& server) {
+  if (server.isEmpty()) qunsetenv("CUPS_SERVER");
+  else qputenv("CUPS_SERVER", server);
+  if (void* cups = dlopen("libcups.so.2", RTLD_NOW | RTLD_NOLOAD)) {
+    using SetServer = void (*)(const char*);
+    if (auto set = reinterpret_cast<SetServer>(dlsym(cups, "cupsSetServer"))) set(nullptr);  // re-read the variable
+    dlclose(cups);
+  }
+}
+
+}  // namespace
+
+class CupsPrintTest : public ColourPrintTest {
+ protected:
+  void SetUp() override {
+    ColourPrintTest::SetUp();
+    if (HasFatalFailure()) return;
+    const QStringList sbin{QStringLiteral("/usr/sbin"), QStringLiteral("/usr/local/sbin")};
+    const QString cupsd = QStandardPaths::findExecutable(QStringLiteral("cupsd"), sbin);
+    lpadmin_ = QStandardPaths::findExecutable(QStringLiteral("lpadmin"), sbin);
+    ASSERT_FALSE(cupsd.isEmpty() || lpadmin_.isEmpty())
+        << "cupsd and lpadmin are needed (Debian's cups; scripts/install-deps.sh installs it)";
+    ASSERT_TRUE(QFile::exists(QStringLiteral("/usr/lib/cups/backend/cups-pdf")))
+        << "the cups-pdf backend is needed (Debian's printer-driver-cups-pdf; scripts/install-deps.sh installs it)";
+    ASSERT_EQ(geteuid(), 0u) << "the cups-pdf backend runs only under a scheduler started as root";
+
+    root_ = QDir(dir_.filePath(QStringLiteral("cups"))).absolutePath();
+    for (const char* sub : {"spool", "tmp", "cache", "state", "log", "out", "anon", "pdfspool"})
+      ASSERT_TRUE(QDir().mkpath(root_ + "/" + sub));
+    // The scheduler's filters run as lp: the folders must be reachable.
+    for (QString path = root_; path != QStringLiteral("/"); path = QFileInfo(path).absolutePath())
+      QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOther | QFile::ReadOther | QFile::ExeGroup |
+                                      QFile::ReadGroup);
+    // Filters run as lp and write their temporary files here.
+    ASSERT_EQ(chmod(QFile::encodeName(root_ + "/tmp").constData(), 01777), 0);
+    const quint16 port = static_cast<quint16>(20000 + getpid() % 20000);
+    socket_ = root_ + QStringLiteral("/cups.sock");
+    WriteText(root_ + "/cupsd.conf",
+              QStringLiteral("Listen %1\nListen 127.0.0.1:%2\nLogLevel debug\nWebInterface No\nBrowsing No\n"
+                             "DefaultAuthType None\n<Location />\nOrder allow,deny\nAllow all\n</Location>\n"
+                             "<Policy default>\n<Limit All>\nOrder deny,allow\n</Limit>\n</Policy>\n")
+                  .arg(socket_)
+                  .arg(port));
+    WriteText(root_ + "/cups-files.conf",
+              QStringLiteral("ServerRoot %1\nRequestRoot %1/spool\nTempDir %1/tmp\nCacheDir %1/cache\n"
+                             "StateDir %1/state\nErrorLog %1/log/error_log\nAccessLog %1/log/access_log\n"
+                             "PageLog %1/log/page_log\nUser lp\nGroup lp\n")
+                  .arg(root_));
+    instance_ = QStringLiteral("orvaxtest%1").arg(getpid());
+    instanceFile_ = QStringLiteral("/etc/cups/cups-pdf-%1.conf").arg(instance_);
+    WriteText(instanceFile_, QStringLiteral("Out %1/out\nAnonDirName %1/anon\nSpool %1/pdfspool\nLog %1/log\n"
+                                            "LogType 3\nGrp root\n")
+                                 .arg(root_));
+
+    cupsd_.setProcessChannelMode(QProcess::MergedChannels);
+    cupsd_.start(cupsd, {"-f", "-c", root_ + "/cupsd.conf", "-s", root_ + "/cups-files.conf"});
+    ASSERT_TRUE(cupsd_.waitForStarted(10000)) << "cupsd did not start: " << cupsd_.errorString().toStdString();
+    // The queue, once the scheduler answers.
+    QElapsedTimer timer;
+    timer.start();
+    QString failure;
+    for (;;) {
+      QProcess admin;
+      QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+      env.insert("CUPS_SERVER", socket_);
+      admin.setProcessEnvironment(env);
+      admin.setProcessChannelMode(QProcess::MergedChannels);
+      admin.start(lpadmin_, {"-p", kQueue, "-E", "-v", "cups-pdf:/" + instance_, "-P",
+                             "/usr/share/ppd/cups-pdf/CUPS-PDF_opt.ppd"});
+      admin.waitForFinished(20000);
+      if (admin.exitStatus() == QProcess::NormalExit && admin.exitCode() == 0) break;
+      failure = QString::fromLocal8Bit(admin.readAll());
+      ASSERT_TRUE(cupsd_.state() == QProcess::Running)
+          << "cupsd stopped: " << cupsd_.readAll().toStdString() << ErrorLog().toStdString();
+      ASSERT_LT(timer.elapsed(), 20000) << "the scheduler took no queue: " << failure.toStdString()
+                                        << ErrorLog().toStdString();
+      QThread::msleep(200);
+    }
+    UseCupsServer(socket_.toLocal8Bit());
+  }
+
+  void TearDown() override {
+    ColourPrintTest::TearDown();
+    UseCupsServer({});
+    if (cupsd_.state() != QProcess::NotRunning) {
+      cupsd_.terminate();
+      if (!cupsd_.waitForFinished(10000)) cupsd_.kill(), cupsd_.waitForFinished(5000);
+    }
+    if (!instanceFile_.isEmpty()) QFile::remove(instanceFile_);
+  }
+
+  static void WriteText(const QString& path, const QString& text) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    file.write(text.toUtf8());
+  }
+  QString ErrorLog() const {
+    QFile file(root_ + "/log/error_log");
+    return file.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(file.readAll().right(4000)) : QString();
+  }
+  // The PDFs cups-pdf has written.
+  QStringList Written() const {
+    QStringList files;
+    for (const QString& name : QDir(root_ + "/out").entryList({"*.pdf"}, QDir::Files)) files << root_ + "/out/" + name;
+    return files;
+  }
+
+  static constexpr const char* kQueue = "orvax-pdf";
+  QString lpadmin_, root_, socket_, instance_, instanceFile_;
+  QProcess cupsd_;
+};
+
+// One job through the queue, as the user prints it: the printer is chosen in the print
+// dialog and the job's PDF holds the image in its colours, centred across the page.
+TEST_F(CupsPrintTest, AJobThroughACupsPdfQueueHoldsTheImage) {
+  Start();
+  CGessoDoc* doc = Open(WritePatches("patches.bmp", kPrintPatches, 200, 120));
+  ASSERT_NE(doc, nullptr);
+  ASSERT_TRUE(QPrinterInfo::availablePrinterNames().contains(kQueue)) << "the application does not see the queue";
+  fw::SetModalHook([](QDialog& dialog) -> int {
+    auto* print = qobject_cast<fw::CPrintDialog*>(&dialog);
+    if (print == nullptr || !print->SelectPrinter(kQueue)) return fw::IDCANCEL;
+    static_cast<QPushButton*>(print->GetDlgItem(fw::IDOK))->click();
+    return dialog.result() == QDialog::Accepted ? fw::IDOK : fw::IDCANCEL;
+  });
+  ASSERT_TRUE(View(doc)->OnCommand(ID_FILE_PRINT));
+  EXPECT_EQ(View(doc)->LastPrintStatus(), 0);
+  EXPECT_TRUE(messages_.isEmpty()) << messages_.join("|").toStdString();
+
+  QElapsedTimer timer;
+  timer.start();
+  while (Written().isEmpty() && timer.elapsed() < 60000) QThread::msleep(200);
+  const QStringList written = Written();
+  ASSERT_EQ(written.size(), 1) << "cups-pdf wrote no job: " << ErrorLog().toStdString();
+  // cups-pdf finishes its file before it reports the job done; give it that moment.
+  QThread::msleep(500);
+  const QImage page = RenderPdf(written[0], dir_.filePath(QStringLiteral("job")));
+  ASSERT_FALSE(page.isNull());
+  const QRect box = ColouredBox(page);
+  ASSERT_FALSE(box.isNull()) << "the job's page holds no image";
+  EXPECT_NEAR(box.center().x(), page.width() / 2.0, page.width() * 0.02);
+  EXPECT_NEAR(static_cast<double>(box.width()) / box.height(), 200.0 / 120.0, 0.05);
+  EXPECT_GT(box.width(), page.width() * 0.8) << "fitted to the page";
+  const int n = static_cast<int>(kPrintPatches.size());
+  for (int i = 0; i < n; ++i) {
+    const QColor got = page.pixelColor(box.left() + box.width() * (2 * i + 1) / (2 * n), box.center().y());
+    const QColor& want = kPrintPatches[static_cast<size_t>(i)];
+    EXPECT_NEAR(got.red(), want.red(), 12) << i;
+    EXPECT_NEAR(got.green(), want.green(), 12) << i;
+    EXPECT_NEAR(got.blue(), want.blue(), 12) << i;
+  }
+}
+
+// A job whose image cannot be drawn (a printer profile that is not one) is not sent: the
+// user is told why and the queue prints nothing.
+TEST_F(CupsPrintTest, AFailedJobIsNotSent) {
+  const QString broken = dir_.filePath(QStringLiteral("broken.icc"));
+  WriteText(broken, QStringLiteral("not a profile"));
+  SetScannerSetting("Color/PrinterProfile", broken);
+  Start();
+  CGessoDoc* doc = Open(WritePatches("patches.bmp", kPrintPatches));
+  ASSERT_NE(doc, nullptr);
+  fw::CPrinterSettings queue;
+  queue.printerName = QString::fromLatin1(kQueue);
+  app_->SetPrinterDefaults(queue);
+  ASSERT_TRUE(View(doc)->OnCommand(ID_FILE_PRINT_DIRECT));
+  EXPECT_EQ(View(doc)->LastPrintStatus(), TES_ERR_CM_INIT);
+  ASSERT_EQ(messages_.size(), 1);
+  EXPECT_TRUE(messages_[0].contains("cannot be used")) << messages_[0].toStdString();
+  // A job sent would be written within a few seconds, as the one above is.
+  QThread::msleep(6000);
+  EXPECT_TRUE(Written().isEmpty()) << "a page without its image went to the printer";
 }
