@@ -460,6 +460,8 @@ bool PrintPages(CView* view, QPrinter& printer, CPrintInfo& info) {
   QPainter painter;
   bool started = painter.begin(&printer);
   if (started) {
+    // A scan goes to a PDF as it is, not through lossy JPEG compression.
+    painter.setRenderHint(QPainter::LosslessImageRendering);
     dc.Attach(&painter);
     for (int page = info.GetMinPage(); page <= info.GetMaxPage() && info.m_bContinuePrinting; ++page) {
       if (page != info.GetMinPage()) printer.newPage();
