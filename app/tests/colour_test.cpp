@@ -20,6 +20,7 @@
 #include <QDoubleSpinBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QTimer>
 #include <QDir>
 #include <QFile>
@@ -454,6 +455,51 @@ TEST_F(ColourPrintTest, DefaultAndCmykPrinterProfilesPrintTheImage) {
   ASSERT_FALSE(shown.isNull());
   EXPECT_FALSE(ColouredBox(shown).isNull()) << "the preview shows the image";
   EXPECT_TRUE(messages_.isEmpty()) << messages_.join("|").toStdString();
+}
+
+// A profile that cannot serve where it is chosen is refused by the Preferences with the
+// reason, and the one before is kept: a Lab profile for the printer, a file that is not a
+// profile for the monitor. A CMYK printer profile is taken (it prints as a proof).
+TEST_F(ColourPrintTest, PreferencesRefuseProfilesThatCannotServe) {
+  Start();
+  const QString before = QString(ORVAX_REAL_ROOT) + "/SYSTEM/COLOR/sRGB.icc";
+  const QString lab = QString(ORVAX_REAL_ROOT) + "/SYSTEM/COLOR/OXLab.icm";
+  const QString text = dir_.filePath(QStringLiteral("notes.icc"));
+  QFile file(text);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write(QByteArray(200, 'x'));
+  file.close();
+  QStringList refusals;
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&refusals] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        box != nullptr && box->objectName() == QStringLiteral("OrvaxProfileRefusal")) {
+      refusals << box->text();
+      box->accept();
+    }
+  });
+  closer.start(20);
+  Preferences([&](QDialog& d) {
+    d.findChild<QLineEdit*>("printerProfile")->setText(lab);
+    d.findChild<QLineEdit*>("monitorProfile")->setText(text);
+  });
+  ASSERT_EQ(refusals.size(), 1);
+  EXPECT_TRUE(refusals[0].contains("The printer profile " + lab + " cannot be used: its color space is Lab"))
+      << refusals[0].toStdString();
+  EXPECT_TRUE(refusals[0].contains("The monitor profile " + text + " cannot be used: it is not an ICC profile"))
+      << refusals[0].toStdString();
+  const QSettings scanner(QSettings::NativeFormat, QSettings::UserScope, "Orvax", "Orvax Scan Data Source");
+  EXPECT_EQ(scanner.value("Color/PrinterProfile").toString(), before);
+  EXPECT_EQ(scanner.value("Color/MonitorProfile").toString(), before);
+
+  refusals.clear();
+  const QString cmyk = QString(ORVAX_REAL_ROOT) + "/SYSTEM/COLOR/default_cmyk.icc";
+  Preferences([&](QDialog& d) { d.findChild<QLineEdit*>("printerProfile")->setText(cmyk); });
+  EXPECT_TRUE(refusals.isEmpty()) << refusals.join("|").toStdString();
+  EXPECT_EQ(QSettings(QSettings::NativeFormat, QSettings::UserScope, "Orvax", "Orvax Scan Data Source")
+                .value("Color/PrinterProfile")
+                .toString(),
+            cmyk);
 }
 
 // A printer profile that cannot be used stops the print with the reason, and the PDF the
