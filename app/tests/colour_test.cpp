@@ -336,6 +336,31 @@ TEST_F(ColourTest, PreferencesReachOpenDocumentsAtOnce) {
   EXPECT_FALSE(a->Image()->IsColorManaged());
   ASSERT_EQ(messages_.size(), 1);
   EXPECT_TRUE(messages_[0].contains(b->GetTitle()) && messages_[0].contains("restarted")) << messages_[0].toStdString();
+
+  // A grey image opened while it is off stays plain when it is turned on (a colour-managed
+  // object holds grey as RGB): it shows its values as before, not through a bare gamma
+  // curve, and the message names it.
+  messages_.clear();
+  const int w = 256, h = 8;
+  std::vector<uint8_t> ramp(static_cast<size_t>(w) * h);
+  for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<uint8_t>(i % w);
+  tagTes_Image_Desc desc{w, h, 0, {8, 0, 0, 0}, 72.0};
+  TesseraClass greyImage(0, desc, TesseraClass::m_s_EmptyTransform);
+  ASSERT_EQ(greyImage.SetData({{0, 0, w, h}, w, 0}, TesseraClass::m_s_EmptyTransform, ramp.data()), 0);
+  const QByteArray greyPath = QFile::encodeName(dir_.filePath(QStringLiteral("grey.bmp")));
+  ASSERT_EQ(greyImage.Save({greyPath.constData(), TES_FILE_BMP, 0}, nullptr, nullptr, 0), 0);
+  CGessoDoc* grey = Open(QFile::decodeName(greyPath));
+  ASSERT_NE(grey, nullptr);
+  Preferences([](QDialog& d) {
+    d.findChild<QCheckBox*>("useCms")->setChecked(true);
+    d.findChild<QDoubleSpinBox*>("monitorGamma")->setValue(1.8);
+  });
+  EXPECT_FALSE(grey->Image()->IsColorManaged());
+  const QImage shown = Drawn(grey);
+  for (int x = 0; x < w; ++x) ASSERT_EQ(qGray(shown.pixel(x, 4)), x) << "the grey image is shown as stored";
+  ASSERT_EQ(messages_.size(), 1);
+  EXPECT_TRUE(messages_[0].contains(grey->GetTitle())) << messages_[0].toStdString();
+  EXPECT_LE(WorstDeviation(a, true, 1.8, &where), 1.0) << where.toStdString();
 }
 
 // ---------------------------------------------------------------------------------------
