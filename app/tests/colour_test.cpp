@@ -436,8 +436,10 @@ class ColourPrintTest : public ColourTest {
     EXPECT_NEAR(box.width(), expected.width(), 3);
     EXPECT_NEAR(box.height(), expected.height(), 3);
     const int n = static_cast<int>(kPrintPatches.size());
+    printed_.clear();
     for (int i = 0; i < n; ++i) {
       const QColor got = page.pixelColor(expected.left() + expected.width() * (2 * i + 1) / (2 * n), expected.center().y());
+      printed_.push_back(got);
       const QColor& want = kPrintPatches[static_cast<size_t>(i)];
       EXPECT_NEAR(got.red(), want.red(), tolerance) << i;
       EXPECT_NEAR(got.green(), want.green(), tolerance) << i;
@@ -447,6 +449,7 @@ class ColourPrintTest : public ColourTest {
 
   QString pdf_;
   fw::CPrinterSettings settings_;
+  std::vector<QColor> printed_;  // the patches as the last page shows them
 };
 
 // With the default configuration the printer profile is sRGB: the page shows the file's
@@ -465,6 +468,9 @@ TEST_F(ColourPrintTest, DefaultAndCmykPrinterProfilesPrintTheImage) {
   });
   ExpectPrinted(doc, 40);  // these colours lie inside the printer's gamut, near enough
   if (HasFatalFailure()) return;
+  // The proof shows that printer: its blue is duller than the screen's.
+  ASSERT_EQ(printed_.size(), kPrintPatches.size());
+  EXPECT_LT(printed_[2].blue(), kPrintPatches[2].blue() - 12) << printed_[2].name().toStdString();
 
   QImage shown;
   fw::SetModalHook([&shown](QDialog& dialog) -> int {
