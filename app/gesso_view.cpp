@@ -637,14 +637,14 @@ QString CGessoView::PrintFailureReason(long status) {
       ds::CString printer;
       CScanApp* app = CScanApp::Instance();
       if (app != nullptr && app->Module().IsLoaded()) app->Module()->GetPrinterProfile(&printer);
-      return FormatString1(IDS_PRINT_WHY_PROFILE, QString::fromStdString(printer.c_str()));
+      return FormatString1(IDS_PRINT_WHY_PROFILE, QString::fromStdString(printer.c_str())).replace("  ", " ");
     }
     case TES_ERR_CM_LUT:
     case TES_ERR_CM_PROCESS: {
       ds::CString printer;
       CScanApp* app = CScanApp::Instance();
       if (app != nullptr && app->Module().IsLoaded()) app->Module()->GetPrinterProfile(&printer);
-      return FormatString1(IDS_PRINT_WHY_MATCH, QString::fromStdString(printer.c_str()));
+      return FormatString1(IDS_PRINT_WHY_MATCH, QString::fromStdString(printer.c_str())).trimmed();
     }
     case TES_ERR_NO_MEMORY: return LoadString(IDS_PRINT_WHY_MEMORY);
     case TES_ERR_DEVICE: return LoadString(IDS_PRINT_WHY_DEVICE);

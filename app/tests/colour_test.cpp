@@ -554,10 +554,10 @@ TEST_F(ColourPrintTest, AFailedPrintSaysWhyAndLeavesNoFile) {
 }
 
 // ---------------------------------------------------------------------------------------
-// Printing through a real CUPS queue: a scheduler of the test's own (its own socket, port,
-// spool and output folders under a temporary folder) with a cups-pdf queue, as people print
-// to a printer. cups-pdf reads its settings from /etc/cups only, so the queue's instance
-// file lives there for the length of the test.
+// Printing through a real CUPS queue, as people print to a printer: a scheduler of the
+// test's own (its own socket, no port that could clash, spool and output folders under a
+// temporary folder) with a cups-pdf queue. cups-pdf reads its settings from /etc/cups only,
+// so the queue's instance file lives there for the length of the test.
 
 namespace {
 
@@ -598,14 +598,12 @@ class CupsPrintTest : public ColourPrintTest {
                                       QFile::ReadGroup);
     // Filters run as lp and write their temporary files here.
     ASSERT_EQ(chmod(QFile::encodeName(root_ + "/tmp").constData(), 01777), 0);
-    const quint16 port = static_cast<quint16>(20000 + getpid() % 20000);
     socket_ = root_ + QStringLiteral("/cups.sock");
     WriteText(root_ + "/cupsd.conf",
-              QStringLiteral("Listen %1\nListen 127.0.0.1:%2\nLogLevel debug\nWebInterface No\nBrowsing No\n"
+              QStringLiteral("Listen %1\nLogLevel debug\nWebInterface No\nBrowsing No\n"
                              "DefaultAuthType None\n<Location />\nOrder allow,deny\nAllow all\n</Location>\n"
                              "<Policy default>\n<Limit All>\nOrder deny,allow\n</Limit>\n</Policy>\n")
-                  .arg(socket_)
-                  .arg(port));
+                  .arg(socket_));
     WriteText(root_ + "/cups-files.conf",
               QStringLiteral("ServerRoot %1\nRequestRoot %1/spool\nTempDir %1/tmp\nCacheDir %1/cache\n"
                              "StateDir %1/state\nErrorLog %1/log/error_log\nAccessLog %1/log/access_log\n"
