@@ -159,12 +159,25 @@ void CGessoDoc::GammaTable(double g, unsigned char table[256], short* mode) {
 
 void CGessoDoc::ApplyMonitorGamma(bool redraw) {
   CScanApp* app = CScanApp::Instance();
-  if (app == nullptr || !app->UseCMS() || !image_) return;
+  // What counts is how this image is shown, not the setting now: an image opened while
+  // colour management was off is plain, and a gamma curve alone would wash it out.
+  if (app == nullptr || !image_ || !image_->IsColorManaged()) return;
   unsigned char table[256];
   short mode = 3;
   GammaTable(app->MonitorGamma(), table, &mode);
   for (short channel = 0; channel < 3; ++channel) image_->SetLUT(table, channel, mode);
   if (redraw) UpdateAllViews(nullptr, 4);
+}
+
+long CGessoDoc::ApplyColourPreferences(bool cms) {
+  if (!image_) return 0;
+  // The display is rebuilt even when the kind stays, so that new profiles take effect.
+  const long status = image_->ResetDisplayPipeline(cms ? managedFlags_ : short{0});
+  if (status == TES_ERR_NOT_PERMITTED && image_->IsColorManaged())
+    image_->ResetDisplayPipeline(managedFlags_);  // the kind stays; the profiles still change
+  ApplyMonitorGamma(false);
+  UpdateAllViews(nullptr, 4);
+  return status;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -189,7 +202,8 @@ bool CGessoDoc::OnMemoryStrip(const twain::TW_IMAGEINFO& info, const twain::TW_I
     desc.colorSpace = cs;
     for (int i = 0; i < 4; ++i) desc.bitsPerChannel[i] = static_cast<uint16_t>(info.BitsPerSample[i]);
     desc.resolution = info.XResolution.Whole + info.XResolution.Frac / 65536.0;
-    image_ = std::make_unique<TesseraClass>(static_cast<short>(UseCMS() ? 13 : 0), desc,
+    managedFlags_ = 13;
+    image_ = std::make_unique<TesseraClass>(static_cast<short>(UseCMS() ? managedFlags_ : 0), desc,
                                             TesseraClass::m_s_EmptyTransform);
     firstOffset_ = offset;
     if (planar) {
@@ -383,7 +397,8 @@ QString CGessoDoc::ColorSpaceName(int code) {
 void CGessoDoc::BuildColorSpaceMenu(QMenu* menu) {
   menu->clear();
   const int current = ColorSpace();
-  menuCodes_ = ColorSpaceMenuCodes(current, UseCMS());
+  // The image's own kind decides: it may have kept colour management turned off since.
+  menuCodes_ = ColorSpaceMenuCodes(current, image_ ? image_->IsColorManaged() : UseCMS());
   for (int i = 0; i < menuCodes_.size(); ++i) {
     QAction* item = menu->addAction(ColorSpaceName(menuCodes_[i]));
     item->setData(ID_DOCCOLORSPACE_FIRST + i);
@@ -403,7 +418,7 @@ void CGessoDoc::OnColorSpaceItem(int id) {
   SetModifiedFlag(true);
   ApplyMonitorGamma(true);
   // Without colour management no gamma is applied; the views still show the new data.
-  if (!UseCMS()) UpdateAllViews(nullptr, 4);
+  if (!image_->IsColorManaged()) UpdateAllViews(nullptr, 4);
 }
 
 // ---------------------------------------------------------------------------------------

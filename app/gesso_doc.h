@@ -40,9 +40,17 @@ class CGessoDoc : public framework::CDocument {
   // The message number for a save that failed with RESULT.
   static int SaveFailureMessage(long result);
 
-  // Applies the data source's monitor gamma to the display when colour management is on;
-  // with REDRAW the views are updated with hint 4.
+  // Applies the data source's monitor gamma to the display of a colour-managed image (the
+  // plain pipeline shows the data through the library's own gamma tables); with REDRAW the
+  // views are updated with hint 4.
   void ApplyMonitorGamma(bool redraw);
+  // Brings the image's display in line with the colour preferences as they are now:
+  // colour management on or off (CMS), the profiles the image library holds, and the
+  // monitor gamma; the views are redrawn. 0, or the image library's status: 1012 when the
+  // image had to keep its kind (its colour space cannot be shown the other way; that takes
+  // effect when the file is opened again), another code when the new display could not be
+  // built (the image is shown as before).
+  long ApplyColourPreferences(bool cms);
   // The 256-entry table for monitor gamma G, and its mode (3, or 2 for no gamma).
   static void GammaTable(double g, unsigned char table[256], short* mode);
 
@@ -56,6 +64,9 @@ class CGessoDoc : public framework::CDocument {
   bool OnNativeTransfer(const void* dib, size_t bytes);
   // Strip bookkeeping, for the transfer's owner and for tests.
   int CurrentPlane() const { return plane_; }
+  // The constructor flags of the image when colour-managed: 13 for a scan's memory
+  // transfer, 15 otherwise.
+  short ManagedFlags() const { return managedFlags_; }
   bool FirstStripPending() const { return firstStrip_; }
 
   // ---- Document Color Space menu.
@@ -120,6 +131,7 @@ class CGessoDoc : public framework::CDocument {
   bool acquiring_ = false;
   // Memory transfers.
   bool firstStrip_ = true;
+  short managedFlags_ = 15;
   QPoint firstOffset_, lastOffset_;
   int plane_ = 1;
   int dirX_ = 1, dirY_ = 1;

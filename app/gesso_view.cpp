@@ -603,8 +603,25 @@ bool CGessoView::OnPreparePrinting(framework::CPrintInfo* info) {
   return DoPreparePrinting(info);
 }
 
-void CGessoView::OnBeginPrinting(framework::CDC* dc, framework::CPrintInfo*) {
+void CGessoView::OnBeginPrinting(framework::CDC* dc, framework::CPrintInfo* info) {
   printStatus_ = 0;
+  // A printer spools what it is given; a job that began cannot always be called back. So
+  // the image is drawn for the printer once into a one-pixel page before the job starts,
+  // and a job whose image could not be drawn (a printer profile that cannot be used, say)
+  // is not started at all. The preview only shows the page and skips this.
+  if (!info->m_bPreview) {
+    CGessoDoc* doc = GetDocument();
+    if (doc != nullptr && doc->Image() != nullptr) {
+      QImage probe(1, 1, QImage::Format_RGB888);
+      QPainter painter(&probe);
+      QPainterDC probeDc(painter, QRect(0, 0, 1, 1));
+      tagTes_Output_Info out{};
+      out.hdc = &probeDc;
+      out.clipWidth = out.clipHeight = out.imageWidth = out.imageHeight = 1;
+      printStatus_ = doc->Image()->Print(out);
+      if (printStatus_ != 0) info->m_bPageFailed = true;
+    }
+  }
   // Twelve points at the printer's vertical resolution, default face and weight.
   captionFont_ = std::make_unique<QFont>();
   captionFont_->setPixelSize(std::max(1, dc->GetDeviceCaps(framework::LOGPIXELSY) * 12 / 72));
@@ -653,20 +670,45 @@ void CGessoView::OnPrint(framework::CDC* dc, framework::CPrintInfo* info) {
   printStatus_ = doc->Image()->Print(out);
   dc->SetMapMode(framework::MM_TEXT);
   dc->SetViewportOrg(0, 0);
+  // A page with its caption and no image is not a print: the job is abandoned.
+  if (printStatus_ != 0) info->m_bPageFailed = true;
+}
+
+QString CGessoView::PrintFailureReason(long status) {
+  switch (status) {
+    case TES_ERR_CM_INIT: {
+      ds::CString printer;
+      CScanApp* app = CScanApp::Instance();
+      if (app != nullptr && app->Module().IsLoaded()) app->Module()->GetPrinterProfile(&printer);
+      return FormatString1(IDS_PRINT_WHY_PROFILE, QString::fromStdString(printer.c_str())).replace("  ", " ");
+    }
+    case TES_ERR_CM_LUT:
+    case TES_ERR_CM_PROCESS: {
+      ds::CString printer;
+      CScanApp* app = CScanApp::Instance();
+      if (app != nullptr && app->Module().IsLoaded()) app->Module()->GetPrinterProfile(&printer);
+      return FormatString1(IDS_PRINT_WHY_MATCH, QString::fromStdString(printer.c_str())).trimmed();
+    }
+    case TES_ERR_NO_MEMORY: return LoadString(IDS_PRINT_WHY_MEMORY);
+    case TES_ERR_DEVICE: return LoadString(IDS_PRINT_WHY_DEVICE);
+    case TES_ERR_NO_IMAGE: return LoadString(IDS_PRINT_WHY_NOIMAGE);
+    default: return LoadString(IDS_PRINT_WHY_OTHER);
+  }
 }
 
 void CGessoView::OnEndPrinting(framework::CDC* dc, framework::CPrintInfo* info) {
   dc->SelectStockFont();
   captionFont_.reset();
   viewport()->update();
-  // A page whose image could not be drawn (a printer profile that cannot be read, say) went
-  // out with its caption only; the user hears why instead of finding a blank sheet. The
-  // preview shows the page as it is and stays quiet.
+  // A page whose image could not be drawn (a printer profile that cannot be read, say) was
+  // abandoned; the user hears why instead of finding a blank sheet. The preview shows the
+  // page as it is and stays quiet.
   if (printStatus_ != 0 && !info->m_bPreview) {
     CGessoDoc* doc = GetDocument();
     const QString name = doc == nullptr ? QString() : doc->GetPathName().isEmpty() ? doc->GetTitle() : doc->GetPathName();
     QString text = FormatString1(IDS_ERR_PRINT, name);
-    text.replace(QStringLiteral("%2"), QString::number(printStatus_));
+    text.replace(QStringLiteral("%2"), PrintFailureReason(printStatus_));
+    text.replace(QStringLiteral("%3"), QString::number(printStatus_));
     AfxMessageBox(text, MB_OK | MB_ICONEXCLAMATION);
   }
 }

@@ -72,6 +72,8 @@ class CGessoView : public framework::CView {
   void OnEndPrinting(framework::CDC* dc, framework::CPrintInfo* info) override;
   // What the image library answered when the last page was drawn.
   long LastPrintStatus() const { return printStatus_; }
+  // Why a print failed with the image library's STATUS, as the message tells it.
+  static QString PrintFailureReason(long status);
 
  protected:
   void paintEvent(QPaintEvent* event) override;

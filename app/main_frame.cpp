@@ -600,9 +600,7 @@ win::LRESULT CMainFrame::OnWindowMessage(win::UINT msg, win::WPARAM wParam, win:
     RebuildSourceMenus();
     UpdateCommandUI();
   } else if (msg == app_.UpdatePrefsMsg()) {
-    for (framework::CDocument* doc : app_.DocManager()->Documents()) {
-      if (auto* image = qobject_cast<CGessoDoc*>(doc)) image->ApplyMonitorGamma(true);
-    }
+    ApplyColourPreferences();
   } else if (msg == app_.DropFileOpenMsg()) {
     if (!pendingPath_.isEmpty()) {
       const QString path = pendingPath_;
@@ -611,6 +609,40 @@ win::LRESULT CMainFrame::OnWindowMessage(win::UINT msg, win::WPARAM wParam, win:
     }
   }
   return 0;
+}
+
+void CMainFrame::ApplyColourPreferences() {
+  // The profiles first: the image library takes them for every transform it builds next.
+  QString monitorProfile;
+  if (app_.Module().IsLoaded()) {
+    ds::CString monitor, printer, cmyk;
+    app_.Module()->GetMonitorProfile(&monitor);
+    app_.Module()->GetPrinterProfile(&printer);
+    app_.Module()->GetCMYKProfile(&cmyk);
+    char* monitorPath = const_cast<char*>(monitor.c_str());
+    char* printerPath = const_cast<char*>(printer.c_str());
+    char* cmykPath = const_cast<char*>(cmyk.c_str());
+    TesseraClass::SetMonitorColorSpace(monitorPath);
+    TesseraClass::SetPrinterColorSpace(printerPath);
+    TesseraClass::SetCMYKColorSpace(cmykPath);
+    monitorProfile = QString::fromStdString(monitor.c_str());
+  }
+  const bool cms = app_.UseCMS();
+  QStringList kept;
+  for (framework::CDocument* doc : app_.DocManager()->Documents()) {
+    auto* image = qobject_cast<CGessoDoc*>(doc);
+    if (image == nullptr || image->IsAcquiring()) continue;
+    const long status = image->ApplyColourPreferences(cms);
+    if (status == TES_ERR_NOT_PERMITTED) {
+      kept << image->GetTitle();
+    } else if (status != 0) {
+      QString text = FormatString1(IDS_ERR_DISPLAYPROFILE, image->GetTitle());
+      AfxMessageBox(text.replace(QStringLiteral("%2"), monitorProfile), MB_OK | framework::MB_ICONEXCLAMATION);
+    }
+  }
+  if (!kept.isEmpty())
+    AfxMessageBox(FormatString1(IDS_MSG_CMSRESTART, kept.join(QStringLiteral(", "))),
+                  MB_OK | framework::MB_ICONINFORMATION);
 }
 
 void CMainFrame::changeEvent(QEvent* event) {

@@ -95,6 +95,9 @@ class CMainFrame : public QMainWindow, public framework::CCmdTarget {
 
  private:
   win::LRESULT OnWindowMessage(win::UINT msg, win::WPARAM wParam, win::LPARAM lParam);
+  // "OrvaxUpdatePrefsMsg": the data source's profiles go to the image library, and every
+  // open document follows colour management on or off, the profiles and the gamma.
+  void ApplyColourPreferences();
   void CreateActions();
   void CreateMenus();
   void CreateToolBar();

@@ -142,7 +142,20 @@ const std::map<int, const char*>& Table() {
       {IDS_ASK_OTHERFORMAT,
        "The file format does not support the current color space. Do you want to save the file in another "
        "format?"},
-      {IDS_ERR_PRINT, "Error printing %1: the image library reported status %2."},
+      {IDS_ERR_PRINT, "Error printing %1: %2 (status %3). Nothing was printed."},
+      {IDS_MSG_CMSRESTART,
+       "The change to the Orvax Color Management System takes effect for %1 after the program is restarted and "
+       "the file is opened again: the color space of the image cannot be shown the other way."},
+      {IDS_PRINT_WHY_PROFILE,
+       "the printer profile %1 cannot be used (it cannot be read, or it is not an RGB, CMYK or grayscale profile)"},
+      {IDS_PRINT_WHY_MATCH, "the colors could not be matched to the printer profile %1"},
+      {IDS_PRINT_WHY_MEMORY, "there is not enough memory"},
+      {IDS_PRINT_WHY_DEVICE, "the printer refused the image"},
+      {IDS_PRINT_WHY_OTHER, "the image library failed"},
+      {IDS_PRINT_WHY_NOIMAGE, "the document holds no image"},
+      {IDS_ERR_DISPLAYPROFILE,
+       "The colors of %1 cannot be matched to the monitor profile %2 (it cannot be read or used). The image is "
+       "shown as before."},
 
       {AFX_IDS_APP_TITLE, "Orvax Scan 2.2"},
       {AFX_IDS_IDLEMESSAGE, "Ready"},

@@ -27,6 +27,8 @@ packages=(
   poppler-utils
   # the display's profile from the X root window (libxcb at run time, an Xvfb in the tests)
   libxcb1-dev xvfb
+  # a CUPS scheduler with a PDF queue that the application's tests print through
+  cups printer-driver-cups-pdf
   # fuzzing (scripts/fuzz.sh): clang with libFuzzer and the sanitizer runtimes
   clang libclang-rt-14-dev
 )

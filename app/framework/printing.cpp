@@ -8,6 +8,8 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFontMetrics>
 #include <QGridLayout>
@@ -33,9 +35,10 @@ namespace {
 std::function<int(QDialog&)> g_modalHook;
 std::function<QString(const QString&)> g_fileHook;
 
-// Shown when the printer cannot take the job (it cannot be opened, or its file cannot be
-// written).
-const char* const kFailedToStartPrint = "Failed to start the print job.";
+// Shown when the printer cannot take the job, with the reason.
+const char* const kFailedToStartPrint = "Failed to start the print job: %1";
+const char* const kFileNotWritable = "the file %1 cannot be written.";
+const char* const kPrinterUnavailable = "the printer %1 is not available.";
 
 }  // namespace
 
@@ -111,7 +114,10 @@ void CPrintDialog::Create() {
   comment_ = new QLabel(printerGroup);
   printToFile_ = new QCheckBox(QStringLiteral("Print to fi&le"), printerGroup);
   printToFile_->setObjectName(QStringLiteral("1040"));
-  grid->addWidget(new QLabel(QStringLiteral("&Name:"), printerGroup), 0, 0);
+  // A label's "&" marks its mnemonic only when it has a buddy; without one it would show.
+  auto* nameLabel = new QLabel(QStringLiteral("&Name:"), printerGroup);
+  nameLabel->setBuddy(printers_);
+  grid->addWidget(nameLabel, 0, 0);
   grid->addWidget(printers_, 0, 1);
   grid->addWidget(properties_, 0, 2);
   grid->addWidget(new QLabel(QStringLiteral("Status:"), printerGroup), 1, 0);
@@ -142,7 +148,9 @@ void CPrintDialog::Create() {
   copies_->setRange(1, 9999);
   collate_ = new QCheckBox(QStringLiteral("C&ollate"), copiesGroup_);
   collate_->setObjectName(QStringLiteral("1041"));
-  copies->addWidget(new QLabel(QStringLiteral("Number of &copies:"), copiesGroup_), 0, 0);
+  auto* copiesLabel = new QLabel(QStringLiteral("Number of &copies:"), copiesGroup_);
+  copiesLabel->setBuddy(copies_);
+  copies->addWidget(copiesLabel, 0, 0);
   copies->addWidget(copies_, 0, 1);
   copies->addWidget(collate_, 1, 0, 1, 2);
   row->addWidget(copiesGroup_);
@@ -436,22 +444,41 @@ CPrintPreviewDialog::CPrintPreviewDialog(QPrinter* printer, QWidget* parent) : Q
 namespace {
 
 // Draws the pages of INFO on PRINTER through VIEW. False when the printer would not start.
+// A view that already knows at OnBeginPrinting that it cannot draw the page starts no job;
+// a page that fails while drawn abandons the job: the printer is told to abort, and a file
+// the job was writing is removed.
 bool PrintPages(CView* view, QPrinter& printer, CPrintInfo& info) {
   CDC dc(&printer);
   dc.m_bPrinting = true;
+  info.m_bPageFailed = false;
   view->OnBeginPrinting(&dc, &info);
+  if (info.m_bPageFailed) {
+    // The view found before the job began that it cannot draw the page: no job at all.
+    view->OnEndPrinting(&dc, &info);
+    return true;
+  }
   QPainter painter;
   bool started = painter.begin(&printer);
   if (started) {
+    // A scan goes to a PDF as it is, not through lossy JPEG compression.
+    painter.setRenderHint(QPainter::LosslessImageRendering);
     dc.Attach(&painter);
     for (int page = info.GetMinPage(); page <= info.GetMaxPage() && info.m_bContinuePrinting; ++page) {
       if (page != info.GetMinPage()) printer.newPage();
       info.m_nCurPage = page;
       info.m_rectDraw = QRect(0, 0, dc.GetDeviceCaps(HORZRES), dc.GetDeviceCaps(VERTRES));
       view->OnPrint(&dc, &info);
+      if (info.m_bPageFailed) break;
     }
     dc.Detach();
-    started = painter.end();
+    if (info.m_bPageFailed && !info.m_bPreview) {
+      printer.abort();
+      painter.end();
+      const QString file = printer.outputFileName();
+      if (!file.isEmpty()) QFile::remove(file);
+    } else {
+      started = painter.end();
+    }
   }
   view->OnEndPrinting(&dc, &info);
   return started;
@@ -487,7 +514,12 @@ void CView::OnFilePrint(bool direct) {
   QPrinter printer(QPrinter::HighResolution);
   settings.ApplyTo(printer);
   if (GetDocument() != nullptr) printer.setDocName(GetDocument()->GetTitle());
-  if (!PrintPages(this, printer, info)) AfxMessageBox(QString::fromLatin1(kFailedToStartPrint), MB_OK | MB_ICONEXCLAMATION);
+  if (!PrintPages(this, printer, info)) {
+    const QString why = settings.WritesFile()
+                            ? QString::fromLatin1(kFileNotWritable).arg(QDir::toNativeSeparators(settings.outputFileName))
+                            : QString::fromLatin1(kPrinterUnavailable).arg(settings.printerName);
+    AfxMessageBox(QString::fromLatin1(kFailedToStartPrint).arg(why), MB_OK | MB_ICONEXCLAMATION);
+  }
 }
 
 void CView::OnFilePrintPreview() {

@@ -158,6 +158,10 @@ struct CPrintInfo {
   bool m_bDirect = false;   // print without the dialog
   bool m_bPreview = false;  // drawing for Print Preview
   bool m_bContinuePrinting = true;
+  // Set by the view when a page cannot be drawn as it should. Set in OnBeginPrinting, no
+  // job is started; set in OnPrint, the job is abandoned and a file it wrote (a PDF, a print
+  // file) removed. The view tells the user why.
+  bool m_bPageFailed = false;
   int m_nCurPage = 1;
   QRect m_rectDraw;  // the printable area of the page, in device pixels
 

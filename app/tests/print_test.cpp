@@ -768,8 +768,9 @@ TEST_F(PrintJobTest, ColourManagedImagePrintsThroughThePrinterProfile) {
   std::vector<MatcherRecord> toPrinter;
   for (const MatcherRecord& m : g_matchers)
     if (m.destination == printerProfile) toPrinter.push_back(m);
-  ASSERT_EQ(toPrinter.size(), 1u) << "the printing transform matches into the printer profile";
-  EXPECT_TRUE(toPrinter[0].closed) << "the printing transform is closed after the job";
+  // One transform checks the page can be drawn before the job starts, one draws it.
+  ASSERT_EQ(toPrinter.size(), 2u) << "the printing transforms match into the printer profile";
+  for (const MatcherRecord& m : toPrinter) EXPECT_TRUE(m.closed) << "a printing transform is closed after the job";
 
   ASSERT_FALSE(pdftoppm_.isEmpty()) << "pdftoppm (poppler-utils) is needed to read printed pages back";
   const QImage page = Render();
@@ -802,8 +803,10 @@ TEST_F(PrintJobTest, AnImageThatCannotBePrintedIsReported) {
   Run(ID_FILE_PRINT, &PrintJobTest::PressOk);
   const long status = view_->LastPrintStatus();
   EXPECT_NE(status, 0);
-  EXPECT_EQ(messages_, QStringList{QStringLiteral("Error printing Scan 2: the image library reported status %1.")
+  EXPECT_EQ(messages_, QStringList{QStringLiteral("Error printing Scan 2: %1 (status %2). Nothing was printed.")
+                                       .arg(CGessoView::PrintFailureReason(status))
                                        .arg(status)});
+  EXPECT_FALSE(QFile::exists(pdf_)) << "a print that failed leaves no file behind";
 
   // The preview shows the same page without a message.
   messages_.clear();

@@ -6,8 +6,10 @@
 #include "virtual_scanner.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QLabel>
 #include <QMessageBox>
+#include <QStringList>
 #include <QTimer>
 
 #include <dlfcn.h>
@@ -46,6 +48,55 @@ void PostToApplication(const char* message) {
 }
 
 int Count(ItemList list) { return static_cast<int>(g_scanner.Items(list).size()); }
+
+// Why the ICC profile at PATH cannot serve where only the data colour spaces ALLOWED (ICC
+// signatures such as "RGB ") will do; empty when it can.
+QString ProfileRefusal(const QString& path, const QStringList& allowed) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return QStringLiteral("it cannot be read (%1)").arg(file.errorString());
+  const QByteArray header = file.read(40);
+  if (header.size() < 40 || header.mid(36, 4) != "acsp") return QStringLiteral("it is not an ICC profile");
+  const QString space = QString::fromLatin1(header.mid(16, 4));
+  if (allowed.contains(space)) return {};
+  QStringList names;
+  for (const QString& a : allowed) names << a.trimmed();
+  const QString last = names.takeLast();
+  const QString wanted = names.isEmpty() ? last : names.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
+  return QStringLiteral("its color space is %1, and it must be %2").arg(space.trimmed(), wanted);
+}
+
+// Puts back a profile the user chose that cannot serve, and says why.
+void RefuseUnusableProfiles(QWidget* parent, const QString& monitor, const QString& printer, const QString& cmyk) {
+  struct Check {
+    const char* what;
+    QString previous;
+    QString (VirtualScanner::*get)() const;
+    void (VirtualScanner::*set)(const QString&);
+    QStringList allowed;
+  };
+  // The screen and the device take RGB; a CMYK or grey printer is printed as a proof; the
+  // CMYK colour space needs a CMYK profile.
+  const Check checks[] = {
+      {"monitor", monitor, &VirtualScanner::MonitorProfile, &VirtualScanner::SetMonitorProfile, {"RGB "}},
+      {"printer", printer, &VirtualScanner::PrinterProfile, &VirtualScanner::SetPrinterProfile, {"RGB ", "CMYK", "GRAY"}},
+      {"CMYK", cmyk, &VirtualScanner::CMYKProfile, &VirtualScanner::SetCMYKProfile, {"CMYK"}},
+  };
+  QStringList refusals;
+  for (const Check& c : checks) {
+    const QString chosen = (g_scanner.*c.get)();
+    if (chosen == c.previous) continue;
+    const QString why = ProfileRefusal(chosen, c.allowed);
+    if (why.isEmpty()) continue;
+    (g_scanner.*c.set)(c.previous);
+    refusals << QStringLiteral("The %1 profile %2 cannot be used: %3. The profile %4 is kept.")
+                    .arg(QString::fromLatin1(c.what), chosen, why, c.previous);
+  }
+  if (refusals.isEmpty()) return;
+  QMessageBox box(QMessageBox::Warning, QStringLiteral("Orvax Scan Preferences"), refusals.join(QStringLiteral("\n\n")),
+                  QMessageBox::Ok, parent);
+  box.setObjectName(QStringLiteral("OrvaxProfileRefusal"));
+  box.exec();
+}
 
 int GetItem(ItemList list, int index, char* text, int size, int* checked) {
   const QList<Item> items = g_scanner.Items(list);
@@ -94,9 +145,17 @@ ORVAX_DS_EXPORT void ShowAbout(int mode, win::HWND window) {
 ORVAX_DS_EXPORT int ShowPreferences(win::HWND mainWindow, int page) {
   PreferencesDialog dialog(g_scanner, page, WidgetOf(mainWindow));
   if (dialog.exec() != QDialog::Accepted) return 2;  // IDCANCEL
+  // What the open documents show depends on these; any change is announced.
+  const auto colourSettings = [] {
+    return QStringList{g_scanner.UseCMS() ? QStringLiteral("1") : QStringLiteral("0"),
+                       QString::number(g_scanner.MonitorGamma(), 'g', 17), g_scanner.MonitorProfile(),
+                       g_scanner.PrinterProfile(), g_scanner.CMYKProfile()};
+  };
+  const QStringList before = colourSettings();
   bool gammaChanged = false;
   const bool reopen = dialog.Apply(&gammaChanged);
-  if (gammaChanged) {
+  RefuseUnusableProfiles(WidgetOf(mainWindow), before[2], before[3], before[4]);
+  if (gammaChanged || colourSettings() != before) {
     const win::UINT msg = win::RegisterWindowMessage(kUpdatePrefsMsg);
     if (!win::PostMessage(mainWindow, msg, 0, 0)) win::PostMessage(win::HWND_BROADCAST, msg, 0, 0);
   }

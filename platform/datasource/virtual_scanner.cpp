@@ -57,7 +57,9 @@ QString VirtualScanner::DefaultMonitorProfile() {
   const QString desktop = DesktopDisplayProfile();
   return desktop.isEmpty() ? ProfileFolder() + QStringLiteral("sRGB.icc") : desktop;
 }
-QString VirtualScanner::DefaultPrinterProfile() { return ProfileFolder() + QStringLiteral("default_cmyk.icc"); }
+// Printers reached through CUPS, and PDF, take RGB; a CMYK printer profile the user chooses
+// is proofed through sRGB by the image library.
+QString VirtualScanner::DefaultPrinterProfile() { return ProfileFolder() + QStringLiteral("sRGB.icc"); }
 QString VirtualScanner::DefaultCMYKProfile() { return ProfileFolder() + QStringLiteral("default_cmyk.icc"); }
 
 bool VirtualScanner::UseCMS() const { return Settings().value("Color/UseCMS", true).toBool(); }
@@ -66,7 +68,9 @@ void VirtualScanner::SetUseCMS(bool on) { Settings().setValue("Color/UseCMS", on
 double VirtualScanner::MonitorGamma() const {
   bool ok = false;
   const double gamma = Settings().value("Color/MonitorGamma").toDouble(&ok);
-  return ok && std::isfinite(gamma) && gamma >= 0.1 && gamma <= 10.0 ? gamma : 1.0;
+  // 2.2: the application turns it into the display encoding (1 / 2.2) of the matched,
+  // linear-light values, which shows sRGB data as stored.
+  return ok && std::isfinite(gamma) && gamma >= 0.1 && gamma <= 10.0 ? gamma : 2.2;
 }
 void VirtualScanner::SetMonitorGamma(double gamma) { Settings().setValue("Color/MonitorGamma", gamma); }
 

@@ -1,5 +1,6 @@
 #include "core/color_managed_pipeline.h"
 
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -38,9 +39,25 @@ const char* SourceProfile(int code) {
   }
 }
 
+int ProfileChannels(const char* path) {
+  if (path == nullptr || *path == '\0') return 0;
+  std::FILE* file = std::fopen(path, "rb");
+  if (file == nullptr) return 0;
+  unsigned char header[40] = {};
+  const size_t got = std::fread(header, 1, sizeof header, file);
+  std::fclose(file);
+  // The data colour space sits at offset 16, the signature "acsp" at 36.
+  if (got != sizeof header || std::memcmp(header + 36, "acsp", 4) != 0) return 0;
+  if (std::memcmp(header + 16, "RGB ", 4) == 0) return 3;
+  if (std::memcmp(header + 16, "CMYK", 4) == 0) return 4;
+  if (std::memcmp(header + 16, "GRAY", 4) == 0) return 1;
+  return 0;
+}
+
 ColorManagedPipeline::~ColorManagedPipeline() {
   Close(display_);
   Close(print_);
+  Close(proof_);
   Close(conversion_);
 }
 
@@ -117,6 +134,11 @@ long ColorManagedPipeline::TileToDib(CColorMatcher* handle, const Tile& tile, ui
   CMBuffer source{tile.pixels.get(), static_cast<uint16_t>(T)};
   CMBuffer destination{work_.get(), 0};
   if (Kroma().proc(&source, &destination, handle) != 0) return TES_ERR_CM_PROCESS;
+  PackWork(dib);
+  return TES_OK;
+}
+
+void ColorManagedPipeline::PackWork(uint8_t* dib) const {
   for (int r = 0; r < T; ++r) {
     const uint8_t* src = work_.get() + static_cast<size_t>(r) * T * 3;
     uint8_t* dst = dib + static_cast<size_t>(T - 1 - r) * T * 3;
@@ -126,7 +148,6 @@ long ColorManagedPipeline::TileToDib(CColorMatcher* handle, const Tile& tile, ui
       dst[2] = src[0];
     }
   }
-  return TES_OK;
 }
 
 long ColorManagedPipeline::ConvertForScreen(const Tile& tile, uint8_t* dib) {
@@ -136,24 +157,57 @@ long ColorManagedPipeline::ConvertForScreen(const Tile& tile, uint8_t* dib) {
 
 long ColorManagedPipeline::BeginPrint() {
   Close(print_);
-  const CMParam param = DisplayParam(store_.colorSpace());
-  PathPair paths(SourceProfile(store_.colorSpace()), Library().profiles[kProfilePrinter]);
+  Close(proof_);
+  const char* printer = Library().profiles[kProfilePrinter];
+  const int channels = ProfileChannels(printer);
+  // A profile that cannot be read, or of a colour space no printer takes, prints nothing.
+  if (channels == 0) return TES_ERR_CM_INIT;
+  CMParam param = DisplayParam(store_.colorSpace());
+  if (channels != 3) {
+    param.dstBufferBytes = static_cast<uint32_t>(kTilePixels * channels);
+    printerWork_.reset(new (std::nothrow) uint8_t[param.dstBufferBytes]);
+    if (!printerWork_) return TES_ERR_NO_MEMORY;
+  }
+  PathPair paths(SourceProfile(store_.colorSpace()), printer);
   CColorMatcher* handle = nullptr;
   const int32_t result =
       Kroma().init(&param, &paths.paths, static_cast<uint16_t>(engine(TES_FLAG_PRINT_ENGINE)), 0, &handle);
   print_ = handle;  // released by EndPrint whatever happened
   if (result != 0) return TES_ERR_CM_INIT;
   uint16_t* inputs[4] = {tables_[0], tables_[1], tables_[2], tables_[3]};
-  return Merge(print_, 0, static_cast<uint16_t>(store_.channels()), 256, inputs);
+  if (const long status = Merge(print_, 0, static_cast<uint16_t>(store_.channels()), 256, inputs)) return status;
+  if (channels == 3) return TES_OK;
+
+  // The proof: from the printer's colour space back to sRGB.
+  CMParam back = param;
+  back.srcBufferBytes = param.dstBufferBytes;
+  back.dstBufferBytes = kWorkBytes;
+  back.inBits = 8;
+  PathPair proofPaths(printer, Library().profiles[kProfileSrgb]);
+  handle = nullptr;
+  const int32_t proofResult =
+      Kroma().init(&back, &proofPaths.paths, static_cast<uint16_t>(engine(TES_FLAG_PRINT_ENGINE)), 0, &handle);
+  proof_ = handle;
+  return proofResult == 0 ? TES_OK : TES_ERR_CM_INIT;
 }
 
 long ColorManagedPipeline::ConvertForPrint(const Tile& tile, uint8_t* dib) {
   if (print_ == nullptr || !work_) return TES_ERR_CM_PROCESS;
-  return TileToDib(print_, tile, dib);
+  if (proof_ == nullptr) return TileToDib(print_, tile, dib);
+  CMBuffer source{tile.pixels.get(), static_cast<uint16_t>(T)};
+  CMBuffer printed{printerWork_.get(), 0};
+  if (Kroma().proc(&source, &printed, print_) != 0) return TES_ERR_CM_PROCESS;
+  CMBuffer proofSource{printerWork_.get(), static_cast<uint16_t>(T)};
+  CMBuffer destination{work_.get(), 0};
+  if (Kroma().proc(&proofSource, &destination, proof_) != 0) return TES_ERR_CM_PROCESS;
+  PackWork(dib);
+  return TES_OK;
 }
 
 long ColorManagedPipeline::EndPrint() {
   Close(print_);
+  Close(proof_);
+  printerWork_.reset();
   return TES_OK;
 }
 

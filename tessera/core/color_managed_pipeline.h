@@ -34,14 +34,25 @@ class ColorManagedPipeline final : public DisplayPipeline {
   long Merge(CColorMatcher* handle, uint16_t side, uint16_t count, uint32_t kind, uint16_t* const* tables);
   // Runs one tile through a handle into the work buffer and packs it as a bottom-up BGR DIB.
   long TileToDib(CColorMatcher* handle, const Tile& tile, uint8_t* dib);
+  // Packs the work buffer (one tile as 8-bit RGB, top row first) into a bottom-up BGR DIB.
+  void PackWork(uint8_t* dib) const;
   static void Close(CColorMatcher*& handle);
 
   short flags_;
   CColorMatcher* display_ = nullptr;
   CColorMatcher* print_ = nullptr;
   CColorMatcher* conversion_ = nullptr;
-  std::unique_ptr<uint8_t[]> work_;  // one tile as 8-bit RGB
+  // A printer whose profile is not RGB (CMYK, grey) is proofed: each tile goes into the
+  // printer's colour space and from there back to sRGB, so that the page shows what that
+  // printer would print while the device receives RGB.
+  CColorMatcher* proof_ = nullptr;
+  std::unique_ptr<uint8_t[]> printerWork_;  // one tile in the printer's colour space
+  std::unique_ptr<uint8_t[]> work_;         // one tile as 8-bit RGB
 };
+
+// The number of colour channels of the data colour space an ICC profile file declares
+// (3 for RGB, 4 for CMYK, 1 for grey); 0 when the file cannot be read or declares another.
+int ProfileChannels(const char* path);
 
 // The profile that describes a colour space: the library's own for RGB, Lab and LCh, the
 // CMYK profile for CMYK.

@@ -47,6 +47,7 @@ class ImageStore {
   int bits() const { return ColorSpaceRow(colorSpace_).bits; }
   int bytesPerPixel() const { return BytesPerPixel(colorSpace_); }
   bool colorManaged() const { return colorManaged_; }
+  void setColorManaged(bool on) { colorManaged_ = on; }
   bool arrivesAsGrey() const { return arrivesAsGrey_; }
   bool srgb() const { return srgb_; }
   void setSrgb(bool on) { srgb_ = on; }

@@ -8,6 +8,8 @@
 #include <new>
 
 #include "core/color_conversion.h"
+#include "core/color_space.h"
+#include "core/display_pipeline.h"
 #include "core/library.h"
 #include "core/no_throw.h"
 #include "core/object_state.h"
@@ -154,6 +156,37 @@ long TesseraClass::SetColorSpace(short colorSpace, const unsigned char* const* t
     return tessera::ChangeColorSpace(*m_state, colorSpace, tables);
   });
 }
+
+long TesseraClass::ResetDisplayPipeline(short flags) {
+  return tessera::NoThrow([&]() -> long {
+    ObjectState& s = *m_state;
+    const bool managed = (flags & TES_FLAG_COLOR_MANAGED) != 0;
+    // Grey is held as grey by a plain object and as RGB by a colour-managed one; the kinds
+    // cannot trade such an image without converting its pixels.
+    const bool greyStored = tessera::IsGrey(s.store.colorSpace());
+    if (tessera::CheckColorSpace(s.store.colorSpace(), managed) != TES_OK || (managed && greyStored))
+      return TES_ERR_NOT_PERMITTED;
+    const short oldFlags = s.flags;
+    s.flags = flags;
+    s.store.setColorManaged(managed);
+    if (s.store.HasTable()) {
+      long status = TES_OK;
+      std::unique_ptr<tessera::DisplayPipeline> pipeline = tessera::MakePipeline(s, status);
+      if (status == TES_OK) status = pipeline->Initialise();
+      if (status != TES_OK) {
+        s.flags = oldFlags;
+        s.store.setColorManaged((oldFlags & TES_FLAG_COLOR_MANAGED) != 0);
+        return status;
+      }
+      s.pipeline = std::move(pipeline);
+      s.histograms.InvalidateThroughTable();
+      s.store.DropCaches();
+    }
+    return TES_OK;
+  });
+}
+
+bool TesseraClass::IsColorManaged() const { return m_state->colorManaged(); }
 
 long TesseraClass::GetColorSpace(short* colorSpace) const {
   if (colorSpace != nullptr) *colorSpace = m_state->store.colorSpace();

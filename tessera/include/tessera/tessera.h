@@ -268,6 +268,18 @@ class TESSERA_API TesseraClass {
   virtual long GetHistTable(_HistTable* table, unsigned short index, short throughTable);
   virtual long GetCurIccProfileData(unsigned char** data, unsigned long* size);
 
+  // Not in the table of virtual operations: called by name, like the constructors.
+  // Rebuilds the display pipeline of an object that holds an image for FLAGS (the
+  // constructor's flags: colour-managed or plain, and the engines) and the profile paths
+  // set now, so that a change of monitor or CMYK profile, or colour management turned on
+  // or off, reaches an open image. Tables set with SetLUT are dropped. Returns 0, 1012
+  // when the image's colour space cannot be held by an object of that kind (CMYK, Lab and
+  // LCh need colour management; a plain grey image stays plain), or the pipeline's failure
+  // (1002, 1008, 1010), which leaves the object as it was.
+  long ResetDisplayPipeline(short flags);
+  // Whether the object shows, prints and converts its pixels through colour matching.
+  bool IsColorManaged() const;
+
   // The library's internal state of this object (not part of the stable surface).
   tessera::detail::ObjectState& State() const { return *m_state; }
 

@@ -209,6 +209,79 @@ TEST_F(ColorManaged, PrintingOpensItsOwnHandleWithTheInputTables) {
   EXPECT_EQ(image.Display({&dc, 0, 0, 130, 3, 0, 0, 130, 3}), TES_ERR_CM_PROCESS);
 }
 
+// A CMYK printer profile is proofed: each tile goes into the printer's CMYK and back to the
+// library's sRGB, so that the device receives RGB; a profile that is not one prints nothing.
+TEST_F(ColorManaged, ACmykPrinterProfilePrintsAsAProofInSrgb) {
+  TesseraClass image(TES_FLAG_COLOR_MANAGED, 2);
+  ASSERT_EQ(Fill(image, 130, 3, 2, PatternPixels(130, 3, 2), kNone), 0);
+  char* cmyk = cmyk_.data();
+  ASSERT_EQ(TesseraClass::SetPrinterColorSpace(cmyk), 0);
+  calls.clear();
+  orvax::win::MemoryDC dc(130, 3);
+  ASSERT_EQ(image.Print({&dc, 0, 0, 130, 3, 0, 0, 130, 3}), 0);
+  const std::vector<Call> inits = Named("init");
+  ASSERT_EQ(inits.size(), 2u);
+  EXPECT_EQ(inits[0].destination, cmyk_);
+  EXPECT_EQ(inits[0].param.dstBufferBytes, 16384u * 4);
+  EXPECT_EQ(inits[1].source, cmyk_);
+  EXPECT_EQ(inits[1].destination, color_ + "/OXsRGB.icm");
+  EXPECT_EQ(inits[1].param.inBits, 8);
+  EXPECT_EQ(inits[1].param.srcBufferBytes, 16384u * 4);
+  EXPECT_EQ(inits[1].param.dstBufferBytes, 49152u);
+  EXPECT_EQ(Named("proc").size(), 4u);      // two tiles, two steps each
+  EXPECT_EQ(Named("postProc").size(), 2u);  // both handles closed at the end
+
+  std::string notAProfile = color_ + "/no-such-profile.icc";
+  char* missing = notAProfile.data();
+  ASSERT_EQ(TesseraClass::SetPrinterColorSpace(missing), 0);
+  calls.clear();
+  EXPECT_EQ(image.Print({&dc, 0, 0, 130, 3, 0, 0, 130, 3}), TES_ERR_CM_INIT);
+  EXPECT_TRUE(Named("proc").empty());
+}
+
+// Rebuilding the display pipeline: a new monitor profile takes effect in an open object,
+// colour management turns off and on, and the kinds that cannot trade are refused.
+TEST_F(ColorManaged, ResettingTheDisplayPipelineFollowsTheProfilesAndTheKind) {
+  TesseraClass image(TES_FLAG_COLOR_MANAGED | TES_FLAG_DISPLAY_ENGINE, 2);
+  ASSERT_EQ(Fill(image, 130, 3, 2, PatternPixels(130, 3, 2), kNone), 0);
+  std::string srgb = "/usr/share/color/icc/sRGB.icc";
+  char* monitor = srgb.data();
+  ASSERT_EQ(TesseraClass::SetMonitorColorSpace(monitor), 0);
+  calls.clear();
+  ASSERT_EQ(image.ResetDisplayPipeline(TES_FLAG_COLOR_MANAGED | TES_FLAG_DISPLAY_ENGINE), 0);
+  ASSERT_FALSE(Named("init").empty());
+  EXPECT_EQ(Named("init")[0].destination, srgb);
+  EXPECT_EQ(Named("init")[0].engine, 1);
+  EXPECT_EQ(Named("postProc").size(), 1u);  // the old display handle
+
+  // Off: the plain pipeline, which calls nothing; on again with other engines.
+  calls.clear();
+  ASSERT_EQ(image.ResetDisplayPipeline(0), 0);
+  EXPECT_FALSE(image.IsColorManaged());
+  orvax::win::MemoryDC dc(130, 3);
+  ASSERT_EQ(image.Display({&dc, 0, 0, 130, 3, 0, 0, 130, 3}), 0);
+  EXPECT_TRUE(Named("proc").empty());
+  ASSERT_EQ(image.ResetDisplayPipeline(TES_FLAG_COLOR_MANAGED), 0);
+  EXPECT_TRUE(image.IsColorManaged());
+  EXPECT_EQ(Named("init").back().engine, 0);
+
+  // A CMYK image needs colour management; a plain grey image stays plain.
+  ASSERT_EQ(image.SetColorSpace(TES_CS_CMYK32, nullptr), 0);
+  EXPECT_EQ(image.ResetDisplayPipeline(0), TES_ERR_NOT_PERMITTED);
+  EXPECT_TRUE(image.IsColorManaged());
+  TesseraClass grey(0, 0);
+  ASSERT_EQ(Fill(grey, 20, 3, 0, PatternPixels(20, 3, 0), kNone), 0);
+  EXPECT_EQ(grey.ResetDisplayPipeline(TES_FLAG_COLOR_MANAGED), TES_ERR_NOT_PERMITTED);
+  EXPECT_FALSE(grey.IsColorManaged());
+
+  // A monitor profile the matcher refuses leaves the object as it was.
+  failOn = "init";
+  EXPECT_EQ(image.ResetDisplayPipeline(TES_FLAG_COLOR_MANAGED), TES_ERR_CM_INIT);
+  EXPECT_TRUE(image.IsColorManaged());
+  failOn.clear();
+  EXPECT_EQ(image.Display({&dc, 0, 0, 130, 3, 0, 0, 130, 3}), 0);
+}
+
 TEST_F(ColorManaged, ConvertingTheColourSpaceRebuildsTheDisplayTransform) {
   TesseraClass image(TES_FLAG_COLOR_MANAGED | TES_FLAG_CONVERT_ENGINE, 3);
   ASSERT_EQ(Fill(image, 200, 5, 3, PatternPixels(200, 5, 3), kNone), 0);
