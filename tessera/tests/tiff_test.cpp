@@ -118,7 +118,6 @@ TEST_P(TiffReadLayouts, OpensWithThePatternsPixels) {
 INSTANTIATE_TEST_SUITE_P(
     Layouts, TiffReadLayouts,
     ::testing::Values(ReadCase{"grey8_le_one_strip", 0, 1, 8, 1, false, 5, 4, 0, 1},
-                      ReadCase{"grey8_white_is_zero", 0, 1, 8, 0, false, 5, 4, 0, 1},
                       ReadCase{"grey16_be_strips_of_3", 1, 1, 16, 1, true, 7, 10, 3, 1},
                       ReadCase{"grey16_le_planar2", 1, 1, 16, 1, false, 7, 10, 4, 2},
                       ReadCase{"rgb8_le_strips_of_1", 2, 3, 8, 2, false, 5, 4, 1, 1},
@@ -150,6 +149,38 @@ TEST_F(TiffFiles, BigEndian16BitRgbOpensLikeItsLittleEndianTwin) {
   ASSERT_EQ(Open(b, be), 0);
   EXPECT_EQ(All(a), All(b));
   EXPECT_FALSE(All(a).empty());
+}
+
+// MinIsWhite grey is inverted into the image's grey (0 black); FillOrder 2 files, whose
+// bytes hold their bits lowest first, read like their FillOrder 1 twins.
+TEST_F(TiffFiles, MinIsWhiteAndReversedFillOrder) {
+  for (const int bits : {8, 16}) {
+    SCOPED_TRACE(bits);
+    Spec spec;
+    spec.samples = 1;
+    spec.bits = bits;
+    spec.photometric = 0;
+    TesseraClass white(0, TES_CS_RGB24);
+    ASSERT_EQ(Open(white, Put(MakeTiff(spec))), 0);
+    Bytes inverted = StorePixels(spec.width, spec.height, 1, bits);
+    for (uint8_t& b : inverted) b = static_cast<uint8_t>(255 - b);
+    EXPECT_EQ(All(white), inverted);
+
+    spec.photometric = 1;
+    spec.big = bits == 16;
+    spec.replace[266] = Short(266, {2});
+    Bytes file = MakeTiff(spec);
+    // The one strip ends the file.
+    const size_t stripBytes = static_cast<size_t>(spec.width) * spec.height * bits / 8;
+    for (size_t i = file.size() - stripBytes; i < file.size(); ++i) {
+      uint8_t r = 0;
+      for (int k = 0; k < 8; ++k) r = static_cast<uint8_t>(r | ((file[i] >> k) & 1) << (7 - k));
+      file[i] = r;
+    }
+    TesseraClass reversed(0, TES_CS_RGB24);
+    ASSERT_EQ(Open(reversed, Put(file)), 0);
+    EXPECT_EQ(All(reversed), StorePixels(spec.width, spec.height, 1, bits));
+  }
 }
 
 TEST_F(TiffFiles, StripBytesPastTheImageAreIgnored) {
@@ -273,6 +304,11 @@ INSTANTIATE_TEST_SUITE_P(
         CheckCase{"maker_thumbnail_past_block", 1415, [](Spec& s) { s.replace[32768] = Undefined(32768, Maker({{256, 7, 100, 22}}, Bytes(4))); }},
         CheckCase{"maker_thumbnail_offset_huge", 1415, [](Spec& s) { s.replace[32768] = Undefined(32768, Maker({{256, 7, 2, 0xFFFFFFFF}}, Bytes(4))); }},
         CheckCase{"lzw", 1416, [](Spec& s) { s.replace[259] = Short(259, {5}); }},
+        // Signed and floating-point samples cannot be held as the image's unsigned ones.
+        CheckCase{"signed_8_bits", 1406, [](Spec& s) { s.samples = 1; s.photometric = 1; s.replace[339] = Short(339, {2}); }},
+        CheckCase{"signed_16_bits_rgb", 1406, [](Spec& s) { s.bits = 16; s.replace[339] = Short(339, {2, 2, 2}); }},
+        CheckCase{"float_16_bits", 1406, [](Spec& s) { s.samples = 1; s.bits = 16; s.photometric = 1; s.replace[339] = Short(339, {3}); }},
+        CheckCase{"fill_order_3", 1409, [](Spec& s) { s.replace[266] = Short(266, {3}); }},
         // Arrays and values that lie past the end of the file: the end of the file, with
         // nothing allocated for them.
         CheckCase{"strip_offsets_past_end", 1103, [](Spec& s) { s.replace[273] = Field{273, 4, 0x40000000, {4096}, {}, true}; s.replace[279] = Field{279, 4, 0x40000000, {8}, {}, true}; }},

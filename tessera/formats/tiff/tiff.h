@@ -63,6 +63,8 @@ struct FileInfo {
   uint16_t resolutionUnit = 2;
   uint16_t predictor = 1;
   uint16_t orientation = 1;
+  uint16_t fillOrder = 1;     // 2: the bits of each byte are stored lowest first
+  uint16_t sampleFormat = 1;  // 1 unsigned integers; 2 signed, 3 floating point (refused)
   uint32_t makerOffset = 0, makerCount = 0;
 
   // Derived after the checks.

@@ -187,6 +187,23 @@ class Parser {
       case 284: return Short(e, info_.planar);
       case 296: return Short(e, info_.resolutionUnit);
       case 317: return Short(e, info_.predictor);
+      case 266: return Short(e, info_.fillOrder);
+      case 339: {
+        // One value per sample; they must all be the same kind.
+        if (e.count == 0) return kBadCount;
+        if (e.type != kShort) return kBadType;
+        uint8_t v[8];
+        const uint32_t n = std::min<uint32_t>(e.count, 4);
+        if (e.count <= 2) {
+          std::memcpy(v, e.value, 4);
+        } else if (const long s = ReadAt(order_.U32(e.value), v, 2u * n)) {
+          return s;
+        }
+        info_.sampleFormat = order_.U16(v);
+        for (uint32_t i = 1; i < n; ++i)
+          if (order_.U16(v + 2 * i) != info_.sampleFormat) return kUnsupported;
+        return 0;
+      }
       case 273: return Array(e, info_.stripOffsets, info_.hasStripOffsets);
       case 279: return Array(e, info_.stripByteCounts, info_.hasStripByteCounts);
       case 282: return Rational(e, info_.xResolution);
@@ -235,6 +252,10 @@ class Parser {
       default:
         return kUnsupported;
     }
+    // Signed and floating-point samples have no place in the image's unsigned samples;
+    // reading them as unsigned would give other pixels.
+    if (f.sampleFormat != 1) return kUnsupported;
+    if (f.fillOrder != 1 && f.fillOrder != 2) return kBadField;
     if (f.compression == 5) return kCompressed;
     if (f.compression != 1) return kUnsupported;
     if (!f.hasStripOffsets || !f.hasStripByteCounts) return kNoStrips;
