@@ -11,6 +11,7 @@
 
 #include "formats/orientation.h"
 #include "formats/tiff/tiff.h"
+#include "formats/tiff/tiff_chunks.h"
 #include "formats/tiff/tiff_thumbnail.h"
 
 namespace tessera {
@@ -85,7 +86,7 @@ class TiffReader final : public FormatReader {
     desc.width = static_cast<int32_t>(info.width);
     desc.height = static_cast<int32_t>(info.height);
     desc.colorSpace = info.colorSpace;
-    for (int i = 0; i < info.samples && i < 4; ++i) desc.bitsPerChannel[i] = info.bits[i];
+    for (int i = 0; i < info.channels && i < 4; ++i) desc.bitsPerChannel[i] = static_cast<int16_t>(info.imageBits);
     desc.resolution = info.dotsPerInch;
     return desc;
   }
@@ -101,6 +102,11 @@ class TiffReader final : public FormatReader {
     if (target_ == nullptr) return TES_ERR_NO_IMAGE;
     tagTes_Image_Info record{};
     if (const long s = target_->GetImageInfo(&record, sizeof record)) return s;
+    if (!info.direct) {
+      const tagTes_Transform_Struct store = ComposeOrientation(transform, info.orientation);
+      if (const long s = tiff::ReadChunks(*target_, in_, info, Describe(info), store, progress, param)) return s;
+      return Finish(info, record);
+    }
 
     const int planes = info.Planes();
     const uint64_t rowBytes64 =
