@@ -646,6 +646,28 @@ long Decoder::ReadAppSegments() {
   return 0;
 }
 
+long Decoder::ReadTables() {
+  if (const long s = ReadSoi()) return s;
+  for (;;) {
+    int marker = 0;
+    if (const long s = NextMarker(marker)) return s;
+    long s = 0;
+    switch (marker) {
+      case 0xC4: s = ReadHuffmanTables(); break;
+      case 0xDB: s = ReadQuantTables(); break;
+      case 0xDD: s = ReadRestartInterval(); break;
+      case 0xD9: soiSeen_ = false; return 0;
+      default:
+        if ((marker >= 0xE0 && marker <= 0xEF) || marker == 0xFE) {
+          s = SkipSegment(kBadAppSegment);
+          break;
+        }
+        return kUnsupportedMarker;
+    }
+    if (s) return s;
+  }
+}
+
 long Decoder::Decode(RowSink& sink) {
   if (const long s = ReadSoi()) return s;
   for (;;) {

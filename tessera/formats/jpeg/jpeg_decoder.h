@@ -76,6 +76,17 @@ class Decoder {
   long ReadAppSegments();
   // The whole image: every segment, then the scan.
   long Decode(RowSink& sink);
+  // An abbreviated stream of tables only (SOI, DQT/DHT/DRI, EOI), as TIFF's JPEGTables
+  // holds them for the streams of its strips and tiles, which Decode reads next.
+  long ReadTables();
+  // How three components are coded when the stream does not say (TIFF's photometric
+  // interpretation does): 0 R, G, B as they stand; 1 YCbCr. An Adobe segment still wins.
+  void AssumeTransform(int transform) {
+    adobe_ = true;
+    adobeTransform_ = transform;
+  }
+  // Moves to another stream of the same file (a strip after the tables).
+  long MoveTo(long position) { return SeekTo(position); }
 
   int width() const { return width_; }
   int height() const { return height_; }

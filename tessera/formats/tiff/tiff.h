@@ -19,7 +19,7 @@ std::unique_ptr<FormatWriter> MakeTiffWriter(const TesseraClass& source, OutputS
 namespace tiff {
 
 // The reader's and writer's own codes.
-enum Compression : uint16_t { kNone = 1, kLzw = 5, kDeflate = 8, kAdobeDeflate = 32946, kPackBits = 32773 };
+enum Compression : uint16_t { kNone = 1, kLzw = 5, kJpeg = 7, kDeflate = 8, kAdobeDeflate = 32946, kPackBits = 32773 };
 
 enum Code : long {
   kBadByteOrder = 1400,   // neither "II" nor "MM" (reported as 1013)
@@ -74,6 +74,7 @@ struct FileInfo {
   std::vector<uint32_t> colorMap;  // PhotometricInterpretation 3: red, green, blue tables
   bool hasColorMap = false;
   uint32_t pages = 1;              // images in the file; the first is read
+  uint32_t jpegTablesOffset = 0, jpegTablesCount = 0;  // Compression 7: the shared tables
 
   // Derived after the checks.
   int16_t colorSpace = 0;

@@ -8,6 +8,8 @@
 #include <new>
 #include <vector>
 
+#include "formats/jpeg/jpeg_decoder.h"
+
 namespace tessera::tiff {
 
 // ---------------------------------------------------------------------------------------
@@ -134,6 +136,34 @@ void ReverseBits(uint8_t* p, size_t bytes) {
   }
 }
 
+// Rows of a strip's or tile's JPEG stream into the chunk's buffer of interleaved 8-bit
+// samples; a stream larger than the chunk is cut to it, a smaller one leaves zeros.
+class ChunkSink final : public jpeg::RowSink {
+ public:
+  ChunkSink(uint8_t* chunk, size_t rowBytes, int channels, uint32_t rows)
+      : chunk_(chunk), rowBytes_(rowBytes), channels_(channels), rows_(rows) {}
+  long Begin(int width, int, int channels) override {
+    if (channels != channels_) return kUnsupported;
+    width_ = static_cast<size_t>(width);
+    return 0;
+  }
+  long Rows(const uint8_t* pixels, ptrdiff_t rowBytes, int first, int rows) override {
+    for (int r = 0; r < rows; ++r) {
+      const uint32_t y = static_cast<uint32_t>(first + r);
+      if (y >= rows_) break;
+      std::memcpy(chunk_ + y * rowBytes_, pixels + r * rowBytes, std::min(rowBytes_, width_ * channels_));
+    }
+    return 0;
+  }
+
+ private:
+  uint8_t* chunk_;
+  size_t rowBytes_;
+  int channels_;
+  uint32_t rows_;
+  size_t width_ = 0;
+};
+
 }  // namespace
 
 long ReadChunks(TesseraClass& target, InputStream& in, const FileInfo& info, const tagTes_Image_Desc& desc,
@@ -193,14 +223,29 @@ long ReadChunks(TesseraClass& target, InputStream& in, const FileInfo& info, con
         // A chunk cut short by the end of the file gives what is there.
         if (length >= 0) count = offset >= static_cast<uint64_t>(length) ? 0 : std::min<uint64_t>(count, length - offset);
         if (info.compression == kNone) count = std::min<uint64_t>(count, chunkRowBytes * dataRows);
-        if (count > 0) {
+        if (info.compression == kJpeg) {
+          // The library's own JPEG decoder reads the stream in place, after the shared
+          // tables when the file has them.
+          std::memset(decoded.data(), 0, decoded.size());
+          if (count > 0) {
+            if (in.Seek(static_cast<long>(info.jpegTablesCount ? info.jpegTablesOffset : offset)) != 0) return in.Error();
+            jpeg::Decoder decoder(in, nullptr);
+            if (samples == 3) decoder.AssumeTransform(info.photometric == 2 ? 0 : 1);
+            if (info.jpegTablesCount != 0)
+              if (const long s = decoder.ReadTables()) return s;
+            if (const long s = decoder.MoveTo(static_cast<long>(offset))) return s;
+            ChunkSink sink(decoded.data(), static_cast<size_t>(chunkRowBytes), samples, dataRows);
+            if (const long s = decoder.Decode(sink)) return s;
+          }
+        } else if (count > 0) {
           if (in.Seek(static_cast<long>(offset)) != 0) return in.Error();
           if (in.Read(raw.data(), static_cast<long>(count)) != static_cast<long>(count)) return in.Error();
         }
-        if (info.fillOrder == 2) ReverseBits(raw.data(), static_cast<size_t>(count));
+        if (info.fillOrder == 2 && info.compression != kJpeg) ReverseBits(raw.data(), static_cast<size_t>(count));
         const size_t want = static_cast<size_t>(chunkRowBytes * dataRows);
-        size_t got = 0;
+        size_t got = want;
         switch (info.compression) {
+          case kJpeg: break;
           case kLzw: got = DecodeLzw(raw.data(), static_cast<size_t>(count), decoded.data(), want); break;
           case kDeflate:
           case kAdobeDeflate: got = DecodeDeflate(raw.data(), static_cast<size_t>(count), decoded.data(), want); break;

@@ -203,6 +203,13 @@ class Parser {
       case 296: return Short(e, info_.resolutionUnit);
       case 317: return Short(e, info_.predictor);
       case 320: return Array(e, info_.colorMap, info_.hasColorMap);
+      case 347:
+        // JPEGTables: an abbreviated JPEG stream, always longer than a value field.
+        if (e.count > 4) {
+          info_.jpegTablesOffset = order_.U32(e.value);
+          info_.jpegTablesCount = e.count;
+        }
+        return 0;
       case 322: return ShortOrLong(e, info_.tileWidth);
       case 323: return ShortOrLong(e, info_.tileLength);
       case 324: info_.tiled = true; return Array(e, info_.stripOffsets, info_.hasStripOffsets);
@@ -285,9 +292,20 @@ class Parser {
         if (f.samples < 3) return kCountMismatch;
         if (!allBits(3, 16)) return kUnsupported;
         break;
+      case 6:
+        // YCbCr only as JPEG codes it (the decoder turns it into RGB).
+        needed = 3;
+        if (f.samples != 3 || f.compression != kJpeg) return kUnsupported;
+        if (!allBits(3, 8)) return kUnsupported;
+        break;
       default:
         return kUnsupported;
     }
+    // JPEG strips and tiles hold grey, RGB or YCbCr of 8 bits, interleaved.
+    if (f.compression == kJpeg &&
+        (f.bits[0] != 8 || (f.samples != 1 && f.samples != 3) || (f.photometric != 1 && f.photometric != 2 && f.photometric != 6) ||
+         (f.planar == 2 && f.samples > 1) || f.predictor != 1))
+      return kUnsupported;
     // Up to four samples carry bit counts here; more are taken to have the first's.
     if (f.samples > 4) return kCountMismatch;
     for (int i = needed; i < f.samples; ++i)
@@ -296,7 +314,7 @@ class Parser {
     // reading them as unsigned would give other pixels.
     if (f.sampleFormat != 1) return kUnsupported;
     if (f.fillOrder != 1 && f.fillOrder != 2) return kBadField;
-    if (f.compression != kNone && f.compression != kLzw && f.compression != kDeflate &&
+    if (f.compression != kNone && f.compression != kLzw && f.compression != kDeflate && f.compression != kJpeg &&
         f.compression != kAdobeDeflate && f.compression != kPackBits)
       return kUnsupported;
     if (!f.hasStripOffsets || !f.hasStripByteCounts) return kNoStrips;
@@ -342,7 +360,7 @@ class Parser {
     else if (f.photometric == 3)
       f.colorSpace = TES_CS_RGB24;
     else if (f.channels == 3)
-      f.colorSpace = f.photometric == 2 ? (f.imageBits == 8 ? TES_CS_RGB24 : TES_CS_RGB48) : TES_CS_LAB48;
+      f.colorSpace = f.photometric == 8 ? TES_CS_LAB48 : (f.imageBits == 8 ? TES_CS_RGB24 : TES_CS_RGB48);
     else
       f.colorSpace = TES_CS_CMYK32;
     const double value = static_cast<double>(f.xResolution[0]) / static_cast<double>(f.xResolution[1]);

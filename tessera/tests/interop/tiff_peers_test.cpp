@@ -247,6 +247,55 @@ TEST_F(TiffPeers, CompressedTiledAndMultiPageFilesOpen) {
   }
 }
 
+// JPEG-compressed strips and tiles (RGB and YCbCr, with shared tables) decode here within
+// 2 of what libtiff and libjpeg give through Pillow, for grey and colour.
+TEST_F(TiffPeers, JpegCompressedFilesDecodeLikeLibtiff) {
+  const int w = 61, h = 43;
+  for (const int kind : {0, 2}) {
+    const Kind& k = kKinds[kind];
+    // A smooth picture, as photographs are: chroma subsampling costs it little.
+    const std::string source = dir_.Path(std::string(k.name) + "-smooth.tif");
+    ASSERT_EQ(Shell("/usr/bin/python3 -c \"import sys; import numpy as np; from PIL import Image; "
+                    "y, x = np.mgrid[0:43, 0:61]; "
+                    "a = np.dstack([x * 4, y * 5, (x + y) * 2]).astype(np.uint8); "
+                    "im = Image.fromarray(a); (im.convert('L') if sys.argv[2] == '0' else im).save(sys.argv[1])\" " +
+                    source + " " + std::to_string(kind)),
+              0);
+    for (const std::string o : {"-c jpeg:90", "-c jpeg:90 -r 16", "-c jpeg:90 -t -w 32 -l 16", "-c jpeg:r:90"}) {
+      if (kind == 0 && o.find(":r") != std::string::npos) continue;  // YCbCr is for colour
+      SCOPED_TRACE(std::string(k.name) + " " + o);
+      const std::string out = dir_.Path("jpeg.tif"), raw = dir_.Path("jpeg.raw");
+      ASSERT_EQ(Shell("tiffcp " + o + " " + source + " " + out), 0);
+      ASSERT_EQ(Shell("/usr/bin/python3 -c \"import sys; from PIL import Image; "
+                      "open(sys.argv[2], 'wb').write(Image.open(sys.argv[1]).convert('" +
+                      std::string(kind == 0 ? "L" : "RGB") + "').tobytes())\" " + out + " " + raw),
+                0);
+      const Bytes expected = ReadBytes(raw);
+      TesseraClass image(0, TES_CS_RGB24);
+      std::string path = out;
+      ASSERT_EQ(image.OpenImage(path.data(), kNone, nullptr, nullptr), 0);
+      tagTes_Image_Desc desc{};
+      image.GetImageDesc(&desc);
+      EXPECT_EQ(desc.colorSpace, k.cs);
+      Bytes pixels(static_cast<size_t>(w) * h * k.samples);
+      ASSERT_EQ(image.GetData({{0, 0, w, h}, w * k.samples, 0}, pixels.data()), 0);
+      ASSERT_EQ(pixels.size(), expected.size());
+      int worst = 0;
+      long total = 0;
+      for (size_t i = 0; i < pixels.size(); ++i) {
+        worst = std::max(worst, std::abs(pixels[i] - expected[i]));
+        total += std::abs(pixels[i] - expected[i]);
+      }
+      // Grey and RGB (":r") within 2; YCbCr at tiffcp's 2x2 sampling on average, since
+      // libjpeg smooths the chroma where we replicate it.
+      if (kind == 0 || o.find(":r") != std::string::npos)
+        EXPECT_LE(worst, 2);
+      else
+        EXPECT_LE(static_cast<double>(total) / static_cast<double>(pixels.size()), 6.0);
+    }
+  }
+}
+
 // Palettes, bilevel and 2- and 4-bit grey (MinIsWhite too), RGB with alpha, 16-bit CMYK:
 // each opens as the peer's converted pixels (palette to RGB, grey widened to 8 bits, alpha
 // dropped, 16-bit CMYK reduced to 8 bits).
