@@ -258,7 +258,7 @@ INSTANTIATE_TEST_SUITE_P(
         CheckCase{"zero_strip_byte_count", 1405, [](Spec& s) { s.rowsPerStrip = 2; s.replace[279] = Long(279, {60, 0}); }},
         CheckCase{"palette_without_colour_map", 1407, [](Spec& s) { s.samples = 1; s.replace[262] = Short(262, {3}); }},
         CheckCase{"grey_12_bits", 1406, [](Spec& s) { s.samples = 1; s.photometric = 1; s.replace[258] = Short(258, {12}); }},
-        CheckCase{"new_jpeg", 1406, [](Spec& s) { s.replace[259] = Short(259, {7}); }},
+        CheckCase{"jpeg_cmyk", 1406, [](Spec& s) { s.samples = 4; s.photometric = 5; s.replace[259] = Short(259, {7}); }},
         CheckCase{"ccitt_g4", 1406, [](Spec& s) { s.replace[259] = Short(259, {4}); }},
         CheckCase{"predictor_at_4_bits", 1406, [](Spec& s) { s.samples = 1; s.photometric = 1; s.replace[258] = Short(258, {4}); s.replace[317] = Short(317, {2}); }},
         CheckCase{"five_samples", 1407, [](Spec& s) { s.replace[277] = Short(277, {5}); }},
