@@ -277,7 +277,7 @@ INSTANTIATE_TEST_SUITE_P(
         CheckCase{"resolution_unit_0", 1409, [](Spec& s) { s.replace[296] = Short(296, {0}); }},
         CheckCase{"predictor_3", 1409, [](Spec& s) { s.replace[317] = Short(317, {3}); }},
         CheckCase{"width_count_2", 1410, [](Spec& s) { s.replace[256] = Long(256, {5, 5}); }},
-        CheckCase{"bits_count_2", 1410, [](Spec& s) { s.replace[258] = Short(258, {8, 8}); }},
+        CheckCase{"bits_count_5", 1410, [](Spec& s) { s.replace[258] = Short(258, {8, 8, 8, 8, 8}); }},
         CheckCase{"strip_offsets_count_0", 1410, [](Spec& s) { s.replace[273] = Field{273, 4, 0, {8}, {}, true}; }},
         CheckCase{"maker_count_0", 1410, [](Spec& s) { s.replace[32768] = Field{32768, 7, 0, {8}, {}, true}; }},
         CheckCase{"orientation_count_2", 1410, [](Spec& s) { s.replace[274] = Short(274, {1, 1}); }},

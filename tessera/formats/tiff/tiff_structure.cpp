@@ -184,10 +184,12 @@ class Parser {
       case 257: return ShortOrLong(e, info_.height);
       case 278: return ShortOrLong(e, info_.rowsPerStrip);
       case 258: {
-        if (e.count != 1 && e.count != 3 && e.count != 4) return kBadCount;
+        // One value per sample (a grey or palette image with alpha has two).
+        if (e.count < 1 || e.count > 4) return kBadCount;
         if (e.type != kShort) return kBadType;
-        if (e.count == 1) {
-          info_.bits[0] = order_.U16(e.value);
+        if (e.count <= 2) {
+          // A single value stands for every sample, as other readers take it.
+          for (uint32_t i = 0; i < 4; ++i) info_.bits[i] = order_.U16(e.value + 2 * (e.count == 1 ? 0 : std::min(i, 1u)));
           return 0;
         }
         uint8_t v[8];
