@@ -187,8 +187,20 @@ long ReadChunks(TesseraClass& target, InputStream& in, const FileInfo& info, con
   // bytes could give (a bomb's declared size is refused), and no row is larger than the
   // store takes.
   const long long length = in.Length();
+  // The most one byte of each coding can give: uncompressed data must be all there,
+  // PackBits repeats a byte at most 128 times, Deflate about 1032, an LZW code at most
+  // 4096 bytes, a JPEG block of 64 samples (times 3) needs at least 2 bits.
   const uint64_t decodedTotal = chunkBytes * across * down * static_cast<uint64_t>(planes);
-  if (length >= 0 && decodedTotal / 2048 > static_cast<uint64_t>(length) + 65536) return TES_ERR_IN_EOF;
+  uint64_t ratio = 1;
+  switch (info.compression) {
+    case kPackBits: ratio = 128; break;
+    case kDeflate:
+    case kAdobeDeflate: ratio = 1100; break;
+    case kLzw: ratio = 4096; break;
+    case kJpeg: ratio = 1024; break;
+    default: break;
+  }
+  if (length >= 0 && decodedTotal / ratio > static_cast<uint64_t>(length)) return TES_ERR_IN_EOF;
   if (outRowBytes > INT32_MAX || chunkBytes > (uint64_t{1} << 31)) return TES_ERR_NO_MEMORY;
   uint32_t largest = 0;
   for (const uint32_t count : info.stripByteCounts) largest = std::max(largest, count);
