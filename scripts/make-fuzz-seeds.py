@@ -59,3 +59,25 @@ for fmt, folder, ext in (("jpeg", "jpeg", "jpg"), ("tiff", "tiff", "tif"), ("fpx
     subprocess.run(args, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
     if os.path.exists(out) and os.path.getsize(out) == 0:
         os.remove(out)
+
+# The other variants the readers take: progressive and multi-scan JPEG, Adobe RGB and CMYK
+# JPEG; compressed, tiled, palette and bilevel TIFF; palette, run-length and bit-field BMP.
+img = chart("RGB", (40, 24))
+save("jpeg", "progressive.jpg", img, "JPEG", quality=80, progressive=True)
+save("jpeg", "progressive-444.jpg", img, "JPEG", quality=90, progressive=True, subsampling=0)
+save("jpeg", "cmyk.jpg", img.convert("CMYK"), "JPEG", quality=80)
+save("jpeg", "grey-progressive.jpg", img.convert("L"), "JPEG", progressive=True)
+for compression in ("tiff_lzw", "tiff_adobe_deflate", "packbits"):
+    save("tiff", f"{compression}.tif", img, "TIFF", compression=compression)
+save("tiff", "palette.tif", img.quantize(16), "TIFF")
+save("tiff", "bilevel.tif", img.convert("1"), "TIFF")
+save("tiff", "pages.tif", img, "TIFF", save_all=True, append_images=[img.convert("L")])
+save("bmp", "palette8.bmp", img.quantize(40), "BMP")
+save("bmp", "palette1.bmp", img.convert("1"), "BMP")
+for name, opts in (("rle8.bmp", ["-colors", "30", "-type", "palette", "-compress", "RLE", "BMP3:"]),
+                   ("rle4.bmp", ["-colors", "9", "-type", "palette", "-depth", "4", "-compress", "RLE", "BMP3:"]),
+                   ("rgb565.bmp", ["-define", "bmp:subtype=RGB565", ""]),
+                   ("os2.bmp", ["BMP2:"])):
+    out = os.path.join(corpus, "bmp", name)
+    subprocess.run(["convert", os.path.join(corpus, "bmp", "RGB17x9.bmp")] + opts[:-1] + [opts[-1] + out],
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)

@@ -75,7 +75,7 @@ std::vector<uint8_t> ReadAll(const std::string& path) {
 class BufferSink final : public tessera::jpeg::RowSink {
  public:
   std::vector<uint8_t> rgb;
-  long Begin(int width, int height, bool) override {
+  long Begin(int width, int height, int) override {
     width_ = width;
     rgb.resize(static_cast<size_t>(width) * height * 3);
     return 0;

@@ -181,23 +181,31 @@ INSTANTIATE_TEST_SUITE_P(
     Codes, BmpRefused,
     ::testing::Values(
         Refused{"not_bm", TES_ERR_UNKNOWN_FORMAT, [] { Bytes b = MakeBmp({}); b[1] = 'A'; return b; }()},
-        Refused{"header_size_12", TES_ERR_BMP_HEADER, Changed({}, [](BmpSpec& s) { s.headerSize = 12; })},
-        Refused{"header_size_64", TES_ERR_BMP_HEADER, Changed({}, [](BmpSpec& s) { s.headerSize = 64; })},
+        Refused{"header_size_100", TES_ERR_BMP_HEADER, Changed({}, [](BmpSpec& s) { s.headerSize = 100; })},
+        Refused{"header_size_8", TES_ERR_BMP_HEADER, Changed({}, [](BmpSpec& s) { s.headerSize = 8; })},
         Refused{"width_0", TES_ERR_BMP_HEADER, Changed({}, [](BmpSpec& s) { s.width = 0; })},
         Refused{"width_negative", TES_ERR_BMP_HEADER, Changed({}, [](BmpSpec& s) { s.width = -5; })},
         Refused{"height_0", TES_ERR_BMP_HEADER, Changed({}, [](BmpSpec& s) { s.height = 0; })},
         Refused{"planes_2", TES_ERR_BMP_HEADER, Changed({}, [](BmpSpec& s) { s.planes = 2; })},
-        Refused{"planes_before_depth", TES_ERR_BMP_HEADER, Changed({}, [](BmpSpec& s) { s.planes = 0, s.bits = 16; })},
-        Refused{"depth_16", TES_ERR_BMP_DEPTH, Changed({}, [](BmpSpec& s) { s.bits = 16; })},
-        Refused{"depth_1", TES_ERR_BMP_DEPTH, Changed({}, [](BmpSpec& s) { s.bits = 1; })},
-        Refused{"depth_before_colors", TES_ERR_BMP_DEPTH, Changed({}, [](BmpSpec& s) { s.bits = 32, s.colorsUsed = 3; })},
-        Refused{"colour_with_256_colors", TES_ERR_BMP_COLORS_USED, Changed({}, [](BmpSpec& s) { s.colorsUsed = 256; })},
-        Refused{"grey_with_16_colors", TES_ERR_BMP_COLORS_USED, Changed({}, [](BmpSpec& s) { s.bits = 8, s.colorsUsed = 16; })},
+        Refused{"planes_before_depth", TES_ERR_BMP_HEADER, Changed({}, [](BmpSpec& s) { s.planes = 0, s.bits = 2; })},
+        Refused{"depth_2", TES_ERR_BMP_DEPTH, Changed({}, [](BmpSpec& s) { s.bits = 2; })},
+        Refused{"depth_before_colors", TES_ERR_BMP_DEPTH, Changed({}, [](BmpSpec& s) { s.bits = 12, s.colorsUsed = 300; })},
+        Refused{"grey_with_300_colors", TES_ERR_BMP_COLORS_USED, Changed({}, [](BmpSpec& s) { s.bits = 8, s.colorsUsed = 300; })},
         Refused{"colors_before_compression", TES_ERR_BMP_COLORS_USED,
-                Changed({}, [](BmpSpec& s) { s.colorsUsed = 1, s.compression = 1; })},
-        Refused{"rle8", TES_ERR_BMP_COMPRESSED, Changed({}, [](BmpSpec& s) { s.bits = 8, s.compression = 1; })},
-        Refused{"bitfields_v5", TES_ERR_BMP_COMPRESSED, Changed({}, [](BmpSpec& s) { s.headerSize = 124, s.compression = 3; })},
-        Refused{"palette_not_grey", TES_ERR_BMP_HEADER, Changed({}, [](BmpSpec& s) { s.bits = 8, s.greyRamp = false; })},
+                Changed({}, [](BmpSpec& s) { s.bits = 8, s.colorsUsed = 257, s.compression = 9; })},
+        Refused{"rle8_of_24_bits", TES_ERR_BMP_COMPRESSED, Changed({}, [](BmpSpec& s) { s.compression = 1; })},
+        Refused{"rle4_of_8_bits", TES_ERR_BMP_COMPRESSED, Changed({}, [](BmpSpec& s) { s.bits = 8, s.compression = 2; })},
+        Refused{"bitfields_of_24_bits", TES_ERR_BMP_COMPRESSED, Changed({}, [](BmpSpec& s) { s.headerSize = 124, s.compression = 3; })},
+        Refused{"huffman", TES_ERR_BMP_COMPRESSED, Changed({}, [](BmpSpec& s) { s.compression = 4; })},
+        Refused{"os2_coding_3", TES_ERR_BMP_COMPRESSED, Changed({}, [](BmpSpec& s) { s.headerSize = 64, s.bits = 32, s.compression = 3; })},
+        // Run-length data far too short for the size the header claims (a bomb).
+        Refused{"rle_claiming_too_much", TES_ERR_BMP_HEADER, [] {
+                  Bytes b = MakeBmp({8, 1, 8});
+                  Put32(b, 30, 1);  // RLE8
+                  Put32(b, 18, 1 << 20);
+                  Put32(b, 22, 1 << 20);
+                  return b;
+                }()},
         // Sizes that cannot fit in the file are refused before anything is allocated.
         Refused{"rows_past_the_end", TES_ERR_BMP_HEADER, Cut(MakeBmp({}), 54 + 16 * 3)},
         Refused{"huge_width", TES_ERR_BMP_HEADER, [] { Bytes b = MakeBmp({}); Put32(b, 18, 0x7FFFFFFF); return b; }()},
@@ -215,7 +223,7 @@ TEST(BmpReader, TestFileChecksTheHeadersButNotThePalette) {
   char* p = const_cast<char*>(path.c_str());
   tagTes_Image_Desc desc{};
   short type = 0, thumb = 0;
-  WriteBytes(path, Changed({}, [](BmpSpec& s) { s.bits = 16; }));
+  WriteBytes(path, Changed({}, [](BmpSpec& s) { s.bits = 2; }));
   EXPECT_EQ(TesseraClass::TestFile(p, &desc, &type, &thumb), TES_ERR_BMP_DEPTH);
   EXPECT_EQ(type, 0);
   WriteBytes(path, Changed({}, [](BmpSpec& s) { s.bits = 8, s.greyRamp = false; }));
@@ -275,7 +283,7 @@ TEST(BmpReader, OpenThumbnailAnswers1014OrLoadsTheFullImage) {
   EXPECT_EQ(image.OpenThumbnail(p, TesseraClass::m_s_EmptyTransform, nullptr, nullptr, 0), TES_ERR_NO_THUMBNAIL);
   EXPECT_EQ(Pixels(image), PatternPixels(2, 2, 1)) << "the object keeps its image";
   // Without a full image allowed, only the type is looked at: a malformed BMP still has none.
-  WriteBytes(path, Changed({}, [](BmpSpec& s) { s.bits = 16; }));
+  WriteBytes(path, Changed({}, [](BmpSpec& s) { s.bits = 2; }));
   EXPECT_EQ(image.OpenThumbnail(p, TesseraClass::m_s_EmptyTransform, nullptr, nullptr, 0), TES_ERR_NO_THUMBNAIL);
   WriteBytes(path, MakeBmp({}));
   ASSERT_EQ(image.OpenThumbnail(p, TesseraClass::m_s_EmptyTransform, nullptr, nullptr, 1), 0);

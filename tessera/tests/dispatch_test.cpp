@@ -67,9 +67,9 @@ TEST(Dispatch, StreamCodesPassThrough) {
 TEST(Dispatch, AReaderErrorEndsTheSearch) {
   ScratchDir dir;
   Bytes b = MakeBmp({});
-  Put16(b, 28, 32);  // 32 bits per pixel
-  WriteBytes(dir.Path("deep.bmp"), b);
-  const Outcome o = AllThree(dir.Path("deep.bmp"));
+  Put16(b, 28, 2);  // 2 bits per pixel
+  WriteBytes(dir.Path("odd.bmp"), b);
+  const Outcome o = AllThree(dir.Path("odd.bmp"));
   EXPECT_EQ(o.test, TES_ERR_BMP_DEPTH);
   EXPECT_EQ(o.open, TES_ERR_BMP_DEPTH);
   EXPECT_EQ(o.thumbnail, TES_ERR_NO_THUMBNAIL);

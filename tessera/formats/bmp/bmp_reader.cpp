@@ -1,14 +1,16 @@
-// Reads uncompressed 8-bit grey and 24-bit colour BMP files.
+// Reads BMP files: 1-, 4- and 8-bit palettes (grey palettes into 8-bit grey, others into
+// RGB), RLE8 and RLE4, 16- and 32-bit pixels with or without bit-field masks, 24-bit RGB,
+// under OS/2 1.x and 2.x headers as well as the Windows ones.
 //
-// Checks, in order: the "BM" type (else 1013); the information header's size (40, or 108
-// and 124 for the version 4 and 5 headers, whose extra fields are ignored), a width above
-// 0, a height other than 0, one plane (each 1500); 8 or 24 bits per pixel (1502); the
-// colours-used count, 0 or 256 for 8 bits and 0 for 24 (1501); no compression (1503); for
-// 8 bits a palette that is the exact grey ramp (1500). Rows whose bytes cannot all be in
-// the file are refused with 1500 before anything is allocated for them.
+// Checks, in order: the "BM" type (else 1013); the information header's size, a width
+// above 0, a height other than 0, one plane (each 1500); the depth (1502); a colours-used
+// count the depth can index (1501); a compression that fits the depth (1503). Rows whose
+// bytes cannot all be in the file, and run-length data too short for the image they claim,
+// are refused with 1500 before anything is allocated for them.
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "formats/bmp/bmp.h"
 #include "formats/bmp/swap_rgb.h"
@@ -24,10 +26,13 @@ double BmpDotsPerInch(int32_t pixelsPerMetre) {
 namespace {
 
 constexpr long kFileHeaderBytes = 14;
-constexpr long kInfoHeaderBytes = 40;
-constexpr long kPaletteBytes = 1024;
 constexpr int kBandRows = 128;
+// A compressed file's pixels per byte of file are bounded (runs of up to 255 pixels in two
+// bytes, and skips): a header that claims far more than the data could give is refused
+// before anything is allocated for it.
+constexpr int64_t kMaxRlePixelsPerByte = 4096;
 
+enum Compression : uint32_t { kRgb = 0, kRle8 = 1, kRle4 = 2, kBitfields = 3, kAlphaBitfields = 6 };
 
 uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 uint32_t U32(const uint8_t* p) {
@@ -35,15 +40,37 @@ uint32_t U32(const uint8_t* p) {
          static_cast<uint32_t>(p[3]) << 24;
 }
 
+// One colour field of a 16- or 32-bit pixel: its mask's position and width, and how its
+// value widens to 8 bits.
+struct Field {
+  uint32_t mask = 0;
+  int shift = 0;
+  uint32_t max = 0;
+  void Set(uint32_t m) {
+    mask = m;
+    shift = m == 0 ? 0 : __builtin_ctz(m);
+    max = m == 0 ? 0 : m >> shift;
+  }
+  uint8_t Of(uint32_t pixel) const {
+    if (max == 0) return 0;
+    const uint32_t v = (pixel & mask) >> shift;
+    return static_cast<uint8_t>((uint64_t{v} * 255 + max / 2) / max);
+  }
+};
+
 struct Layout {
   int32_t width = 0;
   int32_t height = 0;     // always positive
   bool topDown = false;   // a negative height in the file: the first row is the top one
-  int bytesPerPixel = 0;  // 1 or 3
+  int bits = 0;           // 1, 4, 8, 16, 24 or 32 per pixel in the file
+  uint32_t compression = kRgb;
+  bool grey = false;      // palette entries all grey: the image is 8-bit grey
+  int channels = 3;       // of the image: 1 grey, 3 RGB
   int64_t stride = 0;     // bytes per file row, a multiple of 4
   int64_t dataStart = 0;  // file offset of the first row
-  int64_t headersEnd = 0; // file offset just after the headers and palette
   double resolution = 72.0;
+  uint8_t palette[256][3] = {};  // R, G, B; entries past the file's palette are black
+  Field red, green, blue;
 };
 
 class BmpReader final : public FormatReader {
@@ -52,7 +79,7 @@ class BmpReader final : public FormatReader {
 
   long Test(tagTes_Image_Desc* desc, short* hasThumbnail) override {
     Layout layout;
-    if (const long status = ReadHeaders(layout, false)) return status;
+    if (const long status = ReadHeaders(layout)) return status;
     if (desc != nullptr) *desc = Describe(layout);
     if (hasThumbnail != nullptr) *hasThumbnail = 0;
     return 0;
@@ -60,11 +87,10 @@ class BmpReader final : public FormatReader {
 
   long Open(ProgressProc progress, void* param, const tagTes_Transform_Struct& transform) override {
     Layout layout;
-    if (const long status = ReadHeaders(layout, true)) return status;
+    if (const long status = ReadHeaders(layout)) return status;
     if (target_ == nullptr) return TES_ERR_NO_IMAGE;
     if (const long status = DescribeTarget(*target_, Describe(layout), transform)) return status;
-    if (layout.dataStart != layout.headersEnd && in_.Seek(static_cast<long>(layout.dataStart)) != 0)
-      return in_.Error();
+    if (in_.Seek(static_cast<long>(layout.dataStart)) != 0) return in_.Error();
     return ReadRows(layout, progress, param, transform);
   }
 
@@ -88,67 +114,135 @@ class BmpReader final : public FormatReader {
     return 0;
   }
 
-  long ReadHeaders(Layout& layout, bool readPalette) {
+  // The headers of every common kind: OS/2 1.x (12 bytes, 16-bit sizes, 3-byte palette
+  // entries), OS/2 2.x (16 to 64 bytes), Windows 3 (40) and its successors (52, 56, 108,
+  // 124, whose colour-space fields are ignored); bit-field masks inside the header or after
+  // a 40-byte one; the palette.
+  long ReadHeaders(Layout& layout) {
     if (const long status = ReadType()) return status;
     uint8_t file[kFileHeaderBytes - 2];
     if (in_.Read(file, sizeof file) != static_cast<long>(sizeof file)) return in_.Error();
     const uint32_t dataOffset = U32(file + 8);
 
-    uint8_t info[kInfoHeaderBytes];
-    if (in_.Read(info, kInfoHeaderBytes) != kInfoHeaderBytes) return in_.Error();
+    uint8_t info[124] = {};
+    if (in_.Read(info, 4) != 4) return in_.Error();
     const uint32_t headerSize = U32(info);
-    const int32_t width = static_cast<int32_t>(U32(info + 4));
-    const int32_t height = static_cast<int32_t>(U32(info + 8));
-    const uint16_t planes = U16(info + 12);
-    const uint16_t bits = U16(info + 14);
-    const uint32_t compression = U32(info + 16);
-    const int32_t pixelsPerMetre = static_cast<int32_t>(U32(info + 24));
-    const uint32_t colorsUsed = U32(info + 32);
+    const bool core = headerSize == 12;
+    const bool os2 = headerSize >= 16 && headerSize <= 64 && headerSize != 40 && headerSize != 52 &&
+                     headerSize != 56;
+    if (!core && !os2 && headerSize != 40 && headerSize != 52 && headerSize != 56 && headerSize != 108 &&
+        headerSize != 124)
+      return TES_ERR_BMP_HEADER;
+    const long rest = static_cast<long>(headerSize) - 4;
+    if (in_.Read(info + 4, rest) != rest) return in_.Error();
 
-    if (headerSize != 40 && headerSize != 108 && headerSize != 124) return TES_ERR_BMP_HEADER;
+    int32_t width, height;
+    uint16_t planes, bits;
+    uint32_t compression = kRgb, colorsUsed = 0;
+    int32_t pixelsPerMetre = 0;
+    if (core) {
+      width = U16(info + 4);
+      height = U16(info + 6);
+      planes = U16(info + 8);
+      bits = U16(info + 10);
+    } else {
+      width = static_cast<int32_t>(U32(info + 4));
+      height = static_cast<int32_t>(U32(info + 8));
+      planes = U16(info + 12);
+      bits = U16(info + 14);
+      compression = U32(info + 16);
+      pixelsPerMetre = static_cast<int32_t>(U32(info + 24));
+      colorsUsed = U32(info + 32);
+    }
+
     // A negative width has no meaning; a negative height means top-down rows.
     if (width <= 0 || height == 0 || planes != 1) return TES_ERR_BMP_HEADER;
-    if (bits != 8 && bits != 24) return TES_ERR_BMP_DEPTH;
-    if (bits == 24 ? colorsUsed != 0 : (colorsUsed != 0 && colorsUsed != 256)) return TES_ERR_BMP_COLORS_USED;
-    if (compression != 0) return TES_ERR_BMP_COMPRESSED;
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) return TES_ERR_BMP_DEPTH;
+    // A palette of a 16-, 24- or 32-bit file is only skipped, whatever its size.
+    const uint32_t paletteMax = bits <= 8 ? 1u << bits : 256;
+    if (bits <= 8 && colorsUsed > 256) return TES_ERR_BMP_COLORS_USED;
+    // OS/2 2.x gives 3 and 4 other meanings (Huffman and RLE24 coding): refused.
+    const bool bitfields = !os2 && (compression == kBitfields || compression == kAlphaBitfields);
+    const bool fits = compression == kRgb || (compression == kRle8 && bits == 8) ||
+                      (compression == kRle4 && bits == 4) || (bitfields && (bits == 16 || bits == 32));
+    if (!fits) return TES_ERR_BMP_COMPRESSED;
+    const bool rle = compression == kRle8 || compression == kRle4;
 
-    // The rest of a version 4 or 5 header (masks, colour space, gamma, profile) is skipped.
-    if (headerSize > kInfoHeaderBytes) {
-      uint8_t rest[124 - kInfoHeaderBytes];
-      const long extra = static_cast<long>(headerSize) - kInfoHeaderBytes;
-      if (in_.Read(rest, extra) != extra) return in_.Error();
+    // Masks: inside a header of 52 bytes or more, else after the 40-byte header.
+    int64_t at = kFileHeaderBytes + headerSize;
+    uint32_t masks[3] = {};
+    if (bits == 16) masks[0] = 0x7C00, masks[1] = 0x03E0, masks[2] = 0x001F;
+    if (bits == 32) masks[0] = 0xFF0000, masks[1] = 0xFF00, masks[2] = 0xFF;
+    if (bitfields) {
+      if (headerSize >= 52) {
+        for (int i = 0; i < 3; ++i) masks[i] = U32(info + 40 + 4 * i);
+      } else {
+        uint8_t m[16];
+        const long n = compression == kAlphaBitfields ? 16 : 12;
+        if (in_.Read(m, n) != n) return in_.Error();
+        for (int i = 0; i < 3; ++i) masks[i] = U32(m + 4 * i);
+        at += n;
+      }
     }
+    layout.red.Set(masks[0]);
+    layout.green.Set(masks[1]);
+    layout.blue.Set(masks[2]);
+
+    // The palette: colorsUsed entries (0: all that the depth can index), 3 bytes each in
+    // an OS/2 1.x file, else 4. Files of 16 bits and more may carry one; it is skipped.
+    const int entryBytes = core ? 3 : 4;
+    const int64_t headersEnd = at;
+    uint32_t entries = colorsUsed == 0 ? (bits <= 8 ? paletteMax : 0) : std::min(colorsUsed, 256u);
+    // Some writers leave less room than the count says before the pixels: the room wins.
+    if (bits <= 8 && dataOffset > at && (dataOffset - at) / entryBytes < entries)
+      entries = static_cast<uint32_t>((dataOffset - at) / entryBytes);
+    layout.grey = bits <= 8;
+    if (bits <= 8) {
+      uint8_t palette[256 * 4];
+      const long bytes = static_cast<long>(entries) * entryBytes;
+      if (in_.Read(palette, bytes) != bytes) return in_.Error();
+      for (uint32_t i = 0; i < entries; ++i) {
+        const uint8_t* e = palette + entryBytes * i;
+        layout.palette[i][0] = e[2];
+        layout.palette[i][1] = e[1];
+        layout.palette[i][2] = e[0];
+        if (e[0] != e[1] || e[1] != e[2]) layout.grey = false;
+      }
+    }
+    at += static_cast<int64_t>(entries) * entryBytes * (bits <= 8 ? 1 : 0);
+    if (bits > 8) at += static_cast<int64_t>(colorsUsed) * entryBytes;
 
     layout.width = width;
     layout.topDown = height < 0;
     const int64_t rows = height < 0 ? -int64_t{height} : int64_t{height};
     if (rows > INT32_MAX) return TES_ERR_BMP_HEADER;
     layout.height = static_cast<int32_t>(rows);
-    layout.bytesPerPixel = bits / 8;
-    layout.stride = (int64_t{width} * layout.bytesPerPixel + 3) / 4 * 4;
-    layout.headersEnd = kFileHeaderBytes + headerSize + (bits == 8 ? kPaletteBytes : 0);
+    layout.bits = bits;
+    layout.compression = compression;
+    layout.channels = layout.grey ? 1 : 3;
+    layout.stride = (int64_t{width} * bits + 31) / 32 * 4;
     layout.resolution = BmpDotsPerInch(pixelsPerMetre);
 
-    // The rows start where the file header says when that lies after the headers and the
-    // palette and inside the file; otherwise they are taken to follow the headers.
+    // The rows start where the file header says when that lies after the headers and
+    // inside the file; otherwise they are taken to follow the headers (and palette).
     const long long length = in_.Length();
-    layout.dataStart = layout.headersEnd;
-    if (dataOffset >= layout.headersEnd && (length < 0 || int64_t{dataOffset} < length))
-      layout.dataStart = dataOffset;
+    // (The palette of a file of more than 8 bits is not read: the offset may lie anywhere
+    // after the headers.)
+    layout.dataStart = at;
+    const int64_t earliest = bits <= 8 ? at : headersEnd;
+    if (dataOffset >= earliest && (length < 0 || int64_t{dataOffset} < length)) layout.dataStart = dataOffset;
 
-    if (bits == 8 && readPalette) {
-      uint8_t palette[kPaletteBytes];
-      if (in_.Read(palette, kPaletteBytes) != kPaletteBytes) return in_.Error();
-      for (int i = 0; i < 256; ++i) {
-        const uint8_t* entry = palette + 4 * i;
-        if (entry[0] != i || entry[1] != i || entry[2] != i) return TES_ERR_BMP_HEADER;
-      }
-    }
-    // Last, before anything is allocated for them: the rows must all be in the file.
-    // (Compared by division: the product of two sizes from the header can overflow.)
+    // Last, before anything is allocated for them: the rows must all be in the file, and
+    // run-length data must be able to give the pixels the header claims. (Compared by
+    // division: the product of two sizes from the header can overflow.)
     if (length >= 0) {
       const int64_t room = length - int64_t{layout.dataStart};
-      if (room < 0 || (rows > 0 && int64_t{layout.stride} > room / rows)) return TES_ERR_BMP_HEADER;
+      if (room < 0) return TES_ERR_BMP_HEADER;
+      if (rle) {
+        if (int64_t{width} > (room + 1) * kMaxRlePixelsPerByte / rows) return TES_ERR_BMP_HEADER;
+      } else if (rows > 0 && int64_t{layout.stride} > room / rows) {
+        return TES_ERR_BMP_HEADER;
+      }
     }
     return 0;
   }
@@ -157,10 +251,69 @@ class BmpReader final : public FormatReader {
     tagTes_Image_Desc desc{};
     desc.width = layout.width;
     desc.height = layout.height;
-    desc.colorSpace = layout.bytesPerPixel == 1 ? TES_CS_GRAY8 : TES_CS_RGB24;
-    for (int c = 0; c < layout.bytesPerPixel; ++c) desc.bitsPerChannel[c] = 8;
+    desc.colorSpace = layout.channels == 1 ? TES_CS_GRAY8 : TES_CS_RGB24;
+    for (int c = 0; c < layout.channels; ++c) desc.bitsPerChannel[c] = 8;
     desc.resolution = layout.resolution;
     return desc;
+  }
+
+  // One pixel index of a palette row.
+  static int IndexAt(const uint8_t* row, int bits, int x) {
+    if (bits == 8) return row[x];
+    if (bits == 4) return (row[x >> 1] >> (x & 1 ? 0 : 4)) & 15;
+    return (row[x >> 3] >> (7 - (x & 7))) & 1;
+  }
+
+  // A row of palette indices (one byte each) into image pixels.
+  static void FromIndices(const Layout& l, const uint8_t* indices, uint8_t* out) {
+    for (int x = 0; x < l.width; ++x) {
+      const uint8_t* e = l.palette[indices[x]];
+      if (l.channels == 1) {
+        out[x] = e[0];
+      } else {
+        out[3 * x] = e[0];
+        out[3 * x + 1] = e[1];
+        out[3 * x + 2] = e[2];
+      }
+    }
+  }
+
+  // A file row of any uncompressed depth into image pixels; `scratch` holds width bytes.
+  static void ConvertRow(const Layout& l, const uint8_t* row, uint8_t* scratch, uint8_t* out) {
+    switch (l.bits) {
+      case 1: case 4: case 8:
+        for (int x = 0; x < l.width; ++x) scratch[x] = static_cast<uint8_t>(IndexAt(row, l.bits, x));
+        FromIndices(l, scratch, out);
+        return;
+      case 24:
+        std::memcpy(out, row, static_cast<size_t>(l.width) * 3);
+        SwapRedBlue(out, l.width);
+        return;
+      default:
+        for (int x = 0; x < l.width; ++x) {
+          const uint32_t p = l.bits == 16 ? U16(row + 2 * x) : U32(row + 4 * x);
+          out[3 * x] = l.red.Of(p);
+          out[3 * x + 1] = l.green.Of(p);
+          out[3 * x + 2] = l.blue.Of(p);
+        }
+        return;
+    }
+  }
+
+  // Stores a band of image rows (file order), the band's first row alone, then progress
+  // for it, then the rest of the band.
+  long StoreBand(const Layout& layout, const tagTes_Transform_Struct& store, const uint8_t* band, int first, int rows,
+                 ProgressProc progress, void* param) {
+    const int32_t rowBytes = layout.width * layout.channels;
+    tagTes_Tile_Desc tile{{0, first, layout.width, 1}, rowBytes, 0};
+    if (const long status = target_->SetData(tile, store, const_cast<uint8_t*>(band))) return status;
+    if (progress != nullptr)
+      if (const long stop = progress(layout.height, first, param)) return stop;
+    if (rows > 1) {
+      tile.rect = {0, first + 1, layout.width, rows - 1};
+      if (const long status = target_->SetData(tile, store, const_cast<uint8_t*>(band) + rowBytes)) return status;
+    }
+    return 0;
   }
 
   // Reads the rows a band at a time. The rows are stored in file order: for a bottom-up
@@ -168,28 +321,121 @@ class BmpReader final : public FormatReader {
   // caller's transform and each file row lands on image row height - 1 - i.
   long ReadRows(const Layout& layout, ProgressProc progress, void* param, const tagTes_Transform_Struct& transform) {
     const tagTes_Transform_Struct store = layout.topDown ? transform : ComposeOrientation(transform, 4);
-    if (layout.stride > INT32_MAX) return TES_ERR_NO_MEMORY;  // a row the image store cannot take
-    const int32_t rowBytes = static_cast<int32_t>(layout.stride);
+    if (layout.stride > INT32_MAX || int64_t{layout.width} * 3 > INT32_MAX) return TES_ERR_NO_MEMORY;
+    const size_t outRow = static_cast<size_t>(layout.width) * layout.channels;
     const int bandRows = std::min(kBandRows, layout.height);
-    const size_t bandBytes = static_cast<size_t>(layout.stride) * bandRows;
-    std::unique_ptr<uint8_t[]> band(new (std::nothrow) uint8_t[bandBytes]);
-    if (!band) return TES_ERR_NO_MEMORY;
+    std::unique_ptr<uint8_t[]> band(new (std::nothrow) uint8_t[outRow * bandRows]);
+    std::unique_ptr<uint8_t[]> scratch(new (std::nothrow) uint8_t[static_cast<size_t>(layout.width)]);
+    if (!band || !scratch) return TES_ERR_NO_MEMORY;
+    if (layout.compression == kRle8 || layout.compression == kRle4)
+      return ReadRunLengthRows(layout, store, band.get(), scratch.get(), progress, param);
 
+    const size_t fileBand = static_cast<size_t>(layout.stride) * bandRows;
+    std::unique_ptr<uint8_t[]> raw(new (std::nothrow) uint8_t[fileBand]);
+    if (!raw) return TES_ERR_NO_MEMORY;
     for (int first = 0; first < layout.height; first += kBandRows) {
       const int rows = std::min(kBandRows, layout.height - first);
       const long bytes = static_cast<long>(layout.stride * rows);
-      if (in_.Read(band.get(), bytes) != bytes) return in_.Error();
-      if (layout.bytesPerPixel == 3) {
-        for (int r = 0; r < rows; ++r) SwapRedBlue(band.get() + static_cast<size_t>(r) * layout.stride, layout.width);
+      if (in_.Read(raw.get(), bytes) != bytes) return in_.Error();
+      for (int r = 0; r < rows; ++r)
+        ConvertRow(layout, raw.get() + static_cast<size_t>(r) * layout.stride, scratch.get(),
+                   band.get() + static_cast<size_t>(r) * outRow);
+      if (const long s = StoreBand(layout, store, band.get(), first, rows, progress, param)) return s;
+    }
+    return 0;
+  }
+
+  // RLE8 and RLE4: runs, literal groups, end of line, delta and end of bitmap. Pixels the
+  // codes skip are index 0 turned black; data that end early leave the rest black too.
+  long ReadRunLengthRows(const Layout& layout, const tagTes_Transform_Struct& store, uint8_t* band, uint8_t* indices,
+                         ProgressProc progress, void* param) {
+    const size_t outRow = static_cast<size_t>(layout.width) * layout.channels;
+    const bool four = layout.compression == kRle4;
+    const uint8_t black[3] = {0, 0, 0};
+    int y = 0, x = 0, first = 0;
+    bool ended = false;
+    std::memset(indices, 0, static_cast<size_t>(layout.width));
+    std::vector<bool> skipped;  // pixels of the current row no code wrote
+    try {
+      skipped.assign(static_cast<size_t>(layout.width), true);
+    } catch (const std::bad_alloc&) {
+      return TES_ERR_NO_MEMORY;
+    }
+    // Finishes the current row into the band; stores the band when it is full.
+    auto endRow = [&]() -> long {
+      uint8_t* out = band + static_cast<size_t>(y - first) * outRow;
+      FromIndices(layout, indices, out);
+      for (int i = 0; i < layout.width; ++i)
+        if (skipped[static_cast<size_t>(i)]) std::memcpy(out + i * layout.channels, black, static_cast<size_t>(layout.channels));
+      std::memset(indices, 0, static_cast<size_t>(layout.width));
+      std::fill(skipped.begin(), skipped.end(), true);
+      ++y;
+      x = 0;
+      if (y - first == kBandRows || y == layout.height) {
+        if (const long s = StoreBand(layout, store, band, first, y - first, progress, param)) return s;
+        first = y;
       }
-      // The band's first row alone, then progress for it, then the rest of the band.
-      tagTes_Tile_Desc tile{{0, first, layout.width, 1}, rowBytes, 0};
-      if (const long status = target_->SetData(tile, store, band.get())) return status;
-      if (progress != nullptr)
-        if (const long stop = progress(layout.height, first, param)) return stop;
-      if (rows > 1) {
-        tile.rect = {0, first + 1, layout.width, rows - 1};
-        if (const long status = target_->SetData(tile, store, band.get() + layout.stride)) return status;
+      return 0;
+    };
+    auto put = [&](int index) {
+      if (x < layout.width) {
+        indices[x] = static_cast<uint8_t>(index);
+        skipped[static_cast<size_t>(x)] = false;
+      }
+      ++x;
+    };
+    auto next = [&](int& b) {
+      const long v = ended ? kStreamFailed : in_.ReadByte();
+      if (v == kStreamFailed) {
+        ended = true;
+        return false;
+      }
+      b = static_cast<int>(v);
+      return true;
+    };
+    while (y < layout.height) {
+      int count = 0, value = 0;
+      if (!next(count) || !next(value)) {
+        if (in_.Error() != TES_ERR_IN_EOF && in_.Error() != 0) return in_.Error();
+        // The data ended: the rest of the image stays black.
+        while (y < layout.height)
+          if (const long s = endRow()) return s;
+        break;
+      }
+      if (count > 0) {
+        for (int i = 0; i < count; ++i) put(four ? (i & 1 ? value & 15 : value >> 4) : value);
+        continue;
+      }
+      if (value == 0) {  // end of line
+        if (const long s = endRow()) return s;
+      } else if (value == 1) {  // end of bitmap
+        while (y < layout.height)
+          if (const long s = endRow()) return s;
+      } else if (value == 2) {  // delta: right and up (in file order, onward) by two bytes
+        int dx = 0, dy = 0;
+        if (!next(dx) || !next(dy)) continue;
+        for (int i = 0; i < dy && y < layout.height; ++i) {
+          const int keep = x;
+          if (const long s = endRow()) return s;
+          x = keep;
+        }
+        x += dx;
+      } else {  // a literal group of `value` pixels, padded to a whole 16-bit word
+        const int bytes = four ? (value + 1) / 2 : value;
+        for (int i = 0; i < bytes; ++i) {
+          int b = 0;
+          if (!next(b)) break;
+          if (four) {
+            put(b >> 4);
+            if (2 * i + 1 < value) put(b & 15);
+          } else {
+            put(b);
+          }
+        }
+        if (bytes & 1) {
+          int pad = 0;
+          next(pad);
+        }
       }
     }
     return 0;

@@ -119,15 +119,24 @@ long Decoder::ReadLength(int& length) {
   return 0;
 }
 
-// The next marker code (0xC0..0xFE). Fill bytes (0xFF) before it are skipped.
+// The next marker code (0xC0..0xFE). Fill bytes (0xFF) before it are skipped, and so are
+// stray bytes where a marker is due (as other decoders do, with a warning): the marker
+// that follows them is what counts.
 long Decoder::NextMarker(int& marker) {
+  if (nextMarker_ >= 0) {
+    marker = nextMarker_;
+    nextMarker_ = -1;
+    return 0;
+  }
   int b = 0;
-  if (const long s = GetByte(b)) return s;
-  if (b != 0xFF) return kMarkerExpected;
-  do {
+  for (;;) {
     if (const long s = GetByte(b)) return s;
-  } while (b == 0xFF);
-  if (b < 0xC0) return kMarkerExpected;
+    if (b != 0xFF) continue;
+    do {
+      if (const long s = GetByte(b)) return s;
+    } while (b == 0xFF);
+    if (b >= 0xC0) break;
+  }
   marker = b;
   return 0;
 }
@@ -164,7 +173,7 @@ long Decoder::ReadFrame() {
   if (const long s = ReadBytes(h, 6)) return s;
   if (h[0] != 8) return kBadPrecision;
   const int count = h[5];
-  if (count > 3) return kTooManyComponents;
+  if (count > 4) return kTooManyComponents;
   if (length < 8 + 3 * count) return kBadFrame;
   // A second frame header, no components, or a height left to a DNL segment are not a
   // frame this decoder can follow.
@@ -172,6 +181,7 @@ long Decoder::ReadFrame() {
   height_ = h[1] << 8 | h[2];
   width_ = h[3] << 8 | h[4];
   if (width_ == 0 || height_ == 0) return kBadFrame;
+  hmax_ = vmax_ = 1;
   for (int c = 0; c < count; ++c) {
     uint8_t p[3];
     if (const long s = ReadBytes(p, 3)) return s;
@@ -180,7 +190,13 @@ long Decoder::ReadFrame() {
     comp_[c].v = p[1] & 15;
     comp_[c].tq = p[2];
     if (comp_[c].h < 1 || comp_[c].h > 4 || comp_[c].v < 1 || comp_[c].v > 4 || comp_[c].tq > 3) return kBadFrame;
+    hmax_ = std::max(hmax_, comp_[c].h);
+    vmax_ = std::max(vmax_, comp_[c].v);
   }
+  // A single component is coded block by block whatever its factors say.
+  if (count == 1) comp_[0].h = comp_[0].v = hmax_ = vmax_ = 1;
+  mcusX_ = (width_ + 8 * hmax_ - 1) / (8 * hmax_);
+  mcusY_ = (height_ + 8 * vmax_ - 1) / (8 * vmax_);
   frameComponents_ = count;
   frameSeen_ = true;
   return Skip(length - 8 - 3 * count);
@@ -193,14 +209,21 @@ long Decoder::ReadQuantTables() {
   int left = length - 2;
   while (left > 0) {
     if (left < 65) return kBadQuantTable;
-    uint8_t t[65];
-    if (const long s = ReadBytes(t, 65)) return s;
-    left -= 65;
-    if ((t[0] >> 4) != 0) return kQuantPrecision;
-    const int id = t[0] & 15;
-    if (id > 3 || ++quantCount_ > 3) return kTooManyQuantTables;
-    for (int i = 0; i < 64; ++i) quant_[id][kZigZag[i]] = t[1 + i];
+    int head = 0;
+    if (const long s = GetByte(head)) return s;
+    const int precision = head >> 4, id = head & 15;
+    if (precision > 1) return kQuantPrecision;
+    // 16-bit values (extended sequential and progressive files may use them).
+    const int bytes = precision == 0 ? 64 : 128;
+    if (left < 1 + bytes) return kBadQuantTable;
+    uint8_t t[128];
+    if (const long s = ReadBytes(t, static_cast<size_t>(bytes))) return s;
+    left -= 1 + bytes;
+    if (id > 3) return kTooManyQuantTables;
+    for (int i = 0; i < 64; ++i)
+      quant_[id][kZigZag[i]] = precision == 0 ? t[i] : static_cast<uint16_t>(t[2 * i] << 8 | t[2 * i + 1]);
     quantDefined_[id] = true;
+    ++quantCount_;
   }
   return 0;
 }
@@ -219,7 +242,9 @@ long Decoder::ReadHuffmanTables() {
     int total = 0;
     for (int i = 1; i <= 16; ++i) total += head[i];
     if (tableClass > 1 || id > 3 || total > 256 || total > left) return kBadHuffmanTable;
-    if (++huffCount_ > 6) return kTooManyHuffmanTables;
+    // Progressive files define tables again before each scan: a table replaces the one
+    // of its class and number.
+    ++huffCount_;
     HuffTable& t = tableClass == 0 ? dc_[id] : ac_[id];
     if (const long s = ReadBytes(t.symbols, static_cast<size_t>(total))) return s;
     left -= total;
@@ -274,17 +299,23 @@ long Decoder::ReadRestartInterval() {
   return Skip(length - 4);
 }
 
+// APP0: JFIF or JFXX. A segment that says something this reader cannot follow (another
+// identifier such as "AVI1", a size that does not fit its thumbnail, a JFXX segment with
+// stray bytes) is metadata lost, not the image: it is skipped by its length. Only a length
+// that cannot even be skipped fails the file.
 long Decoder::ReadApp0() {
   int length = 0;
   if (const long s = ReadLength(length)) return s;
-  if (length < 7) return kBadAppSegment;
+  if (length < 2) return kBadAppSegment;
   const long start = Position();
   const size_t n = static_cast<size_t>(length - 2);
   uint8_t p[65536];
   if (const long s = ReadBytes(p, n)) return s;
+  if (n < 5) return 0;
 
   if (std::memcmp(p, "JFIF", 5) == 0) {
-    if (n < 12) return kBadAppSegment;
+    jfif_ = true;
+    if (n < 12) return 0;
     const int units = p[7];
     const unsigned density = static_cast<unsigned>(p[8] << 8 | p[9]);
     // A density of 0 says nothing about the resolution: it is left as it was.
@@ -293,7 +324,7 @@ long Decoder::ReadApp0() {
     if (n < 14) return 0;
     const int w = p[12], h = p[13];
     if (w == 0 && h == 0) return 0;
-    if (n - 14 != static_cast<size_t>(w) * h * 3) return kBadAppSegment;
+    if (n - 14 != static_cast<size_t>(w) * h * 3) return 0;
     if (w > 0 && h > 0) thumbnail_ = {ThumbnailKind::kRgb, start + 14, w, h};
     return 0;
   }
@@ -304,15 +335,30 @@ long Decoder::ReadApp0() {
       thumbnail_ = {ThumbnailKind::kJpeg, start + 6, 0, 0};
       return 0;
     }
-    if (code != 0x11 && code != 0x13) return kBadAppSegment;
-    if (n < 8) return kBadAppSegment;
+    if ((code != 0x11 && code != 0x13) || n < 8) return 0;
     const int w = p[6], h = p[7];
     const size_t pixels = code == 0x11 ? static_cast<size_t>(w) * h + 768 : static_cast<size_t>(w) * h * 3;
-    if (n - 8 != pixels) return kBadAppSegment;
+    if (n - 8 != pixels) return 0;
     if (w > 0 && h > 0) thumbnail_ = {code == 0x11 ? ThumbnailKind::kPalette : ThumbnailKind::kRgb, start + 8, w, h};
     return 0;
   }
-  return kBadAppSegment;
+  return 0;
+}
+
+// APP14 "Adobe": its transform byte says how three or four components are coded (0: RGB or
+// CMYK as they stand, 1: YCbCr, 2: YCCK), and its presence that CMYK is stored inverted.
+long Decoder::ReadApp14() {
+  int length = 0;
+  if (const long s = ReadLength(length)) return s;
+  if (length < 2) return kBadAppSegment;
+  const size_t n = static_cast<size_t>(length - 2);
+  uint8_t p[65536];
+  if (const long s = ReadBytes(p, n)) return s;
+  if (n >= 12 && std::memcmp(p, "Adobe", 5) == 0) {
+    adobe_ = true;
+    adobeTransform_ = p[11];
+  }
+  return 0;
 }
 
 long Decoder::ReadApp1() {
@@ -328,9 +374,11 @@ long Decoder::ReadApp1() {
     return TES_ERR_NO_MEMORY;
   }
   if (const long s = ReadBytes(p.data(), n)) return s;
-  // APP1 also carries other data (XMP and the like): only an Exif segment is read.
+  // APP1 also carries other data (XMP and the like): only an Exif segment is read. A
+  // damaged Exif segment keeps what could be read from it; the image does not depend on it.
   if (n < 6 || std::memcmp(p.data(), "Exif\0\0", 6) != 0) return 0;
-  return ParseExif(p.data() + 6, n - 6, start + 6);
+  ParseExif(p.data() + 6, n - 6, start + 6);
+  return 0;
 }
 
 namespace {
@@ -486,16 +534,16 @@ long Decoder::ParseExif(const uint8_t* data, size_t size, long tiffPosition) {
       case 34665: if ((s = number(e, v)) == 0) exifIfd = Clamped<uint32_t>(v); break;
       default: break;
     }
-    if (s > 1) return s;
+    (void)s;  // an entry whose value cannot be read is skipped
   }
   if (haveRes) {
     if (unit == 2) resolution_ = xres;
     if (unit == 3) resolution_ = (xres * 100000.0 + 19680.0) / 39361.0;
   }
 
-  // The Exif IFD. A segment without one (IFD0 alone) keeps what IFD0 gave.
-  if (exifIfd != 0) {
-    if (!ReadIfd(t, exifIfd, entries, nullptr)) return kBadAppSegment;
+  // The Exif IFD. A segment without one (IFD0 alone), or whose pointer leads outside it,
+  // keeps what IFD0 gave.
+  if (exifIfd != 0 && ReadIfd(t, exifIfd, entries, nullptr)) {
     for (const Entry& e : entries) {
       double v = 0;
       long s = 0;
@@ -515,25 +563,25 @@ long Decoder::ParseExif(const uint8_t* data, size_t size, long tiffPosition) {
         case 37386: put(info.focalLength); break;
         case 37500: {
           size_t at = 0, bytes = 0;
-          if (!DataOf(t, e, at, bytes)) return kBadAppSegment;
+          if (!DataOf(t, e, at, bytes)) break;
           // Only our own maker note is read; another maker's is skipped.
           if (bytes < 6 || std::memcmp(t.At(at), "Orvax\0", 6) != 0) break;
           if (bytes < 10 || t.U16(at + 6) != 256) break;
           const uint16_t count = t.U16(at + 8);
-          if (uint64_t{count} * 12 > bytes - 10) return kBadAppSegment;
+          if (uint64_t{count} * 12 > bytes - 10) break;
           for (int i = 0; i < count; ++i) {
             const size_t ea = at + 10 + 12u * i;
             const Entry note{t.U16(ea), t.U16(ea + 2), t.U32(ea + 4), ea + 8};
             if (note.tag != 1) continue;
             size_t ta = 0, tb = 0;
-            if (!DataOf(t, note, ta, tb)) return kBadAppSegment;
+            if (!DataOf(t, note, ta, tb)) continue;
             if (info_) CopyText(t.At(ta), tb, info.makerNoteText, sizeof info.makerNoteText);
           }
           break;
         }
         default: break;
       }
-      if (s > 1) return s;
+      (void)s;  // an entry whose value cannot be read is skipped
     }
   }
 
@@ -546,7 +594,7 @@ long Decoder::ParseExif(const uint8_t* data, size_t size, long tiffPosition) {
       if (e.tag == 259) s = number(e, compression);
       if (e.tag == 513) s = number(e, offset);
       if (e.tag == 514) s = number(e, bytes);
-      if (s > 1) return s;
+      (void)s;
     }
     if (compression == 6 && offset != 0) {
       // A negative offset or length places no thumbnail inside the segment.
@@ -568,13 +616,16 @@ long Decoder::ReadHeader() {
     if (const long s = NextMarker(marker)) return s;
     long s = 0;
     switch (marker) {
-      case 0xC0: return ReadFrame();
-      case 0xC1: case 0xC2: case 0xC3: case 0xC5: case 0xC6: case 0xC7: return TES_ERR_UNKNOWN_FORMAT;
+      // Baseline, extended sequential (8-bit samples) and progressive Huffman coding.
+      case 0xC0: case 0xC1: case 0xC2: return ReadFrame();
+      // Lossless and hierarchical coding: not a file of this reader.
+      case 0xC3: case 0xC5: case 0xC6: case 0xC7: return TES_ERR_UNKNOWN_FORMAT;
       case 0xD8: case 0xD9: return kMarkerExpected;
       case 0xE0: s = ReadApp0(); break;
       case 0xE1: s = ReadApp1(); break;
+      case 0xEE: s = ReadApp14(); break;
       // The entropy-coded data of a scan cannot be skipped by length: a scan before any
-      // baseline frame header belongs to a coding process this decoder does not read.
+      // frame header belongs to a coding process this decoder does not read.
       case 0xDA: return kUnsupportedMarker;
       case 0xFE: s = SkipSegment(kBadComment); break;
       default: s = SkipSegment(marker >= 0xE0 ? long{kBadAppSegment} : long{kMarkerExpected}); break;
@@ -595,27 +646,68 @@ long Decoder::ReadAppSegments() {
   return 0;
 }
 
-long Decoder::Decode(RowSink& sink) {
+long Decoder::ReadTables() {
   if (const long s = ReadSoi()) return s;
   for (;;) {
     int marker = 0;
     if (const long s = NextMarker(marker)) return s;
     long s = 0;
     switch (marker) {
-      case 0xC0: s = ReadFrame(); break;
-      // Other coding processes: not a file of this reader, so the next readers are asked.
-      case 0xC1: case 0xC2: case 0xC3: case 0xC5: case 0xC6: case 0xC7: return TES_ERR_UNKNOWN_FORMAT;
       case 0xC4: s = ReadHuffmanTables(); break;
       case 0xDB: s = ReadQuantTables(); break;
       case 0xDD: s = ReadRestartInterval(); break;
-      case 0xDA: s = ReadScan(sink); if (s == 0) return 0; break;
+      case 0xD9: soiSeen_ = false; return 0;
+      default:
+        if ((marker >= 0xE0 && marker <= 0xEF) || marker == 0xFE) {
+          s = SkipSegment(kBadAppSegment);
+          break;
+        }
+        return kUnsupportedMarker;
+    }
+    if (s) return s;
+  }
+}
+
+long Decoder::Decode(RowSink& sink) {
+  if (const long s = ReadSoi()) return s;
+  for (;;) {
+    int marker = 0;
+    if (const long s = NextMarker(marker)) {
+      // Gathered scans that the file ends after (a cut progressive file) still give
+      // their image, as far as it came.
+      if (gathering_ && s == TES_ERR_IN_EOF) return EmitCoefficients(sink);
+      return s;
+    }
+    long s = 0;
+    switch (marker) {
+      case 0xC0: case 0xC1: case 0xC2:
+        progressive_ = marker == 0xC2;
+        s = ReadFrame();
+        break;
+      // Lossless and hierarchical coding: not a file of this reader, so the next readers
+      // are asked.
+      case 0xC3: case 0xC5: case 0xC6: case 0xC7: return TES_ERR_UNKNOWN_FORMAT;
+      case 0xC4: s = ReadHuffmanTables(); break;
+      case 0xDB: s = ReadQuantTables(); break;
+      case 0xDD: s = ReadRestartInterval(); break;
+      case 0xDA:
+        s = ReadScan(sink);
+        if (s == 0 && !gathering_) return 0;
+        break;
       case 0xE0: s = ReadApp0(); break;
       case 0xE1: s = ReadApp1(); break;
+      case 0xEE: s = ReadApp14(); break;
       case 0xFE: s = SkipSegment(kBadComment); break;
       case 0xD8: soiSeen_ = true; break;
-      case 0xD9: return scanDone_ ? 0L : long{kEoiBeforeImage};
+      case 0xD9:
+        if (gathering_) return EmitCoefficients(sink);
+        return scanDone_ ? 0L : long{kEoiBeforeImage};
       default:
-        if (marker >= 0xD0 && marker <= 0xD7) return kRestartOutsideScan;
+        if (marker >= 0xD0 && marker <= 0xD7) {
+          // A restart marker after the last interval of a gathered scan is harmless.
+          if (gathering_) break;
+          return kRestartOutsideScan;
+        }
         if (marker >= 0xE2 && marker <= 0xEF) {
           s = SkipSegment(kBadAppSegment);
           break;
@@ -715,6 +807,16 @@ inline int Decoder::DecodeSymbol(const HuffTable& t) {
   return t.symbols[(code + t.valOffset[l]) & 255];
 }
 
+// `count` (at most 16) raw bits.
+inline int Decoder::GetBits(int count) {
+  if (count == 0) return 0;
+  if (bitCount_ < 32) FillBits();
+  const int v = static_cast<int>(bits_ >> (64 - count));
+  bits_ <<= count;
+  bitCount_ -= count;
+  return v;
+}
+
 // The value of `size` extra bits; buffered by the caller.
 inline int Decoder::ReceiveExtend(int size) {
   if (size == 0) return 0;
@@ -737,7 +839,9 @@ inline int Decoder::DecodeBlock(int ci, int16_t* block) {
   // coefficient.
   if (bitCount_ < 32) FillBits();
   const int s = DecodeSymbol(dc_[c.td]) & 15;
-  prediction_[ci] = static_cast<int16_t>(prediction_[ci] + ReceiveExtend(s));
+  // The prediction is kept at full width, as other decoders keep it (only the stored term
+  // is 16 bits); damaged data that drive it far out wrap it rather than overflow.
+  prediction_[ci] = static_cast<int32_t>(static_cast<uint32_t>(prediction_[ci]) + static_cast<uint32_t>(ReceiveExtend(s)));
   block[0] = static_cast<int16_t>(prediction_[ci]);
   const HuffTable& ac = ac_[c.ta];
   // The bit buffer is held in locals for the AC terms and stored back around the refills.
@@ -789,7 +893,8 @@ inline int Decoder::DecodeBlock(int ci, int16_t* block) {
 long Decoder::ProcessRestart() {
   bits_ = 0;
   bitCount_ = 0;
-  prediction_[0] = prediction_[1] = prediction_[2] = 0;
+  prediction_[0] = prediction_[1] = prediction_[2] = prediction_[3] = 0;
+  eobRun_ = 0;
   int marker = pendingMarker_;
   pendingMarker_ = -1;
   if (marker == kDataEnded) {
@@ -797,35 +902,43 @@ long Decoder::ProcessRestart() {
     pendingMarker_ = kDataEnded;
     return 0;
   }
-  if (marker < 0) {
+  // Bytes left over before the marker (an interval coded longer than its MCUs need) are
+  // skipped, as other decoders do: the next marker is what counts.
+  bool skipped = false;
+  while (marker < 0) {
     int b = 0;
     if (GetByte(b) != 0) {
       pendingMarker_ = kDataEnded;
       return 0;
     }
-    if (b != 0xFF) return kMissingRestart;
+    if (b != 0xFF) {
+      skipped = true;
+      continue;
+    }
     do {
       if (GetByte(b) != 0) {
         pendingMarker_ = kDataEnded;
         return 0;
       }
     } while (b == 0xFF);
-    marker = b;
+    if (b != 0) marker = b;  // 0xFF 0x00 is a coded 0xFF byte
   }
   if (marker < 0xD0 || marker > 0xDF) return kMissingRestart;
+  // Past skipped bytes only a restart marker itself resumes the data.
+  if (skipped && marker > 0xD7) return kMissingRestart;
   return 0;
 }
 
-long Decoder::ReadScan(RowSink& sink) {
+long Decoder::ReadScanHeader(Scan& scan) {
   int length = 0;
   if (const long s = ReadLength(length)) return s;
   if (length < 3) return kBadScanHeader;
   if (!soiSeen_ || !frameSeen_ || quantCount_ == 0 || huffCount_ == 0) return kScanTooEarly;
   int count = 0;
   if (const long s = GetByte(count)) return s;
-  if (count != 1 && count != 3) return kUnsupportedScan;
+  if (count < 1 || count > 4 || count > frameComponents_) return kUnsupportedScan;
   if (length != 6 + 2 * count) return kBadScanHeader;
-  if (count != frameComponents_) return kUnsupportedScan;
+  scan.count = count;
   for (int i = 0; i < count; ++i) {
     uint8_t p[2];
     if (const long s = ReadBytes(p, 2)) return s;
@@ -833,32 +946,78 @@ long Decoder::ReadScan(RowSink& sink) {
     for (int c = 0; c < frameComponents_; ++c)
       if (comp_[c].id == p[0]) found = c;
     if (found < 0) return kUnknownScanComponent;
-    scanOrder_[i] = found;
+    for (int j = 0; j < i; ++j)
+      if (scan.order[j] == found) return kUnsupportedScan;
+    scan.order[i] = found;
     comp_[found].td = p[1] >> 4;
     comp_[found].ta = p[1] & 15;
     if (!quantDefined_[comp_[found].tq]) return kMissingQuantTable;
-    if (comp_[found].td > 3 || comp_[found].ta > 3 || !dc_[comp_[found].td].defined || !ac_[comp_[found].ta].defined)
-      return kMissingHuffmanTable;
+    if (comp_[found].td > 3 || comp_[found].ta > 3) return kMissingHuffmanTable;
   }
   uint8_t spectral[3];
   if (const long s = ReadBytes(spectral, 3)) return s;
-  if (spectral[0] != 0 || spectral[1] != 63 || spectral[2] != 0) return kUnsupportedScan;
-
-  // Layouts: grey (a single component is coded block by block whatever its factors), or
-  // YCbCr with the luminance at 1x1, 2x1 or 2x2 and the chroma at 1x1.
-  const bool grey = count == 1;
-  int hmax = 1, vmax = 1;
-  if (grey) {
-    comp_[0].h = comp_[0].v = 1;
+  scan.ss = spectral[0];
+  scan.se = spectral[1];
+  scan.ah = spectral[2] >> 4;
+  scan.al = spectral[2] & 15;
+  if (!progressive_) {
+    if (scan.ss != 0 || scan.se != 63 || scan.ah != 0 || scan.al != 0) return kUnsupportedScan;
   } else {
-    const Component& y = comp_[0];
-    const bool lumaOk = (y.h == 1 && y.v == 1) || (y.h == 2 && y.v == 1) || (y.h == 2 && y.v == 2);
-    if (!lumaOk || comp_[1].h != 1 || comp_[1].v != 1 || comp_[2].h != 1 || comp_[2].v != 1) return kUnsupportedScan;
-    hmax = y.h;
-    vmax = y.v;
+    // DC scans (0..0) may interleave components; AC scans hold one component.
+    if (scan.se > 63 || scan.ss > scan.se || (scan.ss == 0) != (scan.se == 0) || scan.al > 13 || scan.ah > 13)
+      return kUnsupportedScan;
+    if (scan.ss != 0 && count != 1) return kUnsupportedScan;
   }
-  const int mcuW = 8 * hmax, mcuH = 8 * vmax;
-  const int mcusX = (width_ + mcuW - 1) / mcuW, mcusY = (height_ + mcuH - 1) / mcuH;
+  // The Huffman tables the scan uses: DC tables for a first DC scan, AC tables for AC
+  // scans and for sequential ones.
+  for (int i = 0; i < count; ++i) {
+    const Component& c = comp_[scan.order[i]];
+    const bool needDc = scan.ss == 0 && scan.ah == 0;
+    const bool needAc = !progressive_ || scan.ss != 0;
+    if ((needDc && !dc_[c.td].defined) || (needAc && !ac_[c.ta].defined)) return kMissingHuffmanTable;
+  }
+  // Every component's factors must divide the largest ones: its samples are replicated
+  // over whole groups of pixels.
+  for (int c = 0; c < frameComponents_; ++c)
+    if (hmax_ % comp_[c].h != 0 || vmax_ % comp_[c].v != 0) return kUnsupportedScan;
+  return 0;
+}
+
+// Three components coded as R, G, B rather than YCbCr: an Adobe segment with transform 0,
+// or, without Adobe and JFIF segments, the component identifiers 'R', 'G', 'B'.
+bool Decoder::RgbComponents() const {
+  if (frameComponents_ != 3) return false;
+  if (adobe_) return adobeTransform_ == 0;
+  if (jfif_) return false;
+  return comp_[0].id == 'R' && comp_[1].id == 'G' && comp_[2].id == 'B';
+}
+
+// The layouts decoded as the data stream in: one sequential scan with every component,
+// grey or YCbCr with the luminance at 1x1, 2x1 or 2x2 and the chroma at 1x1.
+bool Decoder::Streamable(const Scan& scan) const {
+  if (progressive_ || gathering_ || scan.count != frameComponents_) return false;
+  if (frameComponents_ == 1) return true;
+  if (frameComponents_ != 3 || RgbComponents()) return false;
+  const Component& y = comp_[0];
+  const bool lumaOk = (y.h == 1 && y.v == 1) || (y.h == 2 && y.v == 1) || (y.h == 2 && y.v == 2);
+  return lumaOk && comp_[1].h == 1 && comp_[1].v == 1 && comp_[2].h == 1 && comp_[2].v == 1 && scan.order[0] == 0;
+}
+
+long Decoder::ReadScan(RowSink& sink) {
+  Scan scan;
+  if (const long s = ReadScanHeader(scan)) return s;
+  if (Streamable(scan)) return StreamScan(sink, scan);
+  if (!gathering_)
+    if (const long s = PrepareCoefficients()) return s;
+  return GatherScan(scan);
+}
+
+long Decoder::StreamScan(RowSink& sink, const Scan& scan) {
+  const int count = scan.count;
+  const bool grey = count == 1;
+  const int hmax = hmax_, vmax = vmax_;
+  const int mcuH = 8 * vmax;
+  const int mcusX = mcusX_, mcusY = mcusY_;
   const int channels = grey ? 1 : 3;
 
   // Every block costs at least two bits of coded data (a DC code and an end of block), so
@@ -872,7 +1031,7 @@ long Decoder::ReadScan(RowSink& sink) {
     if (blocks / 4 > left) return TES_ERR_IN_EOF;
   }
 
-  if (const long s = sink.Begin(width_, height_, grey)) return s;
+  if (const long s = sink.Begin(width_, height_, channels)) return s;
 
   // Planes of one MCU row per component, and the band of output rows.
   std::vector<uint8_t> planes[3];
@@ -910,7 +1069,7 @@ long Decoder::ReadScan(RowSink& sink) {
         --restartsLeft;
       }
       for (int i = 0; i < count; ++i) {
-        const int c = scanOrder_[i];
+        const int c = scan.order[i];
         const Component& comp = comp_[c];
         for (int v = 0; v < comp.v; ++v)
           for (int h = 0; h < comp.h; ++h) {
@@ -945,6 +1104,263 @@ long Decoder::ReadScan(RowSink& sink) {
     }
   }
   scanDone_ = true;
+  return 0;
+}
+
+// ---------------------------------------------------------------------------------------
+// Gathered coefficients: scans of any order, progressive refinement, then the pixels.
+
+long Decoder::PrepareCoefficients() {
+  // Every block costs at least one bit in the first scan that codes it, so the blocks a
+  // file can hold are bounded by its bytes: a forged header cannot make a small file ask
+  // for gigabytes of coefficients.
+  int64_t blocks = 0;
+  for (int c = 0; c < frameComponents_; ++c) blocks += int64_t{mcusX_} * comp_[c].h * mcusY_ * comp_[c].v;
+  if (length_ >= 0 && blocks / 8 > length_) return TES_ERR_IN_EOF;
+  try {
+    for (int c = 0; c < frameComponents_; ++c) {
+      Component& comp = comp_[c];
+      comp.blocksWide = mcusX_ * comp.h;
+      comp.blocksHigh = mcusY_ * comp.v;
+      // The blocks that hold the component's own samples (a scan of it alone codes only
+      // these).
+      const int samplesWide = (width_ * comp.h + hmax_ - 1) / hmax_;
+      const int samplesHigh = (height_ * comp.v + vmax_ - 1) / vmax_;
+      comp.usedWide = (samplesWide + 7) / 8;
+      comp.usedHigh = (samplesHigh + 7) / 8;
+      comp.coef.assign(static_cast<size_t>(comp.blocksWide) * comp.blocksHigh * 64, 0);
+    }
+  } catch (const std::bad_alloc&) {
+    return TES_ERR_NO_MEMORY;
+  }
+  gathering_ = true;
+  return 0;
+}
+
+// One block of a progressive scan, refining what earlier scans left in `block`.
+void Decoder::DecodeProgressiveBlock(const Scan& scan, int c, int16_t* block) {
+  const Component& comp = comp_[c];
+  if (scan.ss == 0) {
+    if (scan.ah == 0) {
+      if (bitCount_ < 32) FillBits();
+      const int size = DecodeSymbol(dc_[comp.td]) & 15;
+      prediction_[c] = static_cast<int32_t>(static_cast<uint32_t>(prediction_[c]) + static_cast<uint32_t>(ReceiveExtend(size)));
+      block[0] = static_cast<int16_t>(static_cast<uint32_t>(prediction_[c]) << scan.al);
+    } else if (GetBits(1)) {
+      block[0] = static_cast<int16_t>(block[0] | (1 << scan.al));
+    }
+    return;
+  }
+  const HuffTable& ac = ac_[comp.ta];
+  if (scan.ah == 0) {
+    // First pass over a band of AC terms.
+    if (eobRun_ > 0) {
+      --eobRun_;
+      return;
+    }
+    for (int k = scan.ss; k <= scan.se; ++k) {
+      if (bitCount_ < 32) FillBits();
+      const int rs = DecodeSymbol(ac);
+      const int r = rs >> 4, size = rs & 15;
+      if (size != 0) {
+        k += r;
+        if (k > 63) break;
+        block[kZigZag[k]] = static_cast<int16_t>(static_cast<uint32_t>(ReceiveExtend(size)) << scan.al);
+      } else if (r < 15) {
+        eobRun_ = (1 << r) - 1;
+        if (r != 0) eobRun_ += GetBits(r);
+        break;
+      } else {
+        k += 15;
+      }
+    }
+    return;
+  }
+  // Refinement: one more bit of every term already non-zero, and new terms of magnitude 1.
+  const int p1 = 1 << scan.al, m1 = -p1;
+  int k = scan.ss;
+  auto refine = [&](int16_t& coef) {
+    if (GetBits(1) && (coef & p1) == 0) coef = static_cast<int16_t>(coef >= 0 ? coef + p1 : coef + m1);
+  };
+  if (eobRun_ == 0) {
+    for (; k <= scan.se; ++k) {
+      if (bitCount_ < 32) FillBits();
+      const int rs = DecodeSymbol(ac);
+      int r = rs >> 4;
+      int value = 0;
+      if ((rs & 15) != 0) {
+        value = GetBits(1) ? p1 : m1;
+      } else if (r != 15) {
+        eobRun_ = 1 << r;
+        if (r != 0) eobRun_ += GetBits(r);
+        break;
+      }
+      // Skip r zero terms (refining the non-zero ones met on the way), then place the new
+      // term.
+      while (k <= scan.se) {
+        int16_t& coef = block[kZigZag[k]];
+        if (coef != 0) {
+          refine(coef);
+        } else {
+          if (r == 0) break;
+          --r;
+        }
+        ++k;
+      }
+      if (value != 0 && k <= scan.se) block[kZigZag[k]] = static_cast<int16_t>(value);
+    }
+  }
+  if (eobRun_ > 0) {
+    for (; k <= scan.se; ++k) {
+      int16_t& coef = block[kZigZag[k]];
+      if (coef != 0) refine(coef);
+    }
+    --eobRun_;
+  }
+}
+
+long Decoder::GatherScan(const Scan& scan) {
+  bits_ = 0;
+  bitCount_ = 0;
+  pendingMarker_ = -1;
+  prediction_[0] = prediction_[1] = prediction_[2] = prediction_[3] = 0;
+  eobRun_ = 0;
+  int restartsLeft = restartInterval_;
+  alignas(16) int16_t fresh[64];
+  // A scan of one component codes its own blocks one by one; a scan of several codes
+  // whole MCUs.
+  const bool single = scan.count == 1;
+  const int unitsX = single ? comp_[scan.order[0]].usedWide : mcusX_;
+  const int unitsY = single ? comp_[scan.order[0]].usedHigh : mcusY_;
+  for (int uy = 0; uy < unitsY; ++uy) {
+    for (int ux = 0; ux < unitsX; ++ux) {
+      if (restartInterval_ != 0) {
+        if (restartsLeft == 0) {
+          if (const long s = ProcessRestart()) return s;
+          restartsLeft = restartInterval_;
+        }
+        --restartsLeft;
+      }
+      for (int i = 0; i < scan.count; ++i) {
+        const int c = scan.order[i];
+        Component& comp = comp_[c];
+        const int bh = single ? 1 : comp.h, bv = single ? 1 : comp.v;
+        for (int v = 0; v < bv; ++v)
+          for (int h = 0; h < bh; ++h) {
+            const int bx = single ? ux : ux * comp.h + h, by = single ? uy : uy * comp.v + v;
+            int16_t* block = comp.coef.data() + (static_cast<size_t>(by) * comp.blocksWide + bx) * 64;
+            if (progressive_) {
+              DecodeProgressiveBlock(scan, c, block);
+            } else {
+              DecodeBlock(c, fresh);
+              std::memcpy(block, fresh, sizeof fresh);
+            }
+          }
+      }
+    }
+  }
+  // The scan's data end here: what stopped the bit reader is the next segment's marker.
+  bits_ = 0;
+  bitCount_ = 0;
+  if (pendingMarker_ >= 0 && pendingMarker_ != kDataEnded) nextMarker_ = pendingMarker_;
+  pendingMarker_ = -1;
+  scanDone_ = true;
+  return 0;
+}
+
+long Decoder::EmitCoefficients(RowSink& sink) {
+  gathering_ = false;
+  const int count = frameComponents_;
+  const int channels = this->channels();
+  const bool rgb = RgbComponents();
+  // Four components: YCCK under an Adobe transform 2, CMYK otherwise; Adobe's files store
+  // both inverted (0 is full ink).
+  const bool ycck = count == 4 && adobe_ && adobeTransform_ == 2;
+  const bool inverted = count == 4 && adobe_;
+  if (const long s = sink.Begin(width_, height_, channels)) return s;
+
+  const int mcuH = 8 * vmax_;
+  std::vector<uint8_t> planes[4], full[4], band;
+  size_t planeWidth[4];
+  try {
+    for (int c = 0; c < count; ++c) {
+      planeWidth[c] = static_cast<size_t>(comp_[c].blocksWide) * 8;
+      planes[c].resize(planeWidth[c] * comp_[c].v * 8);
+      full[c].resize(static_cast<size_t>(width_));
+    }
+    band.resize(static_cast<size_t>(width_) * channels * kBandRows);
+  } catch (const std::bad_alloc&) {
+    return TES_ERR_NO_MEMORY;
+  }
+  const KernelTable& k = Kernels();
+  const ptrdiff_t bandStride = static_cast<ptrdiff_t>(width_) * channels;
+  int bandFirst = 0, bandRows = 0;
+  for (int my = 0; my < mcusY_; ++my) {
+    for (int c = 0; c < count; ++c) {
+      const Component& comp = comp_[c];
+      const uint16_t* quant = quant_[comp.tq];
+      for (int v = 0; v < comp.v; ++v)
+        for (int bx = 0; bx < comp.blocksWide; ++bx) {
+          const int16_t* block =
+              comp.coef.data() + (static_cast<size_t>(my * comp.v + v) * comp.blocksWide + bx) * 64;
+          uint8_t* out = planes[c].data() + static_cast<size_t>(v * 8) * planeWidth[c] + static_cast<size_t>(bx) * 8;
+          bool dcOnly = true;
+          for (int i = 1; i < 64 && dcOnly; ++i) dcOnly = block[i] == 0;
+          if (dcOnly)
+            InverseDcOnly(block[0], quant[0], out, static_cast<ptrdiff_t>(planeWidth[c]));
+          else
+            k.inverse(block, quant, out, static_cast<ptrdiff_t>(planeWidth[c]));
+        }
+    }
+    const int rows = std::min(mcuH, height_ - my * mcuH);
+    for (int r = 0; r < rows; ++r) {
+      // Each component's row at full resolution, its samples replicated over their group.
+      for (int c = 0; c < count; ++c) {
+        const int fx = hmax_ / comp_[c].h, fy = vmax_ / comp_[c].v;
+        const uint8_t* src = planes[c].data() + static_cast<size_t>(r / fy) * planeWidth[c];
+        uint8_t* dst = full[c].data();
+        if (fx == 1)
+          std::memcpy(dst, src, static_cast<size_t>(width_));
+        else
+          for (int x = 0; x < width_; ++x) dst[x] = src[x / fx];
+      }
+      uint8_t* dst = band.data() + static_cast<size_t>(bandRows + r) * bandStride;
+      if (count == 1) {
+        std::memcpy(dst, full[0].data(), static_cast<size_t>(width_));
+      } else if (count == 3 && rgb) {
+        for (int x = 0; x < width_; ++x) {
+          dst[3 * x] = full[0][x];
+          dst[3 * x + 1] = full[1][x];
+          dst[3 * x + 2] = full[2][x];
+        }
+      } else if (count == 3) {
+        k.yccRow(full[0].data(), full[1].data(), full[2].data(), width_, 0, dst);
+      } else if (ycck) {
+        // YCC gives the inverted C, M, Y as R, G, B; K is stored inverted as it is.
+        uint8_t triple[3 * 64];
+        for (int x0 = 0; x0 < width_; x0 += 64) {
+          const int n = std::min(64, width_ - x0);
+          k.yccRow(full[0].data() + x0, full[1].data() + x0, full[2].data() + x0, n, 0, triple);
+          for (int x = 0; x < n; ++x) {
+            dst[4 * (x0 + x)] = triple[3 * x];
+            dst[4 * (x0 + x) + 1] = triple[3 * x + 1];
+            dst[4 * (x0 + x) + 2] = triple[3 * x + 2];
+            dst[4 * (x0 + x) + 3] = static_cast<uint8_t>(255 - full[3][x0 + x]);
+          }
+        }
+      } else {
+        for (int x = 0; x < width_; ++x)
+          for (int c = 0; c < 4; ++c) dst[4 * x + c] = inverted ? static_cast<uint8_t>(255 - full[c][x]) : full[c][x];
+      }
+    }
+    bandRows += rows;
+    if (bandRows + mcuH > kBandRows || my == mcusY_ - 1) {
+      if (const long s = sink.Rows(band.data(), bandStride, bandFirst, bandRows)) return s;
+      bandFirst += bandRows;
+      bandRows = 0;
+    }
+  }
+  for (int c = 0; c < count; ++c) std::vector<int16_t>().swap(comp_[c].coef);
   return 0;
 }
 

@@ -1,7 +1,10 @@
-// The baseline JPEG decoder: the marker loop, the JFIF, JFXX and Exif segments, Huffman
-// decoding with restart intervals, the accurate inverse transform and the YCbCr to RGB
-// conversion. It reads through the input stream with a buffer of its own and hands rows to
-// a sink band by band.
+// The JPEG decoder: the marker loop, the JFIF, JFXX, Exif and Adobe segments, Huffman
+// decoding with restart intervals, the accurate inverse transform and the colour
+// conversion. A baseline image in one interleaved YCbCr or grey scan is decoded as it
+// streams in; every other layout (components in separate scans, progressive coding, other
+// sampling factors, RGB and four-component images) is gathered as coefficients first and
+// turned into pixels at the end. It reads through the input stream with a buffer of its
+// own and hands rows to a sink band by band.
 #pragma once
 
 #include <cstddef>
@@ -49,12 +52,13 @@ struct Thumbnail {
   int width = 0, height = 0;
 };
 
-// Where decoded rows go. Begin is called once, before the first rows; Rows after each band
-// (RGB for colour, one byte per pixel for grey). A non-zero result stops decoding.
+// Where decoded rows go. Begin is called once, before the first rows, with the samples per
+// pixel (1 grey, 3 RGB, 4 CMYK with 0 meaning no ink); Rows after each band. A non-zero
+// result stops decoding.
 class RowSink {
  public:
   virtual ~RowSink() = default;
-  virtual long Begin(int width, int height, bool grey) = 0;
+  virtual long Begin(int width, int height, int channels) = 0;
   virtual long Rows(const uint8_t* pixels, ptrdiff_t rowBytes, int firstRow, int rows) = 0;
 };
 
@@ -72,10 +76,23 @@ class Decoder {
   long ReadAppSegments();
   // The whole image: every segment, then the scan.
   long Decode(RowSink& sink);
+  // An abbreviated stream of tables only (SOI, DQT/DHT/DRI, EOI), as TIFF's JPEGTables
+  // holds them for the streams of its strips and tiles, which Decode reads next.
+  long ReadTables();
+  // How three components are coded when the stream does not say (TIFF's photometric
+  // interpretation does): 0 R, G, B as they stand; 1 YCbCr. An Adobe segment still wins.
+  void AssumeTransform(int transform) {
+    adobe_ = true;
+    adobeTransform_ = transform;
+  }
+  // Moves to another stream of the same file (a strip after the tables).
+  long MoveTo(long position) { return SeekTo(position); }
 
   int width() const { return width_; }
   int height() const { return height_; }
   int components() const { return frameComponents_; }
+  // Samples per pixel of the decoded image: 1, 3 or 4.
+  int channels() const { return frameComponents_ == 1 ? 1 : frameComponents_ == 4 ? 4 : 3; }
   double resolution() const { return resolution_; }
   int orientation() const { return orientation_; }
   const Thumbnail& thumbnail() const { return thumbnail_; }
@@ -86,6 +103,15 @@ class Decoder {
   struct Component {
     int id = 0, h = 1, v = 1, tq = 0;
     int td = 0, ta = 0;  // Huffman tables of the scan
+    // Gathered coefficients (natural order, 64 per block), blocksWide x blocksHigh blocks
+    // padded to whole MCUs; the blocks the component really covers.
+    std::vector<int16_t> coef;
+    int blocksWide = 0, blocksHigh = 0, usedWide = 0, usedHigh = 0;
+  };
+  struct Scan {
+    int count = 0;
+    int order[4] = {0, 1, 2, 3};
+    int ss = 0, se = 63, ah = 0, al = 0;
   };
   struct HuffTable {
     bool defined = false;
@@ -117,14 +143,24 @@ class Decoder {
   long ReadRestartInterval();
   long ReadApp0();
   long ReadApp1();
+  long ReadApp14();
   long SkipSegment(long malformedCode);
   long ParseExif(const uint8_t* tiff, size_t length, long tiffPosition);
   long ReadScan(RowSink& sink);
+  long ReadScanHeader(Scan& scan);
+  bool Streamable(const Scan& scan) const;
+  bool RgbComponents() const;
+  long StreamScan(RowSink& sink, const Scan& scan);
+  long PrepareCoefficients();
+  long GatherScan(const Scan& scan);
+  void DecodeProgressiveBlock(const Scan& scan, int c, int16_t* block);
+  long EmitCoefficients(RowSink& sink);
 
   // Entropy-coded data.
   void FillBits();
   int DecodeSymbol(const HuffTable& table);
   int ReceiveExtend(int size);
+  int GetBits(int count);
   // Decodes one block (natural order, cleared first); returns the zig-zag index of the last
   // coefficient written (0: the DC term alone).
   int DecodeBlock(int component, int16_t* block);
@@ -139,8 +175,13 @@ class Decoder {
   bool atEnd_ = false;
 
   bool soiSeen_ = false, frameSeen_ = false, scanDone_ = false;
+  bool progressive_ = false;
+  bool gathering_ = false;  // coefficients are being gathered scan by scan
+  bool jfif_ = false, adobe_ = false;
+  int adobeTransform_ = -1;
   int width_ = 0, height_ = 0, frameComponents_ = 0;
-  Component comp_[3];
+  int hmax_ = 1, vmax_ = 1, mcusX_ = 0, mcusY_ = 0;
+  Component comp_[4];
   uint16_t quant_[4][64];
   bool quantDefined_[4] = {false, false, false, false};
   int quantCount_ = 0;
@@ -155,8 +196,9 @@ class Decoder {
   uint64_t bits_ = 0;
   int bitCount_ = 0;
   int pendingMarker_ = -1;  // a marker met inside the entropy-coded data
-  int scanOrder_[3] = {0, 1, 2};
-  int prediction_[3] = {0, 0, 0};
+  int nextMarker_ = -1;     // the marker that ended a gathered scan, read next
+  int prediction_[4] = {0, 0, 0, 0};
+  int eobRun_ = 0;          // progressive AC scans: blocks left in an end-of-band run
 };
 
 }  // namespace tessera::jpeg

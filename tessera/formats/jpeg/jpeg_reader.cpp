@@ -16,12 +16,13 @@ namespace {
 using jpeg::Decoder;
 using jpeg::ThumbnailKind;
 
-tagTes_Image_Desc Describe(int width, int height, bool grey, double resolution) {
+// 1 sample per pixel is grey, 3 RGB, 4 CMYK.
+tagTes_Image_Desc Describe(int width, int height, int channels, double resolution) {
   tagTes_Image_Desc desc{};
   desc.width = width;
   desc.height = height;
-  desc.colorSpace = grey ? TES_CS_GRAY8 : TES_CS_RGB24;
-  for (int c = 0; c < (grey ? 1 : 3); ++c) desc.bitsPerChannel[c] = 8;
+  desc.colorSpace = channels == 1 ? TES_CS_GRAY8 : channels == 4 ? TES_CS_CMYK32 : TES_CS_RGB24;
+  for (int c = 0; c < channels; ++c) desc.bitsPerChannel[c] = 8;
   desc.resolution = resolution;
   return desc;
 }
@@ -34,11 +35,11 @@ class TargetSink final : public jpeg::RowSink {
              ProgressProc progress, void* param)
       : target_(target), decoder_(decoder), transform_(transform), progress_(progress), param_(param) {}
 
-  long Begin(int width, int height, bool grey) override {
+  long Begin(int width, int height, int channels) override {
     width_ = width;
     height_ = height;
     store_ = ComposeOrientation(transform_, decoder_.orientation());
-    return DescribeTarget(target_, Describe(width, height, grey, decoder_.resolution()), store_);
+    return DescribeTarget(target_, Describe(width, height, channels, decoder_.resolution()), store_);
   }
 
   long Rows(const uint8_t* pixels, ptrdiff_t rowBytes, int first, int rows) override {
@@ -67,7 +68,7 @@ class JpegReader final : public FormatReader {
     Decoder decoder(in_, nullptr);
     if (const long s = decoder.ReadHeader()) return s;
     if (desc != nullptr)
-      *desc = Describe(decoder.width(), decoder.height(), decoder.components() == 1, decoder.resolution());
+      *desc = Describe(decoder.width(), decoder.height(), decoder.channels(), decoder.resolution());
     if (hasThumbnail != nullptr) *hasThumbnail = decoder.thumbnail().kind != ThumbnailKind::kNone ? 1 : 0;
     return 0;
   }
@@ -139,7 +140,7 @@ class JpegReader final : public FormatReader {
     } else if (in_.Read(rgb.data(), static_cast<long>(rgb.size())) != static_cast<long>(rgb.size())) {
       return in_.Error();
     }
-    if (const long s = DescribeTarget(*target_, Describe(thumb.width, thumb.height, false, resolution), turned))
+    if (const long s = DescribeTarget(*target_, Describe(thumb.width, thumb.height, 3, resolution), turned))
       return s;
     const tagTes_Tile_Desc tile{{0, 0, thumb.width, thumb.height}, thumb.width * 3, 0};
     if (const long s = target_->SetData(tile, turned, rgb.data())) return s;

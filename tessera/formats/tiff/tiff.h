@@ -19,6 +19,8 @@ std::unique_ptr<FormatWriter> MakeTiffWriter(const TesseraClass& source, OutputS
 namespace tiff {
 
 // The reader's and writer's own codes.
+enum Compression : uint16_t { kNone = 1, kLzw = 5, kJpeg = 7, kDeflate = 8, kAdobeDeflate = 32946, kPackBits = 32773 };
+
 enum Code : long {
   kBadByteOrder = 1400,   // neither "II" nor "MM" (reported as 1013)
   kBadMagic = 1401,       // not 42 (reported as 1013)
@@ -63,10 +65,22 @@ struct FileInfo {
   uint16_t resolutionUnit = 2;
   uint16_t predictor = 1;
   uint16_t orientation = 1;
+  uint16_t fillOrder = 1;     // 2: the bits of each byte are stored lowest first
+  uint16_t sampleFormat = 1;  // 1 unsigned integers; 2 signed, 3 floating point (refused)
   uint32_t makerOffset = 0, makerCount = 0;
+  // Tiles: their size, and their offsets and byte counts in the strip arrays.
+  bool tiled = false;
+  uint32_t tileWidth = 0, tileLength = 0;
+  std::vector<uint32_t> colorMap;  // PhotometricInterpretation 3: red, green, blue tables
+  bool hasColorMap = false;
+  uint32_t pages = 1;              // images in the file; the first is read
+  uint32_t jpegTablesOffset = 0, jpegTablesCount = 0;  // Compression 7: the shared tables
 
   // Derived after the checks.
   int16_t colorSpace = 0;
+  int channels = 1;      // samples per pixel of the image (extra samples are dropped)
+  int imageBits = 8;     // bits of each of the image's samples
+  bool direct = true;    // uncompressed strips whose bytes are the image's samples as they stand
   double dotsPerInch = 72.0;
   bool hasMakerText = false;
   char makerText[20] = {};

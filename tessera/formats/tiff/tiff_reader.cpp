@@ -11,6 +11,7 @@
 
 #include "formats/orientation.h"
 #include "formats/tiff/tiff.h"
+#include "formats/tiff/tiff_chunks.h"
 #include "formats/tiff/tiff_thumbnail.h"
 
 namespace tessera {
@@ -20,6 +21,22 @@ constexpr int kBatchRows = 128;
 
 void Swap16(uint8_t* p, size_t bytes) {
   for (size_t i = 0; i + 1 < bytes; i += 2) std::swap(p[i], p[i + 1]);
+}
+
+// FillOrder 2: the bits of every byte in the opposite order.
+void ReverseBits(uint8_t* p, size_t bytes) {
+  for (size_t i = 0; i < bytes; ++i) {
+    uint8_t b = p[i];
+    b = static_cast<uint8_t>((b & 0xF0) >> 4 | (b & 0x0F) << 4);
+    b = static_cast<uint8_t>((b & 0xCC) >> 2 | (b & 0x33) << 2);
+    p[i] = static_cast<uint8_t>((b & 0xAA) >> 1 | (b & 0x55) << 1);
+  }
+}
+
+// PhotometricInterpretation 0 (MinIsWhite): 0 is white, so every sample is inverted into the
+// image's grey, where 0 is black. 16-bit samples are in the store's order already.
+void Invert(uint8_t* p, size_t bytes) {
+  for (size_t i = 0; i < bytes; ++i) p[i] = static_cast<uint8_t>(~p[i]);
 }
 
 class TiffReader final : public FormatReader {
@@ -69,7 +86,7 @@ class TiffReader final : public FormatReader {
     desc.width = static_cast<int32_t>(info.width);
     desc.height = static_cast<int32_t>(info.height);
     desc.colorSpace = info.colorSpace;
-    for (int i = 0; i < info.samples && i < 4; ++i) desc.bitsPerChannel[i] = info.bits[i];
+    for (int i = 0; i < info.channels && i < 4; ++i) desc.bitsPerChannel[i] = static_cast<int16_t>(info.imageBits);
     desc.resolution = info.dotsPerInch;
     return desc;
   }
@@ -85,6 +102,11 @@ class TiffReader final : public FormatReader {
     if (target_ == nullptr) return TES_ERR_NO_IMAGE;
     tagTes_Image_Info record{};
     if (const long s = target_->GetImageInfo(&record, sizeof record)) return s;
+    if (!info.direct) {
+      const tagTes_Transform_Struct store = ComposeOrientation(transform, info.orientation);
+      if (const long s = tiff::ReadChunks(*target_, in_, info, Describe(info), store, progress, param)) return s;
+      return Finish(info, record);
+    }
 
     const int planes = info.Planes();
     const uint64_t rowBytes64 =
@@ -132,7 +154,9 @@ class TiffReader final : public FormatReader {
           if (fill < batchBytes()) continue;
           // A batch is complete: store it and report.
           const int rows = std::min(kBatchRows, height - first);
+          if (info.fillOrder == 2) ReverseBits(batch.get(), fill);
           if (info.bigEndian && info.SampleBytes() == 2) Swap16(batch.get(), fill);
+          if (info.photometric == 0) Invert(batch.get(), fill);
           const uint16_t plane = planes == 1 ? 0 : static_cast<uint16_t>(p + 1);
           const tagTes_Tile_Desc tile{{0, first, static_cast<int32_t>(info.width), rows},
                                       static_cast<int32_t>(rowBytes), plane};

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <initializer_list>
 #include <new>
 
 #include "formats/tiff/tiff.h"
@@ -34,12 +35,9 @@ struct Entry {
   const uint8_t* value;  // the 4-byte value field
 };
 
-// Tags of features this reader does not handle: fax options, colour map, tiles,
-// old-style JPEG and YCbCr fields.
-bool UnsupportedFeature(uint16_t tag) {
-  return tag == 292 || tag == 293 || tag == 320 || (tag >= 322 && tag <= 325) || (tag >= 512 && tag <= 515) ||
-         (tag >= 517 && tag <= 521) || (tag >= 529 && tag <= 531);
-}
+// Tags of a feature this reader does not handle: old-style JPEG. (Fax and YCbCr fields
+// matter only to compressions and photometric interpretations that are refused anyway.)
+bool UnsupportedFeature(uint16_t tag) { return (tag >= 512 && tag <= 515) || (tag >= 517 && tag <= 521); }
 
 class Parser {
  public:
@@ -100,7 +98,24 @@ class Parser {
       const Entry entry{order_.U16(e), order_.U16(e + 2), order_.U32(e + 4), e + 8};
       if (const long s = Handle(entry)) return s;
     }
-    if (order_.U32(table.get() + 12u * n) != 0) return kManyImages;
+    // Further images (pages, reduced versions) are counted, not read; a chain that loops
+    // or leaves the file ends the count.
+    uint32_t next = order_.U32(table.get() + 12u * n);
+    uint32_t seen[64];
+    int seenCount = 0;
+    while (next != 0 && info_.pages < 10000) {
+      for (int i = 0; i < seenCount; ++i)
+        if (seen[i] == next) return 0;
+      if (next == ifdOffset_) return 0;
+      if (seenCount < 64) seen[seenCount++] = next;
+      uint8_t c[2];
+      if (ReadAt(next, c, 2) != 0) return 0;
+      const uint16_t entries = order_.U16(c);
+      uint8_t link[4];
+      if (entries == 0 || ReadAt(uint64_t{next} + 2 + 12u * entries, link, 4) != 0) return 0;
+      ++info_.pages;
+      next = order_.U32(link);
+    }
     return 0;
   }
 
@@ -169,10 +184,12 @@ class Parser {
       case 257: return ShortOrLong(e, info_.height);
       case 278: return ShortOrLong(e, info_.rowsPerStrip);
       case 258: {
-        if (e.count != 1 && e.count != 3 && e.count != 4) return kBadCount;
+        // One value per sample (a grey or palette image with alpha has two).
+        if (e.count < 1 || e.count > 4) return kBadCount;
         if (e.type != kShort) return kBadType;
-        if (e.count == 1) {
-          info_.bits[0] = order_.U16(e.value);
+        if (e.count <= 2) {
+          // A single value stands for every sample, as other readers take it.
+          for (uint32_t i = 0; i < 4; ++i) info_.bits[i] = order_.U16(e.value + 2 * (e.count == 1 ? 0 : std::min(i, 1u)));
           return 0;
         }
         uint8_t v[8];
@@ -187,6 +204,35 @@ class Parser {
       case 284: return Short(e, info_.planar);
       case 296: return Short(e, info_.resolutionUnit);
       case 317: return Short(e, info_.predictor);
+      case 320: return Array(e, info_.colorMap, info_.hasColorMap);
+      case 347:
+        // JPEGTables: an abbreviated JPEG stream, always longer than a value field.
+        if (e.count > 4) {
+          info_.jpegTablesOffset = order_.U32(e.value);
+          info_.jpegTablesCount = e.count;
+        }
+        return 0;
+      case 322: return ShortOrLong(e, info_.tileWidth);
+      case 323: return ShortOrLong(e, info_.tileLength);
+      case 324: info_.tiled = true; return Array(e, info_.stripOffsets, info_.hasStripOffsets);
+      case 325: info_.tiled = true; return Array(e, info_.stripByteCounts, info_.hasStripByteCounts);
+      case 266: return Short(e, info_.fillOrder);
+      case 339: {
+        // One value per sample; they must all be the same kind.
+        if (e.count == 0) return kBadCount;
+        if (e.type != kShort) return kBadType;
+        uint8_t v[8];
+        const uint32_t n = std::min<uint32_t>(e.count, 4);
+        if (e.count <= 2) {
+          std::memcpy(v, e.value, 4);
+        } else if (const long s = ReadAt(order_.U32(e.value), v, 2u * n)) {
+          return s;
+        }
+        info_.sampleFormat = order_.U16(v);
+        for (uint32_t i = 1; i < n; ++i)
+          if (order_.U16(v + 2 * i) != info_.sampleFormat) return kUnsupported;
+        return 0;
+      }
       case 273: return Array(e, info_.stripOffsets, info_.hasStripOffsets);
       case 279: return Array(e, info_.stripByteCounts, info_.hasStripByteCounts);
       case 282: return Rational(e, info_.xResolution);
@@ -213,34 +259,73 @@ class Parser {
         if (f.bits[i] != bits) return false;
       return true;
     };
+    // The samples the image needs; further ones (alpha, extra samples) are dropped.
+    int needed = 0;
+    const auto bitsIn = [&](std::initializer_list<int> allowed) {
+      for (const int b : allowed)
+        if (allBits(needed, static_cast<uint16_t>(b))) return true;
+      return false;
+    };
     switch (f.photometric) {
       case 0:
       case 1:
-        if (f.samples != 1) return kCountMismatch;
-        if (f.bits[0] != 8 && f.bits[0] != 16) return kUnsupported;
+        needed = 1;
+        if (f.samples < 1) return kCountMismatch;
+        if (!bitsIn({1, 2, 4, 8, 16})) return kUnsupported;
         break;
       case 2:
-        if (f.samples != 3) return kCountMismatch;
-        if (!allBits(3, 8) && !allBits(3, 16)) return kUnsupported;
+        needed = 3;
+        if (f.samples < 3) return kCountMismatch;
+        if (!bitsIn({8, 16})) return kUnsupported;
+        break;
+      case 3:
+        needed = 1;
+        if (f.samples < 1) return kCountMismatch;
+        if (!bitsIn({1, 2, 4, 8})) return kUnsupported;
+        if (!f.hasColorMap || f.colorMap.size() != 3u << f.bits[0]) return kCountMismatch;
         break;
       case 5:
-        if (f.samples != 4) return kCountMismatch;
-        // 16-bit CMYK has no colour-space code.
-        if (!allBits(4, 8)) return kUnsupported;
+        needed = 4;
+        if (f.samples < 4) return kCountMismatch;
+        if (!bitsIn({8, 16})) return kUnsupported;
         break;
       case 8:
-        if (f.samples != 3) return kCountMismatch;
+        needed = 3;
+        if (f.samples < 3) return kCountMismatch;
         if (!allBits(3, 16)) return kUnsupported;
+        break;
+      case 6:
+        // YCbCr only as JPEG codes it (the decoder turns it into RGB).
+        needed = 3;
+        if (f.samples != 3 || f.compression != kJpeg) return kUnsupported;
+        if (!allBits(3, 8)) return kUnsupported;
         break;
       default:
         return kUnsupported;
     }
-    if (f.compression == 5) return kCompressed;
-    if (f.compression != 1) return kUnsupported;
+    // JPEG strips and tiles hold grey, RGB or YCbCr of 8 bits, interleaved.
+    if (f.compression == kJpeg &&
+        (f.bits[0] != 8 || (f.samples != 1 && f.samples != 3) || (f.photometric != 1 && f.photometric != 2 && f.photometric != 6) ||
+         (f.planar == 2 && f.samples > 1) || f.predictor != 1))
+      return kUnsupported;
+    // Up to four samples carry bit counts here; more are taken to have the first's.
+    if (f.samples > 4) return kCountMismatch;
+    for (int i = needed; i < f.samples; ++i)
+      if (f.bits[i] != f.bits[0]) return kUnsupported;
+    // Signed and floating-point samples have no place in the image's unsigned samples;
+    // reading them as unsigned would give other pixels.
+    if (f.sampleFormat != 1) return kUnsupported;
+    if (f.fillOrder != 1 && f.fillOrder != 2) return kBadField;
+    if (f.compression != kNone && f.compression != kLzw && f.compression != kDeflate && f.compression != kJpeg &&
+        f.compression != kAdobeDeflate && f.compression != kPackBits)
+      return kUnsupported;
     if (!f.hasStripOffsets || !f.hasStripByteCounts) return kNoStrips;
     if (f.rowsPerStrip == 0) return kBadField;
-    // Separate planes each have their own strips, one plane after the other.
-    const uint64_t perPlane = (uint64_t{f.height} + f.rowsPerStrip - 1) / f.rowsPerStrip;
+    if (f.tiled && (f.tileWidth == 0 || f.tileLength == 0)) return kBadField;
+    // Separate planes each have their own strips (or tiles), one plane after the other.
+    const uint64_t perPlane =
+        f.tiled ? ((uint64_t{f.width} + f.tileWidth - 1) / f.tileWidth) * ((uint64_t{f.height} + f.tileLength - 1) / f.tileLength)
+                : (uint64_t{f.height} + f.rowsPerStrip - 1) / f.rowsPerStrip;
     const uint64_t strips = perPlane * static_cast<uint64_t>(f.planar == 2 ? f.samples : 1);
     if (f.stripOffsets.size() != strips || f.stripByteCounts.size() != strips) return kCountMismatch;
     for (const uint32_t count : f.stripByteCounts)
@@ -250,21 +335,34 @@ class Parser {
     if (f.planar != 1 && f.planar != 2) return kBadField;
     if (f.resolutionUnit < 1 || f.resolutionUnit > 3) return kBadField;
     if (f.predictor != 1 && f.predictor != 2) return kBadField;
+    if (f.predictor == 2 && f.bits[0] != 8 && f.bits[0] != 16) return kUnsupported;
+
+    f.channels = needed == 1 && f.photometric == 3 ? 3 : needed;
+    f.imageBits = f.photometric == 3 || f.photometric == 5 || f.bits[0] < 8 ? 8 : f.bits[0];
+    // Uncompressed strips holding exactly the image's samples are read as one stream of
+    // bytes, as they always were; everything else is decoded strip by strip (or tile by
+    // tile) and converted.
+    f.direct = f.compression == kNone && !f.tiled && f.predictor == 1 && f.photometric != 3 &&
+               f.samples == needed && f.bits[0] == f.imageBits;
 
     // The strips of each plane must hold at least the plane's pixels; fewer would leave
     // rows that are never stored.
-    const uint64_t planeBytes = uint64_t{f.width} * f.height * f.SampleBytes() * (f.planar == 2 ? 1 : f.samples);
-    for (uint64_t p = 0; p < strips / perPlane; ++p) {
-      uint64_t sum = 0;
-      for (uint64_t s = p * perPlane; s < (p + 1) * perPlane; ++s) sum += f.stripByteCounts[s];
-      if (sum < planeBytes) return kCountMismatch;
+    if (f.direct) {
+      const uint64_t planeBytes = uint64_t{f.width} * f.height * f.SampleBytes() * (f.planar == 2 ? 1 : f.samples);
+      for (uint64_t p = 0; p < strips / perPlane; ++p) {
+        uint64_t sum = 0;
+        for (uint64_t s = p * perPlane; s < (p + 1) * perPlane; ++s) sum += f.stripByteCounts[s];
+        if (sum < planeBytes) return kCountMismatch;
+      }
     }
 
     // Colour space and resolution.
-    if (f.samples == 1)
-      f.colorSpace = f.bits[0] == 8 ? TES_CS_GRAY8 : TES_CS_GRAY16;
-    else if (f.samples == 3)
-      f.colorSpace = f.photometric == 2 ? (f.bits[0] == 8 ? TES_CS_RGB24 : TES_CS_RGB48) : TES_CS_LAB48;
+    if (f.channels == 1)
+      f.colorSpace = f.imageBits == 8 ? TES_CS_GRAY8 : TES_CS_GRAY16;
+    else if (f.photometric == 3)
+      f.colorSpace = TES_CS_RGB24;
+    else if (f.channels == 3)
+      f.colorSpace = f.photometric == 8 ? TES_CS_LAB48 : (f.imageBits == 8 ? TES_CS_RGB24 : TES_CS_RGB48);
     else
       f.colorSpace = TES_CS_CMYK32;
     const double value = static_cast<double>(f.xResolution[0]) / static_cast<double>(f.xResolution[1]);

@@ -21,7 +21,10 @@ class ThumbnailSink final : public jpeg::RowSink {
   ThumbnailSink(TesseraClass& target, const jpeg::Decoder& decoder, const tagTes_Transform_Struct& transform)
       : target_(target), decoder_(decoder), transform_(transform) {}
 
-  long Begin(int width, int height, bool grey) override {
+  long Begin(int width, int height, int channels) override {
+    // The maker block's thumbnail is written grey or RGB.
+    if (channels != 1 && channels != 3) return TES_ERR_NOT_PERMITTED;
+    const bool grey = channels == 1;
     width_ = width;
     tagTes_Image_Desc desc{};
     desc.width = width;

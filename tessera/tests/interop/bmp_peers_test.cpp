@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
@@ -116,5 +117,64 @@ INSTANTIATE_TEST_SUITE_P(OddWidths, BmpPeers,
                          ::testing::Values(Case{1, 5, 1}, Case{3, 5, 1}, Case{127, 9, 1}, Case{129, 130, 1},
                                            Case{1, 5, 3}, Case{3, 5, 3}, Case{127, 9, 3}, Case{129, 130, 3}),
                          [](const auto& info) { return Name(info.param); });
+
+// The other BMP variants people have, as ImageMagick and Pillow write them: palettes of 1,
+// 4 and 8 bits (colour and grey), RLE8 and RLE4, 16 bits at 5-5-5 and 5-6-5, 32 bits with
+// alpha (dropped), the OS/2 1.x header (BMP2:). Each opens with the pixels ImageMagick
+// itself reads back from the file.
+TEST(BmpVariants, OpenWithThePeersPixels) {
+  ScratchDir dir;
+  const int width = 37, height = 19;
+  const std::string pnm = dir.Path("in.ppm"), bmp = dir.Path("variant.bmp"), raw = dir.Path("variant.raw");
+  WritePnm(pnm, width, height, 3);
+  struct Variant {
+    const char* name;
+    std::string make;  // the peer's command: %i input, %o output
+    bool grey;
+  };
+  const std::string im = Convert();
+  const Variant variants[] = {
+      {"1-bit palette", im + " %i -colors 2 -type palette -depth 1 BMP3:%o", false},
+      {"4-bit palette", im + " %i -colors 12 -type palette -depth 4 BMP3:%o", false},
+      {"8-bit palette", im + " %i -colors 200 -type palette BMP3:%o", false},
+      {"8-bit grey palette", im + " %i -colorspace gray -type grayscale -colors 100 BMP3:%o", true},
+      {"RLE8", im + " %i -colors 60 -type palette -compress RLE BMP3:%o", false},
+      {"RLE4", im + " %i -colors 9 -type palette -depth 4 -compress RLE BMP3:%o", false},
+      {"16 bits 5-5-5", im + " %i -define bmp:subtype=RGB555 %o", false},
+      {"16 bits 5-6-5", im + " %i -define bmp:subtype=RGB565 %o", false},
+      {"32 bits with alpha", im + " %i -alpha set -channel A -evaluate set 50% -define bmp:subtype=ARGB8888 %o", false},
+      {"OS/2 1.x header", im + " %i BMP2:%o", false},
+      {"OS/2 1.x palette", im + " %i -colors 16 -type palette BMP2:%o", false},
+      {"Pillow 1-bit", std::string(Python()) + " -c \"import sys; from PIL import Image; Image.open(sys.argv[1]).convert('1').save(sys.argv[2])\" %i %o", true},
+      {"Pillow palette", std::string(Python()) + " -c \"import sys; from PIL import Image; Image.open(sys.argv[1]).quantize(17).save(sys.argv[2])\" %i %o", false},
+  };
+  for (const Variant& v : variants) {
+    SCOPED_TRACE(v.name);
+    std::string command = v.make;
+    command.replace(command.find("%i"), 2, pnm);
+    command.replace(command.find("%o"), 2, bmp);
+    ASSERT_EQ(Shell(command), 0) << command;
+    ASSERT_EQ(Shell(im + " " + bmp + " -alpha off -depth 8 rgb:" + raw), 0);
+    const Bytes rgb = ReadBytes(raw);
+    ASSERT_EQ(rgb.size(), static_cast<size_t>(width) * height * 3);
+    TesseraClass image(0, TES_CS_RGB24);
+    std::string p = bmp;
+    ASSERT_EQ(image.OpenImage(p.data(), TesseraClass::m_s_EmptyTransform, nullptr, nullptr), 0);
+    tagTes_Image_Desc desc{};
+    image.GetImageDesc(&desc);
+    ASSERT_EQ(desc.width, width);
+    ASSERT_EQ(desc.height, height);
+    // A palette whose entries are all grey gives a grey image (the peer may pick one).
+    if (v.grey) EXPECT_EQ(desc.colorSpace, TES_CS_GRAY8);
+    const Bytes got = Pixels(image);
+    // Grey images against the peer's equal samples; bit fields under 8 bits within 1.
+    int worst = 0;
+    for (size_t i = 0; i < rgb.size(); ++i) {
+      const int ours = desc.colorSpace == TES_CS_GRAY8 ? got[i / 3] : got[i];
+      worst = std::max(worst, std::abs(ours - rgb[i]));
+    }
+    EXPECT_LE(worst, 1);
+  }
+}
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "file_fixtures.h"
+#include "test_support.h"
 
 namespace {
 
@@ -151,16 +152,109 @@ TEST_F(JpegPeers, CjpegFilesDecodeLikeDjpeg) {
     }
 }
 
-TEST_F(JpegPeers, ProgressiveFileIsNotTaken) {
+// The other Huffman-coded layouts people have: progressive files, baseline files whose
+// components come in separate scans, extended sequential files with 16-bit quantisation
+// tables, sampling factors beyond the three we write, and RGB coded as it stands (Adobe
+// transform 0). Each decodes within 1 of djpeg, and TestFile reports it as JPEG.
+TEST_F(JpegPeers, OtherLayoutsDecodeLikeDjpeg) {
+  struct Case {
+    const char* name;
+    bool grey;
+    std::string make;  // shell command: %s source, %o output
+  };
+  // Scan script: Y alone, then Cb and Cr together (all baseline, spectral 0..63).
+  const std::string scans = dir_.Path("scans.txt");
+  fixtures::WriteBytes(scans, [] {
+    const std::string text = "0;\n1 2;\n";
+    return Bytes(text.begin(), text.end());
+  }());
+  const Case cases[] = {
+      {"progressive 420", false, "cjpeg -progressive -sample 2x2 -outfile %o %s"},
+      {"progressive 444 restart", false, "cjpeg -progressive -sample 1x1 -restart 1 -outfile %o %s"},
+      {"progressive grey", true, "cjpeg -progressive -grayscale -outfile %o %s"},
+      {"progressive from jpegtran", false, "cjpeg -sample 2x1 %s | jpegtran -progressive -outfile %o"},
+      {"separate scans", false, "cjpeg -sample 2x2 %s | jpegtran -scans " + scans + " -outfile %o"},
+      {"16-bit tables", false, "cjpeg -quality 2 -sample 2x2 -outfile %o %s"},
+      {"sampling 1x2", false, "cjpeg -sample 1x2 -outfile %o %s"},
+      {"sampling 4x1", false, "cjpeg -sample 4x1 -outfile %o %s"},
+      {"sampling 2x2 1x2 1x2", false, "cjpeg -sample 2x2,1x2,1x2 -outfile %o %s"},
+      {"RGB (Adobe transform 0)", false, "cjpeg -rgb -outfile %o %s"},
+  };
+  for (const Case& c : cases)
+    for (const auto& size : {std::pair{1, 1}, std::pair{45, 29}, std::pair{333, 250}}) {
+      SCOPED_TRACE(std::string(c.name) + " " + std::to_string(size.first) + "x" + std::to_string(size.second));
+      const int channels = c.grey ? 1 : 3;
+      const std::string src = dir_.Path("src.pnm"), jpg = dir_.Path("peer.jpg"), ref = dir_.Path("ref.pnm");
+      WritePnm(src, size.first, size.second, channels, Picture(size.first, size.second, channels));
+      std::string command = c.make;
+      command.replace(command.find("%s"), 2, src);
+      command.replace(command.find("%o"), 2, jpg);
+      ASSERT_EQ(Shell("sh -c '" + command + "'"), 0) << command;
+      ASSERT_EQ(Shell("djpeg -dct int -nosmooth -outfile " + ref + " " + jpg), 0);
+      const Raster expected = ReadPnm(ref);
+      const Opened got = Open(jpg);
+      ASSERT_EQ(got.status, 0);
+      EXPECT_EQ(got.desc.width, size.first);
+      EXPECT_EQ(got.desc.height, size.second);
+      EXPECT_EQ(got.desc.colorSpace, c.grey ? TES_CS_GRAY8 : TES_CS_RGB24);
+      EXPECT_LE(MaxDifference(got.pixels, expected.pixels), 1);
+
+      tagTes_Image_Desc desc{};
+      short type = -1, thumb = -1;
+      char* p = const_cast<char*>(jpg.c_str());
+      EXPECT_EQ(TesseraClass::TestFile(p, &desc, &type, &thumb), 0);
+      EXPECT_EQ(type, TES_FILE_JPEG);
+    }
+}
+
+// A progressive file cut short gives the image as far as its scans came, not an error.
+TEST_F(JpegPeers, CutProgressiveFileGivesWhatArrived) {
   const std::string src = dir_.Path("src.ppm"), jpg = dir_.Path("progressive.jpg");
-  WritePnm(src, 40, 30, 3, Picture(40, 30, 3));
+  WritePnm(src, 120, 80, 3, Picture(120, 80, 3));
   ASSERT_EQ(Shell("cjpeg -progressive -outfile " + jpg + " " + src), 0);
-  EXPECT_EQ(Open(jpg).status, TES_ERR_UNKNOWN_FORMAT);
-  tagTes_Image_Desc desc{};
-  short type = -1, thumb = -1;
+  Bytes file = fixtures::ReadBytes(jpg);
+  file.resize(file.size() * 2 / 3);
+  fixtures::WriteBytes(jpg, file);
+  const Opened got = Open(jpg);
+  ASSERT_EQ(got.status, 0);
+  EXPECT_EQ(got.pixels.size(), 120u * 80u * 3u);
+  // The early scans carry the coarse picture: it is recognisably there.
+  Bytes picture = Picture(120, 80, 3);
+  long total = 0;
+  for (size_t i = 0; i < picture.size(); ++i) total += std::abs(picture[i] - got.pixels[i]);
+  EXPECT_LT(total / static_cast<long>(picture.size()), 40);
+}
+
+// CMYK JPEG files as ImageMagick writes them (Adobe segment, inverted CMYK) open into
+// colour-managed objects as CMYK with the ink values ImageMagick reads back; plain objects
+// refuse CMYK (1012).
+class JpegCmyk : public testing_support::ManagedLibraryTest {
+ protected:
+  void SetUp() override {
+    if (Shell("command -v convert") != 0) GTEST_SKIP() << "ImageMagick missing";
+    StartLibrary({}, "/usr/share/color/icc/ghostscript/default_cmyk.icc");
+  }
+  ScratchDir dir_;
+};
+
+TEST_F(JpegCmyk, FilesOpenAsCmyk) {
+  const std::string src = dir_.Path("src.ppm"), jpg = dir_.Path("cmyk.jpg"), raw = dir_.Path("cmyk.raw");
+  WritePnm(src, 37, 21, 3, Picture(37, 21, 3));
+  ASSERT_EQ(Shell("convert " + src + " -colorspace CMYK -quality 95 " + jpg), 0);
+  ASSERT_EQ(Shell("convert " + jpg + " -depth 8 cmyk:" + raw), 0);
+  const Bytes expected = fixtures::ReadBytes(raw);
+  ASSERT_EQ(expected.size(), 37u * 21u * 4u);
+
+  EXPECT_EQ(Open(jpg).status, TES_ERR_NOT_PERMITTED);
+  TesseraClass image(TES_FLAG_COLOR_MANAGED, TES_CS_RGB24);
   char* p = const_cast<char*>(jpg.c_str());
-  EXPECT_EQ(TesseraClass::TestFile(p, &desc, &type, &thumb), TES_ERR_UNKNOWN_FORMAT);
-  EXPECT_EQ(type, -1);
+  ASSERT_EQ(image.OpenImage(p, TesseraClass::m_s_EmptyTransform, nullptr, nullptr), 0);
+  tagTes_Image_Desc desc{};
+  image.GetImageDesc(&desc);
+  EXPECT_EQ(desc.colorSpace, TES_CS_CMYK32);
+  Bytes got;
+  ASSERT_EQ(testing_support::ReadAll(image, got), 0);
+  EXPECT_LE(MaxDifference(got, expected), 2);
 }
 
 // Our files decode in libjpeg-turbo as they decode here, at every level, colour and grey,

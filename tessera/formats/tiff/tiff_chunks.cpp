@@ -1,0 +1,346 @@
+#include "formats/tiff/tiff_chunks.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "formats/jpeg/jpeg_decoder.h"
+
+namespace tessera::tiff {
+
+// ---------------------------------------------------------------------------------------
+// Decoders
+
+// TIFF's LZW: codes of 9 to 12 bits, most significant bit first, 256 clears the table, 257
+// ends the data, and the code width grows one code early.
+size_t DecodeLzw(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize) {
+  constexpr int kClear = 256, kEnd = 257;
+  uint16_t prefix[4096];
+  uint8_t suffix[4096], first[4096];
+  uint16_t length[4096];
+  for (int i = 0; i < 256; ++i) {
+    suffix[i] = first[i] = static_cast<uint8_t>(i);
+    length[i] = 1;
+    prefix[i] = 0;
+  }
+  size_t pos = 0, o = 0;
+  uint32_t buffer = 0;
+  int bits = 0, width = 9, next = 258, prev = -1;
+  while (o < outSize) {
+    while (bits < width && pos < inSize) {
+      buffer = buffer << 8 | in[pos++];
+      bits += 8;
+    }
+    if (bits < width) break;
+    const int code = static_cast<int>((buffer >> (bits - width)) & ((1u << width) - 1));
+    bits -= width;
+    if (code == kEnd) break;
+    if (code == kClear) {
+      width = 9;
+      next = 258;
+      prev = -1;
+      continue;
+    }
+    if (prev < 0) {
+      if (code > 255) break;  // damaged: the first code after a clear is a byte
+      out[o++] = static_cast<uint8_t>(code);
+      prev = code;
+      continue;
+    }
+    if (code > next || (code == next && next >= 4096)) break;  // damaged data
+    if (next < 4096) {
+      prefix[next] = static_cast<uint16_t>(prev);
+      suffix[next] = code < next ? first[code] : first[prev];
+      first[next] = first[prev];
+      length[next] = static_cast<uint16_t>(length[prev] + 1);
+      ++next;
+    }
+    // The string of the code, written from its end.
+    const size_t n = length[code];
+    size_t k = n;
+    for (int c = code; k > 0; c = prefix[c]) {
+      --k;
+      if (o + k < outSize) out[o + k] = suffix[c];
+    }
+    o = std::min(o + n, outSize);
+    prev = code;
+    if (next >= (1 << width) - 1 && width < 12) ++width;
+  }
+  return o;
+}
+
+size_t DecodePackBits(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize) {
+  size_t pos = 0, o = 0;
+  while (pos < inSize && o < outSize) {
+    const int n = static_cast<int8_t>(in[pos++]);
+    if (n >= 0) {
+      const size_t count = std::min<size_t>({static_cast<size_t>(n) + 1, inSize - pos, outSize - o});
+      std::memcpy(out + o, in + pos, count);
+      pos += static_cast<size_t>(n) + 1;
+      o += count;
+    } else if (n != -128) {
+      if (pos >= inSize) break;
+      const size_t count = std::min<size_t>(static_cast<size_t>(1 - n), outSize - o);
+      std::memset(out + o, in[pos++], count);
+      o += count;
+    }
+  }
+  return o;
+}
+
+size_t DecodeDeflate(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize) {
+  z_stream z{};
+  if (inflateInit(&z) != Z_OK) return 0;
+  size_t done = 0;
+  // zlib counts in 32-bit units: large chunks go in pieces.
+  while (done < outSize) {
+    z.next_in = const_cast<Bytef*>(in) + (inSize - (inSize - z.total_in));
+    z.next_out = out + done;
+    const size_t inLeft = inSize - static_cast<size_t>(z.total_in);
+    z.avail_in = static_cast<uInt>(std::min<size_t>(inLeft, UINT_MAX));
+    z.avail_out = static_cast<uInt>(std::min<size_t>(outSize - done, UINT_MAX));
+    const int status = inflate(&z, Z_SYNC_FLUSH);
+    done = static_cast<size_t>(z.total_out);
+    if (status != Z_OK) break;  // the end of the stream, or damage: what came is kept
+  }
+  inflateEnd(&z);
+  return done;
+}
+
+namespace {
+
+constexpr int kSwapRows = 128;
+
+// A sample of `bits` bits at index i of a row, most significant bits first.
+inline uint32_t SampleAt(const uint8_t* row, int bits, size_t i) {
+  switch (bits) {
+    case 8: return row[i];
+    case 16: return static_cast<uint32_t>(row[2 * i] | row[2 * i + 1] << 8);
+    default: {
+      const size_t bit = i * static_cast<size_t>(bits);
+      return static_cast<uint32_t>(row[bit >> 3] >> (8 - bits - static_cast<int>(bit & 7))) & ((1u << bits) - 1);
+    }
+  }
+}
+
+void ReverseBits(uint8_t* p, size_t bytes) {
+  for (size_t i = 0; i < bytes; ++i) {
+    uint8_t b = p[i];
+    b = static_cast<uint8_t>((b & 0xF0) >> 4 | (b & 0x0F) << 4);
+    b = static_cast<uint8_t>((b & 0xCC) >> 2 | (b & 0x33) << 2);
+    p[i] = static_cast<uint8_t>((b & 0xAA) >> 1 | (b & 0x55) << 1);
+  }
+}
+
+// Rows of a strip's or tile's JPEG stream into the chunk's buffer of interleaved 8-bit
+// samples; a stream larger than the chunk is cut to it, a smaller one leaves zeros.
+class ChunkSink final : public jpeg::RowSink {
+ public:
+  ChunkSink(uint8_t* chunk, size_t rowBytes, int channels, uint32_t rows)
+      : chunk_(chunk), rowBytes_(rowBytes), channels_(channels), rows_(rows) {}
+  long Begin(int width, int, int channels) override {
+    if (channels != channels_) return kUnsupported;
+    width_ = static_cast<size_t>(width);
+    return 0;
+  }
+  long Rows(const uint8_t* pixels, ptrdiff_t rowBytes, int first, int rows) override {
+    for (int r = 0; r < rows; ++r) {
+      const uint32_t y = static_cast<uint32_t>(first + r);
+      if (y >= rows_) break;
+      std::memcpy(chunk_ + y * rowBytes_, pixels + r * rowBytes, std::min(rowBytes_, width_ * channels_));
+    }
+    return 0;
+  }
+
+ private:
+  uint8_t* chunk_;
+  size_t rowBytes_;
+  int channels_;
+  uint32_t rows_;
+  size_t width_ = 0;
+};
+
+}  // namespace
+
+long ReadChunks(TesseraClass& target, InputStream& in, const FileInfo& info, const tagTes_Image_Desc& desc,
+                const tagTes_Transform_Struct& store, ProgressProc progress, void* param) {
+  const uint32_t width = info.width, height = info.height;
+  const int samples = info.samples, bits = info.bits[0];
+  const bool separate = info.planar == 2 && samples > 1;
+  const int planes = separate ? samples : 1;
+  const int chunkSamples = separate ? 1 : samples;
+  const uint32_t chunkWide = info.tiled ? info.tileWidth : width;
+  const uint32_t chunkHigh = info.tiled ? info.tileLength : std::min(info.rowsPerStrip, height);
+  const uint64_t across = info.tiled ? (uint64_t{width} + chunkWide - 1) / chunkWide : 1;
+  const uint64_t down = (uint64_t{height} + chunkHigh - 1) / chunkHigh;
+  const uint64_t chunkRowBytes = (uint64_t{chunkWide} * chunkSamples * bits + 7) / 8;
+  const uint64_t chunkBytes = chunkRowBytes * chunkHigh;
+  const int outSampleBytes = info.imageBits / 8;
+  const uint64_t outPixelBytes = static_cast<uint64_t>(info.channels) * outSampleBytes;
+  const uint64_t outRowBytes = uint64_t{width} * outPixelBytes;
+
+  // Before anything is allocated: the decoded data cannot outgrow what the compressed
+  // bytes could give (a bomb's declared size is refused), and no row is larger than the
+  // store takes.
+  const long long length = in.Length();
+  // The most one byte of each coding can give: uncompressed data must be all there,
+  // PackBits repeats a byte at most 128 times, Deflate about 1032, an LZW code at most
+  // 4096 bytes, a JPEG block of 64 samples (times 3) needs at least 2 bits.
+  const uint64_t decodedTotal = chunkBytes * across * down * static_cast<uint64_t>(planes);
+  uint64_t ratio = 1;
+  switch (info.compression) {
+    case kPackBits: ratio = 128; break;
+    case kDeflate:
+    case kAdobeDeflate: ratio = 1100; break;
+    case kLzw: ratio = 4096; break;
+    case kJpeg: ratio = 1024; break;
+    default: break;
+  }
+  if (length >= 0 && decodedTotal / ratio > static_cast<uint64_t>(length)) return TES_ERR_IN_EOF;
+  if (outRowBytes > INT32_MAX || chunkBytes > (uint64_t{1} << 31)) return TES_ERR_NO_MEMORY;
+  uint32_t largest = 0;
+  for (const uint32_t count : info.stripByteCounts) largest = std::max(largest, count);
+  if (length >= 0) largest = static_cast<uint32_t>(std::min<long long>(largest, length));
+
+  if (const long s = DescribeTarget(target, desc, store)) return s;
+
+  std::vector<uint8_t> raw, decoded, out;
+  std::vector<uint16_t> band;
+  try {
+    raw.resize(largest);
+    decoded.resize(static_cast<size_t>(chunkBytes));
+    band.resize(static_cast<size_t>(width) * chunkHigh * samples);
+    out.resize(static_cast<size_t>(outRowBytes) * chunkHigh);
+  } catch (const std::bad_alloc&) {
+    return TES_ERR_NO_MEMORY;
+  }
+  const uint32_t paletteSize = 1u << (bits < 16 ? bits : 0);
+  const uint32_t fullScale = (1u << bits) - 1;
+
+  for (uint64_t b = 0; b < down; ++b) {
+    const uint32_t firstRow = static_cast<uint32_t>(b * chunkHigh);
+    const uint32_t rows = std::min(chunkHigh, height - firstRow);
+    // Rows the chunk's data hold: a strip only its own, a tile always its whole height.
+    const uint32_t dataRows = info.tiled ? chunkHigh : rows;
+    std::fill(band.begin(), band.end(), 0);
+    for (int p = 0; p < planes; ++p)
+      for (uint64_t t = 0; t < across; ++t) {
+        const size_t index = static_cast<size_t>(static_cast<uint64_t>(p) * across * down + b * across + t);
+        const uint64_t offset = info.stripOffsets[index];
+        uint64_t count = info.stripByteCounts[index];
+        // A chunk cut short by the end of the file gives what is there.
+        if (length >= 0) count = offset >= static_cast<uint64_t>(length) ? 0 : std::min<uint64_t>(count, length - offset);
+        if (info.compression == kNone) count = std::min<uint64_t>(count, chunkRowBytes * dataRows);
+        if (info.compression == kJpeg) {
+          // The library's own JPEG decoder reads the stream in place, after the shared
+          // tables when the file has them.
+          std::memset(decoded.data(), 0, decoded.size());
+          if (count > 0) {
+            if (in.Seek(static_cast<long>(info.jpegTablesCount ? info.jpegTablesOffset : offset)) != 0) return in.Error();
+            jpeg::Decoder decoder(in, nullptr);
+            if (samples == 3) decoder.AssumeTransform(info.photometric == 2 ? 0 : 1);
+            if (info.jpegTablesCount != 0)
+              if (const long s = decoder.ReadTables()) return s;
+            if (const long s = decoder.MoveTo(static_cast<long>(offset))) return s;
+            ChunkSink sink(decoded.data(), static_cast<size_t>(chunkRowBytes), samples, dataRows);
+            if (const long s = decoder.Decode(sink)) return s;
+          }
+        } else if (count > 0) {
+          if (in.Seek(static_cast<long>(offset)) != 0) return in.Error();
+          if (in.Read(raw.data(), static_cast<long>(count)) != static_cast<long>(count)) return in.Error();
+        }
+        if (info.fillOrder == 2 && info.compression != kJpeg) ReverseBits(raw.data(), static_cast<size_t>(count));
+        const size_t want = static_cast<size_t>(chunkRowBytes * dataRows);
+        size_t got = want;
+        switch (info.compression) {
+          case kJpeg: break;
+          case kLzw: got = DecodeLzw(raw.data(), static_cast<size_t>(count), decoded.data(), want); break;
+          case kDeflate:
+          case kAdobeDeflate: got = DecodeDeflate(raw.data(), static_cast<size_t>(count), decoded.data(), want); break;
+          case kPackBits: got = DecodePackBits(raw.data(), static_cast<size_t>(count), decoded.data(), want); break;
+          default:
+            got = static_cast<size_t>(count);
+            std::memcpy(decoded.data(), raw.data(), got);
+            break;
+        }
+        std::memset(decoded.data() + got, 0, want - got);
+        if (bits == 16 && info.bigEndian)
+          for (size_t i = 0; i + 1 < want; i += 2) std::swap(decoded[i], decoded[i + 1]);
+        if (info.predictor == 2) {
+          const size_t values = static_cast<size_t>(chunkWide) * chunkSamples;
+          for (uint32_t r = 0; r < dataRows; ++r) {
+            uint8_t* row = decoded.data() + r * chunkRowBytes;
+            if (bits == 8) {
+              for (size_t i = static_cast<size_t>(chunkSamples); i < values; ++i)
+                row[i] = static_cast<uint8_t>(row[i] + row[i - chunkSamples]);
+            } else {
+              for (size_t i = static_cast<size_t>(chunkSamples); i < values; ++i) {
+                const uint16_t v = static_cast<uint16_t>(SampleAt(row, 16, i) + SampleAt(row, 16, i - chunkSamples));
+                row[2 * i] = static_cast<uint8_t>(v);
+                row[2 * i + 1] = static_cast<uint8_t>(v >> 8);
+              }
+            }
+          }
+        }
+        // Into the band of samples, at the chunk's place.
+        const uint32_t x0 = static_cast<uint32_t>(t * chunkWide);
+        const uint32_t cols = std::min(chunkWide, width - x0);
+        for (uint32_t r = 0; r < rows; ++r) {
+          const uint8_t* row = decoded.data() + r * chunkRowBytes;
+          uint16_t* dst = band.data() + (static_cast<size_t>(r) * width + x0) * samples;
+          for (uint32_t x = 0; x < cols; ++x)
+            for (int k = 0; k < chunkSamples; ++k)
+              dst[static_cast<size_t>(x) * samples + (separate ? p : k)] =
+                  static_cast<uint16_t>(SampleAt(row, bits, static_cast<size_t>(x) * chunkSamples + k));
+        }
+      }
+
+    // The band's samples into the image's pixels.
+    for (uint32_t r = 0; r < rows; ++r)
+      for (uint32_t x = 0; x < width; ++x) {
+        const uint16_t* s = band.data() + (static_cast<size_t>(r) * width + x) * samples;
+        uint8_t* o = out.data() + r * outRowBytes + x * outPixelBytes;
+        auto put16 = [&](int c, uint32_t v) {
+          o[2 * c] = static_cast<uint8_t>(v);
+          o[2 * c + 1] = static_cast<uint8_t>(v >> 8);
+        };
+        switch (info.photometric) {
+          case 0:
+          case 1: {
+            uint32_t v = s[0];
+            if (info.photometric == 0) v = fullScale - v;
+            if (bits == 16)
+              put16(0, v);
+            else
+              o[0] = static_cast<uint8_t>(bits == 8 ? v : (v * 255 + fullScale / 2) / fullScale);
+            break;
+          }
+          case 3: {
+            const uint32_t i = s[0];
+            for (int c = 0; c < 3; ++c) o[c] = static_cast<uint8_t>(info.colorMap[c * paletteSize + i] >> 8);
+            break;
+          }
+          default:
+            for (int c = 0; c < info.channels; ++c) {
+              if (info.imageBits == 16)
+                put16(c, s[c]);
+              else
+                o[c] = static_cast<uint8_t>(bits == 16 ? s[c] >> 8 : s[c]);
+            }
+            break;
+        }
+      }
+    const tagTes_Tile_Desc tile{{0, static_cast<int32_t>(firstRow), static_cast<int32_t>(width), static_cast<int32_t>(rows)},
+                                static_cast<int32_t>(outRowBytes), 0};
+    if (const long s = target.SetData(tile, store, out.data())) return s;
+    if (progress != nullptr)
+      if (const long stop = progress(static_cast<long>(height), static_cast<long>(firstRow + rows), param)) return stop;
+  }
+  return 0;
+}
+
+}  // namespace tessera::tiff
