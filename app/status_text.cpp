@@ -131,7 +131,7 @@ int LibraryReason(FileAction action, long status, bool cms) {
       case 1404: return IDS_WHY_MULTIPAGE;
       case 1406: return IDS_WHY_DEPTH_COMPRESSION;
       case 1412: return IDS_WHY_TIFF_FEATURE;
-      case TES_ERR_TIFF_COMPRESSION: return action == FileAction::Save ? IDS_WHY_NO_COMPRESSION : IDS_WHY_LZW;
+      case TES_ERR_TIFF_COMPRESSION: return action == FileAction::Save ? IDS_WHY_NO_COMPRESSION : IDS_WHY_TIFF_COMPRESSION;
       default: return IDS_WHY_DAMAGED;
     }
   }

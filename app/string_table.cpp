@@ -74,23 +74,24 @@ const std::map<int, const char*>& Table() {
       {IDS_WHY_NOT_IMAGE,
        "It is not an image this program reads. Orvax Scan reads BMP, JPEG, TIFF and FlashPix files."},
       {IDS_WHY_JPEG_KIND,
-       "It is a kind of JPEG this program does not read. Orvax Scan reads baseline JPEG files with 8-bit grey or "
-       "colour samples, not progressive, lossless, 12-bit or CMYK ones."},
+       "It is a kind of JPEG this program does not read. Orvax Scan reads baseline, extended and progressive JPEG "
+       "files with 8-bit samples, not arithmetic-coded, lossless or 12-bit ones."},
       {IDS_WHY_TRUNCATED, "The file ends early: it is truncated, or it was not written completely."},
       {IDS_WHY_READ_ERROR, "The file could not be read: the disk or the file system reported an error."},
       {IDS_WHY_DAMAGED, "The file is damaged: its structure is not what its format requires."},
       {IDS_WHY_DEPTH_COMPRESSION,
        "It uses a bit depth, a colour model or a compression this program does not read. Orvax Scan reads "
-       "uncompressed TIFF files with 8 or 16 bits per sample."},
-      {IDS_WHY_LZW, "It is compressed with LZW, which this program does not read."},
+       "TIFF files of 1 to 16 bits per unsigned sample, uncompressed or compressed with LZW, Deflate, PackBits or "
+       "JPEG; not fax compression or signed or floating-point samples."},
+      {IDS_WHY_TIFF_COMPRESSION, "It uses a compression this program does not read."},
       {IDS_WHY_TIFF_FEATURE,
-       "It uses a TIFF feature this program does not read: tiles, a colour palette, YCbCr samples or old-style "
-       "JPEG compression."},
+       "It uses a TIFF feature this program does not read, such as old-style JPEG compression or fax options."},
       {IDS_WHY_MULTIPAGE, "The file holds more than one image; this program reads files of one image."},
       {IDS_WHY_BMP_HEADER, "Its header is damaged, or the file is shorter than its header says."},
-      {IDS_WHY_BMP_PALETTE, "It has a colour palette; this program reads 8-bit BMP files of grey levels only."},
-      {IDS_WHY_BMP_DEPTH, "Orvax Scan reads BMP files of 8-bit grey levels or 24-bit colour only."},
-      {IDS_WHY_BMP_COMPRESSED, "It is compressed, which this program does not read for BMP files."},
+      {IDS_WHY_BMP_PALETTE, "Its colour palette has more entries than a BMP file can use."},
+      {IDS_WHY_BMP_DEPTH, "Orvax Scan reads BMP files of 1, 4, 8, 16, 24 and 32 bits per pixel."},
+      {IDS_WHY_BMP_COMPRESSED, "It uses a BMP compression this program does not read. Orvax Scan reads uncompressed, RLE and bit-field "
+       "BMP files."},
       {IDS_WHY_FPX_COLOR, "It uses a FlashPix colour space this program does not read."},
       {IDS_WHY_FPX, "The FlashPix library could not handle the file."},
       {IDS_WHY_NO_MEMORY, "There is not enough memory for this image."},

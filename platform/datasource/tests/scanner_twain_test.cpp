@@ -312,7 +312,8 @@ std::pair<int, double> Difference(const std::vector<uint8_t>& a, const std::vect
 }
 
 // A 32-bit BMP (BI_RGB with a fourth byte a pixel), a depth the image library does not read.
-QByteArray Bmp32(int width, int height) {
+// A BMP of 7 bits per pixel, a depth no reader takes.
+QByteArray BmpOfUnreadableDepth(int width, int height) {
   QByteArray bmp(54 + width * height * 4, '\0');
   auto put32 = [&](int at, uint32_t v) { std::memcpy(bmp.data() + at, &v, 4); };
   auto put16 = [&](int at, uint16_t v) { std::memcpy(bmp.data() + at, &v, 2); };
@@ -323,7 +324,7 @@ QByteArray Bmp32(int width, int height) {
   put32(18, static_cast<uint32_t>(width));
   put32(22, static_cast<uint32_t>(height));
   put16(26, 1);
-  put16(28, 32);
+  put16(28, 7);
   put32(34, static_cast<uint32_t>(width * height * 4));
   for (int i = 54; i < bmp.size(); ++i) bmp[i] = static_cast<char>(i * 7);
   return bmp;
@@ -647,7 +648,7 @@ TEST_F(ScannerTest, UnreadableHolderSlideStopsTheBatch) {
   ASSERT_TRUE(good.save(holder + "/a.bmp", "BMP"));
   QFile bad(holder + "/b.bmp");
   ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
-  bad.write(Bmp32(5, 3));
+  bad.write(BmpOfUnreadableDepth(5, 3));
   bad.close();
   ASSERT_TRUE(good.save(holder + "/c.bmp", "BMP"));
   ASSERT_TRUE(good.save(holder + "/d.png", "PNG"));
