@@ -437,10 +437,16 @@ void ScanWindow::Place(const QRect& stored) {
     resize(stored.size());
     move(stored.topLeft());
   } else if (QWidget* owner = parentWidget(); owner != nullptr && owner->isVisible()) {
-    // The first time: over the middle of the main window.
+    // The first time: beside the main window where the screen has room for it, so that the
+    // scans arriving in the main window stay in sight; else over the middle of it.
     const QRect over = owner->window()->frameGeometry();
     resize(sizeHint());
-    move(over.center() - QPoint(width() / 2, height() / 2));
+    const QScreen* s = owner->window()->screen();
+    const QRect beside(over.topRight() + QPoint(1, 0), frameSize().expandedTo(size()));
+    if (s != nullptr && s->availableGeometry().contains(beside))
+      move(beside.topLeft());
+    else
+      move(over.center() - QPoint(width() / 2, height() / 2));
   }
   KeepOnScreen();
 }
