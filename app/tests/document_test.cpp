@@ -463,20 +463,9 @@ TEST_F(DocumentTest, OpenFailureMessages) {
   ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
   junk.write(QByteArray(200, 'x'));
   junk.close();
-  QByteArray bmp7(54 + 4 * 4, '\0');
-  const uint32_t fileSize = bmp7.size(), off = 54, hsize = 40, w = 4, h = 4;
-  const uint16_t planes = 1, bits = 7;
-  bmp7[0] = 'B', bmp7[1] = 'M';
-  std::memcpy(bmp7.data() + 2, &fileSize, 4);
-  std::memcpy(bmp7.data() + 10, &off, 4);
-  std::memcpy(bmp7.data() + 14, &hsize, 4);
-  std::memcpy(bmp7.data() + 18, &w, 4);
-  std::memcpy(bmp7.data() + 22, &h, 4);
-  std::memcpy(bmp7.data() + 26, &planes, 2);
-  std::memcpy(bmp7.data() + 28, &bits, 2);
   QFile f7(Path("deep.bmp"));
   ASSERT_TRUE(f7.open(QIODevice::WriteOnly));
-  f7.write(bmp7);
+  f7.write(BmpHeaderOnly(4, 4, 7));
   f7.close();
   const std::pair<QString, QString> files[] = {
       {Path("missing.bmp"), FormatString1(20480, Path("missing.bmp"))},

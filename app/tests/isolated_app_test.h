@@ -11,6 +11,25 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
+#include <cstdint>
+#include <cstring>
+
+// The headers of a BMP file of the given size and depth, with zeroed pixels behind them: for
+// files of a depth no reader takes.
+inline QByteArray BmpHeaderOnly(int32_t width, int32_t height, uint16_t bits) {
+  QByteArray bmp(54 + width * height * 4, '\0');
+  const auto put = [&](int at, auto value) { std::memcpy(bmp.data() + at, &value, sizeof value); };
+  bmp[0] = 'B', bmp[1] = 'M';
+  put(2, static_cast<uint32_t>(bmp.size()));
+  put(10, uint32_t{54});
+  put(14, uint32_t{40});
+  put(18, width);
+  put(22, height);
+  put(26, uint16_t{1});
+  put(28, bits);
+  return bmp;
+}
+
 class IsolatedAppTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {

@@ -127,18 +127,7 @@ im.save(d + 'png.tif', 'PNG')
   WriteBytes(Path("empty.tif"), {});
   // An arithmetic-coded frame (SOF9) and a BMP of 7 bits per pixel.
   WriteBytes(Path("arithmetic.jpg"), QByteArray::fromHex("ffd8ffc9000b08001000100101110000ffd9"));
-  QByteArray seven(54 + 64, '\0');
-  const uint32_t sevenSize = seven.size(), sevenOffset = 54, sevenHeader = 40, sevenSide = 4;
-  const uint16_t sevenPlanes = 1, sevenBits = 7;
-  seven[0] = 'B', seven[1] = 'M';
-  std::memcpy(seven.data() + 2, &sevenSize, 4);
-  std::memcpy(seven.data() + 10, &sevenOffset, 4);
-  std::memcpy(seven.data() + 14, &sevenHeader, 4);
-  std::memcpy(seven.data() + 18, &sevenSide, 4);
-  std::memcpy(seven.data() + 22, &sevenSide, 4);
-  std::memcpy(seven.data() + 26, &sevenPlanes, 2);
-  std::memcpy(seven.data() + 28, &sevenBits, 2);
-  WriteBytes(Path("seven.bmp"), seven);
+  WriteBytes(Path("seven.bmp"), BmpHeaderOnly(4, 4, 7));
   ASSERT_TRUE(QDir().mkpath(Path("folder.jpg")));
   ASSERT_EQ(WritePattern(Path("locked.bmp"), 8, 8, TES_FILE_BMP), 0);
   ASSERT_TRUE(QFile::setPermissions(Path("locked.bmp"), {}));
@@ -263,20 +252,6 @@ TEST_F(MessagesTest, TheMessageLogRecordsTheDetail) {
   const QString log = Path("messages.txt");
   qputenv("ORVAX_SCAN_MESSAGE_LOG", log.toLocal8Bit());
   WriteBytes(Path("empty.tif"), {});
-  // An arithmetic-coded frame (SOF9) and a BMP of 7 bits per pixel.
-  WriteBytes(Path("arithmetic.jpg"), QByteArray::fromHex("ffd8ffc9000b08001000100101110000ffd9"));
-  QByteArray seven(54 + 64, '\0');
-  const uint32_t sevenSize = seven.size(), sevenOffset = 54, sevenHeader = 40, sevenSide = 4;
-  const uint16_t sevenPlanes = 1, sevenBits = 7;
-  seven[0] = 'B', seven[1] = 'M';
-  std::memcpy(seven.data() + 2, &sevenSize, 4);
-  std::memcpy(seven.data() + 10, &sevenOffset, 4);
-  std::memcpy(seven.data() + 14, &sevenHeader, 4);
-  std::memcpy(seven.data() + 18, &sevenSide, 4);
-  std::memcpy(seven.data() + 22, &sevenSide, 4);
-  std::memcpy(seven.data() + 26, &sevenPlanes, 2);
-  std::memcpy(seven.data() + 28, &sevenBits, 2);
-  WriteBytes(Path("seven.bmp"), seven);
   EXPECT_EQ(Open(Path("empty.tif")), nullptr);
   qunsetenv("ORVAX_SCAN_MESSAGE_LOG");
   QFile file(log);
