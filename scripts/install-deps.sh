@@ -12,6 +12,8 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6printsupport6 libgl-dev
   # FlashPix container and JPEG tiles inside the FlashPix stand-in
   libgsf-1-dev libjpeg62-turbo-dev libglib2.0-dev
+  # real scanners through SANE; its test backend and scanimage in the tests
+  libsane-dev libsane1 sane-utils
   # peers for interoperability tests and benchmarks (never linked by the product)
   liblcms2-dev liblcms2-utils libtiff-dev libtiff-tools libjpeg-turbo-progs
   icc-profiles-free libgs-common

@@ -1,5 +1,7 @@
 #include "scan_window.h"
 
+#include "scan_device.h"
+
 #include "datasource/ds_exports.h"
 #include "datasource/ds_twain.h"
 #include "virtual_scanner.h"
@@ -147,6 +149,43 @@ ScanWindow::ScanWindow(VirtualScanner& scanner, QWidget* parent) : QWidget(paren
   status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
   auto* form = new QFormLayout;
+  device_ = new QComboBox;
+  device_->setObjectName("device");
+  auto* refreshDevices = new QPushButton(tr("Refresh"));
+  refreshDevices->setObjectName("refreshDevices");
+  auto* deviceRow = new QHBoxLayout;
+  deviceRow->addWidget(device_, 1);
+  deviceRow->addWidget(refreshDevices);
+  form->addRow(tr("Device:"), deviceRow);
+  deviceNote_ = new QLabel;
+  deviceNote_->setObjectName("deviceNote");
+  deviceNote_->setWordWrap(true);
+  form->addRow(deviceNote_);
+  // The device chosen last time; one that is not connected now leaves the virtual scanner.
+  // SANE is asked for its devices only then or on Refresh: looking for network scanners can
+  // take seconds.
+  const QString remembered = scanner_.WindowSetting("Device", "virtual").toString();
+  if (remembered == QLatin1String("virtual")) {
+    device_->addItem(tr("Virtual film scanner"), QStringLiteral("virtual"));
+  } else {
+    RefreshDevices();
+  }
+  if (const int at = device_->findData(remembered); at >= 0) {
+    device_->setCurrentIndex(at);
+  } else {
+    device_->setCurrentIndex(0);
+    deviceNote_->setText(tr("The scanner %1 chosen last time is not connected: scanning with the virtual film scanner.")
+                   .arg(remembered));
+  }
+  connect(device_, &QComboBox::activated, this, [this] {
+    scanner_.SetWindowSetting("Device", DeviceName());
+    deviceNote_->clear();
+  });
+  connect(refreshDevices, &QPushButton::clicked, this, [this] {
+    const QString current = DeviceName();
+    RefreshDevices();
+    device_->setCurrentIndex(std::max(0, device_->findData(current)));
+  });
   resolution_ = new QSpinBox;
   resolution_->setObjectName("resolution");
   resolution_->setRange(75, 4800);
@@ -263,7 +302,7 @@ ScanWindow::ScanWindow(VirtualScanner& scanner, QWidget* parent) : QWidget(paren
   layout->addLayout(top, 1);
   layout->addWidget(progress_);
   layout->addLayout(buttons);
-  settingsWidgets_ = {resolution_, filmType_, colorSpace_, slide_, film_, holder_, browse,
+  settingsWidgets_ = {device_, resolution_, filmType_, colorSpace_, slide_, film_, holder_, browse,
                       slides_,     scanSlides, next,       previewButton_, scan, preview_};
 
   preview_->SetArea(scanner_.WindowSetting("Area", QRectF()).toRectF());
@@ -427,6 +466,34 @@ void ScanWindow::SetProgress(double fraction) {
 
 void ScanWindow::ShowStatus(const QString& text) { status_->setText(text); }
 QString ScanWindow::Status() const { return status_->text(); }
+
+QString ScanWindow::DeviceName() const {
+  const QString name = device_->currentData().toString();
+  return name.isEmpty() ? QStringLiteral("virtual") : name;
+}
+
+bool ScanWindow::ChooseDevice(const QString& name) {
+  int at = device_->findData(name);
+  if (at < 0) {
+    RefreshDevices();
+    at = device_->findData(name);
+  }
+  if (at < 0) return false;
+  device_->setCurrentIndex(at);
+  scanner_.SetWindowSetting("Device", name);
+  deviceNote_->clear();
+  return true;
+}
+
+void ScanWindow::RefreshDevices() {
+  QSignalBlocker block(device_);
+  device_->clear();
+  device_->addItem(tr("Virtual film scanner"), QStringLiteral("virtual"));
+  QString why;
+  const QList<SaneDeviceInfo> devices = SaneDevices(&why);
+  for (const SaneDeviceInfo& d : devices) device_->addItem(QStringLiteral("%1 (%2)").arg(d.Title(), d.name), d.name);
+  if (!why.isEmpty()) deviceNote_->setText(why);
+}
 
 void ScanWindow::SetScanning(bool scanning) {
   for (QWidget* w : settingsWidgets_) w->setEnabled(!scanning);

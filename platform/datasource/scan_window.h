@@ -78,6 +78,14 @@ class ScanWindow : public QWidget {
   void SetScanning(bool scanning);
   // A quick low-resolution pass of the current slide into the preview.
   void Preview();
+  // The device a scan reads from: "virtual" or the name of a SANE device.
+  QString DeviceName() const;
+  // Chooses device NAME (and remembers it), listing the devices again when it is not among
+  // them; false when it is not connected.
+  bool ChooseDevice(const QString& name);
+  // Lists the virtual scanner and the SANE devices connected now (at the start only when the
+  // device chosen last time is one of them; Refresh lists them at any time).
+  void RefreshDevices();
   // Puts the window where it was (STORED: the position of its frame and its size) or, the
   // first time, over the middle of the main window; on the screen either way.
   void Place(const QRect& stored);
@@ -105,6 +113,8 @@ class ScanWindow : public QWidget {
   PreviewArea* preview_;
   QLabel* information_;
   QLabel* status_;
+  QComboBox* device_;
+  QLabel* deviceNote_;
   QSpinBox* resolution_;
   QComboBox* filmType_;
   QComboBox* colorSpace_;

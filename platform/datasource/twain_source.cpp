@@ -142,6 +142,7 @@ TwainSource::TwainSource(VirtualScanner& scanner) : scanner_(scanner) { ResetCap
 TwainSource::~TwainSource() { CloseWindow(); }
 
 void TwainSource::CloseWindow() {
+  CloseDevice();
   if (!window_) return;
   // The next window opens where this one was (a reopened source, the next run).
   if (window_->isVisible()) scanner_.SetWindowPlacement(QRect(window_->pos(), window_->size()));
@@ -484,26 +485,40 @@ ScanJob TwainSource::JobFromWindow() const {
   return job;
 }
 
-bool TwainSource::PrepareImage() {
-  Film film = job_.film;
-  if (!job_.holder.isEmpty()) {
-    const QString file = HolderSlide(FilmHolderFiles(job_.holder), scanner_.SlidePosition());
-    QString why;
-    if (file.isEmpty()) {
-      SlideFailed(QStringLiteral("The film holder %1 holds no slides.").arg(job_.holder));
-      return false;
-    }
-    if (!Slide::FromFile(file, film, &slide_, &why)) {
-      // Nothing stands in for it: the batch stops here.
-      SlideFailed(QStringLiteral("Cannot read the slide %1: %2.").arg(file, why));
-      return false;
-    }
-    if (window_) window_->ShowStatus(QStringLiteral("Scanning %1").arg(QFileInfo(file).fileName()));
+bool TwainSource::OpenDevice() {
+  QString name = window_ ? window_->DeviceName() : scanner_.WindowSetting("Device", "virtual").toString();
+  if (device_ && name == deviceName_) return true;
+  CloseDevice();
+  if (name == QLatin1String("virtual")) {
+    device_ = std::make_unique<VirtualDevice>(scanner_);
   } else {
-    slide_ = Slide::BuiltIn(job_.frame, job_.width, job_.height, film);
+    QString why;
+    device_ = OpenSaneDevice(name, &why);
+    if (!device_) {
+      SlideFailed(QStringLiteral("The scanner %1 cannot be used: %2.").arg(name, why));
+      return false;
+    }
   }
-  filmType_ = job_.filmType.value_or(scanner_.CurrentFilmType());
-  part_ = AreaPixels(job_.area, slide_.Width(), slide_.Height());
+  deviceName_ = name;
+  return true;
+}
+
+void TwainSource::CloseDevice() {
+  if (device_) device_->Close();
+  device_.reset();
+  deviceName_.clear();
+}
+
+void TwainSource::DeviceFailed(const QString& reason) {
+  if (device_) device_->Cancel();
+  // The virtual scanner's reasons are whole sentences about its slides.
+  if (deviceName_ == QLatin1String("virtual")) SlideFailed(reason);
+  else SlideFailed(QStringLiteral("The scanner %1 stopped: %2.").arg(deviceName_, reason));
+}
+
+bool TwainSource::PrepareImage() {
+  if (!OpenDevice()) return false;
+  const FilmType filmType = job_.filmType.value_or(scanner_.CurrentFilmType());
   // The scan keeps to what was negotiated: the job's type and depth when offered, else the
   // current ones.
   int type = job_.pixelType, bits = job_.bits;
@@ -511,38 +526,95 @@ bool TwainSource::PrepareImage() {
     type = pixelType_;
     bits = currentDepth_[IndexOfType(type)];
   }
+  // A device left in the middle of a scan takes no settings.
+  device_->Cancel();
+  DeviceStatus status = device_->Setup(job_, type, bits, filmType);
+  if (status.ok()) status = device_->Start();
+  if (status.ok()) status = device_->Layout(&layout_);
+  if (!status.ok()) {
+    DeviceFailed(status.reason);
+    return false;
+  }
   raster_ = Raster{};
-  raster_.width = part_.width();
-  raster_.height = part_.height();
-  raster_.pixelType = type;
-  raster_.samplesPerPixel = SamplesPerPixel(type);
-  raster_.bitsPerSample = DeliveredBits(type, bits);
+  raster_.width = layout_.width;
+  raster_.height = std::max(0, layout_.height);
+  raster_.pixelType = layout_.pixelType;
+  raster_.samplesPerPixel = layout_.samplesPerPixel;
+  raster_.bitsPerSample = layout_.bitsPerSample;
   raster_.bytesPerRow = (raster_.width * raster_.samplesPerPixel * raster_.bitsPerSample + 7) / 8;
   raster_.data.assign(static_cast<size_t>(raster_.bytesPerRow) * raster_.height, 0);
+  deviceRow_.assign(static_cast<size_t>(std::max(1, layout_.bytesPerRow)), 0);
+  deviceRowFill_ = 0;
   renderedRows_ = 0;
-  planar_ = job_.planar && raster_.samplesPerPixel > 1 && raster_.bitsPerSample >= 8;
   plane_ = 0;
   nextRow_ = 0;
   strips_ = 0;
-  if (window_) {
-    window_->ShowSlide(slide_);
-    window_->SetProgress(0);
+  if (window_) window_->SetProgress(0);
+  if (auto* virtualDevice = dynamic_cast<VirtualDevice*>(device_.get())) {
+    if (window_) {
+      if (!virtualDevice->SlideFile().isEmpty())
+        window_->ShowStatus(QStringLiteral("Scanning %1").arg(QFileInfo(virtualDevice->SlideFile()).fileName()));
+      window_->ShowSlide(virtualDevice->CurrentSlide());
+    }
+  } else if (window_) {
+    window_->ShowStatus(QStringLiteral("Scanning with %1").arg(deviceName_));
   }
+  if ((layout_.height < 0 || layout_.plane >= 0 || !layout_.lastFrame) && !ReadWhole()) return false;
+  planar_ = job_.planar && raster_.samplesPerPixel > 1 && raster_.bitsPerSample >= 8;
   return true;
 }
 
-void TwainSource::EnsureRows(int rows) {
-  rows = std::min(rows, raster_.height);
-  if (renderedRows_ >= rows) return;
-  std::vector<uint16_t> light(static_cast<size_t>(part_.width()) * 3);
-  for (int y = renderedRows_; y < rows; ++y) {
-    slide_.ReadRow(filmType_, part_.top() + y, part_.left(), part_.width(), light.data());
-    RenderRow(light.data(), part_.width(), raster_.pixelType, raster_.bitsPerSample,
-              raster_.data.data() + static_cast<size_t>(y) * raster_.bytesPerRow);
-    // A long pass (a native transfer reads the whole slide at once) shows its progress.
-    if ((y & 255) == 255) ShowProgress(double(y) / raster_.height);
+DeviceStatus TwainSource::ReadRows(int want, std::vector<uint8_t>& out, int* rows) {
+  const size_t deviceBytes = deviceRow_.size();
+  const size_t keep = std::min(deviceBytes, static_cast<size_t>(layout_.plane >= 0
+                                                ? (raster_.width * raster_.bitsPerSample + 7) / 8
+                                                : raster_.bytesPerRow));
+  while (want < 0 || *rows < want) {
+    int got = 0;
+    const DeviceStatus status = device_->Read(deviceRow_.data() + deviceRowFill_,
+                                              static_cast<int>(deviceBytes) - deviceRowFill_, &got);
+    if (!status.ok()) return status;
+    deviceRowFill_ += got;
+    if (static_cast<size_t>(deviceRowFill_) == deviceBytes) {
+      out.insert(out.end(), deviceRow_.begin(), deviceRow_.begin() + static_cast<std::ptrdiff_t>(keep));
+      deviceRowFill_ = 0;
+      ++*rows;
+      // A long pass (a native transfer reads the whole frame at once) shows its progress.
+      if ((*rows & 255) == 255 && raster_.height > 0) ShowProgress(double(*rows) / raster_.height);
+    }
   }
+  return DeviceStatus::Ok();
+}
+
+bool TwainSource::ReadWhole() {
+  const DeviceStatus status = ReadWholeImage(*device_, layout_, &raster_, [this](int rows) {
+    if (raster_.height > 0) ShowProgress(double(rows) / raster_.height);
+  });
+  if (!status.ok()) {
+    DeviceFailed(status.code == DeviceStatus::Code::Ok ? QStringLiteral("the frame never ended") : status.reason);
+    return false;
+  }
+  renderedRows_ = raster_.height;
+  return true;
+}
+
+bool TwainSource::EnsureRows(int rows) {
+  rows = std::min(rows, raster_.height);
+  if (renderedRows_ >= rows) return true;
+  std::vector<uint8_t> out;
+  out.reserve(static_cast<size_t>(rows - renderedRows_) * raster_.bytesPerRow);
+  int got = 0;
+  const DeviceStatus status = ReadRows(rows - renderedRows_, out, &got);
+  if (!status.ok()) {
+    if (status.code == DeviceStatus::Code::EndOfFrame)
+      DeviceFailed(QStringLiteral("the frame ended after %1 of its %2 rows").arg(renderedRows_ + got).arg(raster_.height));
+    else
+      DeviceFailed(status.reason);
+    return false;
+  }
+  std::memcpy(raster_.data.data() + static_cast<size_t>(renderedRows_) * raster_.bytesPerRow, out.data(), out.size());
   renderedRows_ = rows;
+  return true;
 }
 
 void TwainSource::ShowProgress(double fraction) {
@@ -598,6 +670,7 @@ TW_UINT16 TwainSource::MemXfer(TW_IMAGEMEMXFER* xfer) {
   if (window_ && window_->isVisible() && !Scripted()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
   if (cancel_ || (job_.cancelAfter > 0 && strips_ >= job_.cancelAfter)) {
     cancel_ = true;
+    if (device_) device_->Cancel();
     Report(QStringLiteral("cancelled after %1 strips").arg(strips_));
     return Fail(TWCC_USERCANCEL);
   }
@@ -613,7 +686,10 @@ TW_UINT16 TwainSource::MemXfer(TW_IMAGEMEMXFER* xfer) {
     if (handle) GlobalUnlock(xfer->Memory.TheMem);
     return Fail(TWCC_BADVALUE);
   }
-  if (plane_ == 0) EnsureRows(nextRow_ + rows);
+  if (plane_ == 0 && !EnsureRows(nextRow_ + rows)) {
+    if (handle) GlobalUnlock(xfer->Memory.TheMem);
+    return Fail(TWCC_BUMMER);
+  }
   const int bytesPerSample = raster_.bitsPerSample / 8;
   for (int r = 0; r < rows; ++r) {
     const uint8_t* src = raster_.data.data() + static_cast<size_t>(nextRow_ + r) * raster_.bytesPerRow;
@@ -657,12 +733,13 @@ TW_UINT16 TwainSource::NativeXfer(TW_HANDLE* result) {
   if (state_ != 6) return Fail(TWCC_SEQERROR);
   if (cancel_ || job_.cancelAfter > 0) {
     cancel_ = true;
+    if (device_) device_->Cancel();
     state_ = 7;
     return TWRC_CANCEL;
   }
   // A bottom-up device-independent bitmap: 1 bit for black and white, 8 bits with a grey
   // palette for grey, 24 bits (blue, green, red) for everything else.
-  EnsureRows(raster_.height);
+  if (!EnsureRows(raster_.height)) return Fail(TWCC_BUMMER);
   const int w = raster_.width, h = raster_.height;
   const int bpp = raster_.pixelType == TWPT_BW ? 1 : raster_.pixelType == TWPT_GRAY ? 8 : 24;
   const int colours = bpp == 1 ? 2 : bpp == 8 ? 256 : 0;
@@ -748,6 +825,8 @@ TW_UINT16 TwainSource::PendingXfers(TW_UINT16 msg, TW_PENDINGXFERS* pending) {
   } else {
     state_ = 5;
     cancel_ = false;
+    // The device is free for other programs between scans.
+    CloseDevice();
     if (window_) {
       window_->SetProgress(0);
       window_->SetScanning(false);
@@ -813,6 +892,10 @@ void TwainSource::RunNextAction() {
       break;
     case ScriptAction::Kind::Quit: QMetaObject::invokeMethod(qApp, "quit", Qt::QueuedConnection); break;
     case ScriptAction::Kind::Offer: ScheduleNextAction(); break;
+    case ScriptAction::Kind::Device:
+      if (window_ && !window_->ChooseDevice(action.device)) Report(QStringLiteral("device %1 is not connected").arg(action.device));
+      ScheduleNextAction();
+      break;
   }
 }
 

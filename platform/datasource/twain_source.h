@@ -7,6 +7,7 @@
 #include "datasource/ds_exports.h"
 #include "datasource/ds_twain.h"
 #include "frames.h"
+#include "scan_device.h"
 #include "scan_script.h"
 #include "scan_window.h"
 #include "win/window_messages.h"
@@ -59,8 +60,20 @@ class TwainSource {
   // Loads the slide the job scans now and sets up its raster; false, with the failure shown
   // and reported, when the slide cannot be read.
   bool PrepareImage();
-  // Renders the raster's rows up to ROWS (the scanner's head moving over the film).
-  void EnsureRows(int rows);
+  // Reads the raster's rows up to ROWS from the device (the scanner's head moving over the
+  // film); a failure is shown and the device's scan cancelled.
+  bool EnsureRows(int rows);
+  // Reads every frame of the scan at once: for a device that does not know its line count,
+  // and for one that sends its colours one after another. A failure is shown.
+  bool ReadWhole();
+  // Reads whole rows of the current frame into OUT (appended, trimmed to the raster's row)
+  // until it holds WANT rows, or, with WANT < 0, until the frame ends.
+  DeviceStatus ReadRows(int want, std::vector<uint8_t>& out, int* rows);
+  // The device the next scan reads from, opened on first use; false when it cannot be.
+  bool OpenDevice();
+  void CloseDevice();
+  // The device's failure REASON, said as SlideFailed says it, naming the device.
+  void DeviceFailed(const QString& reason);
   void ShowProgress(double fraction);
   // A slide that cannot be read: said in the window, in the report and, for a person, in a
   // message box.
@@ -95,9 +108,11 @@ class TwainSource {
   int pending_ = 0;
   bool cancel_ = false;
   Raster raster_;
-  Slide slide_;
-  QRect part_;         // of the slide, the job's area
-  FilmType filmType_ = FilmType::ColorPositive;
+  std::unique_ptr<ScanDevice> device_;
+  QString deviceName_;     // "virtual" or a SANE device name, of the open device
+  FrameLayout layout_;     // of the current frame
+  std::vector<uint8_t> deviceRow_;  // a device row being put together
+  int deviceRowFill_ = 0;
   int renderedRows_ = 0;
   bool planar_ = false;
   int plane_ = 0;
