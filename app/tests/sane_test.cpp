@@ -10,7 +10,11 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QComboBox>
 #include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QSpinBox>
 #include <QMap>
 #include <QProcess>
 #include <QStandardPaths>
@@ -310,6 +314,66 @@ TEST_F(SaneTest, DeviceChoiceSurvivesARestartAndFallsBack) {
   ASSERT_EQ(docs.size(), 1);
   EXPECT_EQ(Desc(docs[0]).width, 20);
   EXPECT_EQ(Desc(docs[0]).height, 10);
+  EXPECT_TRUE(messages_.isEmpty()) << messages_.join("|").toStdString();
+}
+
+// As a person would: choose test:0 in the window, preview its bed, drag an area, choose the
+// resolution and colour space and scan; the document is that area, as scanimage gives it.
+TEST_F(SaneTest, WindowPreviewsTheBedAndScansTheChosenArea) {
+  WriteSaneConfig({});
+  ASSERT_TRUE(Start("device test:0\n"));
+  QWidget* window = nullptr;
+  QElapsedTimer timer;
+  timer.start();
+  while (timer.elapsed() < 10000) {
+    for (QWidget* w : QApplication::allWidgets())
+      if (w->objectName() == "OrvaxScanWindow") window = w;
+    if (window != nullptr && window->findChild<QComboBox*>("device")->currentData().toString() == "test:0") break;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  ASSERT_NE(window, nullptr);
+  auto* device = window->findChild<QComboBox*>("device");
+  ASSERT_EQ(device->currentData().toString(), "test:0");
+  EXPECT_TRUE(device->currentText().contains("Noname frontend-tester virtual device")) << device->currentText().toStdString();
+
+  window->findChild<QPushButton*>("previewButton")->click();
+  auto* preview = window->findChild<QWidget*>("preview");
+  ASSERT_NE(preview, nullptr);
+  // The whole 200 x 200 mm bed at 50 dpi.
+  const Picture bed = Scanimage({"--mode", "Color", "--depth", "8", "--resolution", "50", "-x", "200", "-y", "200"});
+  const QRect image = preview->property("imageRect").toRect();
+  ASSERT_FALSE(image.isEmpty());
+  EXPECT_NEAR(double(image.width()) / image.height(), double(bed.width) / bed.height, 0.05);
+
+  // A drag over the preview chooses the area.
+  auto mouse = [&](QEvent::Type type, QPointF fraction) {
+    const QPointF at(image.x() + fraction.x() * image.width(), image.y() + fraction.y() * image.height());
+    QMouseEvent event(type, at, preview->mapToGlobal(at), Qt::LeftButton,
+                      type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(preview, &event);
+  };
+  mouse(QEvent::MouseButtonPress, {0.05, 0.1});
+  mouse(QEvent::MouseMove, {0.12, 0.15});
+  mouse(QEvent::MouseMove, {0.2, 0.22});
+  mouse(QEvent::MouseButtonRelease, {0.2, 0.22});
+  const QRectF area = preview->property("area").toRectF();
+  ASSERT_FALSE(area.isEmpty());
+  // The test backend keeps its geometry to whole millimetres.
+  const auto mm = [](double fraction) { return QString::number(qRound(fraction * 200)); };
+  window->findChild<QSpinBox*>("resolution")->setValue(75);
+  auto* spaces = window->findChild<QComboBox*>("colorSpace");
+  const int grey = spaces->findText("16 bit Grayscale");
+  ASSERT_GE(grey, 0);
+  spaces->setCurrentIndex(grey);
+  window->findChild<QPushButton*>("scan")->click();
+  const QList<CGessoDoc*> docs = WaitForDocuments(1);
+  ASSERT_EQ(docs.size(), 1) << Report().join("|").toStdString();
+  const Picture want = Scanimage({"--mode", "Gray", "--depth", "16", "--resolution", "75", "-l", mm(area.left()),
+                                  "-t", mm(area.top()), "-x", QString::number(mm(area.right()).toInt() - mm(area.left()).toInt()),
+                                  "-y", QString::number(mm(area.bottom()).toInt() - mm(area.top()).toInt())});
+  EXPECT_EQ(Desc(docs[0]).width, want.width);
+  EXPECT_EQ(Desc(docs[0]).height, want.height);
+  EXPECT_TRUE(Pixels(docs[0], want) == want.data);
   EXPECT_TRUE(messages_.isEmpty()) << messages_.join("|").toStdString();
 }
 

@@ -9,6 +9,7 @@
 #include "scan_script.h"
 
 #include <QImage>
+#include <QSizeF>
 #include <QWidget>
 
 class QComboBox;
@@ -106,6 +107,11 @@ class ScanWindow : public QWidget {
   // holder's current file; false with the reason when there is none or it cannot be read.
   bool CurrentSlide(Slide* slide, QString* why) const;
   void UpdateInformation();
+  // The preview of a SANE device: its whole bed at a low resolution.
+  void PreviewDevice();
+  // What a change of slide, film or device shows: the virtual scanner previews at once; a
+  // real device keeps its last preview, or waits for Preview.
+  void AutoPreview();
   // Moves and, when it must, shrinks the window so that it lies on its screen.
   void KeepOnScreen();
 
@@ -127,6 +133,8 @@ class ScanWindow : public QWidget {
   QList<QWidget*> settingsWidgets_;
   bool refreshing_ = false;
   QSize frameSize_;  // of the slide the preview shows
+  QSizeF bedInches_;  // of the SANE device the preview shows
+  QString previewed_;  // the SANE device the preview shows
 };
 
 }  // namespace orvax::ds
