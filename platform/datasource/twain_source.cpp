@@ -138,7 +138,10 @@ TW_HANDLE Enumeration(const QList<int>& values, int current) {
 
 }  // namespace
 
-TwainSource::TwainSource(VirtualScanner& scanner) : scanner_(scanner) { ResetCapabilities(); }
+TwainSource::TwainSource(VirtualScanner& scanner) : scanner_(scanner) {
+  for (int i = 0; i < 5; ++i) offered_.push_back(DefaultDepths()[i]);
+  ResetCapabilities();
+}
 TwainSource::~TwainSource() { CloseWindow(); }
 
 void TwainSource::CloseWindow() {
@@ -154,6 +157,47 @@ TW_UINT16 TwainSource::Fail(TW_UINT16 condition) {
   return TWRC_FAILURE;
 }
 
+void TwainSource::ReadDeviceOffer() {
+  offered_.clear();
+  for (int i = 0; i < 5; ++i) offered_.push_back(DefaultDepths()[i]);
+  const QString name = scanner_.WindowSetting("Device", "virtual").toString();
+  if (name == QLatin1String("virtual")) return;
+  // A device that cannot be opened now leaves the virtual scanner's offer, as the window
+  // falls back to it.
+  QString why;
+  std::unique_ptr<ScanDevice> device = OpenSaneDevice(name, &why);
+  if (!device) return;
+  const QList<DeviceOption> options = device->Options();
+  device->Close();
+  QStringList modes;
+  QList<int> depths;
+  bool hasDepth = false;
+  for (const DeviceOption& o : options) {
+    if (o.name == QLatin1String("mode")) modes = o.strings;
+    if (o.name == QLatin1String("depth")) {
+      hasDepth = true;
+      for (double w : o.words) depths.push_back(static_cast<int>(w));
+      if (o.isRange)
+        for (int d : {1, 8, 16})
+          if (d >= o.min && d <= o.max) depths.push_back(d);
+      if (o.words.isEmpty() && !o.isRange && o.value.isValid()) depths.push_back(o.value.toInt());
+    }
+  }
+  if (!hasDepth) depths = {8};
+  QList<int> multi;
+  for (int d : {8, 16})
+    if (depths.contains(d)) multi.push_back(d);
+  const bool lineart = modes.contains("Lineart") || (modes.contains("Gray") && depths.contains(1));
+  for (int i = 0; i < 5; ++i) offered_[i].clear();
+  if (lineart) offered_[IndexOfType(TWPT_BW)] = {1};
+  if (modes.contains("Gray")) offered_[IndexOfType(TWPT_GRAY)] = multi;
+  if (modes.contains("Color")) offered_[IndexOfType(TWPT_RGB)] = multi;
+  // A device whose modes have other names still scans in its own default.
+  bool any = false;
+  for (const QList<int>& d : offered_) any = any || !d.isEmpty();
+  if (!any) offered_[IndexOfType(TWPT_RGB)] = {8};
+}
+
 void TwainSource::ResetCapabilities() {
   xferCount_ = -1;
   planarChunky_ = TWPC_CHUNKY;
@@ -161,11 +205,11 @@ void TwainSource::ResetCapabilities() {
   depths_.clear();
   currentDepth_.clear();
   for (int i = 0; i < 5; ++i) {
-    pixelTypes_.push_back(kPixelTypes[i]);
-    depths_.push_back(DefaultDepths()[i]);
-    currentDepth_.push_back(DefaultDepths()[i].front());
+    if (!offered_[i].isEmpty()) pixelTypes_.push_back(kPixelTypes[i]);
+    depths_.push_back(offered_[i]);
+    currentDepth_.push_back(offered_[i].isEmpty() ? 8 : offered_[i].front());
   }
-  pixelType_ = TWPT_RGB;
+  pixelType_ = pixelTypes_.contains(TWPT_RGB) ? TWPT_RGB : pixelTypes_.front();
   mechs_.clear();
   if (offer_ != "memory") mechs_.push_back(TWSX_NATIVE);
   if (offer_ != "native") mechs_.push_back(TWSX_MEMORY);
@@ -267,6 +311,7 @@ TW_UINT16 TwainSource::Identity(TW_UINT16 msg, TW_IDENTITY* id) {
         }
       }
       eventMsg_ = win::RegisterWindowMessage(kSourceEventMsg);
+      ReadDeviceOffer();
       ResetCapabilities();
       pending_ = 0;
       state_ = 4;
@@ -350,8 +395,9 @@ TW_UINT16 TwainSource::Capability(TW_UINT16 msg, TW_CAPABILITY* cap) {
     case MSG_GETCURRENT: return fill(true);
     case MSG_GETDEFAULT: {
       cap->ConType = TWON_ONEVALUE;
-      const long defaults[] = {-1, TWCP_NONE, TWPC_CHUNKY, TWPT_RGB, DefaultDepths()[IndexOfType(pixelType_)].front(),
-                               mechs_.front()};
+      const QList<int>& offered = offered_[IndexOfType(pixelType_)];
+      const long defaults[] = {-1, TWCP_NONE, TWPC_CHUNKY, offered_[IndexOfType(TWPT_RGB)].isEmpty() ? pixelType_ : TWPT_RGB,
+                               offered.isEmpty() ? 8 : offered.front(), mechs_.front()};
       const int slot = id == CAP_XFERCOUNT ? 0 : id == ICAP_COMPRESSION ? 1 : id == ICAP_PLANARCHUNKY ? 2
                        : id == ICAP_PIXELTYPE ? 3 : id == ICAP_BITDEPTH ? 4 : 5;
       cap->hContainer = OneValue(id == CAP_XFERCOUNT ? TWTY_INT16 : TWTY_UINT16, defaults[slot]);
@@ -372,12 +418,13 @@ TW_UINT16 TwainSource::Capability(TW_UINT16 msg, TW_CAPABILITY* cap) {
       case ICAP_PLANARCHUNKY: planarChunky_ = TWPC_CHUNKY; break;
       case ICAP_PIXELTYPE:
         pixelTypes_.clear();
-        for (int t : kPixelTypes) pixelTypes_.push_back(t);
-        pixelType_ = TWPT_RGB;
+        for (int i = 0; i < 5; ++i)
+          if (!offered_[i].isEmpty()) pixelTypes_.push_back(kPixelTypes[i]);
+        pixelType_ = pixelTypes_.contains(TWPT_RGB) ? TWPT_RGB : pixelTypes_.front();
         break;
       case ICAP_BITDEPTH:
-        depths_[typeIndex] = DefaultDepths()[typeIndex];
-        currentDepth_[typeIndex] = DefaultDepths()[typeIndex].front();
+        depths_[typeIndex] = offered_[typeIndex];
+        currentDepth_[typeIndex] = offered_[typeIndex].isEmpty() ? 8 : offered_[typeIndex].front();
         break;
       case ICAP_XFERMECH: mech_ = mechs_.front(); break;
       default: break;
@@ -399,12 +446,16 @@ TW_UINT16 TwainSource::Capability(TW_UINT16 msg, TW_CAPABILITY* cap) {
       planarChunky_ = static_cast<int>(value);
       return TWRC_SUCCESS;
     case ICAP_PIXELTYPE: {
-      if (IndexOfType(static_cast<int>(value)) < 0) return Fail(TWCC_BADVALUE);
+      const auto offered = [this](long v) {
+        const int i = IndexOfType(static_cast<int>(v));
+        return i >= 0 && !offered_[i].isEmpty();
+      };
+      if (!offered(value)) return Fail(TWCC_BADVALUE);
       if (list) {
         // The application restricts the types offered to the ones it takes.
         QList<int> kept;
         for (long v : values)
-          if (IndexOfType(static_cast<int>(v)) >= 0 && !kept.contains(static_cast<int>(v))) kept.push_back(static_cast<int>(v));
+          if (offered(v) && !kept.contains(static_cast<int>(v))) kept.push_back(static_cast<int>(v));
         pixelTypes_ = kept;
       } else if (!pixelTypes_.contains(static_cast<int>(value))) {
         return Fail(TWCC_BADVALUE);
@@ -413,11 +464,11 @@ TW_UINT16 TwainSource::Capability(TW_UINT16 msg, TW_CAPABILITY* cap) {
       return TWRC_SUCCESS;
     }
     case ICAP_BITDEPTH: {
-      if (!DefaultDepths()[typeIndex].contains(static_cast<int>(value))) return Fail(TWCC_BADVALUE);
+      if (!offered_[typeIndex].contains(static_cast<int>(value))) return Fail(TWCC_BADVALUE);
       if (list) {
         QList<int> kept;
         for (long v : values)
-          if (DefaultDepths()[typeIndex].contains(static_cast<int>(v)) && !kept.contains(static_cast<int>(v))) kept.push_back(static_cast<int>(v));
+          if (offered_[typeIndex].contains(static_cast<int>(v)) && !kept.contains(static_cast<int>(v))) kept.push_back(static_cast<int>(v));
         depths_[typeIndex] = kept;
       } else if (!depths_[typeIndex].contains(static_cast<int>(value))) {
         return Fail(TWCC_BADVALUE);

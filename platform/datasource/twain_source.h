@@ -54,6 +54,8 @@ class TwainSource {
   twain::TW_UINT16 PendingXfers(twain::TW_UINT16 msg, twain::TW_PENDINGXFERS* pending);
   twain::TW_UINT16 AutoSave(twain::TW_UINT16 dat, twain::TW_UINT16 msg, void* data);
 
+  // What the chosen device offers: its pixel types and their depths.
+  void ReadDeviceOffer();
   void ResetCapabilities();
   QList<int> Depths(int pixelType) const;
   void Post(twain::TW_UINT16 message);
@@ -96,6 +98,7 @@ class TwainSource {
   // Capabilities.
   int xferCount_ = -1;
   int planarChunky_ = twain::TWPC_CHUNKY;
+  QList<QList<int>> offered_;      // depths the device offers, by position in kPixelTypes (none: type not offered)
   QList<int> pixelTypes_;          // offered, after the application's restriction
   QList<QList<int>> depths_;       // by position in kPixelTypes, after restriction
   int pixelType_ = twain::TWPT_RGB;
