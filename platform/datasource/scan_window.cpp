@@ -162,6 +162,7 @@ ScanWindow::ScanWindow(VirtualScanner& scanner, QWidget* parent) : QWidget(paren
   deviceNote_ = new QLabel;
   deviceNote_->setObjectName("deviceNote");
   deviceNote_->setWordWrap(true);
+  deviceNote_->hide();
   form->addRow(deviceNote_);
   // The device chosen last time; one that is not connected now leaves the virtual scanner.
   // SANE is asked for its devices only then or on Refresh: looking for network scanners can
@@ -176,12 +177,12 @@ ScanWindow::ScanWindow(VirtualScanner& scanner, QWidget* parent) : QWidget(paren
     device_->setCurrentIndex(at);
   } else {
     device_->setCurrentIndex(0);
-    deviceNote_->setText(tr("The scanner %1 chosen last time is not connected: scanning with the virtual film scanner.")
+    SetDeviceNote(tr("The scanner %1 chosen last time is not connected: scanning with the virtual film scanner.")
                    .arg(remembered));
   }
   connect(device_, &QComboBox::activated, this, [this] {
     scanner_.SetWindowSetting("Device", DeviceName());
-    deviceNote_->clear();
+    SetDeviceNote(QString());
     AutoPreview();
   });
   connect(refreshDevices, &QPushButton::clicked, this, [this] {
@@ -564,6 +565,11 @@ void ScanWindow::SetProgress(double fraction) {
 void ScanWindow::ShowStatus(const QString& text) { status_->setText(text); }
 QString ScanWindow::Status() const { return status_->text(); }
 
+void ScanWindow::SetDeviceNote(const QString& text) {
+  deviceNote_->setText(text);
+  deviceNote_->setVisible(!text.isEmpty());
+}
+
 QString ScanWindow::DeviceName() const {
   const QString name = device_->currentData().toString();
   return name.isEmpty() ? QStringLiteral("virtual") : name;
@@ -578,7 +584,7 @@ bool ScanWindow::ChooseDevice(const QString& name) {
   if (at < 0) return false;
   device_->setCurrentIndex(at);
   scanner_.SetWindowSetting("Device", name);
-  deviceNote_->clear();
+  SetDeviceNote(QString());
   return true;
 }
 
@@ -589,7 +595,7 @@ void ScanWindow::RefreshDevices() {
   QString why;
   const QList<SaneDeviceInfo> devices = SaneDevices(&why);
   for (const SaneDeviceInfo& d : devices) device_->addItem(QStringLiteral("%1 (%2)").arg(d.Title(), d.name), d.name);
-  if (!why.isEmpty()) deviceNote_->setText(why);
+  if (!why.isEmpty()) SetDeviceNote(why);
 }
 
 void ScanWindow::SetScanning(bool scanning) {

@@ -87,6 +87,8 @@ class ScanWindow : public QWidget {
   // Lists the virtual scanner and the SANE devices connected now (at the start only when the
   // device chosen last time is one of them; Refresh lists them at any time).
   void RefreshDevices();
+  // The line under the device list (hidden when empty).
+  void SetDeviceNote(const QString& text);
   // Puts the window where it was (STORED: the position of its frame and its size) or, the
   // first time, over the middle of the main window; on the screen either way.
   void Place(const QRect& stored);

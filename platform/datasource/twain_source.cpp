@@ -876,6 +876,7 @@ TW_UINT16 TwainSource::PendingXfers(TW_UINT16 msg, TW_PENDINGXFERS* pending) {
   } else {
     state_ = 5;
     cancel_ = false;
+    if (window_ && device_ && deviceName_ != QLatin1String("virtual")) window_->ShowStatus(QString());
     // The device is free for other programs between scans.
     CloseDevice();
     if (window_) {
