@@ -6,6 +6,7 @@
 #include "gesso_doc.h"
 #include "main_frame.h"
 #include "scan_app.h"
+#include "frames.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -315,6 +316,56 @@ TEST_F(SaneTest, DeviceChoiceSurvivesARestartAndFallsBack) {
   EXPECT_EQ(Desc(docs[0]).width, 20);
   EXPECT_EQ(Desc(docs[0]).height, 10);
   EXPECT_TRUE(messages_.isEmpty()) << messages_.join("|").toStdString();
+}
+
+// A SANE device has no film types: the data source reads negatives itself, as the virtual
+// scanner does (inverted, the film's base taken out), in grey and in colour.
+TEST_F(SaneTest, NegativesFromASaneDeviceAreReadByTheSource) {
+  struct Case {
+    const char* options;
+    orvax::ds::FilmType type;
+    QStringList scanimage;
+  };
+  const Case cases[] = {
+      {"pixel=gray depth=8 dpi=40 filmtype=bw-negative", orvax::ds::FilmType::BwNegative,
+       {"--mode", "Gray", "--depth", "8", "--resolution", "40"}},
+      {"pixel=rgb depth=16 dpi=30 filmtype=color-negative", orvax::ds::FilmType::ColorNegative,
+       {"--mode", "Color", "--depth", "16", "--resolution", "30"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.options);
+    const Picture positive = Scanimage(c.scanimage);
+    const bool colour = c.scanimage.contains("Color");
+    const bool wide = c.scanimage.contains("16");
+    Picture want = positive;
+    // The light of each pixel read as that film, as the source's own film reading gives it.
+    for (int y = 0; y < want.height; ++y)
+      for (int x = 0; x < want.width; ++x) {
+        uint8_t* px = want.data.data() + y * want.rowBytes + x * (colour ? 3 : 1) * (wide ? 2 : 1);
+        uint16_t rgb[3];
+        for (int ch = 0; ch < 3; ++ch) {
+          const int i = colour ? ch : 0;
+          uint16_t v = 0;
+          if (wide) std::memcpy(&v, px + i * 2, 2);
+          else v = static_cast<uint16_t>(px[i] * 257);
+          rgb[ch] = v;
+        }
+        orvax::ds::ReadFilm(c.type, rgb, 1);
+        const uint16_t out[3] = {rgb[0], rgb[1], rgb[2]};
+        const uint16_t grey = orvax::ds::Luminance(rgb[0], rgb[1], rgb[2]);
+        for (int ch = 0; ch < (colour ? 3 : 1); ++ch) {
+          const uint16_t v = colour ? out[ch] : grey;
+          if (wide) std::memcpy(px + ch * 2, &v, 2);
+          else px[ch] = static_cast<uint8_t>(v >> 8);
+        }
+      }
+    ASSERT_TRUE(want.data != positive.data);
+    ASSERT_TRUE(Start(QString("device test:0\nscan %1\n").arg(c.options)));
+    const QList<CGessoDoc*> docs = WaitForDocuments(1);
+    ASSERT_EQ(docs.size(), 1) << Report().join("|").toStdString();
+    EXPECT_TRUE(Pixels(docs[0], want) == want.data);
+    Quit();
+  }
 }
 
 // As a person would: choose test:0 in the window, preview its bed, drag an area, choose the

@@ -577,6 +577,7 @@ bool TwainSource::PrepareImage() {
     type = pixelType_;
     bits = currentDepth_[IndexOfType(type)];
   }
+  filmType_ = filmType;
   // A device left in the middle of a scan takes no settings.
   device_->Cancel();
   DeviceStatus status = device_->Setup(job_, type, bits, filmType);
@@ -645,8 +646,48 @@ bool TwainSource::ReadWhole() {
     DeviceFailed(status.code == DeviceStatus::Code::Ok ? QStringLiteral("the frame never ended") : status.reason);
     return false;
   }
+  ReadThroughFilm(raster_.data.data(), raster_.height);
   renderedRows_ = raster_.height;
   return true;
+}
+
+void TwainSource::ReadThroughFilm(uint8_t* rows, int count) const {
+  // The virtual scanner reads its film itself; a SANE device scans what lies on it.
+  if (deviceName_ == QLatin1String("virtual") || filmType_ == FilmType::ColorPositive) return;
+  const bool negative = filmType_ == FilmType::ColorNegative || filmType_ == FilmType::BwNegative;
+  const size_t bytes = static_cast<size_t>(raster_.bytesPerRow) * count;
+  if (raster_.bitsPerSample == 1) {
+    if (negative)
+      for (size_t i = 0; i < bytes; ++i) rows[i] = static_cast<uint8_t>(~rows[i]);
+    return;
+  }
+  const int spp = raster_.samplesPerPixel;
+  const bool wide = raster_.bitsPerSample == 16;
+  std::vector<uint16_t> light(static_cast<size_t>(raster_.width) * 3);
+  for (int y = 0; y < count; ++y) {
+    uint8_t* row = rows + static_cast<size_t>(y) * raster_.bytesPerRow;
+    auto sample = [&](size_t i) -> uint16_t {
+      if (!wide) return static_cast<uint16_t>(row[i] * 257);
+      uint16_t v;
+      std::memcpy(&v, row + i * 2, 2);
+      return v;
+    };
+    auto put = [&](size_t i, uint16_t v) {
+      if (!wide) row[i] = static_cast<uint8_t>(v >> 8);
+      else std::memcpy(row + i * 2, &v, 2);
+    };
+    for (int x = 0; x < raster_.width; ++x)
+      for (int c = 0; c < 3; ++c) light[static_cast<size_t>(x) * 3 + c] = sample(static_cast<size_t>(x) * spp + (spp == 3 ? c : 0));
+    ReadFilm(filmType_, light.data(), raster_.width);
+    for (int x = 0; x < raster_.width; ++x) {
+      const uint16_t* p = &light[static_cast<size_t>(x) * 3];
+      if (spp == 3) {
+        for (int c = 0; c < 3; ++c) put(static_cast<size_t>(x) * 3 + c, p[c]);
+      } else {
+        put(static_cast<size_t>(x), Luminance(p[0], p[1], p[2]));
+      }
+    }
+  }
 }
 
 bool TwainSource::EnsureRows(int rows) {
@@ -664,6 +705,7 @@ bool TwainSource::EnsureRows(int rows) {
     return false;
   }
   std::memcpy(raster_.data.data() + static_cast<size_t>(renderedRows_) * raster_.bytesPerRow, out.data(), out.size());
+  ReadThroughFilm(raster_.data.data() + static_cast<size_t>(renderedRows_) * raster_.bytesPerRow, rows - renderedRows_);
   renderedRows_ = rows;
   return true;
 }

@@ -73,6 +73,9 @@ class TwainSource {
   DeviceStatus ReadRows(int want, std::vector<uint8_t>& out, int* rows);
   // The device the next scan reads from, opened on first use; false when it cannot be.
   bool OpenDevice();
+  // COUNT rows of the raster read in the film type of the scan: a SANE device has no film
+  // types of its own, so the source inverts negatives and takes their base out itself.
+  void ReadThroughFilm(uint8_t* rows, int count) const;
   void CloseDevice();
   // The device's failure REASON, said as SlideFailed says it, naming the device.
   void DeviceFailed(const QString& reason);
@@ -114,6 +117,7 @@ class TwainSource {
   std::unique_ptr<ScanDevice> device_;
   QString deviceName_;     // "virtual" or a SANE device name, of the open device
   FrameLayout layout_;     // of the current frame
+  FilmType filmType_ = FilmType::ColorPositive;
   std::vector<uint8_t> deviceRow_;  // a device row being put together
   int deviceRowFill_ = 0;
   int renderedRows_ = 0;
