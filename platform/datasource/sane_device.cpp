@@ -182,11 +182,13 @@ class SaneDevice : public ScanDevice {
     if (Has(SANE_NAME_SCAN_RESOLUTION) && !SetOption(SANE_NAME_SCAN_RESOLUTION, job.dpi, &why))
       return DeviceStatus::Fail(why);
     if (Has(SANE_NAME_PREVIEW) && !SetOption(SANE_NAME_PREVIEW, false, &why)) return DeviceStatus::Fail(why);
-    if (!job.area.isEmpty()) {
-      // The area is a fraction of the whole bed the device can scan.
+    {
+      // The area is a fraction of the whole bed the device can scan; none is the whole bed,
+      // as the preview shows it.
+      const QRectF area = job.area.isEmpty() ? QRectF(0, 0, 1, 1) : job.area;
       struct Edge { const char* name; double fraction; };
-      const Edge edges[] = {{SANE_NAME_SCAN_TL_X, job.area.left()}, {SANE_NAME_SCAN_TL_Y, job.area.top()},
-                            {SANE_NAME_SCAN_BR_X, job.area.right()}, {SANE_NAME_SCAN_BR_Y, job.area.bottom()}};
+      const Edge edges[] = {{SANE_NAME_SCAN_TL_X, area.left()}, {SANE_NAME_SCAN_TL_Y, area.top()},
+                            {SANE_NAME_SCAN_BR_X, area.right()}, {SANE_NAME_SCAN_BR_Y, area.bottom()}};
       for (const Edge& edge : edges) {
         SANE_Int index = 0;
         const SANE_Option_Descriptor* d = Find(edge.name, &index);
@@ -202,7 +204,6 @@ class SaneDevice : public ScanDevice {
   }
 
   DeviceStatus Start() override {
-    frameRows_ = 0;
     return FromSane(sane_start(handle_));
   }
 
@@ -308,7 +309,6 @@ class SaneDevice : public ScanDevice {
   SANE_Handle handle_;
   QString name_;
   bool lineart_ = false;
-  int frameRows_ = 0;
 };
 
 }  // namespace

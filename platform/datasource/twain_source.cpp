@@ -561,6 +561,7 @@ void TwainSource::CloseDevice() {
 }
 
 void TwainSource::DeviceFailed(const QString& reason) {
+  deviceFailed_ = true;
   if (device_) device_->Cancel();
   // The virtual scanner's reasons are whole sentences about its slides.
   if (deviceName_ == QLatin1String("virtual")) SlideFailed(reason);
@@ -568,6 +569,7 @@ void TwainSource::DeviceFailed(const QString& reason) {
 }
 
 bool TwainSource::PrepareImage() {
+  deviceFailed_ = false;
   if (!OpenDevice()) return false;
   const FilmType filmType = job_.filmType.value_or(scanner_.CurrentFilmType());
   // The scan keeps to what was negotiated: the job's type and depth when offered, else the
@@ -617,10 +619,9 @@ bool TwainSource::PrepareImage() {
 }
 
 DeviceStatus TwainSource::ReadRows(int want, std::vector<uint8_t>& out, int* rows) {
+  // A device row may carry padding beyond the pixels it counts.
   const size_t deviceBytes = deviceRow_.size();
-  const size_t keep = std::min(deviceBytes, static_cast<size_t>(layout_.plane >= 0
-                                                ? (raster_.width * raster_.bitsPerSample + 7) / 8
-                                                : raster_.bytesPerRow));
+  const size_t keep = std::min(deviceBytes, static_cast<size_t>(raster_.bytesPerRow));
   while (want < 0 || *rows < want) {
     int got = 0;
     const DeviceStatus status = device_->Read(deviceRow_.data() + deviceRowFill_,
@@ -918,7 +919,8 @@ TW_UINT16 TwainSource::PendingXfers(TW_UINT16 msg, TW_PENDINGXFERS* pending) {
   } else {
     state_ = 5;
     cancel_ = false;
-    if (window_ && device_ && deviceName_ != QLatin1String("virtual")) window_->ShowStatus(QString());
+    // The scanning line goes; a failure stays in sight.
+    if (window_ && device_ && deviceName_ != QLatin1String("virtual") && !deviceFailed_) window_->ShowStatus(QString());
     // The device is free for other programs between scans.
     CloseDevice();
     if (window_) {

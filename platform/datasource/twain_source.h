@@ -68,8 +68,8 @@ class TwainSource {
   // Reads every frame of the scan at once: for a device that does not know its line count,
   // and for one that sends its colours one after another. A failure is shown.
   bool ReadWhole();
-  // Reads whole rows of the current frame into OUT (appended, trimmed to the raster's row)
-  // until it holds WANT rows, or, with WANT < 0, until the frame ends.
+  // Reads whole rows of the current (single, interleaved) frame into OUT, appended and
+  // trimmed to the raster's row, until it holds WANT rows.
   DeviceStatus ReadRows(int want, std::vector<uint8_t>& out, int* rows);
   // The device the next scan reads from, opened on first use; false when it cannot be.
   bool OpenDevice();
@@ -118,6 +118,7 @@ class TwainSource {
   QString deviceName_;     // "virtual" or a SANE device name, of the open device
   FrameLayout layout_;     // of the current frame
   FilmType filmType_ = FilmType::ColorPositive;
+  bool deviceFailed_ = false;  // the scan under way failed, with the reason shown
   std::vector<uint8_t> deviceRow_;  // a device row being put together
   int deviceRowFill_ = 0;
   int renderedRows_ = 0;
