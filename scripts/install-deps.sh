@@ -20,6 +20,8 @@ packages=(
   libgsf-1-dev libjpeg62-turbo-dev libglib2.0-dev
   # inflate for Deflate-compressed TIFF
   zlib1g-dev
+  # real scanners through SANE; its test backend and scanimage in the tests
+  libsane-dev libsane1 sane-utils
   # peers for interoperability tests and benchmarks (never linked by the product)
   liblcms2-dev liblcms2-utils libtiff-dev libtiff-tools libjpeg-turbo-progs
   icc-profiles-free libgs-common

@@ -95,6 +95,10 @@ std::optional<QList<ScriptAction>> ParseScript(const QString& text, QString* err
         return fail("offer native, memory or both");
       action.kind = ScriptAction::Kind::Offer;
       action.offer = words[0];
+    } else if (verb == "device") {
+      if (words.size() != 1) return fail("device needs one name (virtual or a SANE device)");
+      action.kind = ScriptAction::Kind::Device;
+      action.device = words[0];
     } else if (verb == "scan" || verb == "feeder") {
       if (verb == "feeder") {
         bool ok = false;

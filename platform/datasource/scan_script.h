@@ -7,6 +7,7 @@
 //   close                   ask the application to close the source
 //   quit                    end the application's event loop
 //   offer native|memory|both   transfer mechanisms offered from the next opening on
+//   device NAME             scan from then on with NAME: virtual, or a SANE device such as test:0
 //
 // Options (name=value): pixel=bw|gray|rgb|cmyk|hsl, depth=1|8|16, width=, height=, dpi=,
 // frame=chart|ramps|scene, holder=FOLDER (slides are that folder's image files),
@@ -57,9 +58,10 @@ struct ScanJob {
 };
 
 struct ScriptAction {
-  enum class Kind { Scan, Close, Quit, Offer } kind = Kind::Scan;
+  enum class Kind { Scan, Close, Quit, Offer, Device } kind = Kind::Scan;
   ScanJob job;
   QString offer;  // native, memory or both
+  QString device;
 };
 
 // Parses TEXT; on a malformed line returns nothing and sets ERROR to "line N: why".

@@ -1,5 +1,7 @@
 #include "scan_window.h"
 
+#include "scan_device.h"
+
 #include "datasource/ds_exports.h"
 #include "datasource/ds_twain.h"
 #include "virtual_scanner.h"
@@ -25,6 +27,8 @@
 #include <QStandardItemModel>
 #include <QVBoxLayout>
 #include <QWindow>
+
+#include <algorithm>
 
 #include <cmath>
 
@@ -147,6 +151,45 @@ ScanWindow::ScanWindow(VirtualScanner& scanner, QWidget* parent) : QWidget(paren
   status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
   auto* form = new QFormLayout;
+  device_ = new QComboBox;
+  device_->setObjectName("device");
+  auto* refreshDevices = new QPushButton(tr("Refresh"));
+  refreshDevices->setObjectName("refreshDevices");
+  auto* deviceRow = new QHBoxLayout;
+  deviceRow->addWidget(device_, 1);
+  deviceRow->addWidget(refreshDevices);
+  form->addRow(tr("Device:"), deviceRow);
+  deviceNote_ = new QLabel;
+  deviceNote_->setObjectName("deviceNote");
+  deviceNote_->setWordWrap(true);
+  deviceNote_->hide();
+  form->addRow(deviceNote_);
+  // The device chosen last time; one that is not connected now leaves the virtual scanner.
+  // SANE is asked for its devices only then or on Refresh: looking for network scanners can
+  // take seconds.
+  const QString remembered = scanner_.WindowSetting("Device", "virtual").toString();
+  if (remembered == QLatin1String("virtual")) {
+    device_->addItem(tr("Virtual film scanner"), QStringLiteral("virtual"));
+  } else {
+    RefreshDevices();
+  }
+  if (const int at = device_->findData(remembered); at >= 0) {
+    device_->setCurrentIndex(at);
+  } else {
+    device_->setCurrentIndex(0);
+    SetDeviceNote(tr("The scanner %1 chosen last time is not connected: scanning with the virtual film scanner.")
+                   .arg(remembered));
+  }
+  connect(device_, &QComboBox::activated, this, [this] {
+    scanner_.SetWindowSetting("Device", DeviceName());
+    SetDeviceNote(QString());
+    AutoPreview();
+  });
+  connect(refreshDevices, &QPushButton::clicked, this, [this] {
+    const QString current = DeviceName();
+    RefreshDevices();
+    device_->setCurrentIndex(std::max(0, device_->findData(current)));
+  });
   resolution_ = new QSpinBox;
   resolution_->setObjectName("resolution");
   resolution_->setRange(75, 4800);
@@ -166,7 +209,7 @@ ScanWindow::ScanWindow(VirtualScanner& scanner, QWidget* parent) : QWidget(paren
       scanner_.Select(list, index);
       Refresh();
       emit itemsChanged();
-      if (list == ItemList::FilmType) Preview();
+      if (list == ItemList::FilmType) AutoPreview();
       UpdateInformation();
     });
   };
@@ -222,7 +265,7 @@ ScanWindow::ScanWindow(VirtualScanner& scanner, QWidget* parent) : QWidget(paren
     scanner_.SetSlidePosition(scanner_.SlidePosition() + 1);
     scanner_.Eject();
     emit itemsChanged();
-    Preview();
+    AutoPreview();
   });
 
   progress_ = new QProgressBar;
@@ -263,7 +306,7 @@ ScanWindow::ScanWindow(VirtualScanner& scanner, QWidget* parent) : QWidget(paren
   layout->addLayout(top, 1);
   layout->addWidget(progress_);
   layout->addLayout(buttons);
-  settingsWidgets_ = {resolution_, filmType_, colorSpace_, slide_, film_, holder_, browse,
+  settingsWidgets_ = {device_, resolution_, filmType_, colorSpace_, slide_, film_, holder_, browse,
                       slides_,     scanSlides, next,       previewButton_, scan, preview_};
 
   preview_->SetArea(scanner_.WindowSetting("Area", QRectF()).toRectF());
@@ -272,22 +315,28 @@ ScanWindow::ScanWindow(VirtualScanner& scanner, QWidget* parent) : QWidget(paren
   connect(slide_, &QComboBox::currentIndexChanged, this, [this](int slide) { scanner_.SetWindowSetting("Slide", slide); });
   connect(preview_, &PreviewArea::areaChanged, this, [this] { scanner_.SetWindowSetting("Area", preview_->Area()); });
   connect(resolution_, &QSpinBox::valueChanged, this, [this] {
-    if (slide_->currentIndex() != kHolderSlide) frameSize_ = FrameAt(resolution_->value());
+    if (DeviceName() != QLatin1String("virtual")) {
+      // The bed of the device the preview showed, at the new resolution.
+      if (!bedInches_.isEmpty())
+        frameSize_ = QSize(qRound(bedInches_.width() * resolution_->value()), qRound(bedInches_.height() * resolution_->value()));
+    } else if (slide_->currentIndex() != kHolderSlide) {
+      frameSize_ = FrameAt(resolution_->value());
+    }
     UpdateInformation();
   });
   connect(preview_, &PreviewArea::areaChanged, this, &ScanWindow::UpdateInformation);
   // Another slide or film: the scanner previews it at once.
-  connect(slide_, &QComboBox::currentIndexChanged, this, &ScanWindow::Preview);
+  connect(slide_, &QComboBox::currentIndexChanged, this, &ScanWindow::AutoPreview);
   connect(film_, &QComboBox::currentIndexChanged, this, [this](int index) {
     scanner_.SetLoadedFilm(static_cast<Film>(index));
-    Preview();
+    AutoPreview();
   });
   connect(holder_, &QLineEdit::textChanged, this, [this](const QString& folder) {
     scanner_.SetFilmHolderFolder(folder.trimmed());
-    if (slide_->currentIndex() == kHolderSlide) Preview();
+    if (slide_->currentIndex() == kHolderSlide) AutoPreview();
   });
   Refresh();
-  Preview();
+  AutoPreview();
 }
 
 void ScanWindow::Refresh() {
@@ -348,6 +397,10 @@ bool ScanWindow::CurrentSlide(Slide* slide, QString* why) const {
 }
 
 void ScanWindow::Preview() {
+  if (DeviceName() != QLatin1String("virtual")) {
+    PreviewDevice();
+    return;
+  }
   Slide slide;
   QString why;
   if (!CurrentSlide(&slide, &why)) {
@@ -359,6 +412,90 @@ void ScanWindow::Preview() {
   }
   ShowSlide(slide);
   ShowStatus(slide_->currentIndex() == kHolderSlide ? why : QString());
+}
+
+void ScanWindow::AutoPreview() {
+  if (DeviceName() == QLatin1String("virtual")) {
+    previewed_.clear();
+    Preview();
+    return;
+  }
+  // A real device makes a pass only when asked to.
+  if (previewed_ == DeviceName()) return;
+  preview_->SetImage(QImage());
+  frameSize_ = QSize();
+  bedInches_ = QSizeF();
+  ShowStatus(tr("Preview shows the whole bed of %1.").arg(DeviceName()));
+  UpdateInformation();
+}
+
+void ScanWindow::PreviewDevice() {
+  const QString name = DeviceName();
+  QString why;
+  std::unique_ptr<ScanDevice> device = OpenSaneDevice(name, &why);
+  auto fail = [&](const QString& reason) {
+    preview_->SetImage(QImage());
+    frameSize_ = QSize();
+    bedInches_ = QSizeF();
+    previewed_.clear();
+    ShowStatus(tr("The scanner %1 cannot preview: %2.").arg(name, reason));
+    UpdateInformation();
+  };
+  if (!device) return fail(why);
+  // The whole bed at a low resolution: the lowest the device offers from 50 dpi up.
+  double dpi = 50;
+  for (const DeviceOption& option : device->Options()) {
+    if (option.name != QLatin1String("resolution")) continue;
+    if (option.isRange) {
+      dpi = std::clamp(50.0, option.min, option.max);
+    } else if (!option.words.isEmpty()) {
+      QList<double> words = option.words;
+      std::sort(words.begin(), words.end());
+      dpi = words.last();
+      for (double w : words)
+        if (w >= 50) {
+          dpi = w;
+          break;
+        }
+    }
+  }
+  ScanJob job;
+  job.dpi = static_cast<int>(dpi);
+  job.area = QRectF(0, 0, 1, 1);
+  DeviceStatus status = device->Setup(job, twain::TWPT_RGB, 8, FilmType::ColorPositive);
+  if (!status.ok()) status = device->Setup(job, twain::TWPT_GRAY, 8, FilmType::ColorPositive);
+  if (!status.ok()) return fail(status.reason);
+  device->SetOption("preview", true, nullptr);  // where the device has a quicker preview pass
+  FrameLayout layout;
+  Raster raster;
+  status = device->Start();
+  if (status.ok()) status = device->Layout(&layout);
+  if (status.ok()) status = ReadWholeImage(*device, layout, &raster);
+  device->Close();
+  if (!status.ok()) return fail(status.reason);
+  if (raster.height <= 0 || raster.width <= 0) return fail(tr("it sent an empty picture"));
+  QImage image(raster.width, raster.height, QImage::Format_RGB888);
+  const int bytes = raster.bitsPerSample / 8;
+  for (int y = 0; y < raster.height; ++y) {
+    uchar* out = image.scanLine(y);
+    const uint8_t* in = raster.data.data() + static_cast<size_t>(y) * raster.bytesPerRow;
+    for (int x = 0; x < raster.width; ++x)
+      for (int c = 0; c < 3; ++c) {
+        if (raster.bitsPerSample == 1) {
+          out[x * 3 + c] = (in[x / 8] >> (7 - x % 8)) & 1 ? 255 : 0;
+          continue;
+        }
+        const int sample = raster.samplesPerPixel == 3 ? c : 0;
+        // The high byte of each sample (16-bit samples keep it second in the machine's order).
+        out[x * 3 + c] = in[(static_cast<size_t>(x) * raster.samplesPerPixel + sample) * bytes + bytes - 1];
+      }
+  }
+  preview_->SetImage(image);
+  bedInches_ = QSizeF(raster.width / dpi, raster.height / dpi);
+  frameSize_ = QSize(qRound(bedInches_.width() * resolution_->value()), qRound(bedInches_.height() * resolution_->value()));
+  previewed_ = name;
+  ShowStatus(tr("Preview of %1").arg(name));
+  UpdateInformation();
 }
 
 void ScanWindow::ShowSlide(const Slide& slide) {
@@ -427,6 +564,39 @@ void ScanWindow::SetProgress(double fraction) {
 
 void ScanWindow::ShowStatus(const QString& text) { status_->setText(text); }
 QString ScanWindow::Status() const { return status_->text(); }
+
+void ScanWindow::SetDeviceNote(const QString& text) {
+  deviceNote_->setText(text);
+  deviceNote_->setVisible(!text.isEmpty());
+}
+
+QString ScanWindow::DeviceName() const {
+  const QString name = device_->currentData().toString();
+  return name.isEmpty() ? QStringLiteral("virtual") : name;
+}
+
+bool ScanWindow::ChooseDevice(const QString& name) {
+  int at = device_->findData(name);
+  if (at < 0) {
+    RefreshDevices();
+    at = device_->findData(name);
+  }
+  if (at < 0) return false;
+  device_->setCurrentIndex(at);
+  scanner_.SetWindowSetting("Device", name);
+  SetDeviceNote(QString());
+  return true;
+}
+
+void ScanWindow::RefreshDevices() {
+  QSignalBlocker block(device_);
+  device_->clear();
+  device_->addItem(tr("Virtual film scanner"), QStringLiteral("virtual"));
+  QString why;
+  const QList<SaneDeviceInfo> devices = SaneDevices(&why);
+  for (const SaneDeviceInfo& d : devices) device_->addItem(QStringLiteral("%1 (%2)").arg(d.Title(), d.name), d.name);
+  if (!why.isEmpty()) SetDeviceNote(why);
+}
 
 void ScanWindow::SetScanning(bool scanning) {
   for (QWidget* w : settingsWidgets_) w->setEnabled(!scanning);

@@ -9,6 +9,7 @@
 #include "scan_script.h"
 
 #include <QImage>
+#include <QSizeF>
 #include <QWidget>
 
 class QComboBox;
@@ -78,6 +79,16 @@ class ScanWindow : public QWidget {
   void SetScanning(bool scanning);
   // A quick low-resolution pass of the current slide into the preview.
   void Preview();
+  // The device a scan reads from: "virtual" or the name of a SANE device.
+  QString DeviceName() const;
+  // Chooses device NAME (and remembers it), listing the devices again when it is not among
+  // them; false when it is not connected.
+  bool ChooseDevice(const QString& name);
+  // Lists the virtual scanner and the SANE devices connected now (at the start only when the
+  // device chosen last time is one of them; Refresh lists them at any time).
+  void RefreshDevices();
+  // The line under the device list (hidden when empty).
+  void SetDeviceNote(const QString& text);
   // Puts the window where it was (STORED: the position of its frame and its size) or, the
   // first time, over the middle of the main window; on the screen either way.
   void Place(const QRect& stored);
@@ -98,6 +109,11 @@ class ScanWindow : public QWidget {
   // holder's current file; false with the reason when there is none or it cannot be read.
   bool CurrentSlide(Slide* slide, QString* why) const;
   void UpdateInformation();
+  // The preview of a SANE device: its whole bed at a low resolution.
+  void PreviewDevice();
+  // What a change of slide, film or device shows: the virtual scanner previews at once; a
+  // real device keeps its last preview, or waits for Preview.
+  void AutoPreview();
   // Moves and, when it must, shrinks the window so that it lies on its screen.
   void KeepOnScreen();
 
@@ -105,6 +121,8 @@ class ScanWindow : public QWidget {
   PreviewArea* preview_;
   QLabel* information_;
   QLabel* status_;
+  QComboBox* device_;
+  QLabel* deviceNote_;
   QSpinBox* resolution_;
   QComboBox* filmType_;
   QComboBox* colorSpace_;
@@ -117,6 +135,8 @@ class ScanWindow : public QWidget {
   QList<QWidget*> settingsWidgets_;
   bool refreshing_ = false;
   QSize frameSize_;  // of the slide the preview shows
+  QSizeF bedInches_;  // of the SANE device the preview shows
+  QString previewed_;  // the SANE device the preview shows
 };
 
 }  // namespace orvax::ds

@@ -138,10 +138,14 @@ TW_HANDLE Enumeration(const QList<int>& values, int current) {
 
 }  // namespace
 
-TwainSource::TwainSource(VirtualScanner& scanner) : scanner_(scanner) { ResetCapabilities(); }
+TwainSource::TwainSource(VirtualScanner& scanner) : scanner_(scanner) {
+  for (int i = 0; i < 5; ++i) offered_.push_back(DefaultDepths()[i]);
+  ResetCapabilities();
+}
 TwainSource::~TwainSource() { CloseWindow(); }
 
 void TwainSource::CloseWindow() {
+  CloseDevice();
   if (!window_) return;
   // The next window opens where this one was (a reopened source, the next run).
   if (window_->isVisible()) scanner_.SetWindowPlacement(QRect(window_->pos(), window_->size()));
@@ -153,6 +157,47 @@ TW_UINT16 TwainSource::Fail(TW_UINT16 condition) {
   return TWRC_FAILURE;
 }
 
+void TwainSource::ReadDeviceOffer() {
+  offered_.clear();
+  for (int i = 0; i < 5; ++i) offered_.push_back(DefaultDepths()[i]);
+  const QString name = scanner_.WindowSetting("Device", "virtual").toString();
+  if (name == QLatin1String("virtual")) return;
+  // A device that cannot be opened now leaves the virtual scanner's offer, as the window
+  // falls back to it.
+  QString why;
+  std::unique_ptr<ScanDevice> device = OpenSaneDevice(name, &why);
+  if (!device) return;
+  const QList<DeviceOption> options = device->Options();
+  device->Close();
+  QStringList modes;
+  QList<int> depths;
+  bool hasDepth = false;
+  for (const DeviceOption& o : options) {
+    if (o.name == QLatin1String("mode")) modes = o.strings;
+    if (o.name == QLatin1String("depth")) {
+      hasDepth = true;
+      for (double w : o.words) depths.push_back(static_cast<int>(w));
+      if (o.isRange)
+        for (int d : {1, 8, 16})
+          if (d >= o.min && d <= o.max) depths.push_back(d);
+      if (o.words.isEmpty() && !o.isRange && o.value.isValid()) depths.push_back(o.value.toInt());
+    }
+  }
+  if (!hasDepth) depths = {8};
+  QList<int> multi;
+  for (int d : {8, 16})
+    if (depths.contains(d)) multi.push_back(d);
+  const bool lineart = modes.contains("Lineart") || (modes.contains("Gray") && depths.contains(1));
+  for (int i = 0; i < 5; ++i) offered_[i].clear();
+  if (lineart) offered_[IndexOfType(TWPT_BW)] = {1};
+  if (modes.contains("Gray")) offered_[IndexOfType(TWPT_GRAY)] = multi;
+  if (modes.contains("Color")) offered_[IndexOfType(TWPT_RGB)] = multi;
+  // A device whose modes have other names still scans in its own default.
+  bool any = false;
+  for (const QList<int>& d : offered_) any = any || !d.isEmpty();
+  if (!any) offered_[IndexOfType(TWPT_RGB)] = {8};
+}
+
 void TwainSource::ResetCapabilities() {
   xferCount_ = -1;
   planarChunky_ = TWPC_CHUNKY;
@@ -160,11 +205,11 @@ void TwainSource::ResetCapabilities() {
   depths_.clear();
   currentDepth_.clear();
   for (int i = 0; i < 5; ++i) {
-    pixelTypes_.push_back(kPixelTypes[i]);
-    depths_.push_back(DefaultDepths()[i]);
-    currentDepth_.push_back(DefaultDepths()[i].front());
+    if (!offered_[i].isEmpty()) pixelTypes_.push_back(kPixelTypes[i]);
+    depths_.push_back(offered_[i]);
+    currentDepth_.push_back(offered_[i].isEmpty() ? 8 : offered_[i].front());
   }
-  pixelType_ = TWPT_RGB;
+  pixelType_ = pixelTypes_.contains(TWPT_RGB) ? TWPT_RGB : pixelTypes_.front();
   mechs_.clear();
   if (offer_ != "memory") mechs_.push_back(TWSX_NATIVE);
   if (offer_ != "native") mechs_.push_back(TWSX_MEMORY);
@@ -266,6 +311,7 @@ TW_UINT16 TwainSource::Identity(TW_UINT16 msg, TW_IDENTITY* id) {
         }
       }
       eventMsg_ = win::RegisterWindowMessage(kSourceEventMsg);
+      ReadDeviceOffer();
       ResetCapabilities();
       pending_ = 0;
       state_ = 4;
@@ -349,8 +395,9 @@ TW_UINT16 TwainSource::Capability(TW_UINT16 msg, TW_CAPABILITY* cap) {
     case MSG_GETCURRENT: return fill(true);
     case MSG_GETDEFAULT: {
       cap->ConType = TWON_ONEVALUE;
-      const long defaults[] = {-1, TWCP_NONE, TWPC_CHUNKY, TWPT_RGB, DefaultDepths()[IndexOfType(pixelType_)].front(),
-                               mechs_.front()};
+      const QList<int>& offered = offered_[IndexOfType(pixelType_)];
+      const long defaults[] = {-1, TWCP_NONE, TWPC_CHUNKY, offered_[IndexOfType(TWPT_RGB)].isEmpty() ? pixelType_ : TWPT_RGB,
+                               offered.isEmpty() ? 8 : offered.front(), mechs_.front()};
       const int slot = id == CAP_XFERCOUNT ? 0 : id == ICAP_COMPRESSION ? 1 : id == ICAP_PLANARCHUNKY ? 2
                        : id == ICAP_PIXELTYPE ? 3 : id == ICAP_BITDEPTH ? 4 : 5;
       cap->hContainer = OneValue(id == CAP_XFERCOUNT ? TWTY_INT16 : TWTY_UINT16, defaults[slot]);
@@ -371,12 +418,13 @@ TW_UINT16 TwainSource::Capability(TW_UINT16 msg, TW_CAPABILITY* cap) {
       case ICAP_PLANARCHUNKY: planarChunky_ = TWPC_CHUNKY; break;
       case ICAP_PIXELTYPE:
         pixelTypes_.clear();
-        for (int t : kPixelTypes) pixelTypes_.push_back(t);
-        pixelType_ = TWPT_RGB;
+        for (int i = 0; i < 5; ++i)
+          if (!offered_[i].isEmpty()) pixelTypes_.push_back(kPixelTypes[i]);
+        pixelType_ = pixelTypes_.contains(TWPT_RGB) ? TWPT_RGB : pixelTypes_.front();
         break;
       case ICAP_BITDEPTH:
-        depths_[typeIndex] = DefaultDepths()[typeIndex];
-        currentDepth_[typeIndex] = DefaultDepths()[typeIndex].front();
+        depths_[typeIndex] = offered_[typeIndex];
+        currentDepth_[typeIndex] = offered_[typeIndex].isEmpty() ? 8 : offered_[typeIndex].front();
         break;
       case ICAP_XFERMECH: mech_ = mechs_.front(); break;
       default: break;
@@ -398,12 +446,16 @@ TW_UINT16 TwainSource::Capability(TW_UINT16 msg, TW_CAPABILITY* cap) {
       planarChunky_ = static_cast<int>(value);
       return TWRC_SUCCESS;
     case ICAP_PIXELTYPE: {
-      if (IndexOfType(static_cast<int>(value)) < 0) return Fail(TWCC_BADVALUE);
+      const auto offered = [this](long v) {
+        const int i = IndexOfType(static_cast<int>(v));
+        return i >= 0 && !offered_[i].isEmpty();
+      };
+      if (!offered(value)) return Fail(TWCC_BADVALUE);
       if (list) {
         // The application restricts the types offered to the ones it takes.
         QList<int> kept;
         for (long v : values)
-          if (IndexOfType(static_cast<int>(v)) >= 0 && !kept.contains(static_cast<int>(v))) kept.push_back(static_cast<int>(v));
+          if (offered(v) && !kept.contains(static_cast<int>(v))) kept.push_back(static_cast<int>(v));
         pixelTypes_ = kept;
       } else if (!pixelTypes_.contains(static_cast<int>(value))) {
         return Fail(TWCC_BADVALUE);
@@ -412,11 +464,11 @@ TW_UINT16 TwainSource::Capability(TW_UINT16 msg, TW_CAPABILITY* cap) {
       return TWRC_SUCCESS;
     }
     case ICAP_BITDEPTH: {
-      if (!DefaultDepths()[typeIndex].contains(static_cast<int>(value))) return Fail(TWCC_BADVALUE);
+      if (!offered_[typeIndex].contains(static_cast<int>(value))) return Fail(TWCC_BADVALUE);
       if (list) {
         QList<int> kept;
         for (long v : values)
-          if (DefaultDepths()[typeIndex].contains(static_cast<int>(v)) && !kept.contains(static_cast<int>(v))) kept.push_back(static_cast<int>(v));
+          if (offered_[typeIndex].contains(static_cast<int>(v)) && !kept.contains(static_cast<int>(v))) kept.push_back(static_cast<int>(v));
         depths_[typeIndex] = kept;
       } else if (!depths_[typeIndex].contains(static_cast<int>(value))) {
         return Fail(TWCC_BADVALUE);
@@ -484,26 +536,42 @@ ScanJob TwainSource::JobFromWindow() const {
   return job;
 }
 
-bool TwainSource::PrepareImage() {
-  Film film = job_.film;
-  if (!job_.holder.isEmpty()) {
-    const QString file = HolderSlide(FilmHolderFiles(job_.holder), scanner_.SlidePosition());
-    QString why;
-    if (file.isEmpty()) {
-      SlideFailed(QStringLiteral("The film holder %1 holds no slides.").arg(job_.holder));
-      return false;
-    }
-    if (!Slide::FromFile(file, film, &slide_, &why)) {
-      // Nothing stands in for it: the batch stops here.
-      SlideFailed(QStringLiteral("Cannot read the slide %1: %2.").arg(file, why));
-      return false;
-    }
-    if (window_) window_->ShowStatus(QStringLiteral("Scanning %1").arg(QFileInfo(file).fileName()));
+bool TwainSource::OpenDevice() {
+  QString name = window_ ? window_->DeviceName() : scanner_.WindowSetting("Device", "virtual").toString();
+  if (device_ && name == deviceName_) return true;
+  CloseDevice();
+  if (name == QLatin1String("virtual")) {
+    device_ = std::make_unique<VirtualDevice>(scanner_);
   } else {
-    slide_ = Slide::BuiltIn(job_.frame, job_.width, job_.height, film);
+    QString why;
+    device_ = OpenSaneDevice(name, &why);
+    if (!device_) {
+      SlideFailed(QStringLiteral("The scanner %1 cannot be used: %2.").arg(name, why));
+      return false;
+    }
   }
-  filmType_ = job_.filmType.value_or(scanner_.CurrentFilmType());
-  part_ = AreaPixels(job_.area, slide_.Width(), slide_.Height());
+  deviceName_ = name;
+  return true;
+}
+
+void TwainSource::CloseDevice() {
+  if (device_) device_->Close();
+  device_.reset();
+  deviceName_.clear();
+}
+
+void TwainSource::DeviceFailed(const QString& reason) {
+  deviceFailed_ = true;
+  if (device_) device_->Cancel();
+  // The virtual scanner's reasons are whole sentences about its slides.
+  if (deviceName_ == QLatin1String("virtual")) SlideFailed(reason);
+  else SlideFailed(QStringLiteral("The scanner %1 stopped: %2.").arg(deviceName_, reason));
+}
+
+bool TwainSource::PrepareImage() {
+  deviceFailed_ = false;
+  if (!OpenDevice()) return false;
+  const FilmType filmType = job_.filmType.value_or(scanner_.CurrentFilmType());
   // The scan keeps to what was negotiated: the job's type and depth when offered, else the
   // current ones.
   int type = job_.pixelType, bits = job_.bits;
@@ -511,38 +579,136 @@ bool TwainSource::PrepareImage() {
     type = pixelType_;
     bits = currentDepth_[IndexOfType(type)];
   }
+  filmType_ = filmType;
+  // A device left in the middle of a scan takes no settings.
+  device_->Cancel();
+  DeviceStatus status = device_->Setup(job_, type, bits, filmType);
+  if (status.ok()) status = device_->Start();
+  if (status.ok()) status = device_->Layout(&layout_);
+  if (!status.ok()) {
+    DeviceFailed(status.reason);
+    return false;
+  }
   raster_ = Raster{};
-  raster_.width = part_.width();
-  raster_.height = part_.height();
-  raster_.pixelType = type;
-  raster_.samplesPerPixel = SamplesPerPixel(type);
-  raster_.bitsPerSample = DeliveredBits(type, bits);
+  raster_.width = layout_.width;
+  raster_.height = std::max(0, layout_.height);
+  raster_.pixelType = layout_.pixelType;
+  raster_.samplesPerPixel = layout_.samplesPerPixel;
+  raster_.bitsPerSample = layout_.bitsPerSample;
   raster_.bytesPerRow = (raster_.width * raster_.samplesPerPixel * raster_.bitsPerSample + 7) / 8;
   raster_.data.assign(static_cast<size_t>(raster_.bytesPerRow) * raster_.height, 0);
+  deviceRow_.assign(static_cast<size_t>(std::max(1, layout_.bytesPerRow)), 0);
+  deviceRowFill_ = 0;
   renderedRows_ = 0;
-  planar_ = job_.planar && raster_.samplesPerPixel > 1 && raster_.bitsPerSample >= 8;
   plane_ = 0;
   nextRow_ = 0;
   strips_ = 0;
-  if (window_) {
-    window_->ShowSlide(slide_);
-    window_->SetProgress(0);
+  if (window_) window_->SetProgress(0);
+  if (auto* virtualDevice = dynamic_cast<VirtualDevice*>(device_.get())) {
+    if (window_) {
+      if (!virtualDevice->SlideFile().isEmpty())
+        window_->ShowStatus(QStringLiteral("Scanning %1").arg(QFileInfo(virtualDevice->SlideFile()).fileName()));
+      window_->ShowSlide(virtualDevice->CurrentSlide());
+    }
+  } else if (window_) {
+    window_->ShowStatus(QStringLiteral("Scanning with %1").arg(deviceName_));
   }
+  if ((layout_.height < 0 || layout_.plane >= 0 || !layout_.lastFrame) && !ReadWhole()) return false;
+  planar_ = job_.planar && raster_.samplesPerPixel > 1 && raster_.bitsPerSample >= 8;
   return true;
 }
 
-void TwainSource::EnsureRows(int rows) {
-  rows = std::min(rows, raster_.height);
-  if (renderedRows_ >= rows) return;
-  std::vector<uint16_t> light(static_cast<size_t>(part_.width()) * 3);
-  for (int y = renderedRows_; y < rows; ++y) {
-    slide_.ReadRow(filmType_, part_.top() + y, part_.left(), part_.width(), light.data());
-    RenderRow(light.data(), part_.width(), raster_.pixelType, raster_.bitsPerSample,
-              raster_.data.data() + static_cast<size_t>(y) * raster_.bytesPerRow);
-    // A long pass (a native transfer reads the whole slide at once) shows its progress.
-    if ((y & 255) == 255) ShowProgress(double(y) / raster_.height);
+DeviceStatus TwainSource::ReadRows(int want, std::vector<uint8_t>& out, int* rows) {
+  // A device row may carry padding beyond the pixels it counts.
+  const size_t deviceBytes = deviceRow_.size();
+  const size_t keep = std::min(deviceBytes, static_cast<size_t>(raster_.bytesPerRow));
+  while (want < 0 || *rows < want) {
+    int got = 0;
+    const DeviceStatus status = device_->Read(deviceRow_.data() + deviceRowFill_,
+                                              static_cast<int>(deviceBytes) - deviceRowFill_, &got);
+    if (!status.ok()) return status;
+    deviceRowFill_ += got;
+    if (static_cast<size_t>(deviceRowFill_) == deviceBytes) {
+      out.insert(out.end(), deviceRow_.begin(), deviceRow_.begin() + static_cast<std::ptrdiff_t>(keep));
+      deviceRowFill_ = 0;
+      ++*rows;
+      // A long pass (a native transfer reads the whole frame at once) shows its progress.
+      if ((*rows & 255) == 255 && raster_.height > 0) ShowProgress(double(*rows) / raster_.height);
+    }
   }
+  return DeviceStatus::Ok();
+}
+
+bool TwainSource::ReadWhole() {
+  const DeviceStatus status = ReadWholeImage(*device_, layout_, &raster_, [this](int rows) {
+    if (raster_.height > 0) ShowProgress(double(rows) / raster_.height);
+  });
+  if (!status.ok()) {
+    DeviceFailed(status.code == DeviceStatus::Code::Ok ? QStringLiteral("the frame never ended") : status.reason);
+    return false;
+  }
+  ReadThroughFilm(raster_.data.data(), raster_.height);
+  renderedRows_ = raster_.height;
+  return true;
+}
+
+void TwainSource::ReadThroughFilm(uint8_t* rows, int count) const {
+  // The virtual scanner reads its film itself; a SANE device scans what lies on it.
+  if (deviceName_ == QLatin1String("virtual") || filmType_ == FilmType::ColorPositive) return;
+  const bool negative = filmType_ == FilmType::ColorNegative || filmType_ == FilmType::BwNegative;
+  const size_t bytes = static_cast<size_t>(raster_.bytesPerRow) * count;
+  if (raster_.bitsPerSample == 1) {
+    if (negative)
+      for (size_t i = 0; i < bytes; ++i) rows[i] = static_cast<uint8_t>(~rows[i]);
+    return;
+  }
+  const int spp = raster_.samplesPerPixel;
+  const bool wide = raster_.bitsPerSample == 16;
+  std::vector<uint16_t> light(static_cast<size_t>(raster_.width) * 3);
+  for (int y = 0; y < count; ++y) {
+    uint8_t* row = rows + static_cast<size_t>(y) * raster_.bytesPerRow;
+    auto sample = [&](size_t i) -> uint16_t {
+      if (!wide) return static_cast<uint16_t>(row[i] * 257);
+      uint16_t v;
+      std::memcpy(&v, row + i * 2, 2);
+      return v;
+    };
+    auto put = [&](size_t i, uint16_t v) {
+      if (!wide) row[i] = static_cast<uint8_t>(v >> 8);
+      else std::memcpy(row + i * 2, &v, 2);
+    };
+    for (int x = 0; x < raster_.width; ++x)
+      for (int c = 0; c < 3; ++c) light[static_cast<size_t>(x) * 3 + c] = sample(static_cast<size_t>(x) * spp + (spp == 3 ? c : 0));
+    ReadFilm(filmType_, light.data(), raster_.width);
+    for (int x = 0; x < raster_.width; ++x) {
+      const uint16_t* p = &light[static_cast<size_t>(x) * 3];
+      if (spp == 3) {
+        for (int c = 0; c < 3; ++c) put(static_cast<size_t>(x) * 3 + c, p[c]);
+      } else {
+        put(static_cast<size_t>(x), Luminance(p[0], p[1], p[2]));
+      }
+    }
+  }
+}
+
+bool TwainSource::EnsureRows(int rows) {
+  rows = std::min(rows, raster_.height);
+  if (renderedRows_ >= rows) return true;
+  std::vector<uint8_t> out;
+  out.reserve(static_cast<size_t>(rows - renderedRows_) * raster_.bytesPerRow);
+  int got = 0;
+  const DeviceStatus status = ReadRows(rows - renderedRows_, out, &got);
+  if (!status.ok()) {
+    if (status.code == DeviceStatus::Code::EndOfFrame)
+      DeviceFailed(QStringLiteral("the frame ended after %1 of its %2 rows").arg(renderedRows_ + got).arg(raster_.height));
+    else
+      DeviceFailed(status.reason);
+    return false;
+  }
+  std::memcpy(raster_.data.data() + static_cast<size_t>(renderedRows_) * raster_.bytesPerRow, out.data(), out.size());
+  ReadThroughFilm(raster_.data.data() + static_cast<size_t>(renderedRows_) * raster_.bytesPerRow, rows - renderedRows_);
   renderedRows_ = rows;
+  return true;
 }
 
 void TwainSource::ShowProgress(double fraction) {
@@ -598,6 +764,7 @@ TW_UINT16 TwainSource::MemXfer(TW_IMAGEMEMXFER* xfer) {
   if (window_ && window_->isVisible() && !Scripted()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
   if (cancel_ || (job_.cancelAfter > 0 && strips_ >= job_.cancelAfter)) {
     cancel_ = true;
+    if (device_) device_->Cancel();
     Report(QStringLiteral("cancelled after %1 strips").arg(strips_));
     return Fail(TWCC_USERCANCEL);
   }
@@ -613,7 +780,10 @@ TW_UINT16 TwainSource::MemXfer(TW_IMAGEMEMXFER* xfer) {
     if (handle) GlobalUnlock(xfer->Memory.TheMem);
     return Fail(TWCC_BADVALUE);
   }
-  if (plane_ == 0) EnsureRows(nextRow_ + rows);
+  if (plane_ == 0 && !EnsureRows(nextRow_ + rows)) {
+    if (handle) GlobalUnlock(xfer->Memory.TheMem);
+    return Fail(TWCC_BUMMER);
+  }
   const int bytesPerSample = raster_.bitsPerSample / 8;
   for (int r = 0; r < rows; ++r) {
     const uint8_t* src = raster_.data.data() + static_cast<size_t>(nextRow_ + r) * raster_.bytesPerRow;
@@ -657,12 +827,13 @@ TW_UINT16 TwainSource::NativeXfer(TW_HANDLE* result) {
   if (state_ != 6) return Fail(TWCC_SEQERROR);
   if (cancel_ || job_.cancelAfter > 0) {
     cancel_ = true;
+    if (device_) device_->Cancel();
     state_ = 7;
     return TWRC_CANCEL;
   }
   // A bottom-up device-independent bitmap: 1 bit for black and white, 8 bits with a grey
   // palette for grey, 24 bits (blue, green, red) for everything else.
-  EnsureRows(raster_.height);
+  if (!EnsureRows(raster_.height)) return Fail(TWCC_BUMMER);
   const int w = raster_.width, h = raster_.height;
   const int bpp = raster_.pixelType == TWPT_BW ? 1 : raster_.pixelType == TWPT_GRAY ? 8 : 24;
   const int colours = bpp == 1 ? 2 : bpp == 8 ? 256 : 0;
@@ -748,6 +919,10 @@ TW_UINT16 TwainSource::PendingXfers(TW_UINT16 msg, TW_PENDINGXFERS* pending) {
   } else {
     state_ = 5;
     cancel_ = false;
+    // The scanning line goes; a failure stays in sight.
+    if (window_ && device_ && deviceName_ != QLatin1String("virtual") && !deviceFailed_) window_->ShowStatus(QString());
+    // The device is free for other programs between scans.
+    CloseDevice();
     if (window_) {
       window_->SetProgress(0);
       window_->SetScanning(false);
@@ -813,6 +988,10 @@ void TwainSource::RunNextAction() {
       break;
     case ScriptAction::Kind::Quit: QMetaObject::invokeMethod(qApp, "quit", Qt::QueuedConnection); break;
     case ScriptAction::Kind::Offer: ScheduleNextAction(); break;
+    case ScriptAction::Kind::Device:
+      if (window_ && !window_->ChooseDevice(action.device)) Report(QStringLiteral("device %1 is not connected").arg(action.device));
+      ScheduleNextAction();
+      break;
   }
 }
 

@@ -7,6 +7,7 @@
 #include "datasource/ds_exports.h"
 #include "datasource/ds_twain.h"
 #include "frames.h"
+#include "scan_device.h"
 #include "scan_script.h"
 #include "scan_window.h"
 #include "win/window_messages.h"
@@ -53,14 +54,31 @@ class TwainSource {
   twain::TW_UINT16 PendingXfers(twain::TW_UINT16 msg, twain::TW_PENDINGXFERS* pending);
   twain::TW_UINT16 AutoSave(twain::TW_UINT16 dat, twain::TW_UINT16 msg, void* data);
 
+  // What the chosen device offers: its pixel types and their depths.
+  void ReadDeviceOffer();
   void ResetCapabilities();
   QList<int> Depths(int pixelType) const;
   void Post(twain::TW_UINT16 message);
   // Loads the slide the job scans now and sets up its raster; false, with the failure shown
   // and reported, when the slide cannot be read.
   bool PrepareImage();
-  // Renders the raster's rows up to ROWS (the scanner's head moving over the film).
-  void EnsureRows(int rows);
+  // Reads the raster's rows up to ROWS from the device (the scanner's head moving over the
+  // film); a failure is shown and the device's scan cancelled.
+  bool EnsureRows(int rows);
+  // Reads every frame of the scan at once: for a device that does not know its line count,
+  // and for one that sends its colours one after another. A failure is shown.
+  bool ReadWhole();
+  // Reads whole rows of the current (single, interleaved) frame into OUT, appended and
+  // trimmed to the raster's row, until it holds WANT rows.
+  DeviceStatus ReadRows(int want, std::vector<uint8_t>& out, int* rows);
+  // The device the next scan reads from, opened on first use; false when it cannot be.
+  bool OpenDevice();
+  // COUNT rows of the raster read in the film type of the scan: a SANE device has no film
+  // types of its own, so the source inverts negatives and takes their base out itself.
+  void ReadThroughFilm(uint8_t* rows, int count) const;
+  void CloseDevice();
+  // The device's failure REASON, said as SlideFailed says it, naming the device.
+  void DeviceFailed(const QString& reason);
   void ShowProgress(double fraction);
   // A slide that cannot be read: said in the window, in the report and, for a person, in a
   // message box.
@@ -83,6 +101,7 @@ class TwainSource {
   // Capabilities.
   int xferCount_ = -1;
   int planarChunky_ = twain::TWPC_CHUNKY;
+  QList<QList<int>> offered_;      // depths the device offers, by position in kPixelTypes (none: type not offered)
   QList<int> pixelTypes_;          // offered, after the application's restriction
   QList<QList<int>> depths_;       // by position in kPixelTypes, after restriction
   int pixelType_ = twain::TWPT_RGB;
@@ -95,9 +114,13 @@ class TwainSource {
   int pending_ = 0;
   bool cancel_ = false;
   Raster raster_;
-  Slide slide_;
-  QRect part_;         // of the slide, the job's area
+  std::unique_ptr<ScanDevice> device_;
+  QString deviceName_;     // "virtual" or a SANE device name, of the open device
+  FrameLayout layout_;     // of the current frame
   FilmType filmType_ = FilmType::ColorPositive;
+  bool deviceFailed_ = false;  // the scan under way failed, with the reason shown
+  std::vector<uint8_t> deviceRow_;  // a device row being put together
+  int deviceRowFill_ = 0;
   int renderedRows_ = 0;
   bool planar_ = false;
   int plane_ = 0;

@@ -372,6 +372,33 @@ TEST_F(ScannerTest, NegotiatesPixelTypesDepthsAndMechanisms) {
   SetOne(CAP_XFERCOUNT, TWTY_INT16, 1, TWRC_FAILURE);
 }
 
+// With a SANE device chosen, the types and depths offered are the device's: SANE's test
+// backend scans grey and colour at 8 and 16 bits and grey at 1 bit (black and white).
+TEST_F(ScannerTest, OffersWhatTheChosenSaneDeviceScans) {
+  // One configuration folder for the program: SANE keeps the first it reads.
+  static QTemporaryDir sane;
+  ASSERT_TRUE(sane.isValid());
+  for (const auto& [name, text] : {std::pair{"dll.conf", "test\n"}, std::pair{"test.conf", "number_of_devices 1\n"}}) {
+    QFile file(sane.filePath(name));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(text);
+  }
+  qputenv("SANE_CONFIG_DIR", sane.path().toLocal8Bit());
+  QSettings(QSettings::NativeFormat, QSettings::UserScope, "Orvax", "Orvax Scan Data Source").setValue("Window/Device", "test:0");
+  Open("");
+  int current = -1;
+  EXPECT_EQ(Offered(ICAP_PIXELTYPE, &current), (std::vector<int>{TWPT_BW, TWPT_GRAY, TWPT_RGB}));
+  EXPECT_EQ(current, TWPT_RGB);
+  const std::pair<int, std::vector<int>> depths[] = {{TWPT_BW, {1}}, {TWPT_GRAY, {8, 16}}, {TWPT_RGB, {8, 16}}};
+  for (const auto& [type, expected] : depths) {
+    SetOne(ICAP_PIXELTYPE, TWTY_UINT16, type);
+    EXPECT_EQ(Offered(ICAP_BITDEPTH), expected) << type;
+  }
+  SetOne(ICAP_PIXELTYPE, TWTY_UINT16, TWPT_CMYK, TWRC_FAILURE);
+  EXPECT_EQ(Condition(&source_), TWCC_BADVALUE);
+  qunsetenv("SANE_CONFIG_DIR");
+}
+
 TEST_F(ScannerTest, MemoryTransfersCarryExactlyTheFrame) {
   struct Case {
     const char* options;
