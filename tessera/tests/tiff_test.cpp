@@ -265,7 +265,7 @@ INSTANTIATE_TEST_SUITE_P(
         CheckCase{"tile_width_0", 1409, [](Spec& s) { s.replace[322] = Long(322, {0}); s.replace[323] = Long(323, {16}); s.replace[324] = Long(324, {8}); s.replace[325] = Long(325, {60}); }},
         CheckCase{"no_photometric", 1406, [](Spec& s) { s.remove = {262}; }},
         CheckCase{"mixed_bits", 1406, [](Spec& s) { s.replace[258] = Short(258, {8, 16, 8}); }},
-        CheckCase{"lab_8_bits", 1406, [](Spec& s) { s.photometric = 8; }},
+        CheckCase{"lab_4_bits", 1406, [](Spec& s) { s.photometric = 8; s.replace[258] = Short(258, {4, 4, 4}); }},
         CheckCase{"too_many_strips", 1407, [](Spec& s) { s.replace[273] = Long(273, {8, 8}); s.replace[279] = Long(279, {60, 60}); }},
         CheckCase{"planar2_with_one_plane_of_strips", 1407, [](Spec& s) { s.replace[284] = Short(284, {2}); }},
         CheckCase{"strips_shorter_than_image", 1407, [](Spec& s) { s.replace[279] = Long(279, {59}); }},

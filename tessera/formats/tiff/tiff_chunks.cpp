@@ -324,6 +324,17 @@ long ReadChunks(TesseraClass& target, InputStream& in, const FileInfo& info, con
             for (int c = 0; c < 3; ++c) o[c] = static_cast<uint8_t>(info.colorMap[c * paletteSize + i] >> 8);
             break;
           }
+          case 8:
+            if (bits == 16) {
+              for (int c = 0; c < 3; ++c) put16(c, s[c]);
+            } else {
+              // 8-bit CIELab: L 0..255 for 0..100, a and b signed. Widened to the 16-bit
+              // layout the image holds (L 0..65535; a and b offset by 128, times 256).
+              put16(0, s[0] * 257u);
+              put16(1, (s[1] ^ 0x80u) << 8);
+              put16(2, (s[2] ^ 0x80u) << 8);
+            }
+            break;
           default:
             for (int c = 0; c < info.channels; ++c) {
               if (info.imageBits == 16)

@@ -290,9 +290,10 @@ class Parser {
         if (!bitsIn({8, 16})) return kUnsupported;
         break;
       case 8:
+        // 8-bit CIELab is widened to the 16-bit layout.
         needed = 3;
         if (f.samples < 3) return kCountMismatch;
-        if (!allBits(3, 16)) return kUnsupported;
+        if (!bitsIn({8, 16})) return kUnsupported;
         break;
       case 6:
         // YCbCr only as JPEG codes it (the decoder turns it into RGB).
@@ -338,7 +339,7 @@ class Parser {
     if (f.predictor == 2 && f.bits[0] != 8 && f.bits[0] != 16) return kUnsupported;
 
     f.channels = needed == 1 && f.photometric == 3 ? 3 : needed;
-    f.imageBits = f.photometric == 3 || f.photometric == 5 || f.bits[0] < 8 ? 8 : f.bits[0];
+    f.imageBits = f.photometric == 8 ? 16 : f.photometric == 3 || f.photometric == 5 || f.bits[0] < 8 ? 8 : f.bits[0];
     // Uncompressed strips holding exactly the image's samples are read as one stream of
     // bytes, as they always were; everything else is decoded strip by strip (or tile by
     // tile) and converted.

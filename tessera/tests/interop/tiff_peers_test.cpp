@@ -298,7 +298,7 @@ TEST_F(TiffPeers, JpegCompressedFilesDecodeLikeLibtiff) {
 
 // Palettes, bilevel and 2- and 4-bit grey (MinIsWhite too), RGB with alpha, 16-bit CMYK:
 // each opens as the peer's converted pixels (palette to RGB, grey widened to 8 bits, alpha
-// dropped, 16-bit CMYK reduced to 8 bits).
+// dropped, 16-bit CMYK reduced to 8 bits, 8-bit CIELab widened to the 16-bit layout).
 TEST_F(TiffPeers, ConvertedLayoutsOpenWithThePeersPixels) {
   const int w = 29, h = 17;
   const std::string script = dir_.Path("make.py");
@@ -343,6 +343,12 @@ elif kind == 'cmyk16':
     c = np.dstack([grad, 255 - grad, (grad * 7) % 256, (grad * 2) % 256]).astype(np.uint16) * 257 + 3
     tifffile.imwrite(out, c, photometric='separated')
     want = (c >> 8).astype(np.uint8)
+elif kind == 'lab8':
+    # Signed a and b, as TIFF stores 8-bit CIELab; Pillow's pixels carry them offset by 128.
+    signed = np.dstack([grad, (grad.astype(np.int16) - 128), (grad * 3 % 256).astype(np.int16) - 100])
+    tifffile.imwrite(out, signed.astype(np.int8).view(np.uint8), photometric='cielab', compression='deflate')
+    lab = np.array(list(Image.open(out).getdata()), np.uint16).reshape(h, w, 3)
+    want = (lab * np.array([257, 256, 256], np.uint16)).astype('<u2')
 open(raw, 'wb').write(np.ascontiguousarray(want).tobytes())
 )";
   WriteBytes(script, Bytes(text.begin(), text.end()));
@@ -350,19 +356,20 @@ open(raw, 'wb').write(np.ascontiguousarray(want).tobytes())
     const char* kind;
     int cs;
   } cases[] = {{"palette", TES_CS_RGB24}, {"bilevel", TES_CS_GRAY8}, {"grey2", TES_CS_GRAY8}, {"grey4", TES_CS_GRAY8},
-               {"white4", TES_CS_GRAY8},  {"rgba", TES_CS_RGB24},    {"cmyk16", TES_CS_CMYK32}};
+               {"white4", TES_CS_GRAY8},  {"rgba", TES_CS_RGB24},    {"cmyk16", TES_CS_CMYK32},
+               {"lab8", TES_CS_LAB48}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.kind);
-    if (c.cs == TES_CS_CMYK32 && color_.empty()) continue;
+    if (Managed(c.cs) && color_.empty()) continue;
     const std::string out = dir_.Path(std::string(c.kind) + ".tif"), raw = dir_.Path(std::string(c.kind) + ".raw");
     ASSERT_EQ(Shell("/usr/bin/python3 " + script + " " + c.kind + " " + out + " " + raw), 0);
-    TesseraClass image(c.cs == TES_CS_CMYK32 ? TES_FLAG_COLOR_MANAGED : 0, TES_CS_RGB24);
+    TesseraClass image(Managed(c.cs) ? TES_FLAG_COLOR_MANAGED : 0, TES_CS_RGB24);
     std::string path = out;
     ASSERT_EQ(image.OpenImage(path.data(), kNone, nullptr, nullptr), 0);
     tagTes_Image_Desc desc{};
     image.GetImageDesc(&desc);
     EXPECT_EQ(desc.colorSpace, c.cs);
-    const int bpp = c.cs == TES_CS_GRAY8 ? 1 : c.cs == TES_CS_CMYK32 ? 4 : 3;
+    const int bpp = c.cs == TES_CS_GRAY8 ? 1 : c.cs == TES_CS_CMYK32 ? 4 : c.cs == TES_CS_LAB48 ? 6 : 3;
     Bytes pixels(static_cast<size_t>(w) * h * bpp);
     ASSERT_EQ(image.GetData({{0, 0, w, h}, w * bpp, 0}, pixels.data()), 0);
     EXPECT_TRUE(pixels == ReadBytes(raw)) << "pixels differ";
