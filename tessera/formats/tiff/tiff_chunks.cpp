@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -127,6 +128,43 @@ inline uint32_t SampleAt(const uint8_t* row, int bits, size_t i) {
   }
 }
 
+// Stored YCbCr into RGB with the file's reference black and white and luma coefficients,
+// in the integer steps libtiff's conversion takes (each sample scaled to a whole value,
+// then 16-bit fixed-point coefficients), so that both readers give the same pixels.
+class YcbcrToRgb {
+ public:
+  explicit YcbcrToRgb(const FileInfo& info) {
+    const double* rbw = info.referenceBlackWhite;
+    const float lr = static_cast<float>(info.ycbcrCoefficients[0]), lg = static_cast<float>(info.ycbcrCoefficients[1]),
+                lb = static_cast<float>(info.ycbcrCoefficients[2]);
+    const auto fix = [](float x) { return static_cast<int32_t>(x * 65536.0f + 0.5f); };
+    const int32_t d1 = fix(std::clamp(2.0f - 2.0f * lr, 0.0f, 2.0f)), d3 = fix(std::clamp(2.0f - 2.0f * lb, 0.0f, 2.0f));
+    const int32_t d2 = -fix(lr * (2.0f - 2.0f * lr) / lg), d4 = -fix(lb * (2.0f - 2.0f * lb) / lg);
+    // A code c scaled to `range` over the reference black and white, as a whole number.
+    const auto scaled = [](int c, double black, double white, float range) {
+      const float span = static_cast<float>(white - black) != 0 ? static_cast<float>(white - black) : 1.0f;
+      const float v = static_cast<float>(c - static_cast<int32_t>(black)) * range / span;
+      return static_cast<int32_t>(std::clamp(v, -128.0f * 32, 128.0f * 32));
+    };
+    for (int i = 0; i < 256; ++i) {
+      const int32_t cr = scaled(i - 128, rbw[4] - 128.0, rbw[5] - 128.0, 127);
+      const int32_t cb = scaled(i - 128, rbw[2] - 128.0, rbw[3] - 128.0, 127);
+      crR_[i] = (d1 * cr + 32768) >> 16;
+      cbB_[i] = (d3 * cb + 32768) >> 16;
+      crG_[i] = d2 * cr;
+      cbG_[i] = d4 * cb + 32768;
+      y_[i] = scaled(i, rbw[0], rbw[1], 255);
+    }
+  }
+  void operator()(uint8_t y, uint8_t cb, uint8_t cr, uint16_t* rgb) const {
+    const int32_t v[3] = {y_[y] + crR_[cr], y_[y] + ((cbG_[cb] + crG_[cr]) >> 16), y_[y] + cbB_[cb]};
+    for (int c = 0; c < 3; ++c) rgb[c] = static_cast<uint16_t>(std::clamp(v[c], 0, 255));
+  }
+
+ private:
+  int32_t y_[256], crR_[256], cbB_[256], crG_[256], cbG_[256];
+};
+
 void ReverseBits(uint8_t* p, size_t bytes) {
   for (size_t i = 0; i < bytes; ++i) {
     uint8_t b = p[i];
@@ -178,7 +216,16 @@ long ReadChunks(TesseraClass& target, InputStream& in, const FileInfo& info, con
   const uint64_t across = info.tiled ? (uint64_t{width} + chunkWide - 1) / chunkWide : 1;
   const uint64_t down = (uint64_t{height} + chunkHigh - 1) / chunkHigh;
   const uint64_t chunkRowBytes = (uint64_t{chunkWide} * chunkSamples * bits + 7) / 8;
-  const uint64_t chunkBytes = chunkRowBytes * chunkHigh;
+  // Stored YCbCr comes in data units: each block of subH x subV pixels' Y samples, then
+  // the block's Cb and Cr.
+  const bool ycc = info.StoredYcbcr();
+  const uint32_t subH = ycc ? info.ycbcrSubsampling[0] : 1, subV = ycc ? info.ycbcrSubsampling[1] : 1;
+  const uint64_t unitsAcross = (uint64_t{chunkWide} + subH - 1) / subH, unitBytes = uint64_t{subH} * subV + 2;
+  // The bytes of a chunk's first `rows` rows, as stored.
+  const auto dataBytes = [&](uint32_t rows) -> uint64_t {
+    return ycc ? (uint64_t{rows} + subV - 1) / subV * unitsAcross * unitBytes : chunkRowBytes * rows;
+  };
+  const uint64_t chunkBytes = dataBytes(chunkHigh);
   const int outSampleBytes = info.imageBits / 8;
   const uint64_t outPixelBytes = static_cast<uint64_t>(info.channels) * outSampleBytes;
   const uint64_t outRowBytes = uint64_t{width} * outPixelBytes;
@@ -190,7 +237,9 @@ long ReadChunks(TesseraClass& target, InputStream& in, const FileInfo& info, con
   // The most one byte of each coding can give: uncompressed data must be all there,
   // PackBits repeats a byte at most 128 times, Deflate about 1032, an LZW code at most
   // 4096 bytes, a JPEG block of 64 samples (times 3) needs at least 2 bits.
-  const uint64_t decodedTotal = chunkBytes * across * down * static_cast<uint64_t>(planes);
+  // A strip image's last strip holds only the rows left.
+  const uint64_t lastChunkBytes = info.tiled ? chunkBytes : dataBytes(height - static_cast<uint32_t>((down - 1) * chunkHigh));
+  const uint64_t decodedTotal = (chunkBytes * (down - 1) + lastChunkBytes) * across * static_cast<uint64_t>(planes);
   uint64_t ratio = 1;
   switch (info.compression) {
     case kPackBits: ratio = 128; break;
@@ -219,6 +268,8 @@ long ReadChunks(TesseraClass& target, InputStream& in, const FileInfo& info, con
     return TES_ERR_NO_MEMORY;
   }
   const uint32_t paletteSize = 1u << (bits < 16 ? bits : 0);
+  const std::unique_ptr<const YcbcrToRgb> toRgbTables(ycc ? new (std::nothrow) YcbcrToRgb(info) : nullptr);
+  if (ycc && !toRgbTables) return TES_ERR_NO_MEMORY;
   const uint32_t fullScale = (1u << bits) - 1;
 
   for (uint64_t b = 0; b < down; ++b) {
@@ -234,7 +285,7 @@ long ReadChunks(TesseraClass& target, InputStream& in, const FileInfo& info, con
         uint64_t count = info.stripByteCounts[index];
         // A chunk cut short by the end of the file gives what is there.
         if (length >= 0) count = offset >= static_cast<uint64_t>(length) ? 0 : std::min<uint64_t>(count, length - offset);
-        if (info.compression == kNone) count = std::min<uint64_t>(count, chunkRowBytes * dataRows);
+        if (info.compression == kNone) count = std::min<uint64_t>(count, dataBytes(dataRows));
         if (info.compression == kJpeg) {
           // The library's own JPEG decoder reads the stream in place, after the shared
           // tables when the file has them.
@@ -254,7 +305,7 @@ long ReadChunks(TesseraClass& target, InputStream& in, const FileInfo& info, con
           if (in.Read(raw.data(), static_cast<long>(count)) != static_cast<long>(count)) return in.Error();
         }
         if (info.fillOrder == 2 && info.compression != kJpeg) ReverseBits(raw.data(), static_cast<size_t>(count));
-        const size_t want = static_cast<size_t>(chunkRowBytes * dataRows);
+        const size_t want = static_cast<size_t>(dataBytes(dataRows));
         size_t got = want;
         switch (info.compression) {
           case kJpeg: break;
@@ -289,6 +340,20 @@ long ReadChunks(TesseraClass& target, InputStream& in, const FileInfo& info, con
         // Into the band of samples, at the chunk's place.
         const uint32_t x0 = static_cast<uint32_t>(t * chunkWide);
         const uint32_t cols = std::min(chunkWide, width - x0);
+        if (ycc) {
+          // Each data unit's chroma is replicated over its pixels.
+          for (uint32_t r0 = 0; r0 < rows; r0 += subV)
+            for (uint32_t c0 = 0; c0 < cols; c0 += subH) {
+              const uint8_t* unit = decoded.data() + ((r0 / subV) * unitsAcross + c0 / subH) * unitBytes;
+              const uint8_t cb = unit[subH * subV], cr = unit[subH * subV + 1];
+              for (uint32_t j = 0; j < subV && r0 + j < rows; ++j)
+                for (uint32_t i = 0; i < subH && c0 + i < cols; ++i) {
+                  uint16_t* dst = band.data() + ((static_cast<size_t>(r0) + j) * width + x0 + c0 + i) * samples;
+                  (*toRgbTables)(unit[j * subH + i], cb, cr, dst);
+                }
+            }
+          continue;
+        }
         for (uint32_t r = 0; r < rows; ++r) {
           const uint8_t* row = decoded.data() + r * chunkRowBytes;
           uint16_t* dst = band.data() + (static_cast<size_t>(r) * width + x0) * samples;
