@@ -18,8 +18,8 @@ packages=(
   libqt6svg6
   # FlashPix container and JPEG tiles inside the FlashPix stand-in
   libgsf-1-dev libjpeg62-turbo-dev libglib2.0-dev
-  # inflate for Deflate-compressed TIFF
-  zlib1g-dev
+  # inflate for Deflate-compressed TIFF (libdeflate for whole chunks, zlib for damaged ones)
+  zlib1g-dev libdeflate-dev
   # peers for interoperability tests and benchmarks (never linked by the product)
   liblcms2-dev liblcms2-utils libtiff-dev libtiff-tools libjpeg-turbo-progs
   icc-profiles-free libgs-common

@@ -1,5 +1,6 @@
 #include "formats/tiff/tiff_chunks.h"
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -20,23 +21,21 @@ namespace tessera::tiff {
 // ends the data, and the code width grows one code early.
 size_t DecodeLzw(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize) {
   constexpr int kClear = 256, kEnd = 257;
-  uint16_t prefix[4096];
-  uint8_t suffix[4096], first[4096];
+  // Every string of the table lies in the output already: the string of the code before,
+  // where it was written, and the first byte written after it. A code is copied from there.
+  uint32_t start[4096];
   uint16_t length[4096];
-  for (int i = 0; i < 256; ++i) {
-    suffix[i] = first[i] = static_cast<uint8_t>(i);
-    length[i] = 1;
-    prefix[i] = 0;
-  }
-  size_t pos = 0, o = 0;
-  uint32_t buffer = 0;
+  size_t pos = 0, o = 0, prevStart = 0;
+  uint64_t buffer = 0;
   int bits = 0, width = 9, next = 258, prev = -1;
   while (o < outSize) {
-    while (bits < width && pos < inSize) {
-      buffer = buffer << 8 | in[pos++];
-      bits += 8;
+    if (bits < width) {
+      while (bits <= 56 && pos < inSize) {
+        buffer = buffer << 8 | in[pos++];
+        bits += 8;
+      }
+      if (bits < width) break;
     }
-    if (bits < width) break;
     const int code = static_cast<int>((buffer >> (bits - width)) & ((1u << width) - 1));
     bits -= width;
     if (code == kEnd) break;
@@ -48,26 +47,33 @@ size_t DecodeLzw(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize)
     }
     if (prev < 0) {
       if (code > 255) break;  // damaged: the first code after a clear is a byte
+      prevStart = o;
       out[o++] = static_cast<uint8_t>(code);
       prev = code;
       continue;
     }
     if (code > next || (code == next && next >= 4096)) break;  // damaged data
+    const size_t prevLength = prev < 256 ? 1 : length[prev];
     if (next < 4096) {
-      prefix[next] = static_cast<uint16_t>(prev);
-      suffix[next] = code < next ? first[code] : first[prev];
-      first[next] = first[prev];
-      length[next] = static_cast<uint16_t>(length[prev] + 1);
+      start[next] = static_cast<uint32_t>(prevStart);
+      length[next] = static_cast<uint16_t>(prevLength + 1);
       ++next;
     }
-    // The string of the code, written from its end.
-    const size_t n = length[code];
-    size_t k = n;
-    for (int c = code; k > 0; c = prefix[c]) {
-      --k;
-      if (o + k < outSize) out[o + k] = suffix[c];
+    prevStart = o;
+    if (code < 256) {
+      out[o++] = static_cast<uint8_t>(code);
+    } else {
+      const size_t n = std::min<size_t>(length[code], outSize - o);
+      const uint8_t* from = out + start[code];
+      if (start[code] + n <= o) {
+        std::memcpy(out + o, from, n);
+      } else {
+        // The code just made: the string before and its own first byte, which the copy
+        // writes before it reads it.
+        for (size_t i = 0; i < n; ++i) out[o + i] = from[i];
+      }
+      o += n;
     }
-    o = std::min(o + n, outSize);
     prev = code;
     if (next >= (1 << width) - 1 && width < 12) ++width;
   }
@@ -94,6 +100,14 @@ size_t DecodePackBits(const uint8_t* in, size_t inSize, uint8_t* out, size_t out
 }
 
 size_t DecodeDeflate(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize) {
+  // A whole, sound stream in one call of libdeflate; a damaged or cut one through zlib,
+  // which keeps what came before the damage.
+  if (libdeflate_decompressor* d = libdeflate_alloc_decompressor()) {
+    size_t got = 0;
+    const libdeflate_result r = libdeflate_zlib_decompress(d, in, inSize, out, outSize, &got);
+    libdeflate_free_decompressor(d);
+    if (r == LIBDEFLATE_SUCCESS) return got;
+  }
   z_stream z{};
   if (inflateInit(&z) != Z_OK) return 0;
   size_t done = 0;
@@ -164,6 +178,33 @@ class YcbcrToRgb {
  private:
   int32_t y_[256], crR_[256], cbB_[256], crG_[256], cbG_[256];
 };
+
+// Horizontal differencing undone in one row of `pixels` pixels of kSamples interleaved 8-
+// or 16-bit (little-endian) samples; the running sums stay in registers.
+template <int kSamples>
+void UndoPredictorOf(uint8_t* row, uint32_t pixels, int bits) {
+  uint32_t sum[kSamples] = {};
+  if (bits == 8) {
+    for (uint32_t x = 0; x < pixels; ++x, row += kSamples)
+      for (int k = 0; k < kSamples; ++k) row[k] = static_cast<uint8_t>(sum[k] += row[k]);
+  } else {
+    for (uint32_t x = 0; x < pixels; ++x, row += 2 * kSamples)
+      for (int k = 0; k < kSamples; ++k) {
+        sum[k] += static_cast<uint32_t>(row[2 * k] | row[2 * k + 1] << 8);
+        row[2 * k] = static_cast<uint8_t>(sum[k]);
+        row[2 * k + 1] = static_cast<uint8_t>(sum[k] >> 8);
+      }
+  }
+}
+
+void UndoPredictor(uint8_t* row, uint32_t pixels, int samples, int bits) {
+  switch (samples) {
+    case 1: UndoPredictorOf<1>(row, pixels, bits); break;
+    case 2: UndoPredictorOf<2>(row, pixels, bits); break;
+    case 3: UndoPredictorOf<3>(row, pixels, bits); break;
+    default: UndoPredictorOf<4>(row, pixels, bits); break;
+  }
+}
 
 void ReverseBits(uint8_t* p, size_t bytes) {
   for (size_t i = 0; i < bytes; ++i) {
@@ -257,6 +298,14 @@ long ReadChunks(TesseraClass& target, InputStream& in, const FileInfo& info, con
 
   if (const long s = DescribeTarget(target, desc, store)) return s;
 
+  // Chunks whose samples are the image's own (8 or 16 bits, interleaved, nothing to
+  // convert) go to the image as decoded: a strip straight from its buffer, a tile copied
+  // into its place in the band.
+  const bool plain = !ycc && !separate && (bits == 8 || bits == 16) && bits == info.imageBits &&
+                     samples == info.channels &&
+                     (info.photometric == 1 || info.photometric == 2 || info.photometric == 5 || info.photometric == 8 ||
+                      (info.photometric == 6 && info.compression == kJpeg));
+  const bool inPlace = plain && !info.tiled;
   std::vector<uint8_t> raw, decoded, out;
   std::vector<uint16_t> band;
   try {
@@ -277,7 +326,7 @@ long ReadChunks(TesseraClass& target, InputStream& in, const FileInfo& info, con
     const uint32_t rows = std::min(chunkHigh, height - firstRow);
     // Rows the chunk's data hold: a strip only its own, a tile always its whole height.
     const uint32_t dataRows = info.tiled ? chunkHigh : rows;
-    std::fill(band.begin(), band.end(), 0);
+    if (!plain) std::fill(band.begin(), band.end(), 0);
     for (int p = 0; p < planes; ++p)
       for (uint64_t t = 0; t < across; ++t) {
         const size_t index = static_cast<size_t>(static_cast<uint64_t>(p) * across * down + b * across + t);
@@ -321,25 +370,19 @@ long ReadChunks(TesseraClass& target, InputStream& in, const FileInfo& info, con
         std::memset(decoded.data() + got, 0, want - got);
         if (bits == 16 && info.bigEndian)
           for (size_t i = 0; i + 1 < want; i += 2) std::swap(decoded[i], decoded[i + 1]);
-        if (info.predictor == 2) {
-          const size_t values = static_cast<size_t>(chunkWide) * chunkSamples;
-          for (uint32_t r = 0; r < dataRows; ++r) {
-            uint8_t* row = decoded.data() + r * chunkRowBytes;
-            if (bits == 8) {
-              for (size_t i = static_cast<size_t>(chunkSamples); i < values; ++i)
-                row[i] = static_cast<uint8_t>(row[i] + row[i - chunkSamples]);
-            } else {
-              for (size_t i = static_cast<size_t>(chunkSamples); i < values; ++i) {
-                const uint16_t v = static_cast<uint16_t>(SampleAt(row, 16, i) + SampleAt(row, 16, i - chunkSamples));
-                row[2 * i] = static_cast<uint8_t>(v);
-                row[2 * i + 1] = static_cast<uint8_t>(v >> 8);
-              }
-            }
-          }
-        }
+        if (info.predictor == 2)
+          for (uint32_t r = 0; r < dataRows; ++r)
+            UndoPredictor(decoded.data() + r * chunkRowBytes, chunkWide, chunkSamples, bits);
         // Into the band of samples, at the chunk's place.
         const uint32_t x0 = static_cast<uint32_t>(t * chunkWide);
         const uint32_t cols = std::min(chunkWide, width - x0);
+        if (plain) {
+          if (!inPlace)
+            for (uint32_t r = 0; r < rows; ++r)
+              std::memcpy(out.data() + r * outRowBytes + x0 * outPixelBytes, decoded.data() + r * chunkRowBytes,
+                          static_cast<size_t>(cols * outPixelBytes));
+          continue;
+        }
         if (ycc) {
           // Each data unit's chroma is replicated over its pixels.
           for (uint32_t r0 = 0; r0 < rows; r0 += subV)
@@ -365,7 +408,7 @@ long ReadChunks(TesseraClass& target, InputStream& in, const FileInfo& info, con
       }
 
     // The band's samples into the image's pixels.
-    for (uint32_t r = 0; r < rows; ++r)
+    for (uint32_t r = 0; r < (plain ? 0 : rows); ++r)
       for (uint32_t x = 0; x < width; ++x) {
         const uint16_t* s = band.data() + (static_cast<size_t>(r) * width + x) * samples;
         uint8_t* o = out.data() + r * outRowBytes + x * outPixelBytes;
@@ -412,7 +455,7 @@ long ReadChunks(TesseraClass& target, InputStream& in, const FileInfo& info, con
       }
     const tagTes_Tile_Desc tile{{0, static_cast<int32_t>(firstRow), static_cast<int32_t>(width), static_cast<int32_t>(rows)},
                                 static_cast<int32_t>(outRowBytes), 0};
-    if (const long s = target.SetData(tile, store, out.data())) return s;
+    if (const long s = target.SetData(tile, store, inPlace ? decoded.data() : out.data())) return s;
     if (progress != nullptr)
       if (const long stop = progress(static_cast<long>(height), static_cast<long>(firstRow + rows), param)) return stop;
   }
