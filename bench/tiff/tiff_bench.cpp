@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include <cstdlib>
@@ -162,9 +163,13 @@ const std::string& Compressed(int compression) {
   TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
   TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
   TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, kRowsPerStrip);
+  // libtiff's predictor works in the buffer it is given: each row goes through a copy.
   const uint16_t* rows = Photo16().data();
-  for (int y = 0; y < H; ++y)
-    TIFFWriteScanline(tif, const_cast<uint16_t*>(rows + static_cast<size_t>(y) * W * 3), static_cast<uint32_t>(y), 0);
+  std::vector<uint16_t> row(static_cast<size_t>(W) * 3);
+  for (int y = 0; y < H; ++y) {
+    std::copy_n(rows + static_cast<size_t>(y) * W * 3, row.size(), row.begin());
+    TIFFWriteScanline(tif, row.data(), static_cast<uint32_t>(y), 0);
+  }
   TIFFClose(tif);
   return path;
 }
