@@ -329,8 +329,15 @@ class Parser {
         // Data units never straddle a chunk: tiles and strips (but the last) hold whole ones.
         if (f.tiled ? f.tileWidth % h != 0 || f.tileLength % v != 0 : f.rowsPerStrip < f.height && f.rowsPerStrip % v != 0)
           return kBadField;
+        // Reference values far outside the samples' range and luma coefficients outside
+        // 0..1 (green above 0) describe no image.
         const double* rbw = f.referenceBlackWhite;
-        if (rbw[1] == rbw[0] || rbw[3] == rbw[2] || rbw[5] == rbw[4] || f.ycbcrCoefficients[1] == 0) return kBadField;
+        for (int i = 0; i < 6; ++i)
+          if (!(rbw[i] >= -65535.0 && rbw[i] <= 65535.0)) return kBadField;
+        if (rbw[1] == rbw[0] || rbw[3] == rbw[2] || rbw[5] == rbw[4]) return kBadField;
+        for (const double k : f.ycbcrCoefficients)
+          if (!(k >= 0.0 && k <= 1.0)) return kBadField;
+        if (f.ycbcrCoefficients[1] < 0.001) return kBadField;
         break;
       }
       default:
