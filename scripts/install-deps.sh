@@ -18,8 +18,8 @@ packages=(
   libqt6svg6
   # FlashPix container and JPEG tiles inside the FlashPix stand-in
   libgsf-1-dev libjpeg62-turbo-dev libglib2.0-dev
-  # inflate for Deflate-compressed TIFF
-  zlib1g-dev
+  # inflate for Deflate-compressed TIFF (libdeflate for whole chunks, zlib for damaged ones)
+  zlib1g-dev libdeflate-dev
   # real scanners through SANE; its test backend and scanimage in the tests
   libsane-dev libsane1 sane-utils
   # peers for interoperability tests and benchmarks (never linked by the product)

@@ -72,6 +72,10 @@ for compression in ("tiff_lzw", "tiff_adobe_deflate", "packbits"):
 save("tiff", "palette.tif", img.quantize(16), "TIFF")
 save("tiff", "bilevel.tif", img.convert("1"), "TIFF")
 save("tiff", "pages.tif", img, "TIFF", save_all=True, append_images=[img.convert("L")])
+save("tiff", "lab8.tif", img.convert("LAB"), "TIFF")
+save("tiff", "ycbcr.tif", img.convert("YCbCr"), "TIFF")
+# The same samples declared 2 x 2 subsampled: the data units take the strip's first part.
+save("tiff", "ycbcr-subsampled.tif", img.convert("YCbCr"), "TIFF", tiffinfo={530: (2, 2)})
 save("bmp", "palette8.bmp", img.quantize(40), "BMP")
 save("bmp", "palette1.bmp", img.convert("1"), "BMP")
 for name, opts in (("rle8.bmp", ["-colors", "30", "-type", "palette", "-compress", "RLE", "BMP3:"]),

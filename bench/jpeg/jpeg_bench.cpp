@@ -43,21 +43,26 @@ const std::vector<uint8_t>& Photo() {
   return pixels;
 }
 
-// A TurboJPEG file of the photo at the given sampling, written once to a temporary file.
-std::string File(int sampling) {
+// A TurboJPEG file of the photo at the given sampling (progressive: libjpeg's default
+// progression of spectral selection and successive approximation), written once to a
+// temporary file.
+std::string File(int sampling, bool progressive = false) {
   static std::map<int, std::string> made;
-  if (made.count(sampling)) return made[sampling];
-  const std::string path = "/tmp/tessera-bench-" + std::to_string(sampling) + ".jpg";
+  const int key = sampling * 2 + (progressive ? 1 : 0);
+  if (made.count(key)) return made[key];
+  const std::string path =
+      "/tmp/tessera-bench-" + std::to_string(sampling) + (progressive ? "-progressive" : "") + ".jpg";
   tjhandle h = tjInitCompress();
   unsigned char* jpeg = nullptr;
   unsigned long size = 0;
-  tjCompress2(h, Photo().data(), kWidth, 0, kHeight, TJPF_RGB, &jpeg, &size, sampling, 90, TJFLAG_ACCURATEDCT);
+  tjCompress2(h, Photo().data(), kWidth, 0, kHeight, TJPF_RGB, &jpeg, &size, sampling, 90,
+              TJFLAG_ACCURATEDCT | (progressive ? TJFLAG_PROGRESSIVE : 0));
   FILE* f = std::fopen(path.c_str(), "wb");
   std::fwrite(jpeg, 1, size, f);
   std::fclose(f);
   tjFree(jpeg);
   tjDestroy(h);
-  return made[sampling] = path;
+  return made[key] = path;
 }
 
 std::vector<uint8_t> ReadAll(const std::string& path) {
@@ -91,8 +96,8 @@ class BufferSink final : public tessera::jpeg::RowSink {
   int width_ = 0;
 };
 
-void DecodeOurs(benchmark::State& state, int sampling) {
-  const std::string path = File(sampling);
+void DecodeOurs(benchmark::State& state, int sampling, bool progressive = false) {
+  const std::string path = File(sampling, progressive);
   // The output buffer is kept from one run to the next, as TurboJPEG's is.
   BufferSink sink;
   for (auto _ : state) {
@@ -119,8 +124,8 @@ void DecodeOurs(benchmark::State& state, int sampling) {
 
 // flags: TJFLAG_ACCURATEDCT, with TJFLAG_FASTUPSAMPLE for chroma replicated as ours is
 // (without it TurboJPEG interpolates subsampled chroma, other work giving other pixels).
-void DecodeTurbo(benchmark::State& state, int sampling, int flags) {
-  const std::string path = File(sampling);
+void DecodeTurbo(benchmark::State& state, int sampling, int flags, bool progressive = false) {
+  const std::string path = File(sampling, progressive);
   std::vector<uint8_t> rgb(static_cast<size_t>(kWidth) * kHeight * 3);
   tjhandle h = tjInitDecompress();
   for (auto _ : state) {
@@ -138,6 +143,10 @@ void BM_DecodeTurbo420(benchmark::State& s) { DecodeTurbo(s, TJSAMP_420, TJFLAG_
 void BM_DecodeTurbo420Smooth(benchmark::State& s) { DecodeTurbo(s, TJSAMP_420, TJFLAG_ACCURATEDCT); }
 void BM_DecodeOurs444(benchmark::State& s) { DecodeOurs(s, TJSAMP_444); }
 void BM_DecodeTurbo444(benchmark::State& s) { DecodeTurbo(s, TJSAMP_444, TJFLAG_ACCURATEDCT); }
+void BM_DecodeOursProgressive420(benchmark::State& s) { DecodeOurs(s, TJSAMP_420, true); }
+void BM_DecodeTurboProgressive420(benchmark::State& s) {
+  DecodeTurbo(s, TJSAMP_420, TJFLAG_ACCURATEDCT | TJFLAG_FASTUPSAMPLE, true);
+}
 
 void BM_EncodeOursLevel3(benchmark::State& state) {
   const std::vector<uint8_t>& rgb = Photo();
@@ -183,6 +192,8 @@ BENCHMARK(BM_DecodeTurbo420)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_DecodeTurbo420Smooth)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_DecodeOurs444)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_DecodeTurbo444)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(BM_DecodeOursProgressive420)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(BM_DecodeTurboProgressive420)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_EncodeOursLevel3)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_EncodeTurbo422)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 

@@ -13,6 +13,7 @@ runs = json.load(open(sys.argv[1]))["benchmarks"]
 t = {b["name"].split("/")[0]: b["real_time"] for b in runs}
 cpu = {b["name"].split("/")[0]: b["cpu_time"] for b in runs}
 for ours, peer, target in (("BM_DecodeOurs420", "BM_DecodeTurbo420", 0.7), ("BM_DecodeOurs444", "BM_DecodeTurbo444", 0.7),
+                           ("BM_DecodeOursProgressive420", "BM_DecodeTurboProgressive420", 0.7),
                            ("BM_EncodeOursLevel3", "BM_EncodeTurbo422", 0.8)):
     print(f"{ours}: {t[ours]:.1f} ms, {peer}: {t[peer]:.1f} ms, speed {t[peer] / t[ours]:.2f} x"
           f" (cpu time {cpu[peer] / cpu[ours]:.2f} x; target {target})")

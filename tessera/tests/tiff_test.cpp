@@ -265,7 +265,11 @@ INSTANTIATE_TEST_SUITE_P(
         CheckCase{"tile_width_0", 1409, [](Spec& s) { s.replace[322] = Long(322, {0}); s.replace[323] = Long(323, {16}); s.replace[324] = Long(324, {8}); s.replace[325] = Long(325, {60}); }},
         CheckCase{"no_photometric", 1406, [](Spec& s) { s.remove = {262}; }},
         CheckCase{"mixed_bits", 1406, [](Spec& s) { s.replace[258] = Short(258, {8, 16, 8}); }},
-        CheckCase{"lab_8_bits", 1406, [](Spec& s) { s.photometric = 8; }},
+        // Found by the fuzzer: a reference black of 4160749567 overflowed the conversion.
+        CheckCase{"ycbcr_reference_out_of_range", 1409, [](Spec& s) { s.photometric = 6; s.replace[532] = Field{532, 5, 6, {0, 1, 255, 1, 128, 1, 255, 1, 4160749567u, 1, 255, 1}, {}, false}; }},
+        CheckCase{"ycbcr_subsampling_3", 1409, [](Spec& s) { s.photometric = 6; s.replace[530] = Short(530, {3, 1}); }},
+        CheckCase{"ycbcr_green_coefficient_0", 1409, [](Spec& s) { s.photometric = 6; s.replace[529] = Field{529, 5, 3, {299, 1000, 0, 1, 114, 1000}, {}, false}; }},
+        CheckCase{"lab_4_bits", 1406, [](Spec& s) { s.photometric = 8; s.replace[258] = Short(258, {4, 4, 4}); }},
         CheckCase{"too_many_strips", 1407, [](Spec& s) { s.replace[273] = Long(273, {8, 8}); s.replace[279] = Long(279, {60, 60}); }},
         CheckCase{"planar2_with_one_plane_of_strips", 1407, [](Spec& s) { s.replace[284] = Short(284, {2}); }},
         CheckCase{"strips_shorter_than_image", 1407, [](Spec& s) { s.replace[279] = Long(279, {59}); }},

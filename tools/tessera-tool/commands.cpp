@@ -269,6 +269,42 @@ int FileOrientation(const std::string& path) {
   return 1;
 }
 
+// The images (pages) of a TIFF file: the IFDs its chain of next-IFD offsets reaches, classic
+// or BigTIFF. The library reads the first; info reports how many there are. A chain that
+// loops or leaves the file ends the count; 1 for any other kind of file.
+uint32_t TiffPages(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  uint8_t head[16] = {};
+  if (!in.read(reinterpret_cast<char*>(head), 16) && in.gcount() < 8) return 1;
+  const bool little = head[0] == 'I' && head[1] == 'I', big = head[0] == 'M' && head[1] == 'M';
+  if (!little && !big) return 1;
+  auto value = [&](const uint8_t* b, int bytes) {
+    uint64_t v = 0;
+    for (int i = 0; i < bytes; ++i) v |= uint64_t{b[little ? i : bytes - 1 - i]} << (8 * i);
+    return v;
+  };
+  const uint64_t version = value(head + 2, 2);
+  if (version != 42 && version != 43) return 1;
+  const bool wide = version == 43;  // BigTIFF: 8-byte counts and offsets, 20-byte entries
+  const int countBytes = wide ? 8 : 2, entryBytes = wide ? 20 : 12, offsetBytes = wide ? 8 : 4;
+  uint64_t next = wide ? value(head + 8, 8) : value(head + 4, 4);
+  std::vector<uint64_t> seen;
+  uint32_t pages = 0;
+  while (next != 0 && pages < 100000 &&
+         std::find(seen.begin(), seen.end(), next) == seen.end()) {
+    seen.push_back(next);
+    uint8_t b[8];
+    if (!in.seekg(static_cast<std::streamoff>(next)) || !in.read(reinterpret_cast<char*>(b), countBytes)) break;
+    const uint64_t entries = value(b, countBytes);
+    if (entries == 0) break;
+    const uint64_t link = next + countBytes + entries * entryBytes;
+    if (!in.seekg(static_cast<std::streamoff>(link)) || !in.read(reinterpret_cast<char*>(b), offsetBytes)) break;
+    ++pages;
+    next = value(b, offsetBytes);
+  }
+  return std::max<uint32_t>(pages, 1);
+}
+
 // Opens a file into a new object. A file whose colour space only a colour-managed object
 // may hold (CMYK, Lab, LCh) is opened into one.
 std::unique_ptr<TesseraClass> OpenFile(const std::string& path, bool managed, bool quiet, long& status) {
@@ -376,6 +412,7 @@ int CommandInfo(const std::string& file) {
   if (status == 0) std::printf("width=%d\nheight=%d\n", seen.width, seen.height);
   std::printf("stored_width=%d\nstored_height=%d\n", stored.width, stored.height);
   std::printf("orientation=%d\n", type == TES_FILE_JPEG || type == TES_FILE_TIFF ? FileOrientation(file) : 1);
+  std::printf("pages=%u\n", type == TES_FILE_TIFF ? TiffPages(file) : 1u);
   std::printf("colorspace=%d\ncolorspace_name=%s\nbits=%u,%u,%u,%u\nresolution=%g\nthumbnail=%d\n",
               stored.colorSpace, ColorSpaceName(stored.colorSpace), stored.bitsPerChannel[0],
               stored.bitsPerChannel[1], stored.bitsPerChannel[2], stored.bitsPerChannel[3], stored.resolution,

@@ -1280,6 +1280,10 @@ long Decoder::EmitCoefficients(RowSink& sink) {
   if (const long s = sink.Begin(width_, height_, channels)) return s;
 
   const int mcuH = 8 * vmax_;
+  // YCbCr with full-resolution luma and chroma at most halved each way goes straight
+  // through the colour kernel, as a sequential file's does.
+  const bool yccDirect = count == 3 && !rgb && comp_[0].h == hmax_ && comp_[0].v == vmax_ && hmax_ <= 2 &&
+                         vmax_ <= 2 && comp_[1].h == 1 && comp_[1].v == 1 && comp_[2].h == 1 && comp_[2].v == 1;
   std::vector<uint8_t> planes[4], full[4], band;
   size_t planeWidth[4];
   try {
@@ -1314,6 +1318,13 @@ long Decoder::EmitCoefficients(RowSink& sink) {
     }
     const int rows = std::min(mcuH, height_ - my * mcuH);
     for (int r = 0; r < rows; ++r) {
+      if (yccDirect) {
+        const size_t cr = static_cast<size_t>(vmax_ == 2 ? r >> 1 : r);
+        k.yccRow(planes[0].data() + static_cast<size_t>(r) * planeWidth[0], planes[1].data() + cr * planeWidth[1],
+                 planes[2].data() + cr * planeWidth[2], width_, hmax_ == 2 ? 1 : 0,
+                 band.data() + static_cast<size_t>(bandRows + r) * bandStride);
+        continue;
+      }
       // Each component's row at full resolution, its samples replicated over their group.
       for (int c = 0; c < count; ++c) {
         const int fx = hmax_ / comp_[c].h, fy = vmax_ / comp_[c].v;

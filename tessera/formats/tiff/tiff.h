@@ -75,6 +75,11 @@ struct FileInfo {
   bool hasColorMap = false;
   uint32_t pages = 1;              // images in the file; the first is read
   uint32_t jpegTablesOffset = 0, jpegTablesCount = 0;  // Compression 7: the shared tables
+  // YCbCr not coded as JPEG: chroma subsampling (horizontal, vertical), the luma
+  // coefficients and the reference black and white of Y, Cb and Cr.
+  uint16_t ycbcrSubsampling[2] = {2, 2};
+  double ycbcrCoefficients[3] = {0.299, 0.587, 0.114};
+  double referenceBlackWhite[6] = {0, 255, 128, 255, 128, 255};
 
   // Derived after the checks.
   int16_t colorSpace = 0;
@@ -88,6 +93,9 @@ struct FileInfo {
   uint32_t thumbnailOffset = 0;  // in the file
   uint32_t thumbnailLength = 0;
 
+  // Y, Cb and Cr stored as TIFF's own data units (each block of subsampled pixels' Y
+  // samples, then its Cb and Cr), turned into RGB here.
+  bool StoredYcbcr() const { return photometric == 6 && compression != 7; }
   int SampleBytes() const { return bits[0] == 16 ? 2 : 1; }
   // Sample planes stored apart (PlanarConfiguration 2 with more than one sample).
   int Planes() const { return planar == 2 ? samples : 1; }

@@ -148,6 +148,19 @@ class Parser {
     return 0;
   }
 
+  // A fixed number of RATIONALs (always out of line), as doubles.
+  long Rationals(const Entry& e, double* out, uint32_t n) {
+    if (e.count != n) return kBadCount;
+    if (e.type != kRational) return kBadType;
+    uint8_t r[48];
+    if (const long s = ReadAt(order_.U32(e.value), r, 8u * n)) return s;
+    for (uint32_t i = 0; i < n; ++i) {
+      const uint32_t den = order_.U32(r + 8 * i + 4);
+      out[i] = den == 0 ? 0.0 : static_cast<double>(order_.U32(r + 8 * i)) / den;
+    }
+    return 0;
+  }
+
   // StripOffsets and StripByteCounts: any count from 1, SHORT or LONG values, inline when
   // they fit in the value field.
   long Array(const Entry& e, std::vector<uint32_t>& out, bool& present) {
@@ -217,6 +230,14 @@ class Parser {
       case 324: info_.tiled = true; return Array(e, info_.stripOffsets, info_.hasStripOffsets);
       case 325: info_.tiled = true; return Array(e, info_.stripByteCounts, info_.hasStripByteCounts);
       case 266: return Short(e, info_.fillOrder);
+      case 529: return Rationals(e, info_.ycbcrCoefficients, 3);
+      case 530:
+        if (e.count != 2) return kBadCount;
+        if (e.type != kShort) return kBadType;
+        info_.ycbcrSubsampling[0] = order_.U16(e.value);
+        info_.ycbcrSubsampling[1] = order_.U16(e.value + 2);
+        return 0;
+      case 532: return Rationals(e, info_.referenceBlackWhite, 6);
       case 339: {
         // One value per sample; they must all be the same kind.
         if (e.count == 0) return kBadCount;
@@ -290,16 +311,35 @@ class Parser {
         if (!bitsIn({8, 16})) return kUnsupported;
         break;
       case 8:
+        // 8-bit CIELab is widened to the 16-bit layout.
         needed = 3;
         if (f.samples < 3) return kCountMismatch;
-        if (!allBits(3, 16)) return kUnsupported;
+        if (!bitsIn({8, 16})) return kUnsupported;
         break;
-      case 6:
-        // YCbCr only as JPEG codes it (the decoder turns it into RGB).
+      case 6: {
+        // YCbCr as JPEG codes it (the decoder turns it into RGB), or 8-bit samples in
+        // TIFF's data units, interleaved, with subsampling of 1, 2 or 4 each way.
         needed = 3;
-        if (f.samples != 3 || f.compression != kJpeg) return kUnsupported;
+        if (f.samples != 3) return kUnsupported;
         if (!allBits(3, 8)) return kUnsupported;
+        if (f.compression == kJpeg) break;
+        const uint16_t h = f.ycbcrSubsampling[0], v = f.ycbcrSubsampling[1];
+        if ((h != 1 && h != 2 && h != 4) || (v != 1 && v != 2 && v != 4)) return kBadField;
+        if (f.planar == 2 || f.predictor != 1) return kUnsupported;
+        // Data units never straddle a chunk: tiles and strips (but the last) hold whole ones.
+        if (f.tiled ? f.tileWidth % h != 0 || f.tileLength % v != 0 : f.rowsPerStrip < f.height && f.rowsPerStrip % v != 0)
+          return kBadField;
+        // Reference values far outside the samples' range and luma coefficients outside
+        // 0..1 (green above 0) describe no image.
+        const double* rbw = f.referenceBlackWhite;
+        for (int i = 0; i < 6; ++i)
+          if (!(rbw[i] >= -65535.0 && rbw[i] <= 65535.0)) return kBadField;
+        if (rbw[1] == rbw[0] || rbw[3] == rbw[2] || rbw[5] == rbw[4]) return kBadField;
+        for (const double k : f.ycbcrCoefficients)
+          if (!(k >= 0.0 && k <= 1.0)) return kBadField;
+        if (f.ycbcrCoefficients[1] < 0.001) return kBadField;
         break;
+      }
       default:
         return kUnsupported;
     }
@@ -338,11 +378,11 @@ class Parser {
     if (f.predictor == 2 && f.bits[0] != 8 && f.bits[0] != 16) return kUnsupported;
 
     f.channels = needed == 1 && f.photometric == 3 ? 3 : needed;
-    f.imageBits = f.photometric == 3 || f.photometric == 5 || f.bits[0] < 8 ? 8 : f.bits[0];
+    f.imageBits = f.photometric == 8 ? 16 : f.photometric == 3 || f.photometric == 5 || f.bits[0] < 8 ? 8 : f.bits[0];
     // Uncompressed strips holding exactly the image's samples are read as one stream of
     // bytes, as they always were; everything else is decoded strip by strip (or tile by
     // tile) and converted.
-    f.direct = f.compression == kNone && !f.tiled && f.predictor == 1 && f.photometric != 3 &&
+    f.direct = f.compression == kNone && !f.tiled && f.predictor == 1 && f.photometric != 3 && f.photometric != 6 &&
                f.samples == needed && f.bits[0] == f.imageBits;
 
     // The strips of each plane must hold at least the plane's pixels; fewer would leave

@@ -298,7 +298,7 @@ TEST_F(TiffPeers, JpegCompressedFilesDecodeLikeLibtiff) {
 
 // Palettes, bilevel and 2- and 4-bit grey (MinIsWhite too), RGB with alpha, 16-bit CMYK:
 // each opens as the peer's converted pixels (palette to RGB, grey widened to 8 bits, alpha
-// dropped, 16-bit CMYK reduced to 8 bits).
+// dropped, 16-bit CMYK reduced to 8 bits, 8-bit CIELab widened to the 16-bit layout).
 TEST_F(TiffPeers, ConvertedLayoutsOpenWithThePeersPixels) {
   const int w = 29, h = 17;
   const std::string script = dir_.Path("make.py");
@@ -343,6 +343,12 @@ elif kind == 'cmyk16':
     c = np.dstack([grad, 255 - grad, (grad * 7) % 256, (grad * 2) % 256]).astype(np.uint16) * 257 + 3
     tifffile.imwrite(out, c, photometric='separated')
     want = (c >> 8).astype(np.uint8)
+elif kind == 'lab8':
+    # Signed a and b, as TIFF stores 8-bit CIELab; Pillow's pixels carry them offset by 128.
+    signed = np.dstack([grad, (grad.astype(np.int16) - 128), (grad * 3 % 256).astype(np.int16) - 100])
+    tifffile.imwrite(out, signed.astype(np.int8).view(np.uint8), photometric='cielab', compression='deflate')
+    lab = np.array(list(Image.open(out).getdata()), np.uint16).reshape(h, w, 3)
+    want = (lab * np.array([257, 256, 256], np.uint16)).astype('<u2')
 open(raw, 'wb').write(np.ascontiguousarray(want).tobytes())
 )";
   WriteBytes(script, Bytes(text.begin(), text.end()));
@@ -350,22 +356,116 @@ open(raw, 'wb').write(np.ascontiguousarray(want).tobytes())
     const char* kind;
     int cs;
   } cases[] = {{"palette", TES_CS_RGB24}, {"bilevel", TES_CS_GRAY8}, {"grey2", TES_CS_GRAY8}, {"grey4", TES_CS_GRAY8},
-               {"white4", TES_CS_GRAY8},  {"rgba", TES_CS_RGB24},    {"cmyk16", TES_CS_CMYK32}};
+               {"white4", TES_CS_GRAY8},  {"rgba", TES_CS_RGB24},    {"cmyk16", TES_CS_CMYK32},
+               {"lab8", TES_CS_LAB48}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.kind);
-    if (c.cs == TES_CS_CMYK32 && color_.empty()) continue;
+    if (Managed(c.cs) && color_.empty()) continue;
     const std::string out = dir_.Path(std::string(c.kind) + ".tif"), raw = dir_.Path(std::string(c.kind) + ".raw");
     ASSERT_EQ(Shell("/usr/bin/python3 " + script + " " + c.kind + " " + out + " " + raw), 0);
-    TesseraClass image(c.cs == TES_CS_CMYK32 ? TES_FLAG_COLOR_MANAGED : 0, TES_CS_RGB24);
+    TesseraClass image(Managed(c.cs) ? TES_FLAG_COLOR_MANAGED : 0, TES_CS_RGB24);
     std::string path = out;
     ASSERT_EQ(image.OpenImage(path.data(), kNone, nullptr, nullptr), 0);
     tagTes_Image_Desc desc{};
     image.GetImageDesc(&desc);
     EXPECT_EQ(desc.colorSpace, c.cs);
-    const int bpp = c.cs == TES_CS_GRAY8 ? 1 : c.cs == TES_CS_CMYK32 ? 4 : 3;
+    const int bpp = c.cs == TES_CS_GRAY8 ? 1 : c.cs == TES_CS_CMYK32 ? 4 : c.cs == TES_CS_LAB48 ? 6 : 3;
     Bytes pixels(static_cast<size_t>(w) * h * bpp);
     ASSERT_EQ(image.GetData({{0, 0, w, h}, w * bpp, 0}, pixels.data()), 0);
     EXPECT_TRUE(pixels == ReadBytes(raw)) << "pixels differ";
+  }
+}
+
+// Uncompressed YCbCr in TIFF's data units, subsampled 1, 2 or 4 each way (the width not a
+// multiple of the units), both byte orders, and studio-range reference black and white:
+// each opens as the RGB that libtiff's RGBA interface (tiff2rgba) gives.
+TEST_F(TiffPeers, SubsampledYcbcrOpensAsLibtiffsRgb) {
+  const std::string script = dir_.Path("ycbcr.py");
+  const std::string text = R"(import struct, sys
+import numpy as np
+def ycbcr_tiff(out, w, h, sub, rps, refbw=None, big=False):
+    """Uncompressed, interleaved YCbCr in TIFF's data units, one strip per rps rows."""
+    sh, sv = sub
+    y, x = np.mgrid[0:h, 0:w]
+    Y = ((x * 9 + y * 5) % 220 + 20).astype(np.uint8)
+    Cb = (128 + (x * 3 - y * 4) % 90 - 45).astype(np.uint8)
+    Cr = (128 + (y * 7 + x) % 100 - 50).astype(np.uint8)
+    strips = []
+    for top in range(0, h, rps):
+        data = bytearray()
+        for r0 in range(top, min(top + rps, h), sv):
+            for c0 in range(0, w, sh):
+                ys = [Y[min(r0 + j, h - 1), min(c0 + i, w - 1)] for j in range(sv) for i in range(sh)]
+                data += bytes(ys) + bytes([Cb[r0, c0], Cr[r0, c0]])
+        strips.append(bytes(data))
+    e = '>' if big else '<'
+    entries = []
+    def add(tag, typ, count, value):
+        entries.append((tag, typ, count, value))
+    n = 12 + (1 if refbw else 0)
+    head_len = 8 + 2 + 12 * n + 4
+    area = bytearray()
+    def out_of_line(blob):
+        at = head_len + len(area)
+        area.extend(blob)
+        if len(area) % 2: area.append(0)
+        return at
+    bps_at = out_of_line(struct.pack(e + '3H', 8, 8, 8))
+    rbw_at = out_of_line(b''.join(struct.pack(e + 'II', int(v * 1000), 1000) for v in refbw)) if refbw else 0
+    offs_at = out_of_line(b'\0' * 4 * len(strips))
+    counts_at = out_of_line(struct.pack(e + '%dI' % len(strips), *[len(s) for s in strips]))
+    data_at = head_len + len(area)
+    offsets = []
+    at = data_at
+    for s_ in strips:
+        offsets.append(at); at += len(s_)
+    area[offs_at - head_len:offs_at - head_len + 4 * len(strips)] = struct.pack(e + '%dI' % len(strips), *offsets)
+    add(256, 3, 1, w); add(257, 3, 1, h); add(258, 3, 3, bps_at); add(259, 3, 1, 1); add(262, 3, 1, 6)
+    add(273, 4, len(strips), offs_at if len(strips) > 1 else offsets[0]); add(277, 3, 1, 3); add(278, 3, 1, rps)
+    add(279, 4, len(strips), counts_at if len(strips) > 1 else len(strips[0])); add(284, 3, 1, 1)
+    add(530, 3, 2, None)
+    if refbw: add(532, 5, 6, rbw_at)
+    add(531, 3, 1, 1)
+    entries.sort()
+    f = (b'MM' if big else b'II') + struct.pack(e + 'HI', 42, 8) + struct.pack(e + 'H', len(entries))
+    for tag, typ, count, value in entries:
+        if tag == 530:
+            f += struct.pack(e + 'HHIHH', tag, typ, count, sh, sv)
+        elif typ == 3 and count == 1:
+            f += struct.pack(e + 'HHIHH', tag, typ, count, value, 0)
+        else:
+            f += struct.pack(e + 'HHII', tag, typ, count, value)
+    f += struct.pack(e + 'I', 0)
+    assert len(f) == head_len, (len(f), head_len)
+    open(out, 'wb').write(f + bytes(area) + b''.join(strips))
+out, sh, sv, rps, big = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4]), sys.argv[5] == 'big'
+refbw = [float(v) for v in sys.argv[6].split(',')] if len(sys.argv) > 6 else None
+ycbcr_tiff(out, 29, 17, (sh, sv), rps, refbw, big)
+)";
+  WriteBytes(script, Bytes(text.begin(), text.end()));
+  const int w = 29, h = 17;
+  const char* cases[] = {"2 2 8 little", "2 1 5 big", "4 2 8 little", "1 1 17 little", "4 4 8 little", "1 2 4 little",
+                         "2 2 6 little 16,235,128,240,128,240"};
+  for (const char* c : cases) {
+    SCOPED_TRACE(c);
+    const std::string out = dir_.Path("ycbcr.tif"), rgba = dir_.Path("ycbcr-rgba.tif"), raw = dir_.Path("ycbcr.raw");
+    ASSERT_EQ(Shell("/usr/bin/python3 " + script + " " + out + " " + c), 0);
+    ASSERT_EQ(Shell("tiff2rgba -c none " + out + " " + rgba), 0);
+    ASSERT_EQ(Shell("/usr/bin/python3 -c \"import tifffile; tifffile.imread('" + rgba + "').tofile('" + raw + "')\""), 0);
+    const Bytes peer = ReadBytes(raw);
+    ASSERT_EQ(peer.size(), static_cast<size_t>(w) * h * 4);
+    TesseraClass image(0, TES_CS_RGB24);
+    std::string path = out;
+    ASSERT_EQ(image.OpenImage(path.data(), kNone, nullptr, nullptr), 0);
+    tagTes_Image_Desc desc{};
+    image.GetImageDesc(&desc);
+    EXPECT_EQ(desc.colorSpace, TES_CS_RGB24);
+    Bytes pixels(static_cast<size_t>(w) * h * 3);
+    ASSERT_EQ(image.GetData({{0, 0, w, h}, w * 3, 0}, pixels.data()), 0);
+    int differing = 0;
+    for (size_t i = 0; i < static_cast<size_t>(w) * h; ++i)
+      for (int k = 0; k < 3; ++k) differing += pixels[i * 3 + k] != peer[i * 4 + k];
+    EXPECT_EQ(differing, 0);
   }
 }
 

@@ -295,6 +295,29 @@ TEST(Tool, InfoGivesTheSizeAsReadBesideTheStoredSizeAndOrientation) {
   EXPECT_EQ(Slurp(dir + "turned.ppm").substr(0, 7), "P6\n1 2\n");
 }
 
+// pages counts the images a TIFF's IFD chain reaches (the first is the one read); a
+// single-image file and a JPEG have one.
+TEST(Tool, InfoCountsTheImagesOfATiff) {
+  const std::string dir = Scratch();
+  Python("import numpy as np, tifffile\n"
+         "from PIL import Image\n"
+         "with tifffile.TiffWriter('" + dir + "three.tif') as t:\n"
+         "    for v in (10, 20, 30):\n"
+         "        t.write(np.full((4, 5), v, np.uint8), photometric='minisblack')\n"
+         "tifffile.imwrite('" + dir + "one.tif', np.zeros((4, 5), np.uint8), photometric='minisblack')\n"
+         "Image.new('RGB', (5, 4)).save('" + dir + "one.jpg')\n");
+  const struct {
+    const char* file;
+    const char* pages;
+  } cases[] = {{"three.tif", "\npages=3\n"}, {"one.tif", "\npages=1\n"}, {"one.jpg", "\npages=1\n"}};
+  for (const auto& c : cases) {
+    const ToolRun run = Tool("info " + dir + c.file);
+    EXPECT_EQ(run.exit, 0) << c.file << "\n" << run.out;
+    EXPECT_NE(run.out.find(c.pages), std::string::npos) << c.file << "\n" << run.out;
+    EXPECT_NE(run.out.find("\nwidth=5\n"), std::string::npos) << c.file << "\n" << run.out;
+  }
+}
+
 TEST(Tool, ArgumentErrorsGiveTheUsageLineAndExitTwo) {
   const std::string tessera = TESSERA_TOOL, kroma = KROMA_TOOL;
   const char* tesseraCases[] = {
