@@ -9,6 +9,7 @@
 #include "scan_app.h"
 #include "status_text.h"
 #include "string_table.h"
+#include "win/file_replacement.h"
 #include "win/gdi.h"
 
 #include <QApplication>
@@ -465,33 +466,17 @@ long CGessoDoc::SaveThroughTemporary(const QString& path, uint32_t format, int32
       *error = errno;
       return TES_ERR_OUT_CREATE;
     }
-    // The new file gets the old one's permissions, or what a newly created file would get.
-    mode_t mode = 0;
-    if (struct stat old{}; ::stat(QFile::encodeName(path).constData(), &old) == 0) {
-      mode = old.st_mode & 0777;
-    } else {
-      const mode_t mask = ::umask(0);
-      ::umask(mask);
-      mode = 0666 & ~mask;
-    }
-    ::fchmod(fd, mode);
+    ::fchmod(fd, win::ReplacementMode(QFile::encodeName(path).constData()));
     ::close(fd);
   }
   const tagTes_File_Spec spec{tempName.constData(), format, option};
   long status = image_->Save(spec, &Progress, this, 0);
   if (status == TES_ERR_DISK_FULL) *error = ENOSPC;
   if (status == 0) {
-    // The data reach the disk before the name moves over the old file.
-    const int fd = ::open(tempName.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0 || ::fsync(fd) != 0) {
-      *error = errno;
-      status = *error == ENOSPC ? TES_ERR_DISK_FULL : TES_ERR_OUT_CLOSE;
+    if (const int failed = win::CommitReplacement(tempName.constData(), QFile::encodeName(path).constData())) {
+      *error = failed;
+      status = failed == ENOSPC ? TES_ERR_DISK_FULL : TES_ERR_OUT_CREATE;
     }
-    if (fd >= 0) ::close(fd);
-  }
-  if (status == 0 && std::rename(tempName.constData(), QFile::encodeName(path).constData()) != 0) {
-    *error = errno;
-    status = TES_ERR_OUT_CREATE;
   }
   if (status != 0) QFile::remove(QFile::decodeName(tempName));
   return status;

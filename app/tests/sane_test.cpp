@@ -2,6 +2,7 @@
 // into real documents, compared pixel for pixel with what scanimage writes from the same
 // device with the same options. Each test has its own SANE configuration (a dll.conf that
 // names only the test backend, and a test.conf), so no real scanner is touched.
+#include "document_wait.h"
 #include "framework/doc_manager.h"
 #include "gesso_doc.h"
 #include "main_frame.h"
@@ -144,23 +145,9 @@ class SaneTest : public IsolatedAppTest {
   // Waits until WANT documents are complete or, when LINE is given, until the scanner has
   // reported it and no document is still acquiring.
   QList<CGessoDoc*> WaitForDocuments(int want, const QString& line = {}) {
-    QElapsedTimer timer;
-    timer.start();
-    QList<CGessoDoc*> docs;
-    for (;;) {
-      docs.clear();
-      bool acquiring = false;
-      for (fw::CDocument* d : app_->DocManager()->Documents())
-        if (auto* doc = qobject_cast<CGessoDoc*>(d)) {
-          docs << doc;
-          acquiring = acquiring || doc->IsAcquiring();
-        }
-      const bool reported = line.isEmpty() || Report().join('\n').contains(line);
-      if (((line.isEmpty() ? docs.size() >= want : reported) && !acquiring) || timer.elapsed() > 20000) break;
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    for (int i = 0; i < 20; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    return docs;
+    return WaitForCompleteDocuments(*app_, [&](const QList<CGessoDoc*>& docs) {
+      return line.isEmpty() ? docs.size() >= want : Report().join('\n').contains(line);
+    });
   }
   QStringList Report() const {
     QFile file(dir_.filePath("report.txt"));

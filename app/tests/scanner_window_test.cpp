@@ -3,6 +3,7 @@
 // exactly that area, progress that moves in the window and in the status bar, and a window
 // that stays where it was when Preferences reopen the source.
 #include "commands.h"
+#include "document_wait.h"
 #include "framework/doc_manager.h"
 #include "gesso_doc.h"
 #include "main_frame.h"
@@ -83,21 +84,7 @@ class ScannerWindowTest : public IsolatedAppTest {
     return window != nullptr ? window->findChild<T*>(name) : nullptr;
   }
   QList<CGessoDoc*> WaitForDocuments(int want) {
-    QElapsedTimer timer;
-    timer.start();
-    QList<CGessoDoc*> docs;
-    for (;;) {
-      docs.clear();
-      bool acquiring = false;
-      for (fw::CDocument* d : app_->DocManager()->Documents())
-        if (auto* doc = qobject_cast<CGessoDoc*>(d)) {
-          docs << doc;
-          acquiring = acquiring || doc->IsAcquiring();
-        }
-      if ((docs.size() >= want && !acquiring) || timer.elapsed() > 20000) break;
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return docs;
+    return WaitForCompleteDocuments(*app_, [&](const QList<CGessoDoc*>& docs) { return docs.size() >= want; });
   }
   static QSize ImageSize(CGessoDoc* doc) {
     tagTes_Image_Desc desc{};

@@ -4,6 +4,7 @@
 // the auto-save result) is seen exactly; the rest scan into real document windows and read
 // the pixels back from the documents' images.
 #include "commands.h"
+#include "document_wait.h"
 #include "framework/doc_manager.h"
 #include "gesso_doc.h"
 #include "frames.h"
@@ -153,23 +154,9 @@ class TwainSessionTest : public IsolatedAppTest {
   // Waits until the frame holds WANT image documents and none is still acquiring (or the
   // scanner reports LINE, when one is given).
   QList<CGessoDoc*> WaitForDocuments(int want, const QString& line = {}) {
-    QElapsedTimer timer;
-    timer.start();
-    QList<CGessoDoc*> docs;
-    for (;;) {
-      docs.clear();
-      bool acquiring = false;
-      for (fw::CDocument* d : app_->DocManager()->Documents())
-        if (auto* doc = qobject_cast<CGessoDoc*>(d)) {
-          docs << doc;
-          acquiring = acquiring || doc->IsAcquiring();
-        }
-      const bool reported = line.isEmpty() || Report().contains(line);
-      if ((docs.size() >= want && !acquiring && reported) || timer.elapsed() > 20000) break;
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    for (int i = 0; i < 20; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    return docs;
+    return WaitForCompleteDocuments(*app_, [&](const QList<CGessoDoc*>& docs) {
+      return docs.size() >= want && (line.isEmpty() || Report().contains(line));
+    });
   }
   int DocumentWindows() const { return app_->MainFrame()->MdiArea()->subWindowList().size(); }
   // A setting of the virtual scanner, in this test's own configuration folder.

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "status_text.h"
+#include "win/file_replacement.h"
 #include "win/gdi.h"
 #include "win/windows_root.h"
 
@@ -85,27 +86,13 @@ long WriteAtomically(const std::string& name, const std::function<long(const std
     return true;
   }();
   (void)handlers;
-  // The new file gets the old one's permissions, or what a newly created file would get.
-  struct stat old {};
-  mode_t mode;
-  if (::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
-    mode = old.st_mode & 07777;
-  } else {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode = 0666 & ~mask;
-  }
-  ::fchmod(fd, mode);
+  ::fchmod(fd, orvax::win::ReplacementMode(path.c_str()));
   ::close(fd);
 
   long status = write(temporary);
-  if (status == 0) {
-    // The data reach the disk before the name moves over the old file.
-    const int check = ::open(temporary.c_str(), O_RDONLY | O_CLOEXEC);
-    if (check < 0 || ::fsync(check) != 0) status = errno == ENOSPC ? TES_ERR_DISK_FULL : TES_ERR_OUT_CLOSE;
-    if (check >= 0) ::close(check);
-  }
-  if (status == 0 && std::rename(temporary.c_str(), path.c_str()) != 0) status = TES_ERR_OUT_CREATE;
+  if (status == 0)
+    if (const int failed = orvax::win::CommitReplacement(temporary.c_str(), path.c_str()))
+      status = failed == ENOSPC ? TES_ERR_DISK_FULL : TES_ERR_OUT_CREATE;
   if (status != 0) ::unlink(temporary.c_str());
   g_temporary[0] = '\0';
   return status;
