@@ -126,6 +126,15 @@ size_t DecodeDeflate(const uint8_t* in, size_t inSize, uint8_t* out, size_t outS
   return done;
 }
 
+void ReverseBits(uint8_t* p, size_t bytes) {
+  for (size_t i = 0; i < bytes; ++i) {
+    uint8_t b = p[i];
+    b = static_cast<uint8_t>((b & 0xF0) >> 4 | (b & 0x0F) << 4);
+    b = static_cast<uint8_t>((b & 0xCC) >> 2 | (b & 0x33) << 2);
+    p[i] = static_cast<uint8_t>((b & 0xAA) >> 1 | (b & 0x55) << 1);
+  }
+}
+
 namespace {
 
 constexpr int kSwapRows = 128;
@@ -206,14 +215,6 @@ void UndoPredictor(uint8_t* row, uint32_t pixels, int samples, int bits) {
   }
 }
 
-void ReverseBits(uint8_t* p, size_t bytes) {
-  for (size_t i = 0; i < bytes; ++i) {
-    uint8_t b = p[i];
-    b = static_cast<uint8_t>((b & 0xF0) >> 4 | (b & 0x0F) << 4);
-    b = static_cast<uint8_t>((b & 0xCC) >> 2 | (b & 0x33) << 2);
-    p[i] = static_cast<uint8_t>((b & 0xAA) >> 1 | (b & 0x55) << 1);
-  }
-}
 
 // Rows of a strip's or tile's JPEG stream into the chunk's buffer of interleaved 8-bit
 // samples; a stream larger than the chunk is cut to it, a smaller one leaves zeros.

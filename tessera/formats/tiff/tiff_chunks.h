@@ -21,4 +21,7 @@ size_t DecodeLzw(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize)
 size_t DecodePackBits(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize);
 size_t DecodeDeflate(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize);
 
+// FillOrder 2: the bits of every byte in the opposite order, turned back in place.
+void ReverseBits(uint8_t* p, size_t bytes);
+
 }  // namespace tessera::tiff

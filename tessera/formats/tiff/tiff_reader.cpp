@@ -23,15 +23,6 @@ void Swap16(uint8_t* p, size_t bytes) {
   for (size_t i = 0; i + 1 < bytes; i += 2) std::swap(p[i], p[i + 1]);
 }
 
-// FillOrder 2: the bits of every byte in the opposite order.
-void ReverseBits(uint8_t* p, size_t bytes) {
-  for (size_t i = 0; i < bytes; ++i) {
-    uint8_t b = p[i];
-    b = static_cast<uint8_t>((b & 0xF0) >> 4 | (b & 0x0F) << 4);
-    b = static_cast<uint8_t>((b & 0xCC) >> 2 | (b & 0x33) << 2);
-    p[i] = static_cast<uint8_t>((b & 0xAA) >> 1 | (b & 0x55) << 1);
-  }
-}
 
 // PhotometricInterpretation 0 (MinIsWhite): 0 is white, so every sample is inverted into the
 // image's grey, where 0 is black. 16-bit samples are in the store's order already.
@@ -154,7 +145,7 @@ class TiffReader final : public FormatReader {
           if (fill < batchBytes()) continue;
           // A batch is complete: store it and report.
           const int rows = std::min(kBatchRows, height - first);
-          if (info.fillOrder == 2) ReverseBits(batch.get(), fill);
+          if (info.fillOrder == 2) tiff::ReverseBits(batch.get(), fill);
           if (info.bigEndian && info.SampleBytes() == 2) Swap16(batch.get(), fill);
           if (info.photometric == 0) Invert(batch.get(), fill);
           const uint16_t plane = planes == 1 ? 0 : static_cast<uint16_t>(p + 1);
