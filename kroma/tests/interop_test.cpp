@@ -102,14 +102,16 @@ std::vector<uint16_t> Kroma(const std::string& src, const std::string& dst, cons
   return values;
 }
 
-std::vector<uint16_t> Lcms(const std::string& src, const std::string& dst, const Side& in, const Side& out,
-                           int intent, int bits, const std::vector<uint16_t>& samples) {
+// Little CMS's answer for SAMPLES (16-bit values; at 8 bits their top bytes) from the profile
+// file SRC to DST, with the given pixel types, channel counts, ICC intent and flags.
+std::vector<uint16_t> LcmsTransform(const std::string& src, const std::string& dst, cmsUInt32Number tin,
+                                    cmsUInt32Number tout, int inChannels, int outChannels, cmsUInt32Number iccIntent,
+                                    cmsUInt32Number flags, int bits, const std::vector<uint16_t>& samples) {
   cmsHPROFILE a = cmsOpenProfileFromFile(src.c_str(), "r"), b = cmsOpenProfileFromFile(dst.c_str(), "r");
-  const cmsUInt32Number tin = bits == 8 ? in.type8 : in.type16, tout = bits == 8 ? out.type8 : out.type16;
-  cmsHTRANSFORM t = cmsCreateTransform(a, tin, b, tout, cmsUInt32Number(kIccIntent[intent]), cmsFLAGS_NOOPTIMIZE);
+  cmsHTRANSFORM t = cmsCreateTransform(a, tin, b, tout, iccIntent, flags);
   EXPECT_NE(t, nullptr);
-  const size_t pixels = samples.size() / in.channels;
-  std::vector<uint16_t> values(pixels * out.channels);
+  const size_t pixels = samples.size() / inChannels;
+  std::vector<uint16_t> values(pixels * outChannels);
   if (bits == 8) {
     std::vector<uint8_t> i8(samples.size()), o8(values.size());
     for (size_t i = 0; i < samples.size(); ++i) i8[i] = uint8_t(samples[i] >> 8);
@@ -122,6 +124,11 @@ std::vector<uint16_t> Lcms(const std::string& src, const std::string& dst, const
   cmsCloseProfile(a);
   cmsCloseProfile(b);
   return values;
+}
+std::vector<uint16_t> Lcms(const std::string& src, const std::string& dst, const Side& in, const Side& out,
+                           int intent, int bits, const std::vector<uint16_t>& samples) {
+  return LcmsTransform(src, dst, bits == 8 ? in.type8 : in.type16, bits == 8 ? out.type8 : out.type16, in.channels,
+                       out.channels, cmsUInt32Number(kIccIntent[intent]), cmsFLAGS_NOOPTIMIZE, bits, samples);
 }
 
 // Converts device values of `side` to Lab with Little CMS (relative colorimetric).
@@ -271,24 +278,8 @@ std::vector<float> Exact(const Device& in, const Device& out, int iccIntent, con
 // Little CMS with its default (optimised) transform at the given depth.
 std::vector<uint16_t> Default(const Device& in, const Device& out, int iccIntent, int bits,
                               const std::vector<uint16_t>& samples) {
-  cmsHPROFILE a = cmsOpenProfileFromFile(in.path.c_str(), "r"), b = cmsOpenProfileFromFile(out.path.c_str(), "r");
-  cmsHTRANSFORM t = cmsCreateTransform(a, bits == 8 ? in.type8 : in.type16, b, bits == 8 ? out.type8 : out.type16,
-                                       cmsUInt32Number(iccIntent), 0);
-  EXPECT_NE(t, nullptr);
-  const size_t pixels = samples.size() / in.channels;
-  std::vector<uint16_t> values(pixels * out.channels);
-  if (bits == 8) {
-    std::vector<uint8_t> i8(samples.size()), o8(values.size());
-    for (size_t i = 0; i < samples.size(); ++i) i8[i] = uint8_t(samples[i] >> 8);
-    cmsDoTransform(t, i8.data(), o8.data(), cmsUInt32Number(pixels));
-    for (size_t i = 0; i < o8.size(); ++i) values[i] = uint16_t(o8[i] * 257);
-  } else {
-    cmsDoTransform(t, samples.data(), values.data(), cmsUInt32Number(pixels));
-  }
-  cmsDeleteTransform(t);
-  cmsCloseProfile(a);
-  cmsCloseProfile(b);
-  return values;
+  return LcmsTransform(in.path, out.path, bits == 8 ? in.type8 : in.type16, bits == 8 ? out.type8 : out.type16,
+                       in.channels, out.channels, cmsUInt32Number(iccIntent), 0, bits, samples);
 }
 
 double MeanDe76(const std::vector<cmsCIELab>& a, const std::vector<cmsCIELab>& b) {
