@@ -723,7 +723,9 @@ TEST_F(ScannerTest, WindowListsAndPreferencesAgreeWithTheExports) {
     int checked = 0;
     const int code = item(i, text, sizeof text, &checked);
     menu << (code == -1 ? QString("-") : QString::fromLocal8Bit(text));
-    if (checked) EXPECT_EQ(spaces->currentIndex(), i);
+    if (checked) {
+      EXPECT_EQ(spaces->currentIndex(), i);
+    }
   }
   QStringList window;
   for (int i = 0; i < spaces->count(); ++i) window << (spaces->itemText(i).isEmpty() ? QString("-") : spaces->itemText(i));
