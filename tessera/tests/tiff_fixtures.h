@@ -9,17 +9,14 @@
 #include <set>
 #include <vector>
 
-#include "file_fixtures.h"
+#include "fixtures.h"
 
 namespace tiff_fixtures {
 
 using fixtures::Bytes;
 
 // The pattern's sample of channel c at (x, y), for 8- or 16-bit samples.
-inline uint16_t Value(int x, int y, int c, int bits) {
-  const uint32_t v = static_cast<uint32_t>(x * 7 + y * 31 + c * 85 + (x ^ y));
-  return bits == 8 ? static_cast<uint16_t>(v & 0xFF) : static_cast<uint16_t>((v * 2654435761u) >> 13);
-}
+inline uint16_t Value(int x, int y, int c, int bits) { return fixtures::PatternValue(x, y, c, bits / 8); }
 
 // The pattern as the image store hands it out: interleaved, 16-bit samples little-endian.
 inline Bytes StorePixels(int width, int height, int channels, int bits) {

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "test_support.h"
+#include "fixtures.h"
 #include "tiff_fixtures.h"
 
 using namespace fixtures;
@@ -17,12 +17,11 @@ namespace {
 
 const tagTes_Transform_Struct kNone = TesseraClass::m_s_EmptyTransform;
 
-int ChannelsOf(int cs) { return cs <= 1 ? 1 : cs == 4 ? 4 : 3; }
 int BitsOf(int cs) { return (cs == 0 || cs == 2 || cs == 4) ? 8 : 16; }
 
 // Starts the library with the profiles the build makes, so colour-managed objects (which
 // hold CMYK and Lab) can be filled and carry an ICC profile.
-class TiffFiles : public testing_support::ManagedLibraryTest {
+class TiffFiles : public fixtures::ManagedLibraryTest {
  protected:
   void SetUp() override {
     StartLibrary({}, "/usr/share/color/icc/ghostscript/default_cmyk.icc");

@@ -10,7 +10,7 @@
 #include <sstream>
 #include <string>
 
-#include "test_support.h"
+#include "fixtures.h"
 #include "tiff_fixtures.h"
 
 using namespace fixtures;
@@ -85,7 +85,7 @@ const Kind kKinds[] = {
     {"rgb16", 3, 3, 16, "rgb", 2},       {"cmyk8", 4, 4, 8, "separated", 5},    {"lab16", 5, 3, 16, "cielab", 8},
 };
 
-class TiffPeers : public testing_support::ManagedLibraryTest {
+class TiffPeers : public fixtures::ManagedLibraryTest {
  protected:
   void SetUp() override {
     StartLibrary({}, "/usr/share/color/icc/ghostscript/default_cmyk.icc");
