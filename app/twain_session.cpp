@@ -6,6 +6,7 @@
 #include "main_frame.h"
 #include "scan_app.h"
 #include "string_table.h"
+#include "twain/containers.h"
 
 #include <QApplication>
 
@@ -47,84 +48,6 @@ bool StripFits(const TW_IMAGEINFO& info, const TW_IMAGEMEMXFER& strip, size_t bu
   return (uint64_t{strip.Columns} * bits + 7) / 8 <= strip.BytesPerRow;
 }
 
-namespace {
-
-// A container handle holding one TW_ONEVALUE of TYPE.
-TW_HANDLE OneValue(TW_UINT16 type, int value) {
-  TW_HANDLE handle = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(TW_ONEVALUE));
-  if (auto* one = static_cast<TW_ONEVALUE*>(GlobalLock(handle))) {
-    one->ItemType = type;
-    if (ItemSize(type) == 2) {
-      const uint16_t v = static_cast<uint16_t>(value);
-      std::memcpy(reinterpret_cast<char*>(one) + offsetof(TW_ONEVALUE, Item), &v, 2);
-    } else {
-      one->Item = static_cast<TW_UINT32>(value);
-    }
-    GlobalUnlock(handle);
-  }
-  return handle;
-}
-
-TW_HANDLE EnumerationOf(const std::vector<int>& values, size_t current) {
-  TW_HANDLE handle =
-      GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, offsetof(TW_ENUMERATION, ItemList) + values.size() * 2);
-  if (auto* e = static_cast<TW_ENUMERATION*>(GlobalLock(handle))) {
-    e->ItemType = TWTY_UINT16;
-    e->NumItems = static_cast<TW_UINT32>(values.size());
-    e->CurrentIndex = static_cast<TW_UINT32>(current);
-    e->DefaultIndex = 0;
-    for (size_t i = 0; i < values.size(); ++i) {
-      const uint16_t v = static_cast<uint16_t>(values[i]);
-      std::memcpy(e->ItemList + i * 2, &v, 2);
-    }
-    GlobalUnlock(handle);
-  }
-  return handle;
-}
-
-// The values of a container of any of the three kinds, and its current value. Items of
-// unknown size give nothing.
-std::vector<int> ContainerValues(const TW_CAPABILITY& cap, int* current) {
-  std::vector<int> values;
-  const size_t total = GlobalSize(cap.hContainer);
-  const auto* base = static_cast<const uint8_t*>(GlobalLock(cap.hContainer));
-  if (base == nullptr) return values;
-  auto item = [](const uint8_t* p, TW_UINT16 type) -> int {
-    switch (type) {
-      case TWTY_INT8: return static_cast<int8_t>(*p);
-      case TWTY_UINT8: return *p;
-      case TWTY_INT16: { int16_t v; std::memcpy(&v, p, 2); return v; }
-      case TWTY_UINT16:
-      case TWTY_BOOL: { uint16_t v; std::memcpy(&v, p, 2); return v; }
-      default: { int32_t v; std::memcpy(&v, p, 4); return v; }
-    }
-  };
-  TW_UINT16 type = 0;
-  if (total >= 2) std::memcpy(&type, base, 2);
-  const size_t size = ItemSize(type);
-  if (size >= 1 && size <= 4) {
-    if (cap.ConType == TWON_ONEVALUE && total >= sizeof(TW_ONEVALUE)) {
-      values.push_back(item(base + offsetof(TW_ONEVALUE, Item), type));
-      *current = values.front();
-    } else if (cap.ConType == TWON_ENUMERATION || cap.ConType == TWON_ARRAY) {
-      const size_t head = cap.ConType == TWON_ENUMERATION ? offsetof(TW_ENUMERATION, ItemList) : offsetof(TW_ARRAY, ItemList);
-      TW_UINT32 count = 0, index = 0;
-      if (total >= head) {
-        std::memcpy(&count, base + 2, 4);
-        if (cap.ConType == TWON_ENUMERATION) std::memcpy(&index, base + 6, 4);
-      }
-      // Never read past the container, whatever count it claims.
-      count = static_cast<TW_UINT32>(std::min<size_t>(count, total >= head ? (total - head) / size : 0));
-      for (TW_UINT32 i = 0; i < count; ++i) values.push_back(item(base + head + i * size, type));
-      if (!values.empty()) *current = values[index < count ? index : 0];
-    }
-  }
-  GlobalUnlock(cap.hContainer);
-  return values;
-}
-
-}  // namespace
-
 uint16_t CMainFrame::SetCapability(uint16_t capId, uint16_t conType, void* container) {
   TW_CAPABILITY cap{capId, conType, container};
   const uint16_t rc = Dsm(&source_, DG_CONTROL, DAT_CAPABILITY, MSG_SET, &cap);
@@ -134,14 +57,14 @@ uint16_t CMainFrame::SetCapability(uint16_t capId, uint16_t conType, void* conta
 
 std::vector<int> CMainFrame::GetCapability(uint16_t capId, int* current) {
   TW_CAPABILITY cap{capId, TWON_DONTCARE16, nullptr};
-  int value = -1;
-  std::vector<int> values;
+  long value = -1;
+  std::vector<long> values;
   if (Dsm(&source_, DG_CONTROL, DAT_CAPABILITY, MSG_GET, &cap) == TWRC_SUCCESS) {
-    values = ContainerValues(cap, &value);
+    ReadContainer(cap, &values, &value);
     GlobalFree(cap.hContainer);
   }
-  if (current != nullptr) *current = value;
-  return values;
+  if (current != nullptr) *current = static_cast<int>(value);
+  return std::vector<int>(values.begin(), values.end());
 }
 
 void CMainFrame::NegotiateCapabilities() {
@@ -161,13 +84,13 @@ void CMainFrame::NegotiateCapabilities() {
     for (int bits : GetCapability(ICAP_BITDEPTH, nullptr))
       if (AllowedPair(type, bits) && std::find(depths.begin(), depths.end(), bits) == depths.end()) depths.push_back(bits);
     if (depths.empty()) continue;
-    SetCapability(ICAP_BITDEPTH, TWON_ENUMERATION, EnumerationOf(depths, 0));
+    SetCapability(ICAP_BITDEPTH, TWON_ENUMERATION, Enumeration(TWTY_UINT16, depths, 0));
     kept.push_back(type);
   }
   if (!kept.empty()) {
     const auto at = std::find(kept.begin(), kept.end(), currentType);
     SetCapability(ICAP_PIXELTYPE, TWON_ENUMERATION,
-                  EnumerationOf(kept, at != kept.end() ? static_cast<size_t>(at - kept.begin()) : 0));
+                  Enumeration(TWTY_UINT16, kept, at != kept.end() ? static_cast<size_t>(at - kept.begin()) : 0));
   }
 
   // 7. Memory transfers when the source offers them, else native ones.
@@ -222,8 +145,7 @@ bool CMainFrame::TransferImage() {
     if (saved) image.Close();
     ds::AutoSaveResult result{};
     result.status = saved ? 0 : 4;
-    const QByteArray bytes = path.toLocal8Bit();
-    std::memcpy(result.path, bytes.constData(), std::min<size_t>(bytes.size(), 255));
+    CopyText(result.path, sizeof result.path - 1, path.toLocal8Bit().toStdString());
     Dsm(&source_, DG_IMAGE, ds::DAT_AUTOSAVERESULT, MSG_SET, &result);
   };
 
