@@ -12,6 +12,8 @@
 #include "win/file_replacement.h"
 #include "win/gdi.h"
 
+#include <tessera/dib.h>
+
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -240,109 +242,10 @@ bool CGessoDoc::OnMemoryStrip(const twain::TW_IMAGEINFO& info, const twain::TW_I
   return status == 0;
 }
 
-namespace {
-
-// Reads a little-endian integer from P.
-uint32_t Le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
-
-// The value of a sample under MASK, scaled to 8 bits.
-uint8_t MaskedSample(uint32_t pixel, uint32_t mask) {
-  if (mask == 0) return 0;
-  int shift = 0;
-  while (((mask >> shift) & 1) == 0) ++shift;
-  const uint32_t max = mask >> shift;
-  return static_cast<uint8_t>((((pixel & mask) >> shift) * 255 + max / 2) / max);
-}
-
-}  // namespace
-
-bool CGessoDoc::OnNativeTransfer(const void* dibData, size_t bytes) {
-  using win::BITMAPINFOHEADER;
-  const auto* dib = static_cast<const uint8_t*>(dibData);
-  if (dib == nullptr || bytes < sizeof(BITMAPINFOHEADER)) return false;
-  BITMAPINFOHEADER h;
-  std::memcpy(&h, dib, sizeof h);
-  if (h.biSize < sizeof(BITMAPINFOHEADER) || h.biSize > bytes || h.biWidth <= 0 || h.biHeight == 0 ||
-      h.biPlanes != 1)
-    return false;
-  const int bpp = h.biBitCount;
-  const bool bitfields = h.biCompression == 3;
-  if (h.biCompression != win::BI_RGB && !(bitfields && (bpp == 16 || bpp == 32))) return false;
-  if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32) return false;
-  const int64_t width = h.biWidth;
-  const bool bottomUp = h.biHeight > 0;
-  const int64_t height = bottomUp ? int64_t{h.biHeight} : -int64_t{h.biHeight};
-  if (width > 65535 || height > 65535) return false;
-
-  // Colour masks follow a 40-byte header; larger headers carry them inside.
-  size_t offset = h.biSize;
-  uint32_t masks[3] = {0x7C00, 0x03E0, 0x001F};
-  if (bpp == 32) masks[0] = 0xFF0000, masks[1] = 0xFF00, masks[2] = 0xFF;
-  if (bitfields) {
-    if (h.biSize == sizeof(BITMAPINFOHEADER)) {
-      if (bytes < offset + 12) return false;
-      for (int i = 0; i < 3; ++i) masks[i] = Le32(dib + offset + 4 * i);
-      offset += 12;
-    } else if (h.biSize >= 52) {
-      for (int i = 0; i < 3; ++i) masks[i] = Le32(dib + sizeof(BITMAPINFOHEADER) + 4 * i);
-    }
-  }
-  // The real palette: biClrUsed entries, or all the depth can index.
-  size_t colors = 0;
-  if (bpp <= 8) colors = h.biClrUsed != 0 ? std::min<uint32_t>(h.biClrUsed, 1u << bpp) : (1u << bpp);
-  else colors = std::min<uint32_t>(h.biClrUsed, 256);  // an optional table some writers add
-  const uint8_t* palette = dib + offset;
-  offset += colors * 4;
-  const size_t rowBytes = static_cast<size_t>(win::DibRowBytes(static_cast<int>(width), bpp));
-  if (offset > bytes || (bytes - offset) / rowBytes < static_cast<size_t>(height)) return false;
-  const uint8_t* pixels = dib + offset;
-
-  bool grey = bpp <= 8;
-  for (size_t i = 0; grey && i < colors; ++i)
-    grey = palette[4 * i] == palette[4 * i + 1] && palette[4 * i + 1] == palette[4 * i + 2];
-  const int channels = grey ? 1 : 3;
-
-  std::vector<uint8_t> out;
-  try {
-    out.resize(static_cast<size_t>(width) * height * channels);
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-  for (int64_t y = 0; y < height; ++y) {
-    const uint8_t* row = pixels + rowBytes * static_cast<size_t>(bottomUp ? height - 1 - y : y);
-    uint8_t* o = out.data() + static_cast<size_t>(y * width * channels);
-    for (int64_t x = 0; x < width; ++x) {
-      uint8_t r = 0, g = 0, b = 0;
-      if (bpp <= 8) {
-        const int perByte = 8 / bpp;
-        const int shift = 8 - bpp * (1 + static_cast<int>(x % perByte));
-        const size_t index = (row[x / perByte] >> shift) & ((1u << bpp) - 1);
-        if (index < colors) b = palette[4 * index], g = palette[4 * index + 1], r = palette[4 * index + 2];
-      } else if (bpp == 24) {
-        b = row[3 * x], g = row[3 * x + 1], r = row[3 * x + 2];
-      } else {
-        const uint32_t v = bpp == 16 ? static_cast<uint32_t>(row[2 * x] | row[2 * x + 1] << 8) : Le32(row + 4 * x);
-        r = MaskedSample(v, masks[0]), g = MaskedSample(v, masks[1]), b = MaskedSample(v, masks[2]);
-      }
-      if (grey) {
-        *o++ = r;
-      } else {
-        *o++ = r, *o++ = g, *o++ = b;
-      }
-    }
-  }
-
-  tagTes_Image_Desc desc{};
-  desc.width = static_cast<int32_t>(width);
-  desc.height = static_cast<int32_t>(height);
-  desc.colorSpace = static_cast<int16_t>(grey ? 0 : 2);
-  desc.bitsPerChannel[0] = 8;
-  if (!grey) desc.bitsPerChannel[1] = desc.bitsPerChannel[2] = 8;
-  desc.resolution = 72.0;
-  auto image = std::make_unique<TesseraClass>(static_cast<short>(UseCMS() ? 15 : 0), desc,
-                                              TesseraClass::m_s_EmptyTransform);
-  tagTes_Tile_Desc tile{{0, 0, desc.width, desc.height}, static_cast<int32_t>(width * channels), 0};
-  if (image->SetData(tile, TesseraClass::m_s_EmptyTransform, out.data()) != 0) return false;
+bool CGessoDoc::OnNativeTransfer(const void* dib, size_t bytes) {
+  // By the bitmap's real depth: grey palettes give 8-bit grey, anything else 24-bit RGB.
+  std::unique_ptr<TesseraClass> image;
+  if (tessera::ReadDib(dib, bytes, static_cast<short>(UseCMS() ? 15 : 0), &image) != 0) return false;
   image_ = std::move(image);
   UpdateAllViews(nullptr, 1);
   return true;

@@ -12,6 +12,8 @@
 #include "string_table.h"
 #include "win/gdi.h"
 
+#include <tessera/dib.h>
+
 #include <QApplication>
 #include <QBitmap>
 #include <QClipboard>
@@ -30,6 +32,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <new>
 
 namespace orvax::app {
@@ -504,46 +507,19 @@ QByteArray CGessoView::BuildClipboardDib() {
     AfxMessageBox(LoadString(IDS_ERR_COPYNOTRGB), MB_OK | MB_ICONEXCLAMATION);
     return {};
   }
-  const int width = region.width(), height = region.height();
-  const qsizetype rowBytes = (3 * static_cast<qsizetype>(width) + 3) & ~qsizetype{3};
-  const qsizetype size = 40 + rowBytes * height + 4;
+  const size_t size = tessera::DibBytes24(region.width(), region.height());
   QByteArray block;
-  std::unique_ptr<uint8_t[]> row;
   try {
-    block = QByteArray(size, '\0');
-    row.reset(new uint8_t[static_cast<size_t>(rowBytes)]());
+    if (size == 0 || size > static_cast<size_t>(std::numeric_limits<qsizetype>::max())) throw std::bad_alloc();
+    block = QByteArray(static_cast<qsizetype>(size), '\0');
   } catch (const std::bad_alloc&) {
     AfxMessageBox(LoadString(IDS_ERR_CLIPBOARDMEMORY), MB_OK | MB_ICONEXCLAMATION);
     return {};
   }
-  win::BITMAPINFOHEADER header{};
-  header.biSize = 40;
-  header.biWidth = width;
-  header.biHeight = height;
-  header.biPlanes = 1;
-  header.biBitCount = 24;
-  header.biCompression = win::BI_RGB;
-  header.biSizeImage = static_cast<uint32_t>(rowBytes * height);
-  std::memcpy(block.data(), &header, sizeof header);
-  auto* pixels = reinterpret_cast<uint8_t*>(block.data()) + 40;
-  const tagTes_Tile_Desc tile{{region.x(), region.y(), width, height}, static_cast<int32_t>(rowBytes), 0};
-  if (doc->Image()->GetData(tile, pixels) != 0) {
+  const tagTes_Rect rect{region.x(), region.y(), region.width(), region.height()};
+  if (tessera::WriteDib24(*doc->Image(), rect, block.data(), size) != 0) {
     AfxMessageBox(LoadString(IDS_ERR_CLIPBOARD), MB_OK | MB_ICONEXCLAMATION);
     return {};
-  }
-  // Bottom-up rows of BGR pixels: swap the rows in pairs from the outside in, turning each.
-  const auto toBgr = [width](uint8_t* r) {
-    for (int x = 0; x < width; ++x) std::swap(r[3 * x], r[3 * x + 2]);
-  };
-  for (int top = 0, bottom = height - 1; top <= bottom; ++top, --bottom) {
-    uint8_t* a = pixels + rowBytes * top;
-    uint8_t* b = pixels + rowBytes * bottom;
-    toBgr(a);
-    if (a == b) break;
-    toBgr(b);
-    std::memcpy(row.get(), a, static_cast<size_t>(rowBytes));
-    std::memcpy(a, b, static_cast<size_t>(rowBytes));
-    std::memcpy(b, row.get(), static_cast<size_t>(rowBytes));
   }
   return block;
 }
