@@ -1,12 +1,13 @@
-// The main frame's TWAIN session beyond opening and closing: the capability negotiation of
-// the open source, the routing of window messages to the source while it is enabled, and
-// the transfer of each image into a new document.
+// The main frame's TWAIN session: opening and closing the manager and the source, the
+// capability negotiation of the open source, the routing of window messages to the source
+// while it is enabled, and the transfer of each image into a new document.
 #include "twain_session.h"
 
 #include "main_frame.h"
 #include "scan_app.h"
 #include "string_table.h"
 #include "twain/containers.h"
+#include "win/windows_root.h"
 
 #include <QApplication>
 
@@ -47,6 +48,121 @@ bool StripFits(const TW_IMAGEINFO& info, const TW_IMAGEMEMXFER& strip, size_t bu
   const uint64_t bits = static_cast<uint64_t>(std::max<int>(1, info.BitsPerSample[0])) * samples;
   return (uint64_t{strip.Columns} * bits + 7) / 8 <= strip.BytesPerRow;
 }
+
+// ---------------------------------------------------------------------------------------
+// Opening and closing the data source through the data source manager.
+
+uint16_t CMainFrame::Dsm(twain::TW_IDENTITY* dest, uint32_t dg, uint16_t dat, uint16_t msg, void* data) {
+  auto* origin = const_cast<twain::TW_IDENTITY*>(&app_.AppIdentity());
+  return dsmEntry_ != nullptr ? dsmEntry_(origin, dest, dg, dat, msg, data) : twain::TWRC_FAILURE;
+}
+
+uint16_t CMainFrame::ConditionCode(twain::TW_IDENTITY* dest) {
+  twain::TW_STATUS status{};
+  Dsm(dest, twain::DG_CONTROL, twain::DAT_STATUS, twain::MSG_GET, &status);
+  return status.ConditionCode;
+}
+
+void CMainFrame::OpenSource() {
+  using namespace twain;
+  if (twainState_ != TwainState::kPreSession) return;
+  // 1. The data source manager.
+  QString root = QString::fromStdString(win::WindowsDirectory());
+  dsm_ = win::LoadLibrary((root + QStringLiteral("\\TWAIN_32.DLL")).toStdString());
+  if (dsm_ == nullptr) {
+    AfxMessageBox(LoadString(IDS_TW_ERR_LOADDSM), MB_OK | MB_ICONERROR);
+  } else if ((dsmEntry_ = reinterpret_cast<DSMENTRYPROC>(win::GetProcAddress(dsm_, "DSM_Entry"))) == nullptr) {
+    AfxMessageBox(LoadString(IDS_TW_ERR_INITDSM), MB_OK | MB_ICONERROR);
+    twainState_ = TwainState::kManagerLoaded;  // closing unloads it
+  } else {
+    twainState_ = TwainState::kManagerLoaded;
+    // 2. Open the manager with this window as parent.
+    win::HWND parent = Handle();
+    if (Dsm(nullptr, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, &parent) != TWRC_SUCCESS) {
+      AfxMessageBox(LoadString(IDS_TW_ERR_OPENDSM), MB_OK | MB_ICONERROR);
+    } else {
+      twainState_ = TwainState::kManagerOpen;
+      // 3. Find the scanner's data source by its product name.
+      const QByteArray wanted = LoadString(IDS_TW_SOURCENAME).toLatin1();
+      std::memset(&source_, 0, sizeof source_);
+      uint16_t rc = Dsm(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETFIRST, &source_);
+      bool found = false;
+      if (rc == TWRC_FAILURE) {
+        ConditionCode(nullptr);
+      } else {
+        while (rc == TWRC_SUCCESS) {
+          source_.ProductName[sizeof source_.ProductName - 1] = '\0';
+          if (wanted == source_.ProductName) {
+            found = true;
+            break;
+          }
+          rc = Dsm(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETNEXT, &source_);
+        }
+      }
+      if (!found) {
+        AfxMessageBox(LoadString(IDS_TW_ERR_OPENDS), MB_OK | MB_ICONERROR);
+      } else if (Dsm(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &source_) != TWRC_SUCCESS) {
+        // 4. Open it; a source that reported the failure itself is not reported twice.
+        if (ConditionCode(nullptr) != TWCC_OPERATIONERROR)
+          AfxMessageBox(LoadString(IDS_TW_ERR_OPENDS), MB_OK | MB_ICONERROR);
+      } else {
+        twainState_ = TwainState::kSourceOpen;
+        // 5-7. Transfer count, compression, pixel types and depths, transfer mechanism.
+        NegotiateCapabilities();
+        // 8. Show the source's own window.
+        TW_USERINTERFACE ui{1, 0, Handle()};
+        if (Dsm(&source_, DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui) != TWRC_SUCCESS) {
+          if (ConditionCode(&source_) != TWCC_OPERATIONERROR)
+            AfxMessageBox(LoadString(IDS_TW_ERR_ENABLEDS), MB_OK | MB_ICONERROR);
+        } else {
+          twainState_ = TwainState::kSourceEnabled;
+          app_.sourceEnabled = true;
+        }
+      }
+    }
+  }
+  // 9. A failed open steps all the way back.
+  if (twainState_ != TwainState::kSourceEnabled) CloseSource();
+  RebuildSourceMenus();
+  UpdateCommandUI();
+}
+
+void CMainFrame::CloseSource() {
+  using namespace twain;
+  if (twainState_ == TwainState::kSourceEnabled) {
+    TW_USERINTERFACE ui{0, 0, Handle()};
+    Dsm(&source_, DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui);
+    twainState_ = TwainState::kSourceOpen;
+    app_.sourceEnabled = false;
+  }
+  if (twainState_ == TwainState::kSourceOpen) {
+    if (Dsm(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &source_) != TWRC_SUCCESS) {
+      AfxMessageBox(LoadString(IDS_TW_ERR_CLOSEDS), MB_OK | MB_ICONERROR);
+    } else {
+      twainState_ = TwainState::kManagerOpen;
+    }
+  }
+  if (twainState_ == TwainState::kManagerOpen) {
+    win::HWND parent = Handle();
+    const uint16_t rc = Dsm(nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &parent);
+    if (rc != TWRC_SUCCESS && rc != TWRC_CANCEL) {
+      AfxMessageBox(LoadString(IDS_TW_ERR_CLOSEDSM), MB_OK | MB_ICONERROR);
+    } else {
+      twainState_ = TwainState::kManagerLoaded;
+    }
+  }
+  if (twainState_ == TwainState::kManagerLoaded) {
+    win::FreeLibrary(dsm_);
+    dsm_ = nullptr;
+    dsmEntry_ = nullptr;
+    twainState_ = TwainState::kPreSession;
+  }
+  app_.sourceEnabled = twainState_ == TwainState::kSourceEnabled;
+  RebuildSourceMenus();
+}
+
+// ---------------------------------------------------------------------------------------
+// Capabilities, events and transfers.
 
 uint16_t CMainFrame::SetCapability(uint16_t capId, uint16_t conType, void* container) {
   TW_CAPABILITY cap{capId, conType, container};
@@ -100,7 +216,7 @@ void CMainFrame::NegotiateCapabilities() {
 }
 
 bool CMainFrame::ProcessSourceEvent(win::UINT msg, win::WPARAM wParam, win::LPARAM lParam) {
-  if (twainState_ != 5 || inTransfer_) return false;
+  if (twainState_ != TwainState::kSourceEnabled || inTransfer_) return false;
   TW_MSG message{Handle(), msg, wParam, lParam};
   TW_EVENT event{&message, MSG_NULL};
   const uint16_t rc = Dsm(&source_, DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event);
