@@ -443,8 +443,7 @@ void CMainFrame::RebuildSourceMenus() {
 // ---------------------------------------------------------------------------------------
 // Command routing: active view, its document, the child frame, this frame, the application.
 
-void CMainFrame::RunCommand(int id) {
-  CCmdUI ui(id);
+QList<framework::CCmdTarget*> CMainFrame::CommandChain() {
   QList<framework::CCmdTarget*> chain;
   if (framework::CMDIChildWnd* child = ActiveChild()) {
     if (child->GetActiveView()) chain << child->GetActiveView();
@@ -452,6 +451,12 @@ void CMainFrame::RunCommand(int id) {
     chain << child;
   }
   chain << this << &app_;
+  return chain;
+}
+
+void CMainFrame::RunCommand(int id) {
+  CCmdUI ui(id);
+  const QList<framework::CCmdTarget*> chain = CommandChain();
   // A command runs only when its update rule allows it, as a disabled item cannot be chosen.
   for (framework::CCmdTarget* target : chain) {
     if (target->OnUpdateCommand(ui)) break;
@@ -465,13 +470,7 @@ void CMainFrame::RunCommand(int id) {
 }
 
 void CMainFrame::UpdateCommandUI() {
-  QList<framework::CCmdTarget*> chain;
-  if (framework::CMDIChildWnd* child = ActiveChild()) {
-    if (child->GetActiveView()) chain << child->GetActiveView();
-    if (child->GetActiveDocument()) chain << child->GetActiveDocument();
-    chain << child;
-  }
-  chain << this << &app_;
+  const QList<framework::CCmdTarget*> chain = CommandChain();
   QList<QAction*> all = actions_.values();
   for (QMenu* popup : allSourcePopups_) {
     for (QAction* a : popup->actions())

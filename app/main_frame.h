@@ -96,6 +96,9 @@ class CMainFrame : public QMainWindow, public framework::CCmdTarget {
 
  private:
   win::LRESULT OnWindowMessage(win::UINT msg, win::WPARAM wParam, win::LPARAM lParam);
+  // Who is offered a command, in order: the active view, its document, the child frame,
+  // this frame, the application.
+  QList<framework::CCmdTarget*> CommandChain();
   // "OrvaxUpdatePrefsMsg": the data source's profiles go to the image library, and every
   // open document follows colour management on or off, the profiles and the gamma.
   void ApplyColourPreferences();
