@@ -1,5 +1,6 @@
 #include "gesso_doc.h"
 
+#include "atomic_save.h"
 #include "commands.h"
 #include "dlg_file_save.h"
 #include "framework/child_frame.h"
@@ -9,8 +10,6 @@
 #include "scan_app.h"
 #include "status_text.h"
 #include "string_table.h"
-#include "win/file_replacement.h"
-#include "win/gdi.h"
 
 #include <tessera/dib.h>
 
@@ -21,15 +20,10 @@
 #include <QMenu>
 #include <QRegularExpression>
 
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <vector>
 
 namespace orvax::app {
 
@@ -40,8 +34,6 @@ using framework::MB_OK;
 using framework::MB_YESNO;
 
 namespace {
-
-std::function<QString(const QString&)> g_tempHook;
 
 long Progress(long total, long done, void*) {
   if (CScanApp* app = CScanApp::Instance(); app != nullptr && total > 0)
@@ -346,42 +338,11 @@ bool CGessoDoc::FileSpecFor(const QString& path, int optionIndex, uint32_t* form
   return true;
 }
 
-void CGessoDoc::SetTemporaryPathHook(std::function<QString(const QString&)> hook) { g_tempHook = std::move(hook); }
-
 long CGessoDoc::SaveAtomically(const QString& path, uint32_t format, int32_t option, int* error) {
   int systemError = 0;
-  const long status = SaveThroughTemporary(path, format, option, &systemError);
+  const long status = image_ ? SaveImageAtomically(*image_, path, format, option, &Progress, this, &systemError)
+                             : long{TES_ERR_NO_IMAGE};
   if (error != nullptr) *error = status != 0 ? systemError : 0;
-  return status;
-}
-
-long CGessoDoc::SaveThroughTemporary(const QString& path, uint32_t format, int32_t option, int* error) {
-  if (!image_) return TES_ERR_NO_IMAGE;
-  const QFileInfo target(path);
-  QByteArray tempName;
-  if (g_tempHook) {
-    tempName = QFile::encodeName(g_tempHook(path));
-  } else {
-    tempName = QFile::encodeName(target.absolutePath() + QStringLiteral("/.") + target.fileName() +
-                                 QStringLiteral(".XXXXXX"));
-    const int fd = ::mkostemp(tempName.data(), O_CLOEXEC);
-    if (fd < 0) {
-      *error = errno;
-      return TES_ERR_OUT_CREATE;
-    }
-    ::fchmod(fd, win::ReplacementMode(QFile::encodeName(path).constData()));
-    ::close(fd);
-  }
-  const tagTes_File_Spec spec{tempName.constData(), format, option};
-  long status = image_->Save(spec, &Progress, this, 0);
-  if (status == TES_ERR_DISK_FULL) *error = ENOSPC;
-  if (status == 0) {
-    if (const int failed = win::CommitReplacement(tempName.constData(), QFile::encodeName(path).constData())) {
-      *error = failed;
-      status = failed == ENOSPC ? TES_ERR_DISK_FULL : TES_ERR_OUT_CREATE;
-    }
-  }
-  if (status != 0) QFile::remove(QFile::decodeName(tempName));
   return status;
 }
 

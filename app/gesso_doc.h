@@ -99,12 +99,10 @@ class CGessoDoc : public framework::CDocument {
   AutoSaveResult AutoSave(int formatCode, int quality, const QString& folder, const QString& stem);
 
   // Writes the image to PATH through a temporary file in the same folder, renamed over PATH
-  // only when the write succeeded: a failed save leaves an existing file as it was. ERROR,
-  // when given, receives the system's error number behind a failure (0 when none).
+  // only when the write succeeded (atomic_save.h): a failed save leaves an existing file as
+  // it was. ERROR, when given, receives the system's error number behind a failure (0 when
+  // none).
   long SaveAtomically(const QString& path, uint32_t format, int32_t option, int* error = nullptr);
-  // Where the temporary for TARGET goes, instead of a new file beside it (tests point it at
-  // a full device); empty restores the default.
-  static void SetTemporaryPathHook(std::function<QString(const QString& target)> hook);
 
   bool CanCloseFrame(framework::CMDIChildWnd* frame) override;
   bool OnCommand(int id) override;
@@ -125,7 +123,6 @@ class CGessoDoc : public framework::CDocument {
   // history or the modified mark.
   void ApplyTransform(int id);
   void Transform(int id);
-  long SaveThroughTemporary(const QString& path, uint32_t format, int32_t option, int* error);
 
   std::unique_ptr<TesseraClass> image_;
   bool acquiring_ = false;
