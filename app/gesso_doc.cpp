@@ -2,6 +2,7 @@
 
 #include "atomic_save.h"
 #include "commands.h"
+#include "datasource/ds_twain.h"
 #include "dlg_file_save.h"
 #include "framework/child_frame.h"
 #include "framework/doc_manager.h"
@@ -34,6 +35,10 @@ using framework::MB_OK;
 using framework::MB_YESNO;
 
 namespace {
+
+// A colour-managed object with every engine: display, print and conversions.
+constexpr short kAllEngines = TES_FLAG_COLOR_MANAGED | TES_FLAG_DISPLAY_ENGINE | TES_FLAG_PRINT_ENGINE |
+                              TES_FLAG_CONVERT_ENGINE;
 
 long Progress(long total, long done, void*) {
   if (CScanApp* app = CScanApp::Instance(); app != nullptr && total > 0)
@@ -110,7 +115,7 @@ bool CGessoDoc::OnOpenDocument(const QString& path) {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   SetModifiedFlag(false);
   const bool cms = UseCMS();
-  auto image = std::make_unique<TesseraClass>(static_cast<short>(cms ? 15 : 0), static_cast<short>(2));
+  auto image = std::make_unique<TesseraClass>(static_cast<short>(cms ? kAllEngines : 0), short{TES_CS_RGB24});
   const QByteArray native = QFile::encodeName(path);
   char* name = const_cast<char*>(native.constData());
   const long result = image->OpenImage(name, TesseraClass::m_s_EmptyTransform, &Progress, this);
@@ -190,14 +195,20 @@ bool CGessoDoc::OnMemoryStrip(const twain::TW_IMAGEINFO& info, const twain::TW_I
     desc.width = info.ImageWidth;
     desc.height = info.ImageLength;
     const int bits = info.BitsPerSample[0];
-    short cs = 2;
-    if (bits == 8) cs = info.PixelType == twain::TWPT_GRAY ? 0 : info.PixelType == twain::TWPT_CMYK ? 4 : 2;
-    else if (bits > 8) cs = info.PixelType == twain::TWPT_GRAY ? 1 : info.PixelType == twain::TWPT_RGB ? 3
-                            : info.PixelType == 31                ? 6 : 2;
+    short cs = TES_CS_RGB24;
+    if (bits == 8)
+      cs = info.PixelType == twain::TWPT_GRAY   ? TES_CS_GRAY8
+           : info.PixelType == twain::TWPT_CMYK ? TES_CS_CMYK32
+                                                : TES_CS_RGB24;
+    else if (bits > 8)
+      cs = info.PixelType == twain::TWPT_GRAY  ? TES_CS_GRAY16
+           : info.PixelType == twain::TWPT_RGB ? TES_CS_RGB48
+           : info.PixelType == ds::TWPT_HSL    ? TES_CS_LCH48
+                                               : TES_CS_RGB24;
     desc.colorSpace = cs;
     for (int i = 0; i < 4; ++i) desc.bitsPerChannel[i] = static_cast<uint16_t>(info.BitsPerSample[i]);
     desc.resolution = info.XResolution.Whole + info.XResolution.Frac / 65536.0;
-    managedFlags_ = 13;
+    managedFlags_ = TES_FLAG_COLOR_MANAGED | TES_FLAG_PRINT_ENGINE | TES_FLAG_CONVERT_ENGINE;
     image_ = std::make_unique<TesseraClass>(static_cast<short>(UseCMS() ? managedFlags_ : 0), desc,
                                             TesseraClass::m_s_EmptyTransform);
     firstOffset_ = offset;
@@ -237,7 +248,7 @@ bool CGessoDoc::OnMemoryStrip(const twain::TW_IMAGEINFO& info, const twain::TW_I
 bool CGessoDoc::OnNativeTransfer(const void* dib, size_t bytes) {
   // By the bitmap's real depth: grey palettes give 8-bit grey, anything else 24-bit RGB.
   std::unique_ptr<TesseraClass> image;
-  if (tessera::ReadDib(dib, bytes, static_cast<short>(UseCMS() ? 15 : 0), &image) != 0) return false;
+  if (tessera::ReadDib(dib, bytes, static_cast<short>(UseCMS() ? kAllEngines : 0), &image) != 0) return false;
   image_ = std::move(image);
   UpdateAllViews(nullptr, 1);
   return true;
@@ -276,11 +287,11 @@ void CGessoDoc::Transform(int id) {
 }
 
 QList<int> CGessoDoc::ColorSpaceMenuCodes(int c, bool cms) {
-  const bool grey = c == 0 || c == 1;
+  const bool grey = c == TES_CS_GRAY8 || c == TES_CS_GRAY16;
   QList<int> codes;
-  if (grey || !cms) codes << 0 << 1;
-  if (!(grey && cms)) codes << 2 << 3;
-  if (!grey && cms) codes << 4 << 6;
+  if (grey || !cms) codes << TES_CS_GRAY8 << TES_CS_GRAY16;
+  if (!(grey && cms)) codes << TES_CS_RGB24 << TES_CS_RGB48;
+  if (!grey && cms) codes << TES_CS_CMYK32 << TES_CS_LCH48;
   return codes;
 }
 
@@ -326,12 +337,12 @@ bool CGessoDoc::FileSpecFor(const QString& path, int optionIndex, uint32_t* form
   if (dot < 0) return false;
   const QString ext = file.mid(dot).toLower();
   *level = 0;
-  if (ext == QLatin1String(".jpg")) *format = 4, *level = optionIndex + 1;
-  else if (ext == QLatin1String(".tif")) *format = 1;
-  else if (ext == QLatin1String(".bmp")) *format = 8;
+  if (ext == QLatin1String(".jpg")) *format = TES_FILE_JPEG, *level = optionIndex + 1;
+  else if (ext == QLatin1String(".tif")) *format = TES_FILE_TIFF;
+  else if (ext == QLatin1String(".bmp")) *format = TES_FILE_BMP;
   else if (ext == QLatin1String(".fpx")) {
-    if (optionIndex == 0) *format = 64;
-    else *format = 128, *level = optionIndex;
+    if (optionIndex == 0) *format = TES_FILE_FPX;
+    else *format = TES_FILE_FPX_JPEG, *level = optionIndex;
   } else {
     return false;
   }
@@ -347,7 +358,7 @@ long CGessoDoc::SaveAtomically(const QString& path, uint32_t format, int32_t opt
 }
 
 bool CGessoDoc::OnSaveDocument(const QString& path) {
-  if (ColorSpace() == 6) {
+  if (ColorSpace() == TES_CS_LCH48) {
     AfxMessageBox(LoadString(IDS_ERR_HSLSAVE), MB_OK | MB_ICONEXCLAMATION);
     return false;
   }
@@ -433,7 +444,7 @@ CGessoDoc::AutoSaveResult CGessoDoc::AutoSave(int formatCode, int quality, const
   switch (formatCode) {
     case 0:
       ext = QStringLiteral(".tif"), format = 1;
-      if (image_ && ColorSpace() == 6) image_->SetColorSpace(3, nullptr);
+      if (image_ && ColorSpace() == TES_CS_LCH48) image_->SetColorSpace(TES_CS_RGB48, nullptr);
       break;
     case 2: ext = QStringLiteral(".bmp"), format = 8; break;
     case 4: ext = QStringLiteral(".jpg"), format = 4, level = quality; break;

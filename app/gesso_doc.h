@@ -46,7 +46,7 @@ class CGessoDoc : public framework::CDocument {
   void ApplyMonitorGamma(bool redraw);
   // Brings the image's display in line with the colour preferences as they are now:
   // colour management on or off (CMS), the profiles the image library holds, and the
-  // monitor gamma; the views are redrawn. 0, or the image library's status: 1012 when the
+  // monitor gamma; the views are redrawn. 0, or the image library's status: TES_ERR_NOT_PERMITTED when the
   // image had to keep its kind (its colour space cannot be shown the other way; that takes
   // effect when the file is opened again), another code when the new display could not be
   // built (the image is shown as before).
@@ -128,7 +128,8 @@ class CGessoDoc : public framework::CDocument {
   bool acquiring_ = false;
   // Memory transfers.
   bool firstStrip_ = true;
-  short managedFlags_ = 15;
+  short managedFlags_ =
+      TES_FLAG_COLOR_MANAGED | TES_FLAG_DISPLAY_ENGINE | TES_FLAG_PRINT_ENGINE | TES_FLAG_CONVERT_ENGINE;
   QPoint firstOffset_, lastOffset_;
   int plane_ = 1;
   int dirX_ = 1, dirY_ = 1;

@@ -27,7 +27,7 @@ QByteArray CGessoView::BuildClipboardDib() {
   CGessoDoc* doc = GetDocument();
   if (doc == nullptr || doc->Image() == nullptr) return {};
   const QRect region = selection_.isEmpty() ? QRect(QPoint(0, 0), ImageSize()) : selection_;
-  if (doc->ColorSpace() != 2) {
+  if (doc->ColorSpace() != TES_CS_RGB24) {
     AfxMessageBox(LoadString(IDS_ERR_COPYNOTRGB), MB_OK | MB_ICONEXCLAMATION);
     return {};
   }
@@ -51,7 +51,7 @@ QByteArray CGessoView::BuildClipboardDib() {
 bool CGessoView::CopyToClipboard() {
   QClipboard* clipboard = QGuiApplication::clipboard();
   CGessoDoc* doc = GetDocument();
-  if (doc != nullptr && doc->ColorSpace() != 2) {
+  if (doc != nullptr && doc->ColorSpace() != TES_CS_RGB24) {
     AfxMessageBox(LoadString(IDS_ERR_COPYNOTRGB), MB_OK | MB_ICONEXCLAMATION);
     return false;
   }
