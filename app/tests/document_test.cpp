@@ -7,6 +7,7 @@
 #include "framework/child_frame.h"
 #include "framework/doc_manager.h"
 #include "framework/win_app.h"
+#include "atomic_save.h"
 #include "gesso_doc.h"
 #include "gesso_view.h"
 #include "main_frame.h"
@@ -103,7 +104,7 @@ class DocumentTest : public IsolatedAppTest {
 
   void TearDown() override {
     CDocManagerNew::SetSaveDialogHook({});
-    CGessoDoc::SetTemporaryPathHook({});
+    SetAtomicSaveTemporaryHook({});
     for (fw::CDocument* doc : app_->DocManager()->Documents()) static_cast<CGessoDoc*>(doc)->SetAcquiring(false);
     app_->ExitInstance();
     app_.reset();
@@ -861,7 +862,7 @@ TEST_F(DocumentTest, AFailedSaveLeavesTheOldFileAlone) {
   // The temporary lands on a full disk.
   const QString link = Path("full-disk");
   ASSERT_TRUE(QFile::link("/dev/full", link));
-  CGessoDoc::SetTemporaryPathHook([&](const QString&) { return link; });
+  SetAtomicSaveTemporaryHook([&](const QString&) { return link; });
   EXPECT_FALSE(doc->DoSave(target, true));
   EXPECT_EQ(messages_, QStringList{FormatString1(IDS_ERR_DISKFULL, target)});
   EXPECT_EQ(ReadAll(target), before);
@@ -869,7 +870,7 @@ TEST_F(DocumentTest, AFailedSaveLeavesTheOldFileAlone) {
   EXPECT_TRUE(QFileInfo::exists("/dev/full"));
 
   // A save that works replaces the file whole and leaves nothing else behind.
-  CGessoDoc::SetTemporaryPathHook({});
+  SetAtomicSaveTemporaryHook({});
   messages_.clear();
   QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
   ASSERT_TRUE(doc->DoSave(target, true));
