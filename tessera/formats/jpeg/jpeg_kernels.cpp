@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cstring>
 
+#include "core/cpu_features.h"
+
 #include "formats/jpeg/jpeg_simd.h"
 
 namespace tessera::jpeg {
@@ -134,7 +136,8 @@ void YccRowScalar(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int wi
   }
 }
 
-// Vector versions (jpeg_kernels_x86.cpp); null where the build has none.
+// Vector versions (jpeg_kernels_x86.cpp): the table of the best level the processor offers,
+// null where the build has none or the portable versions are forced.
 extern const KernelTable* VectorKernels();
 extern const char* VectorKernelsName();
 
@@ -142,26 +145,19 @@ namespace {
 
 const KernelTable kPortable{&LumaRowScalar, &ChromaRowScalar, &ForwardFastQuantizeScalar, &InverseScalar,
                             &YccRowScalar};
-std::atomic<bool> forcePortable{false};
 std::atomic<const KernelTable*> chosen{nullptr};
 
 }  // namespace
 
 const KernelTable& Kernels() {
-  // Detected once; the initialisation of a function-local static is thread-safe.
-  static const KernelTable* const detected = VectorKernels();
-  if (detected == nullptr || forcePortable.load(std::memory_order_relaxed)) return kPortable;
+  const KernelTable* detected = VectorKernels();
+  if (detected == nullptr) return kPortable;
   if (const KernelTable* table = chosen.load(std::memory_order_relaxed)) return *table;
   return *detected;
 }
 
-void ForcePortableKernels(bool on) { forcePortable.store(on, std::memory_order_relaxed); }
-
 void UseVectorKernels(const KernelTable* table) { chosen.store(table, std::memory_order_relaxed); }
 
-const char* VectorLevel() {
-  static const char* const name = VectorKernels() ? VectorKernelsName() : "none";
-  return name;
-}
+const char* VectorLevel() { return VectorKernelsName(); }
 
 }  // namespace tessera::jpeg

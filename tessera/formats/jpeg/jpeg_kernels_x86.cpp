@@ -647,22 +647,24 @@ void ChromaRowSse2(const uint8_t* rgb, int count, int step, int32_t* cb, int32_t
   if (i < count) ChromaRowScalar(rgb + 3 * static_cast<ptrdiff_t>(i) * step, count - i, step, cb + i, cr + i);
 }
 
-bool HasAvx2() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2");
-}
-
 const KernelTable kSse2{&LumaRowSse2, &ChromaRowSse2, &ForwardFastQuantizeSse2, &InverseSse2, &YccRowSse2};
 const KernelTable kAvx2{&LumaRowAvx2, &ChromaRowAvx2, &ForwardFastQuantizeAvx2, &InverseAvx2, &YccRowAvx2};
 
 }  // namespace
 
-const KernelTable* VectorKernels() { return HasAvx2() ? &kAvx2 : &kSse2; }
-const char* VectorKernelsName() { return HasAvx2() ? "avx2" : "sse2"; }
+const KernelTable* VectorKernels() {
+  if (CpuCan(kCpuAvx2)) return &kAvx2;
+  return CpuCan(kCpuSse2) ? &kSse2 : nullptr;
+}
+
+const char* VectorKernelsName() {
+  const unsigned features = DetectedCpuFeatures();
+  return features & kCpuAvx2 ? "avx2" : features & kCpuSse2 ? "sse2" : "none";
+}
 
 const KernelTable* VectorKernelsOf(const char* level) {
-  if (std::strcmp(level, "sse2") == 0) return &kSse2;
-  if (std::strcmp(level, "avx2") == 0) return HasAvx2() ? &kAvx2 : nullptr;
+  if (std::strcmp(level, "sse2") == 0) return DetectedCpuFeatures() & kCpuSse2 ? &kSse2 : nullptr;
+  if (std::strcmp(level, "avx2") == 0) return DetectedCpuFeatures() & kCpuAvx2 ? &kAvx2 : nullptr;
   return nullptr;
 }
 
