@@ -2,7 +2,12 @@
 
 #include <cstring>
 
+#include "core/cpu_features.h"
 #include "core/geometry.h"
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace tessera {
 namespace {
@@ -59,6 +64,90 @@ void TurnTile(uint8_t* block, uint8_t* scratch) {
       }
 }
 
+#if defined(__x86_64__)
+#define TESSERA_SSSE3 __attribute__((target("ssse3")))
+
+// Byte shuffles that reverse the order of N-byte pixels. Pixel sizes that divide 16 reverse
+// one 16-byte piece at a time (kPiece); 3 and 6 bytes reverse a 48-byte group (16 or 8
+// whole pixels) whose output piece k gathers from input pieces j (kGroup[k][j], -128 clears).
+template <int N>
+struct MirrorMasks {
+  alignas(16) int8_t piece[16];
+  alignas(16) int8_t group[3][3][16];
+  constexpr MirrorMasks() : piece{}, group{} {
+    for (int b = 0; b < 16; ++b) piece[b] = static_cast<int8_t>((16 / N - 1 - b / N) * N + b % N);
+    constexpr int pixels = 48 / N;
+    for (int k = 0; k < 3; ++k)
+      for (int j = 0; j < 3; ++j)
+        for (int b = 0; b < 16; ++b) {
+          const int o = 16 * k + b, from = (pixels - 1 - o / N) * N + o % N;
+          group[k][j][b] = static_cast<int8_t>(from / 16 == j ? from % 16 : -128);
+        }
+  }
+};
+template <int N>
+constexpr MirrorMasks<N> kMirrorMasks;
+
+TESSERA_SSSE3 inline __m128i Load16(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+TESSERA_SSSE3 inline void Store16(uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+TESSERA_SSSE3 inline __m128i Mask(const int8_t* m) { return _mm_load_si128(reinterpret_cast<const __m128i*>(m)); }
+
+// 1, 2 and 4 bytes: the pieces at both ends of a row change places, each reversed.
+template <int N>
+TESSERA_SSSE3 void MirrorRowsPieces(uint8_t* block, uint8_t*) {
+  constexpr int pieces = T * N / 16;
+  const __m128i m = Mask(kMirrorMasks<N>.piece);
+  for (int r = 0; r < T; ++r) {
+    uint8_t* row = block + static_cast<size_t>(r) * T * N;
+    for (int i = 0; i < pieces / 2; ++i) {
+      uint8_t* a = row + 16 * i;
+      uint8_t* b = row + 16 * (pieces - 1 - i);
+      const __m128i va = Load16(a), vb = Load16(b);
+      Store16(a, _mm_shuffle_epi8(vb, m));
+      Store16(b, _mm_shuffle_epi8(va, m));
+    }
+  }
+}
+
+template <int N>
+TESSERA_SSSE3 inline void ReverseGroup(__m128i p0, __m128i p1, __m128i p2, uint8_t* out) {
+  const MirrorMasks<N>& m = kMirrorMasks<N>;
+  const __m128i in[3] = {p0, p1, p2};
+  for (int k = 0; k < 3; ++k) {
+    __m128i v = _mm_setzero_si128();
+    for (int j = 0; j < 3; ++j) v = _mm_or_si128(v, _mm_shuffle_epi8(in[j], Mask(m.group[k][j])));
+    Store16(out + 16 * k, v);
+  }
+}
+
+// 3 and 6 bytes: the 48-byte groups at both ends of a row change places, each reversed.
+template <int N>
+TESSERA_SSSE3 void MirrorRowsGroups(uint8_t* block, uint8_t*) {
+  constexpr int groups = T * N / 48;
+  for (int r = 0; r < T; ++r) {
+    uint8_t* row = block + static_cast<size_t>(r) * T * N;
+    for (int i = 0; i < groups / 2; ++i) {
+      uint8_t* a = row + 48 * i;
+      uint8_t* b = row + 48 * (groups - 1 - i);
+      const __m128i a0 = Load16(a), a1 = Load16(a + 16), a2 = Load16(a + 32);
+      const __m128i b0 = Load16(b), b1 = Load16(b + 16), b2 = Load16(b + 32);
+      ReverseGroup<N>(b0, b1, b2, a);
+      ReverseGroup<N>(a0, a1, a2, b);
+    }
+  }
+}
+
+TileKernel VectorMirror(int bytesPerPixel) {
+  switch (bytesPerPixel) {
+    case 1: return MirrorRowsPieces<1>;
+    case 2: return MirrorRowsPieces<2>;
+    case 3: return MirrorRowsGroups<3>;
+    case 4: return MirrorRowsPieces<4>;
+    default: return MirrorRowsGroups<6>;
+  }
+}
+#endif
+
 template <int Angle>
 TileKernel TurnFor(int bytesPerPixel) {
   switch (bytesPerPixel) {
@@ -71,6 +160,14 @@ TileKernel TurnFor(int bytesPerPixel) {
 }
 
 }  // namespace
+
+bool CanMirrorTileVector() {
+#if defined(__x86_64__)
+  return CpuCan(kCpuSsse3);
+#else
+  return false;
+#endif
+}
 
 TileKernel PortableTileKernelFor(TileTurn turn, int bytesPerPixel) {
   switch (turn) {
@@ -96,7 +193,12 @@ TileKernel PortableTileKernelFor(TileTurn turn, int bytesPerPixel) {
   }
 }
 
-TileKernel TileKernelFor(TileTurn turn, int bytesPerPixel) { return PortableTileKernelFor(turn, bytesPerPixel); }
+TileKernel TileKernelFor(TileTurn turn, int bytesPerPixel) {
+#if defined(__x86_64__)
+  if (turn == TileTurn::kMirror && CanMirrorTileVector()) return VectorMirror(bytesPerPixel);
+#endif
+  return PortableTileKernelFor(turn, bytesPerPixel);
+}
 
 bool NeedsScratch(TileTurn turn) { return turn == TileTurn::k90 || turn == TileTurn::k180 || turn == TileTurn::k270; }
 

@@ -1,5 +1,7 @@
 // The pixel work of the turns and mirrors inside one tile block: 128 rows of 128 pixels of
-// 1, 2, 3, 4 or 6 bytes, rows 128 x bytesPerPixel apart.
+// 1, 2, 3, 4 or 6 bytes, rows 128 x bytesPerPixel apart. Each kernel has a portable version;
+// mirroring also has a vector one (SSSE3 byte shuffles), taken when CanMirrorTileVector()
+// says so (core/cpu_features.h holds the switch that forces the portable versions).
 #pragma once
 
 #include <cstdint>
@@ -12,9 +14,14 @@ using TileKernel = void (*)(uint8_t* block, uint8_t* scratch);
 
 enum class TileTurn { kMirror, kFlip, k90, k180, k270 };
 
-// The kernel that does `turn` to a block of this pixel size, chosen once per operation.
+// The kernel that does `turn` to a block of this pixel size, chosen once per operation: the
+// vector version where the processor has it and portable versions are not forced.
 TileKernel TileKernelFor(TileTurn turn, int bytesPerPixel);
+// The portable kernel, whatever the processor offers. For benchmarks.
 TileKernel PortableTileKernelFor(TileTurn turn, int bytesPerPixel);
 bool NeedsScratch(TileTurn turn);
+
+// Whether the mirror may take its vector version now.
+bool CanMirrorTileVector();
 
 }  // namespace tessera
