@@ -87,13 +87,7 @@ void CopyOut(uint8_t* d, const uint8_t* s, int n, ptrdiff_t, const CopyKernel& k
 using RunFn = decltype(CopyKernel::run);
 
 RunFn CopyInFor(int bytes) {
-  switch (bytes) {
-    case 1: return CopyIn<1>;
-    case 2: return CopyIn<2>;
-    case 3: return CopyIn<3>;
-    case 4: return CopyIn<4>;
-    default: return CopyIn<6>;
-  }
+  return ForPixelSize(bytes, [](auto n) -> RunFn { return CopyIn<decltype(n)::value>; });
 }
 
 // Stores of at least this many bytes stream into the tiles (StreamIn).
@@ -110,13 +104,7 @@ bool CanStreamIn() {
 
 RunFn StreamInFor(int bytes) {
 #if defined(__x86_64__)
-  switch (bytes) {
-    case 1: return StreamIn<1>;
-    case 2: return StreamIn<2>;
-    case 3: return StreamIn<3>;
-    case 4: return StreamIn<4>;
-    default: return StreamIn<6>;
-  }
+  return ForPixelSize(bytes, [](auto n) -> RunFn { return StreamIn<decltype(n)::value>; });
 #else
   return CopyInFor(bytes);
 #endif

@@ -4,6 +4,7 @@
 
 #include "core/cpu_features.h"
 #include "core/geometry.h"
+#include "core/tile.h"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -138,25 +139,17 @@ TESSERA_SSSE3 void MirrorRowsGroups(uint8_t* block, uint8_t*) {
 }
 
 TileKernel VectorMirror(int bytesPerPixel) {
-  switch (bytesPerPixel) {
-    case 1: return MirrorRowsPieces<1>;
-    case 2: return MirrorRowsPieces<2>;
-    case 3: return MirrorRowsGroups<3>;
-    case 4: return MirrorRowsPieces<4>;
-    default: return MirrorRowsGroups<6>;
-  }
+  return ForPixelSize(bytesPerPixel, [](auto n) -> TileKernel {
+    constexpr int N = decltype(n)::value;
+    if constexpr (16 % N == 0) return MirrorRowsPieces<N>;
+    else return MirrorRowsGroups<N>;
+  });
 }
 #endif
 
 template <int Angle>
 TileKernel TurnFor(int bytesPerPixel) {
-  switch (bytesPerPixel) {
-    case 1: return TurnTile<1, Angle>;
-    case 2: return TurnTile<2, Angle>;
-    case 3: return TurnTile<3, Angle>;
-    case 4: return TurnTile<4, Angle>;
-    default: return TurnTile<6, Angle>;
-  }
+  return ForPixelSize(bytesPerPixel, [](auto n) -> TileKernel { return TurnTile<decltype(n)::value, Angle>; });
 }
 
 }  // namespace
@@ -172,21 +165,9 @@ bool CanMirrorTileVector() {
 TileKernel PortableTileKernelFor(TileTurn turn, int bytesPerPixel) {
   switch (turn) {
     case TileTurn::kMirror:
-      switch (bytesPerPixel) {
-        case 1: return MirrorRows<1>;
-        case 2: return MirrorRows<2>;
-        case 3: return MirrorRows<3>;
-        case 4: return MirrorRows<4>;
-        default: return MirrorRows<6>;
-      }
+      return ForPixelSize(bytesPerPixel, [](auto n) -> TileKernel { return MirrorRows<decltype(n)::value>; });
     case TileTurn::kFlip:
-      switch (bytesPerPixel) {
-        case 1: return FlipRows<1>;
-        case 2: return FlipRows<2>;
-        case 3: return FlipRows<3>;
-        case 4: return FlipRows<4>;
-        default: return FlipRows<6>;
-      }
+      return ForPixelSize(bytesPerPixel, [](auto n) -> TileKernel { return FlipRows<decltype(n)::value>; });
     case TileTurn::k90: return TurnFor<90>(bytesPerPixel);
     case TileTurn::k180: return TurnFor<180>(bytesPerPixel);
     default: return TurnFor<270>(bytesPerPixel);
