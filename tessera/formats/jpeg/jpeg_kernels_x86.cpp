@@ -199,10 +199,16 @@ using dct::kPass1Bits;
 typedef int32_t Lanes8 __attribute__((vector_size(32), __may_alias__));
 typedef int32_t Lanes4 __attribute__((vector_size(16), __may_alias__));
 
-// Eight lanes: products by vpmulld, exact for any 32-bit value.
+// Eight lanes. Every factor of Mul stays within 16 bits (inputs below 2^14, sums of two), so
+// a multiply-add of (x, 0) pairs with (c, 0) gives the exact product at a fraction of a 32-bit
+// multiply's cost; MulSum's sum of four takes two of them.
 struct Avx2Arithmetic {
-  __attribute__((always_inline)) static Lanes8 Mul(Lanes8 x, int32_t c) { return x * c; }
-  __attribute__((always_inline)) static Lanes8 MulSum(Lanes8 a, Lanes8 b, int32_t c) { return (a + b) * c; }
+  TESSERA_AVX2 static Lanes8 Mul(Lanes8 x, int32_t c) {
+    return reinterpret_cast<Lanes8>(_mm256_madd_epi16(reinterpret_cast<__m256i>(x), _mm256_set1_epi32(c & 0xFFFF)));
+  }
+  TESSERA_AVX2 static Lanes8 MulSum(Lanes8 a, Lanes8 b, int32_t c) {
+    return Mul(a, c) + Mul(b, c);
+  }
   __attribute__((always_inline)) static Lanes8 Scale(Lanes8 x) { return x << kConstBits; }
 };
 
