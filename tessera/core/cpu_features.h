@@ -12,7 +12,7 @@ enum CpuFeature : unsigned {
   kCpuAvx2 = 1u << 2,
 };
 
-// What the processor offers (CpuFeature bits), detected at the first call.
+// What the processor offers (CpuFeature bits), detected at the first call; none outside x86.
 unsigned DetectedCpuFeatures();
 // True when the processor has every feature in `features` and the portable paths are not
 // forced: the "can" of a kernel whose vector version needs those features.

@@ -95,11 +95,7 @@ constexpr int64_t kStreamBytes = int64_t{2} << 20;
 
 // Whether a store may take StreamIn.
 bool CanStreamIn() {
-#if defined(__x86_64__)
   return CpuCan(kCpuSse2);
-#else
-  return false;
-#endif
 }
 
 RunFn StreamInFor(int bytes) {

@@ -155,11 +155,7 @@ TileKernel TurnFor(int bytesPerPixel) {
 }  // namespace
 
 bool CanMirrorTileVector() {
-#if defined(__x86_64__)
   return CpuCan(kCpuSsse3);
-#else
-  return false;
-#endif
 }
 
 TileKernel PortableTileKernelFor(TileTurn turn, int bytesPerPixel) {

@@ -42,11 +42,7 @@ __attribute__((target("ssse3"))) inline int32_t SwapRedBlueShuffle(uint8_t* p, i
 
 // Whether SwapRedBlue may take the shuffle.
 inline bool CanSwapRedBlueShuffle() {
-#if defined(__x86_64__)
   return CpuCan(kCpuSsse3);
-#else
-  return false;
-#endif
 }
 
 inline void SwapRedBlue(uint8_t* p, int32_t pixels) {
