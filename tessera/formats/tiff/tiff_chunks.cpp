@@ -293,9 +293,10 @@ long ReadChunks(TesseraClass& target, InputStream& in, const FileInfo& info, con
   }
   if (length >= 0 && decodedTotal / ratio > static_cast<uint64_t>(length)) return TES_ERR_IN_EOF;
   if (outRowBytes > INT32_MAX || chunkBytes > (uint64_t{1} << 31)) return TES_ERR_NO_MEMORY;
-  uint32_t largest = 0;
-  for (const uint32_t count : info.stripByteCounts) largest = std::max(largest, count);
-  if (length >= 0) largest = static_cast<uint32_t>(std::min<long long>(largest, length));
+  uint64_t largest = 0;
+  for (const uint64_t count : info.stripByteCounts) largest = std::max(largest, count);
+  if (length >= 0) largest = std::min<uint64_t>(largest, static_cast<uint64_t>(length));
+  if (largest > (uint64_t{1} << 31)) return TES_ERR_NO_MEMORY;
 
   if (const long s = DescribeTarget(target, desc, store)) return s;
 
@@ -310,7 +311,7 @@ long ReadChunks(TesseraClass& target, InputStream& in, const FileInfo& info, con
   std::vector<uint8_t> raw, decoded, out;
   std::vector<uint16_t> band;
   try {
-    raw.resize(largest);
+    raw.resize(static_cast<size_t>(largest));
     decoded.resize(static_cast<size_t>(chunkBytes));
     band.resize(static_cast<size_t>(width) * chunkHigh * samples);
     out.resize(static_cast<size_t>(outRowBytes) * chunkHigh);

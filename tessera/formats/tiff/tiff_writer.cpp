@@ -13,6 +13,7 @@
 #include <new>
 
 #include "formats/tiff/tiff.h"
+#include "formats/tiff/tiff_ifd.h"
 #include "formats/tiff/tiff_thumbnail.h"
 
 namespace tessera {
