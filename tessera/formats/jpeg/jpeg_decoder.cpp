@@ -1274,9 +1274,10 @@ long Decoder::EmitCoefficients(RowSink& sink) {
   const int channels = this->channels();
   const bool rgb = RgbComponents();
   // Four components: YCCK under an Adobe transform 2, CMYK otherwise; Adobe's files store
-  // both inverted (0 is full ink).
+  // both inverted (0 is full ink), unless the container says they hold ink as it stands.
   const bool ycck = count == 4 && adobe_ && adobeTransform_ == 2;
-  const bool inverted = count == 4 && adobe_;
+  const bool inverted = count == 4 && adobe_ && !inkAsStored_;
+  const uint8_t ycckFlip = inkAsStored_ ? 255 : 0;
   if (const long s = sink.Begin(width_, height_, channels)) return s;
 
   const int mcuH = 8 * vmax_;
@@ -1353,10 +1354,10 @@ long Decoder::EmitCoefficients(RowSink& sink) {
           const int n = std::min(64, width_ - x0);
           k.yccRow(full[0].data() + x0, full[1].data() + x0, full[2].data() + x0, n, 0, triple);
           for (int x = 0; x < n; ++x) {
-            dst[4 * (x0 + x)] = triple[3 * x];
-            dst[4 * (x0 + x) + 1] = triple[3 * x + 1];
-            dst[4 * (x0 + x) + 2] = triple[3 * x + 2];
-            dst[4 * (x0 + x) + 3] = static_cast<uint8_t>(255 - full[3][x0 + x]);
+            dst[4 * (x0 + x)] = triple[3 * x] ^ ycckFlip;
+            dst[4 * (x0 + x) + 1] = triple[3 * x + 1] ^ ycckFlip;
+            dst[4 * (x0 + x) + 2] = triple[3 * x + 2] ^ ycckFlip;
+            dst[4 * (x0 + x) + 3] = static_cast<uint8_t>((255 - full[3][x0 + x]) ^ ycckFlip);
           }
         }
       } else {

@@ -345,6 +345,7 @@ long ReadChunks(TesseraClass& target, InputStream& in, const FileInfo& info, con
             if (in.Seek(static_cast<long>(info.jpegTablesCount ? info.jpegTablesOffset : offset)) != 0) return in.Error();
             jpeg::Decoder decoder(in, nullptr);
             if (samples == 3) decoder.AssumeTransform(info.photometric == 2 ? 0 : 1);
+            if (samples == 4) decoder.InkAsStored();
             if (info.jpegTablesCount != 0)
               if (const long s = decoder.ReadTables()) return s;
             if (const long s = decoder.MoveTo(static_cast<long>(offset))) return s;

@@ -285,9 +285,9 @@ class Parser {
       default:
         return kUnsupported;
     }
-    // JPEG strips and tiles hold grey, RGB or YCbCr of 8 bits, interleaved.
+    // JPEG strips and tiles hold grey, RGB, YCbCr or CMYK of 8 bits, interleaved.
     if (f.compression == kJpeg &&
-        (f.bits[0] != 8 || (f.samples != 1 && f.samples != 3) || (f.photometric != 1 && f.photometric != 2 && f.photometric != 6) ||
+        (f.bits[0] != 8 || (f.samples != 1 && f.samples != 3 && !(f.samples == 4 && f.photometric == 5)) || (f.photometric != 1 && f.photometric != 2 && f.photometric != 5 && f.photometric != 6) ||
          (f.planar == 2 && f.samples > 1) || f.predictor != 1))
       return kUnsupported;
     // Up to four samples carry bit counts here; more are taken to have the first's.

@@ -332,6 +332,64 @@ TEST_F(TiffPeers, JpegCompressedFilesDecodeLikeLibtiff) {
   }
 }
 
+// JPEG-compressed CMYK (strips and tiles from tiffcp, a file from ImageMagick): the ink
+// amounts as libtiff decodes them (its uncompressed copy, read with tifffile), within 2.
+TEST_F(TiffPeers, JpegCompressedCmykDecodesLikeLibtiff) {
+  if (color_.empty()) GTEST_SKIP() << "no profile folder";
+  const int w = 61, h = 43;
+  const std::string source = dir_.Path("cmyk-smooth.tif");
+  ASSERT_EQ(Shell("/usr/bin/python3 -c \"import sys; import numpy as np, tifffile; "
+                  "y, x = np.mgrid[0:43, 0:61]; "
+                  "a = np.dstack([x * 4, y * 5, (x + y) * 2, 255 - x * 3]).astype(np.uint8); "
+                  "tifffile.imwrite(sys.argv[1], a, photometric='separated')\" " + source),
+            0);
+  // A strip that Pillow codes with an Adobe segment (inverted, as Adobe stores CMYK): in a
+  // TIFF its bytes are the ink amounts as they stand, as libtiff reads them.
+  const std::string adobe = dir_.Path("adobe.py");
+  const std::string script = R"(import io, struct, sys
+import tifffile
+from PIL import Image
+a = tifffile.imread(sys.argv[1])
+buf = io.BytesIO()
+Image.fromarray(a, 'CMYK').save(buf, 'JPEG', quality=90)
+jpg = buf.getvalue()
+assert b'Adobe' in jpg
+h, w = a.shape[:2]
+entries = [(256, 3, 1, w), (257, 3, 1, h), (258, 3, 4, 134), (259, 3, 1, 7), (262, 3, 1, 5),
+           (273, 4, 1, 142), (277, 3, 1, 4), (278, 3, 1, h), (279, 4, 1, len(jpg)), (284, 3, 1, 1)]
+out = b'II' + struct.pack('<HIH', 42, 8, len(entries))
+for tag, typ, count, value in entries:
+    out += struct.pack('<HHI', tag, typ, count) + struct.pack('<HH' if typ == 3 and count == 1 else '<I', *([value, 0] if typ == 3 and count == 1 else [value]))
+open(sys.argv[2], 'wb').write(out + struct.pack('<I4H', 0, 8, 8, 8, 8) + jpg)
+)";
+  WriteBytes(adobe, Bytes(script.begin(), script.end()));
+  const std::string out = dir_.Path("cmyk-jpeg.tif"), plain = dir_.Path("cmyk-libtiff.tif"), raw = dir_.Path("cmyk.raw");
+  for (const std::string make : {"/usr/bin/python3 " + adobe + " " + source + " " + out,"tiffcp -c jpeg:90 -r 16 " + source + " " + out,
+                                 "tiffcp -c jpeg:75 -t -w 32 -l 16 " + source + " " + out,
+                                 "tiffcp -c jpeg:90 -r 8 " + source + " " + out,
+                                 "/usr/bin/convert " + source + " -compress JPEG -quality 85 " + out}) {
+    SCOPED_TRACE(make);
+    ASSERT_EQ(Shell(make), 0);
+    ASSERT_EQ(Shell("tiffcp -c none " + out + " " + plain), 0);
+    ASSERT_EQ(Shell("/usr/bin/python3 -c \"import sys, tifffile; tifffile.imread(sys.argv[1]).tofile(sys.argv[2])\" " +
+                    plain + " " + raw),
+              0);
+    const Bytes expected = ReadBytes(raw);
+    TesseraClass image(TES_FLAG_COLOR_MANAGED, TES_CS_RGB24);
+    std::string path = out;
+    ASSERT_EQ(image.OpenImage(path.data(), kNone, nullptr, nullptr), 0);
+    tagTes_Image_Desc desc{};
+    image.GetImageDesc(&desc);
+    EXPECT_EQ(desc.colorSpace, TES_CS_CMYK32);
+    Bytes pixels(static_cast<size_t>(w) * h * 4);
+    ASSERT_EQ(image.GetData({{0, 0, w, h}, w * 4, 0}, pixels.data()), 0);
+    ASSERT_EQ(pixels.size(), expected.size());
+    int worst = 0;
+    for (size_t i = 0; i < pixels.size(); ++i) worst = std::max(worst, std::abs(pixels[i] - expected[i]));
+    EXPECT_LE(worst, 2);
+  }
+}
+
 // Palettes, bilevel and 2- and 4-bit grey (MinIsWhite too), RGB with alpha, 16-bit CMYK:
 // each opens as the peer's converted pixels (palette to RGB, grey widened to 8 bits, alpha
 // dropped, 16-bit CMYK reduced to 8 bits, 8-bit CIELab widened to the 16-bit layout).
