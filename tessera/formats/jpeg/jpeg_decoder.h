@@ -148,7 +148,6 @@ class Decoder {
   long ReadApp1();
   long ReadApp14();
   long SkipSegment(long malformedCode);
-  long ParseExif(const uint8_t* tiff, size_t length, long tiffPosition);
   long ReadScan(RowSink& sink);
   long ReadScanHeader(Scan& scan);
   bool Streamable(const Scan& scan) const;

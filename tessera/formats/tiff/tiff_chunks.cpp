@@ -10,6 +10,7 @@
 #include <new>
 #include <vector>
 
+#include "formats/byte_order.h"
 #include "formats/jpeg/jpeg_decoder.h"
 
 namespace tessera::tiff {
@@ -143,7 +144,7 @@ constexpr int kSwapRows = 128;
 inline uint32_t SampleAt(const uint8_t* row, int bits, size_t i) {
   switch (bits) {
     case 8: return row[i];
-    case 16: return static_cast<uint32_t>(row[2 * i] | row[2 * i + 1] << 8);
+    case 16: return bytes::LoadLE16(row + 2 * i);
     default: {
       const size_t bit = i * static_cast<size_t>(bits);
       return static_cast<uint32_t>(row[bit >> 3] >> (8 - bits - static_cast<int>(bit & 7))) & ((1u << bits) - 1);
@@ -199,9 +200,8 @@ void UndoPredictorOf(uint8_t* row, uint32_t pixels, int bits) {
   } else {
     for (uint32_t x = 0; x < pixels; ++x, row += 2 * kSamples)
       for (int k = 0; k < kSamples; ++k) {
-        sum[k] += static_cast<uint32_t>(row[2 * k] | row[2 * k + 1] << 8);
-        row[2 * k] = static_cast<uint8_t>(sum[k]);
-        row[2 * k + 1] = static_cast<uint8_t>(sum[k] >> 8);
+        sum[k] += bytes::LoadLE16(row + 2 * k);
+        bytes::StoreLE16(row + 2 * k, sum[k]);
       }
   }
 }
@@ -415,10 +415,7 @@ long ReadChunks(TesseraClass& target, InputStream& in, const FileInfo& info, con
       for (uint32_t x = 0; x < width; ++x) {
         const uint16_t* s = band.data() + (static_cast<size_t>(r) * width + x) * samples;
         uint8_t* o = out.data() + r * outRowBytes + x * outPixelBytes;
-        auto put16 = [&](int c, uint32_t v) {
-          o[2 * c] = static_cast<uint8_t>(v);
-          o[2 * c + 1] = static_cast<uint8_t>(v >> 8);
-        };
+        auto put16 = [&](int c, uint32_t v) { bytes::StoreLE16(o + 2 * c, v); };
         switch (info.photometric) {
           case 0:
           case 1: {
