@@ -36,6 +36,16 @@ inline Bytes StorePixels(int width, int height, int channels, int bits) {
   return out;
 }
 
+// 16-bit CIELab samples in the store's layout whose a and b are read from a file that holds
+// them signed (as TIFF defines them): each a and b with its sign bit flipped.
+inline Bytes SignedLabAsStored(Bytes lab48) {
+  for (size_t i = 0; i + 5 < lab48.size(); i += 6) {
+    lab48[i + 3] ^= 0x80;
+    lab48[i + 5] ^= 0x80;
+  }
+  return lab48;
+}
+
 struct Field {
   uint16_t tag = 0, type = 3;
   uint64_t count = 1;

@@ -79,6 +79,11 @@ struct FileInfo {
   double ycbcrCoefficients[3] = {0.299, 0.587, 0.114};
   double referenceBlackWhite[6] = {0, 255, 128, 255, 128, 255};
 
+  // 16-bit CIELab whose a and b are signed, as TIFF defines them, turned into the image's
+  // layout (offset by 128, times 256). Files this library wrote (they carry its maker block)
+  // hold that layout already and are read as they stand.
+  bool signedLab = false;
+
   // Derived after the checks.
   int16_t colorSpace = 0;
   int channels = 1;      // samples per pixel of the image (extra samples are dropped)

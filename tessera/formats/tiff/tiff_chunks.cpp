@@ -303,7 +303,7 @@ long ReadChunks(TesseraClass& target, InputStream& in, const FileInfo& info, con
   // Chunks whose samples are the image's own (8 or 16 bits, interleaved, nothing to
   // convert) go to the image as decoded: a strip straight from its buffer, a tile copied
   // into its place in the band.
-  const bool plain = !ycc && !separate && (bits == 8 || bits == 16) && bits == info.imageBits &&
+  const bool plain = !ycc && !separate && !info.signedLab && (bits == 8 || bits == 16) && bits == info.imageBits &&
                      samples == info.channels &&
                      (info.photometric == 1 || info.photometric == 2 || info.photometric == 5 || info.photometric == 8 ||
                       (info.photometric == 6 && info.compression == kJpeg));
@@ -434,7 +434,11 @@ long ReadChunks(TesseraClass& target, InputStream& in, const FileInfo& info, con
           }
           case 8:
             if (bits == 16) {
-              for (int c = 0; c < 3; ++c) put16(c, s[c]);
+              // Signed a and b into the offset layout: the sign bit flipped.
+              const uint32_t flip = info.signedLab ? 0x8000u : 0u;
+              put16(0, s[0]);
+              put16(1, s[1] ^ flip);
+              put16(2, s[2] ^ flip);
             } else {
               // 8-bit CIELab: L 0..255 for 0..100, a and b signed. Widened to the 16-bit
               // layout the image holds (L 0..65535; a and b offset by 128, times 256).

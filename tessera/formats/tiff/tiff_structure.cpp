@@ -35,6 +35,10 @@ class Parser {
     if (const long s = Checks()) return s;
     if (info_.makerOffset != 0 || info_.makerCount != 0)
       if (const long s = MakerBlock()) return s;
+    if (info_.photometric == 8 && info_.bits[0] == 16 && info_.makerCount == 0) {
+      info_.signedLab = true;
+      info_.direct = false;
+    }
     return 0;
   }
 
