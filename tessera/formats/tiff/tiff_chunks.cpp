@@ -26,54 +26,82 @@ size_t DecodeLzw(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize)
   // where it was written, and the first byte written after it. A code is copied from there.
   uint32_t start[4096];
   uint16_t length[4096];
-  size_t pos = 0, o = 0, prevStart = 0;
+  size_t pos = 0, o = 0, prevStart = 0, prevLength = 0;
   uint64_t buffer = 0;
   int bits = 0, width = 9, next = 258, prev = -1;
-  while (o < outSize) {
-    if (bits < width) {
-      while (bits <= 56 && pos < inSize) {
-        buffer = buffer << 8 | in[pos++];
-        bits += 8;
-      }
-      if (bits < width) break;
-    }
-    const int code = static_cast<int>((buffer >> (bits - width)) & ((1u << width) - 1));
-    bits -= width;
-    if (code == kEnd) break;
-    if (code == kClear) {
-      width = 9;
-      next = 258;
-      prev = -1;
-      continue;
-    }
-    if (prev < 0) {
-      if (code > 255) break;  // damaged: the first code after a clear is a byte
-      prevStart = o;
-      out[o++] = static_cast<uint8_t>(code);
-      prev = code;
-      continue;
-    }
-    if (code > next || (code == next && next >= 4096)) break;  // damaged data
-    const size_t prevLength = prev < 256 ? 1 : length[prev];
+  // Adds the string of the code before and the first byte of the one now written.
+  const auto add = [&] {
     if (next < 4096) {
       start[next] = static_cast<uint32_t>(prevStart);
       length[next] = static_cast<uint16_t>(prevLength + 1);
       ++next;
     }
-    prevStart = o;
-    if (code < 256) {
+  };
+  while (o < outSize) {
+    if (bits < width) {
+      if (inSize - pos >= 8) {
+        // As many whole bytes as the buffer takes, in one load.
+        const int take = (63 - bits) >> 3;
+        buffer = buffer << (8 * take) | bytes::LoadBE64(in + pos) >> (64 - 8 * take);
+        pos += static_cast<size_t>(take);
+        bits += 8 * take;
+      } else {
+        while (bits <= 56 && pos < inSize) {
+          buffer = buffer << 8 | in[pos++];
+          bits += 8;
+        }
+        if (bits < width) break;
+      }
+    }
+    const int code = static_cast<int>((buffer >> (bits - width)) & ((1u << width) - 1));
+    bits -= width;
+    if (code > kEnd && code < next) {
+      // The common case: a string already in the table (and so a code before it, since a
+      // clear leaves none). A short string goes in one 16-byte copy where the output has
+      // room; the bytes past it are written again by what follows.
+      add();
+      const size_t n = length[code];
+      const uint8_t* from = out + start[code];
+      prevStart = o;
+      if (n <= 16 && outSize - o >= 16) {
+        uint8_t chunk[16];
+        std::memcpy(chunk, from, 16);
+        std::memcpy(out + o, chunk, 16);
+        o += n;
+      } else {
+        const size_t take = std::min(n, outSize - o);
+        std::memcpy(out + o, from, take);
+        o += take;
+      }
+      prevLength = n;
+    } else if (code < 256 && prev >= 0) {
+      add();
+      prevStart = o;
       out[o++] = static_cast<uint8_t>(code);
+      prevLength = 1;
+    } else if (code == kEnd) {
+      break;
+    } else if (code == kClear) {
+      width = 9;
+      next = 258;
+      prev = -1;
+      continue;
+    } else if (prev < 0) {
+      if (code > 255) break;  // damaged: the first code after a clear is a byte
+      prevStart = o;
+      out[o++] = static_cast<uint8_t>(code);
+      prevLength = 1;
     } else {
+      // The code about to be made: the string before and its own first byte, which the
+      // copy writes before it reads it. Any other code is damage.
+      if (code != next || next >= 4096) break;
+      add();
       const size_t n = std::min<size_t>(length[code], outSize - o);
       const uint8_t* from = out + start[code];
-      if (start[code] + n <= o) {
-        std::memcpy(out + o, from, n);
-      } else {
-        // The code just made: the string before and its own first byte, which the copy
-        // writes before it reads it.
-        for (size_t i = 0; i < n; ++i) out[o + i] = from[i];
-      }
+      prevStart = o;
+      for (size_t i = 0; i < n; ++i) out[o + i] = from[i];
       o += n;
+      prevLength = length[code];
     }
     prev = code;
     if (next >= (1 << width) - 1 && width < 12) ++width;
@@ -313,8 +341,10 @@ long ReadChunks(TesseraClass& target, InputStream& in, const FileInfo& info, con
   try {
     raw.resize(static_cast<size_t>(largest));
     decoded.resize(static_cast<size_t>(chunkBytes));
-    band.resize(static_cast<size_t>(width) * chunkHigh * samples);
-    out.resize(static_cast<size_t>(outRowBytes) * chunkHigh);
+    // The band of converted samples, and the rows gathered from tiles, only where they are
+    // used.
+    if (!plain) band.resize(static_cast<size_t>(width) * chunkHigh * samples);
+    if (!inPlace) out.resize(static_cast<size_t>(outRowBytes) * chunkHigh);
   } catch (const std::bad_alloc&) {
     return TES_ERR_NO_MEMORY;
   }
