@@ -11,18 +11,31 @@
 
 namespace tessera::jpeg {
 
+// The bytes of an APP segment after its length field, and the stream offset where they
+// start.
+long Decoder::ReadAppBody(std::vector<uint8_t>& body, long& start) {
+  int length = 0;
+  if (const long s = ReadLength(length)) return s;
+  if (length < 2) return kBadAppSegment;
+  start = Position();
+  try {
+    body.resize(static_cast<size_t>(length - 2));
+  } catch (const std::bad_alloc&) {
+    return TES_ERR_NO_MEMORY;
+  }
+  return ReadBytes(body.data(), body.size());
+}
+
 // APP0: JFIF or JFXX. A segment that says something this reader cannot follow (another
 // identifier such as "AVI1", a size that does not fit its thumbnail, a JFXX segment with
 // stray bytes) is metadata lost, not the image: it is skipped by its length. Only a length
 // that cannot even be skipped fails the file.
 long Decoder::ReadApp0() {
-  int length = 0;
-  if (const long s = ReadLength(length)) return s;
-  if (length < 2) return kBadAppSegment;
-  const long start = Position();
-  const size_t n = static_cast<size_t>(length - 2);
-  uint8_t p[65536];
-  if (const long s = ReadBytes(p, n)) return s;
+  std::vector<uint8_t> body;
+  long start = 0;
+  if (const long s = ReadAppBody(body, start)) return s;
+  const uint8_t* p = body.data();
+  const size_t n = body.size();
   if (n < 5) return 0;
 
   if (std::memcmp(p, "JFIF", 5) == 0) {
@@ -60,13 +73,10 @@ long Decoder::ReadApp0() {
 // APP14 "Adobe": its transform byte says how three or four components are coded (0: RGB or
 // CMYK as they stand, 1: YCbCr, 2: YCCK), and its presence that CMYK is stored inverted.
 long Decoder::ReadApp14() {
-  int length = 0;
-  if (const long s = ReadLength(length)) return s;
-  if (length < 2) return kBadAppSegment;
-  const size_t n = static_cast<size_t>(length - 2);
-  uint8_t p[65536];
-  if (const long s = ReadBytes(p, n)) return s;
-  if (n >= 12 && std::memcmp(p, "Adobe", 5) == 0) {
+  std::vector<uint8_t> p;
+  long start = 0;
+  if (const long s = ReadAppBody(p, start)) return s;
+  if (p.size() >= 12 && std::memcmp(p.data(), "Adobe", 5) == 0) {
     adobe_ = true;
     adobeTransform_ = p[11];
   }
@@ -74,18 +84,10 @@ long Decoder::ReadApp14() {
 }
 
 long Decoder::ReadApp1() {
-  int length = 0;
-  if (const long s = ReadLength(length)) return s;
-  if (length < 2) return kBadAppSegment;
-  const long start = Position();
-  const size_t n = static_cast<size_t>(length - 2);
   std::vector<uint8_t> p;
-  try {
-    p.resize(n);
-  } catch (const std::bad_alloc&) {
-    return TES_ERR_NO_MEMORY;
-  }
-  if (const long s = ReadBytes(p.data(), n)) return s;
+  long start = 0;
+  if (const long s = ReadAppBody(p, start)) return s;
+  const size_t n = p.size();
   // APP1 also carries other data (XMP and the like): only an Exif segment is read. A
   // damaged Exif segment keeps what could be read from it; the image does not depend on it.
   if (n < 6 || std::memcmp(p.data(), "Exif\0\0", 6) != 0) return 0;

@@ -144,6 +144,7 @@ class Decoder {
   long ReadQuantTables();
   long ReadHuffmanTables();
   long ReadRestartInterval();
+  long ReadAppBody(std::vector<uint8_t>& body, long& start);
   long ReadApp0();
   long ReadApp1();
   long ReadApp14();

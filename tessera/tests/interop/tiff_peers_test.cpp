@@ -140,6 +140,20 @@ class TiffPeers : public testing_support::ManagedLibraryTest {
     EXPECT_TRUE(pixels == (k.cs == TES_CS_LAB48 ? SignedLabAsStored(pattern) : pattern)) << "pixels differ";
   }
 
+  // A file opened here: its pixels (bpp bytes each), after checking the colour space it
+  // opens as. Empty when it does not open.
+  static Bytes Opened(const std::string& file, int cs, int w, int h, int bpp) {
+    TesseraClass image(Managed(cs) ? TES_FLAG_COLOR_MANAGED : 0, TES_CS_RGB24);
+    std::string path = file;
+    EXPECT_EQ(image.OpenImage(path.data(), kNone, nullptr, nullptr), 0) << file;
+    tagTes_Image_Desc desc{};
+    image.GetImageDesc(&desc);
+    EXPECT_EQ(desc.colorSpace, cs) << file;
+    Bytes pixels(static_cast<size_t>(w) * h * bpp);
+    if (image.GetData({{0, 0, w, h}, w * bpp, 0}, pixels.data()) != 0) return {};
+    return pixels;
+  }
+
   // tifffile's reading of a file: its report line, and the pixels in raw.
   std::string TifffileRead(const std::string& file, const std::string& raw) {
     const std::string report = dir_.Path("report.txt");
@@ -377,14 +391,7 @@ open(sys.argv[2], 'wb').write(out + struct.pack('<I4H', 0, 8, 8, 8, 8) + jpg)
                     plain + " " + raw),
               0);
     const Bytes expected = ReadBytes(raw);
-    TesseraClass image(TES_FLAG_COLOR_MANAGED, TES_CS_RGB24);
-    std::string path = out;
-    ASSERT_EQ(image.OpenImage(path.data(), kNone, nullptr, nullptr), 0);
-    tagTes_Image_Desc desc{};
-    image.GetImageDesc(&desc);
-    EXPECT_EQ(desc.colorSpace, TES_CS_CMYK32);
-    Bytes pixels(static_cast<size_t>(w) * h * 4);
-    ASSERT_EQ(image.GetData({{0, 0, w, h}, w * 4, 0}, pixels.data()), 0);
+    const Bytes pixels = Opened(out, TES_CS_CMYK32, w, h, 4);
     ASSERT_EQ(pixels.size(), expected.size());
     int worst = 0;
     for (size_t i = 0; i < pixels.size(); ++i) worst = std::max(worst, std::abs(pixels[i] - expected[i]));
@@ -496,11 +503,7 @@ tifffile.imwrite(sys.argv[2], np.dstack([L * 257, (a * 256) & 65535, (b * 256) &
   int i = 0;
   for (const std::string& file : {lab8, lab16}) {
     SCOPED_TRACE(file);
-    TesseraClass image(TES_FLAG_COLOR_MANAGED, TES_CS_RGB24);
-    std::string path = file;
-    ASSERT_EQ(image.OpenImage(path.data(), kNone, nullptr, nullptr), 0);
-    samples[i].resize(static_cast<size_t>(w) * h * 6);
-    ASSERT_EQ(image.GetData({{0, 0, w, h}, w * 6, 0}, samples[i].data()), 0);
+    samples[i] = Opened(file, TES_CS_LAB48, w, h, 6);
     const std::string out = dir_.Path("rgba.tif"), raw = dir_.Path("rgba.raw");
     ASSERT_EQ(Shell("tiff2rgba -c none " + file + " " + out), 0);
     ASSERT_EQ(Shell("/usr/bin/python3 -c \"import tifffile; tifffile.imread('" + out + "').tofile('" + raw + "')\""), 0);
@@ -591,14 +594,8 @@ ycbcr_tiff(out, 29, 17, (sh, sv), rps, refbw, big)
     ASSERT_EQ(Shell("/usr/bin/python3 -c \"import tifffile; tifffile.imread('" + rgba + "').tofile('" + raw + "')\""), 0);
     const Bytes peer = ReadBytes(raw);
     ASSERT_EQ(peer.size(), static_cast<size_t>(w) * h * 4);
-    TesseraClass image(0, TES_CS_RGB24);
-    std::string path = out;
-    ASSERT_EQ(image.OpenImage(path.data(), kNone, nullptr, nullptr), 0);
-    tagTes_Image_Desc desc{};
-    image.GetImageDesc(&desc);
-    EXPECT_EQ(desc.colorSpace, TES_CS_RGB24);
-    Bytes pixels(static_cast<size_t>(w) * h * 3);
-    ASSERT_EQ(image.GetData({{0, 0, w, h}, w * 3, 0}, pixels.data()), 0);
+    const Bytes pixels = Opened(out, TES_CS_RGB24, w, h, 3);
+    ASSERT_EQ(pixels.size(), static_cast<size_t>(w) * h * 3);
     int differing = 0;
     for (size_t i = 0; i < static_cast<size_t>(w) * h; ++i)
       for (int k = 0; k < 3; ++k) differing += pixels[i * 3 + k] != peer[i * 4 + k];
