@@ -1,5 +1,6 @@
 #include "scan_window.h"
 
+#include "advanced_panel.h"
 #include "scan_device.h"
 
 #include "datasource/ds_exports.h"
@@ -155,9 +156,14 @@ ScanWindow::ScanWindow(VirtualScanner& scanner, QWidget* parent) : QWidget(paren
   device_->setObjectName("device");
   auto* refreshDevices = new QPushButton(tr("Refresh"));
   refreshDevices->setObjectName("refreshDevices");
+  advancedButton_ = new QPushButton(tr("Advanced..."));
+  advancedButton_->setObjectName("advancedButton");
+  advancedButton_->setToolTip(tr("The device's further options"));
+  connect(advancedButton_, &QPushButton::clicked, this, &ScanWindow::ShowAdvanced);
   auto* deviceRow = new QHBoxLayout;
   deviceRow->addWidget(device_, 1);
   deviceRow->addWidget(refreshDevices);
+  deviceRow->addWidget(advancedButton_);
   form->addRow(tr("Device:"), deviceRow);
   deviceNote_ = new QLabel;
   deviceNote_->setObjectName("deviceNote");
@@ -180,6 +186,14 @@ ScanWindow::ScanWindow(VirtualScanner& scanner, QWidget* parent) : QWidget(paren
     SetDeviceNote(tr("The scanner %1 chosen last time is not connected: scanning with the virtual film scanner.")
                    .arg(remembered));
   }
+  connect(device_, &QComboBox::currentIndexChanged, this, [this] {
+    advancedButton_->setEnabled(DeviceName() != QLatin1String("virtual"));
+    if (advanced_ != nullptr && advanced_->isVisible()) {
+      if (DeviceName() == QLatin1String("virtual")) advanced_->close();
+      else advanced_->ShowDevice(DeviceName(), AdvancedSettings());
+    }
+  });
+  advancedButton_->setEnabled(DeviceName() != QLatin1String("virtual"));
   connect(device_, &QComboBox::activated, this, [this] {
     scanner_.SetWindowSetting("Device", DeviceName());
     SetDeviceNote(QString());
@@ -306,7 +320,7 @@ ScanWindow::ScanWindow(VirtualScanner& scanner, QWidget* parent) : QWidget(paren
   layout->addLayout(top, 1);
   layout->addWidget(progress_);
   layout->addLayout(buttons);
-  settingsWidgets_ = {device_, resolution_, filmType_, colorSpace_, slide_, film_, holder_, browse,
+  settingsWidgets_ = {device_, advancedButton_, resolution_, filmType_, colorSpace_, slide_, film_, holder_, browse,
                       slides_,     scanSlides, next,       previewButton_, scan, preview_};
 
   preview_->SetArea(scanner_.WindowSetting("Area", QRectF()).toRectF());
@@ -442,6 +456,7 @@ void ScanWindow::PreviewDevice() {
     UpdateInformation();
   };
   if (!device) return fail(why);
+  ApplySettings(*device, AdvancedSettings());
   // The whole bed at a low resolution: the lowest the device offers from 50 dpi up.
   double dpi = 50;
   for (const DeviceOption& option : device->Options()) {
@@ -600,6 +615,50 @@ void ScanWindow::RefreshDevices() {
 
 void ScanWindow::SetScanning(bool scanning) {
   for (QWidget* w : settingsWidgets_) w->setEnabled(!scanning);
+  if (!scanning) advancedButton_->setEnabled(DeviceName() != QLatin1String("virtual"));
+  if (advanced_ != nullptr) advanced_->setEnabled(!scanning);
+}
+
+OptionSettings ScanWindow::AdvancedSettings() const {
+  // Kept by device name: each device has its own options.
+  const QVariantList stored = scanner_.WindowSetting("AdvancedOptions", QVariantMap()).toMap().value(DeviceName()).toList();
+  OptionSettings settings;
+  for (const QVariant& entry : stored) {
+    const QVariantList pair = entry.toList();
+    if (pair.size() == 2) settings.push_back({pair[0].toString(), pair[1]});
+  }
+  return settings;
+}
+
+void ScanWindow::ShowAdvanced() {
+  if (DeviceName() == QLatin1String("virtual")) return;
+  if (advanced_ == nullptr) {
+    advanced_ = new AdvancedPanel(this);
+    connect(advanced_, &AdvancedPanel::settingsChanged, this, [this](const QString& device, const OptionSettings& settings) {
+      QVariantList stored;
+      for (const auto& [name, value] : settings) stored.push_back(QVariantList{name, value});
+      QVariantMap all = scanner_.WindowSetting("AdvancedOptions", QVariantMap()).toMap();
+      if (stored.isEmpty()) all.remove(device);
+      else all[device] = stored;
+      scanner_.SetWindowSetting("AdvancedOptions", all);
+      // What the preview showed may no longer be what the device scans.
+      UpdateInformation();
+    });
+    connect(advanced_, &AdvancedPanel::parametersChanged, this, &ScanWindow::UpdateInformation);
+    // Beside the scanner window, where the screen has room.
+    advanced_->move(frameGeometry().topRight() + QPoint(8, 0));
+  }
+  advanced_->ShowDevice(DeviceName(), AdvancedSettings());
+  advanced_->show();
+  advanced_->raise();
+}
+
+void ScanWindow::ShowResolutionTaken(int dpi) {
+  if (dpi <= 0 || dpi == resolution_->value()) return;
+  const QSignalBlocker block(resolution_);
+  resolution_->setValue(dpi);
+  scanner_.SetWindowSetting("Resolution", resolution_->value());
+  ShowStatus(tr("%1 scans at %2 dpi.").arg(DeviceName()).arg(resolution_->value()));
 }
 
 void ScanWindow::Place(const QRect& stored) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "frames.h"
+#include "scan_device.h"
 #include "scan_script.h"
 
 #include <QImage>
@@ -21,6 +22,7 @@ class QSpinBox;
 
 namespace orvax::ds {
 
+class AdvancedPanel;
 class VirtualScanner;
 
 // The preview of the slide, where a rectangle dragged with the mouse chooses the area to
@@ -87,6 +89,13 @@ class ScanWindow : public QWidget {
   // Lists the virtual scanner and the SANE devices connected now (at the start only when the
   // device chosen last time is one of them; Refresh lists them at any time).
   void RefreshDevices();
+  // The further options the person set for the chosen device (the Advanced panel's), in
+  // the order they were set.
+  OptionSettings AdvancedSettings() const;
+  // Opens the Advanced panel of the chosen SANE device.
+  void ShowAdvanced();
+  // The resolution a device took in place of the one asked for.
+  void ShowResolutionTaken(int dpi);
   // The line under the device list (hidden when empty).
   void SetDeviceNote(const QString& text);
   // Puts the window where it was (STORED: the position of its frame and its size) or, the
@@ -132,6 +141,8 @@ class ScanWindow : public QWidget {
   QSpinBox* slides_;
   QProgressBar* progress_;
   QPushButton* previewButton_;
+  QPushButton* advancedButton_;
+  AdvancedPanel* advanced_ = nullptr;
   QList<QWidget*> settingsWidgets_;
   bool refreshing_ = false;
   QSize frameSize_;  // of the slide the preview shows

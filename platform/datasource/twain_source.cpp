@@ -582,7 +582,14 @@ bool TwainSource::PrepareImage() {
   filmType_ = filmType;
   // A device left in the middle of a scan takes no settings.
   device_->Cancel();
-  DeviceStatus status = device_->Setup(job_, type, bits, filmType);
+  if (window_) ApplySettings(*device_, window_->AdvancedSettings());
+  int dpi = job_.dpi;
+  DeviceStatus status = device_->Setup(job_, type, bits, filmType, &dpi);
+  // The resolution the image has is the one the device took.
+  if (status.ok() && dpi != job_.dpi) {
+    job_.dpi = dpi;
+    if (window_) window_->ShowResolutionTaken(dpi);
+  }
   if (status.ok()) status = device_->Start();
   if (status.ok()) status = device_->Layout(&layout_);
   if (!status.ok()) {
