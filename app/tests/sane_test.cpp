@@ -20,7 +20,9 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QProgressBar>
 #include <QSpinBox>
+#include <QTimer>
 #include <QMap>
 #include <QProcess>
 #include <QStandardPaths>
@@ -567,6 +569,51 @@ TEST_F(SaneTest, AdvancedPanelShowsAndSetsEveryKindOfOption) {
   EXPECT_EQ(static_cast<QComboBox*>(child("test-picture"))->currentText(), "Color pattern");
   EXPECT_FALSE(static_cast<QCheckBox*>(child("enable-test-options"))->isChecked());
   EXPECT_TRUE(messages_.isEmpty()) << messages_.join("|").toStdString();
+}
+
+// While a slow device is read the scanner window stays live: its events run and its
+// progress moves, and its Cancel stops the scan there and then, with no document and no
+// error; the device is free again for the next scan, which arrives whole.
+TEST_F(SaneTest, WindowStaysLiveWhileReadingAndItsCancelStopsTheScan) {
+  // About three seconds of reading: small reads with a pause after each.
+  WriteSaneConfig({{"read-limit", "true"}, {"read-limit-size", "2000"}, {"read-delay", "true"},
+                   {"read-delay-duration", "10000"}});
+  ASSERT_TRUE(Start("device test:0\n"));
+  QWidget* window = ScannerWindowWith("test:0");
+  ASSERT_NE(window, nullptr);
+  auto* spaces = window->findChild<QComboBox*>("colorSpace");
+  spaces->setCurrentIndex(spaces->findText("8 bit Grayscale"));
+  window->findChild<QSpinBox*>("resolution")->setValue(100);
+  auto* bar = window->findChild<QProgressBar*>("progress");
+  auto* cancel = window->findChild<QPushButton*>("cancel");
+  int ticksWhileScanning = 0, progressAtCancel = -1;
+  QTimer ticker;
+  QObject::connect(&ticker, &QTimer::timeout, [&] {
+    if (bar->value() <= 0 || bar->value() >= 1000) return;
+    if (++ticksWhileScanning == 5) {
+      progressAtCancel = bar->value();
+      cancel->click();
+    }
+  });
+  ticker.start(15);
+  window->findChild<QPushButton*>("scan")->click();
+  EXPECT_TRUE(WaitForDocuments(1, "cancelled").isEmpty());
+  ticker.stop();
+  EXPECT_GE(ticksWhileScanning, 5);
+  EXPECT_GT(progressAtCancel, 0);
+  EXPECT_LT(progressAtCancel, 1000);
+  EXPECT_TRUE(Report().join('\n').contains("cancelled after")) << Report().join("|").toStdString();
+  EXPECT_TRUE(messages_.isEmpty()) << messages_.join("|").toStdString();
+  EXPECT_EQ(bar->value(), 0);
+  EXPECT_TRUE(window->findChild<QPushButton*>("scan")->isEnabled());
+
+  WriteSaneConfig({});
+  window->findChild<QPushButton*>("scan")->click();
+  const QList<CGessoDoc*> docs = WaitForDocuments(1);
+  ASSERT_EQ(docs.size(), 1) << Report().join("|").toStdString();
+  const Picture want = Scanimage({"--mode", "Gray", "--depth", "8", "--resolution", "100", "-x", "200", "-y", "200"});
+  EXPECT_EQ(Desc(docs[0]).height, want.height);
+  EXPECT_TRUE(Pixels(docs[0], want) == want.data);
 }
 
 }  // namespace

@@ -11,7 +11,9 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <limits>
 #include <cstring>
 
 namespace orvax::ds {
@@ -504,13 +506,24 @@ TW_UINT16 TwainSource::ProcessEvent(TW_EVENT* event) {
 }
 
 bool TwainSource::RequestScan(const ScanJob& job) {
-  if (state_ != 5 || pending_ > 0) return false;
+  if (state_ != 5 || pending_ > 0 || preparing_) return false;
   job_ = job;
   cancel_ = false;
-  // A slide that cannot be read is not announced at all.
-  if (!PrepareImage()) return false;
-  pending_ = std::max(1, job.count);
+  // The window stays live while a device that must be read whole is read: no second scan.
   if (window_) window_->SetScanning(true);
+  preparing_ = true;
+  const bool prepared = PrepareImage();
+  preparing_ = false;
+  // A slide that cannot be read is not announced at all.
+  if (!prepared) {
+    cancel_ = false;
+    if (window_) {
+      window_->SetScanning(false);
+      window_->SetProgress(0);
+    }
+    return false;
+  }
+  pending_ = std::max(1, job.count);
   Post(MSG_XFERREADY);
   return true;
 }
@@ -523,7 +536,7 @@ bool TwainSource::StartFeeder() {
 }
 
 void TwainSource::Cancel() {
-  if (state_ >= 6) {
+  if (state_ >= 6 || reader_.joinable()) {
     cancel_ = true;
   } else if (state_ == 5) {
     Post(MSG_CLOSEDSREQ);
@@ -555,6 +568,7 @@ bool TwainSource::OpenDevice() {
 }
 
 void TwainSource::CloseDevice() {
+  StopReader();
   if (device_) device_->Close();
   device_.reset();
   deviceName_.clear();
@@ -562,6 +576,7 @@ void TwainSource::CloseDevice() {
 
 void TwainSource::DeviceFailed(const QString& reason) {
   deviceFailed_ = true;
+  StopReader();
   if (device_) device_->Cancel();
   // The virtual scanner's reasons are whole sentences about its slides.
   if (deviceName_ == QLatin1String("virtual")) SlideFailed(reason);
@@ -581,6 +596,7 @@ bool TwainSource::PrepareImage() {
   }
   filmType_ = filmType;
   // A device left in the middle of a scan takes no settings.
+  StopReader();
   device_->Cancel();
   if (window_) ApplySettings(*device_, window_->AdvancedSettings());
   int dpi = job_.dpi;
@@ -604,8 +620,6 @@ bool TwainSource::PrepareImage() {
   raster_.bitsPerSample = layout_.bitsPerSample;
   raster_.bytesPerRow = (raster_.width * raster_.samplesPerPixel * raster_.bitsPerSample + 7) / 8;
   raster_.data.assign(static_cast<size_t>(raster_.bytesPerRow) * raster_.height, 0);
-  deviceRow_.assign(static_cast<size_t>(std::max(1, layout_.bytesPerRow)), 0);
-  deviceRowFill_ = 0;
   renderedRows_ = 0;
   plane_ = 0;
   nextRow_ = 0;
@@ -620,40 +634,105 @@ bool TwainSource::PrepareImage() {
   } else if (window_) {
     window_->ShowStatus(QStringLiteral("Scanning with %1").arg(deviceName_));
   }
-  if ((layout_.height < 0 || layout_.plane >= 0 || !layout_.lastFrame) && !ReadWhole()) return false;
+  if (layout_.height < 0 || layout_.plane >= 0 || !layout_.lastFrame) {
+    if (!ReadWhole()) return false;
+  } else {
+    StartReader(false);
+  }
   planar_ = job_.planar && raster_.samplesPerPixel > 1 && raster_.bitsPerSample >= 8;
   return true;
 }
 
-DeviceStatus TwainSource::ReadRows(int want, std::vector<uint8_t>& out, int* rows) {
+DeviceStatus TwainSource::ReadFrameRows() {
   // A device row may carry padding beyond the pixels it counts.
-  const size_t deviceBytes = deviceRow_.size();
-  const size_t keep = std::min(deviceBytes, static_cast<size_t>(raster_.bytesPerRow));
-  while (want < 0 || *rows < want) {
+  std::vector<uint8_t> row(static_cast<size_t>(std::max(1, layout_.bytesPerRow)));
+  const size_t keep = std::min(row.size(), static_cast<size_t>(raster_.bytesPerRow));
+  int fill = 0;
+  for (int y = 0; y < raster_.height;) {
     int got = 0;
-    const DeviceStatus status = device_->Read(deviceRow_.data() + deviceRowFill_,
-                                              static_cast<int>(deviceBytes) - deviceRowFill_, &got);
+    const DeviceStatus status = device_->Read(row.data() + fill, static_cast<int>(row.size()) - fill, &got);
+    if (status.code == DeviceStatus::Code::EndOfFrame)
+      return DeviceStatus::Fail(QStringLiteral("the frame ended after %1 of its %2 rows").arg(y).arg(raster_.height));
     if (!status.ok()) return status;
-    deviceRowFill_ += got;
-    if (static_cast<size_t>(deviceRowFill_) == deviceBytes) {
-      out.insert(out.end(), deviceRow_.begin(), deviceRow_.begin() + static_cast<std::ptrdiff_t>(keep));
-      deviceRowFill_ = 0;
-      ++*rows;
-      // A long pass (a native transfer reads the whole frame at once) shows its progress.
-      if ((*rows & 255) == 255 && raster_.height > 0) ShowProgress(double(*rows) / raster_.height);
-    }
+    fill += got;
+    if (static_cast<size_t>(fill) < row.size()) continue;
+    uint8_t* at = raster_.data.data() + static_cast<size_t>(y) * raster_.bytesPerRow;
+    std::memcpy(at, row.data(), keep);
+    ReadThroughFilm(at, 1);
+    fill = 0;
+    ++y;
+    rowsRead_.store(y, std::memory_order_release);
   }
   return DeviceStatus::Ok();
 }
 
-bool TwainSource::ReadWhole() {
-  const DeviceStatus status = ReadWholeImage(*device_, layout_, &raster_, [this](int rows) {
-    if (raster_.height > 0) ShowProgress(double(rows) / raster_.height);
+void TwainSource::StartReader(bool whole) {
+  StopReader();
+  rowsRead_.store(0);
+  readDone_.store(false);
+  readStatus_ = DeviceStatus::Ok();
+  readingWhole_ = whole;
+  // The device is read on a thread of its own while the window and the application go on;
+  // the transfer takes the rows as they arrive.
+  reader_ = std::thread([this, whole] {
+    DeviceStatus status;
+    if (whole) {
+      status = ReadWholeImage(*device_, layout_, &wholeRaster_,
+                              [this](int rows) { rowsRead_.store(rows, std::memory_order_release); });
+      if (status.code == DeviceStatus::Code::Ok && wholeRaster_.height <= 0)
+        status = DeviceStatus::Fail(QStringLiteral("the device sent an empty picture"));
+    } else {
+      status = ReadFrameRows();
+    }
+    std::lock_guard<std::mutex> lock(readMutex_);
+    readStatus_ = status;
+    readDone_.store(true, std::memory_order_release);
+    readChanged_.notify_all();
   });
-  if (!status.ok()) {
-    DeviceFailed(status.code == DeviceStatus::Code::Ok ? QStringLiteral("the frame never ended") : status.reason);
+}
+
+void TwainSource::StopReader() {
+  if (!reader_.joinable()) return;
+  // A read still waiting on the device returns once the scan is cancelled.
+  if (!readDone_.load(std::memory_order_acquire) && device_) device_->Cancel();
+  reader_.join();
+}
+
+bool TwainSource::WaitForRows(int rows) {
+  const auto enough = [&] {
+    return rowsRead_.load(std::memory_order_acquire) >= rows || readDone_.load(std::memory_order_acquire);
+  };
+  while (!enough()) {
+    if (cancel_) {
+      StopReader();
+      return false;
+    }
+    // The window stays live while the device works: its Cancel, its progress.
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    if (readingWhole_ && layout_.height > 0) ShowProgress(double(rowsRead_.load()) / layout_.height);
+    std::unique_lock<std::mutex> lock(readMutex_);
+    readChanged_.wait_for(lock, std::chrono::milliseconds(10), enough);
+  }
+  if (rowsRead_.load(std::memory_order_acquire) >= rows) return true;
+  // The reading is over short of ROWS: complete for a whole scan, else a failure.
+  StopReader();
+  if (cancel_) return false;
+  if (!readStatus_.ok()) {
+    DeviceFailed(readStatus_.reason);
     return false;
   }
+  return true;
+}
+
+bool TwainSource::ReadWhole() {
+  StartReader(true);
+  if (!WaitForRows(std::numeric_limits<int>::max())) {
+    if (cancel_) Report(QStringLiteral("cancelled while reading"));
+    return false;
+  }
+  StopReader();
+  raster_ = std::move(wholeRaster_);
+  wholeRaster_ = Raster{};
   ReadThroughFilm(raster_.data.data(), raster_.height);
   renderedRows_ = raster_.height;
   return true;
@@ -701,19 +780,7 @@ void TwainSource::ReadThroughFilm(uint8_t* rows, int count) const {
 bool TwainSource::EnsureRows(int rows) {
   rows = std::min(rows, raster_.height);
   if (renderedRows_ >= rows) return true;
-  std::vector<uint8_t> out;
-  out.reserve(static_cast<size_t>(rows - renderedRows_) * raster_.bytesPerRow);
-  int got = 0;
-  const DeviceStatus status = ReadRows(rows - renderedRows_, out, &got);
-  if (!status.ok()) {
-    if (status.code == DeviceStatus::Code::EndOfFrame)
-      DeviceFailed(QStringLiteral("the frame ended after %1 of its %2 rows").arg(renderedRows_ + got).arg(raster_.height));
-    else
-      DeviceFailed(status.reason);
-    return false;
-  }
-  std::memcpy(raster_.data.data() + static_cast<size_t>(renderedRows_) * raster_.bytesPerRow, out.data(), out.size());
-  ReadThroughFilm(raster_.data.data() + static_cast<size_t>(renderedRows_) * raster_.bytesPerRow, rows - renderedRows_);
+  if (!WaitForRows(rows)) return false;
   renderedRows_ = rows;
   return true;
 }
@@ -789,6 +856,10 @@ TW_UINT16 TwainSource::MemXfer(TW_IMAGEMEMXFER* xfer) {
   }
   if (plane_ == 0 && !EnsureRows(nextRow_ + rows)) {
     if (handle) GlobalUnlock(xfer->Memory.TheMem);
+    if (cancel_) {
+      Report(QStringLiteral("cancelled after %1 strips").arg(strips_ - 1));
+      return Fail(TWCC_USERCANCEL);
+    }
     return Fail(TWCC_BUMMER);
   }
   const int bytesPerSample = raster_.bitsPerSample / 8;
@@ -840,7 +911,12 @@ TW_UINT16 TwainSource::NativeXfer(TW_HANDLE* result) {
   }
   // A bottom-up device-independent bitmap: 1 bit for black and white, 8 bits with a grey
   // palette for grey, 24 bits (blue, green, red) for everything else.
-  if (!EnsureRows(raster_.height)) return Fail(TWCC_BUMMER);
+  if (!EnsureRows(raster_.height)) {
+    if (!cancel_) return Fail(TWCC_BUMMER);
+    Report(QStringLiteral("cancelled"));
+    state_ = 7;
+    return TWRC_CANCEL;
+  }
   const int w = raster_.width, h = raster_.height;
   const int bpp = raster_.pixelType == TWPT_BW ? 1 : raster_.pixelType == TWPT_GRAY ? 8 : 24;
   const int colours = bpp == 1 ? 2 : bpp == 8 ? 256 : 0;
