@@ -3,6 +3,8 @@
 // configuration, is seen the next time.
 #include "scan_device.h"
 
+#include "film_source.h"
+
 #include "datasource/ds_twain.h"
 
 #include <sane/sane.h>
@@ -18,6 +20,8 @@ namespace orvax::ds {
 namespace {
 
 int saneUsers = 0;
+// The film-type option of film scanners' and transparency units' backends.
+constexpr char kFilmTypeOption[] = "film-type";
 
 bool SaneUp(QString* why) {
   if (saneUsers == 0) {
@@ -175,9 +179,21 @@ class SaneDevice : public ScanDevice {
     return true;
   }
 
-  DeviceStatus Setup(const ScanJob& job, int pixelType, int bits, FilmType, int* dpi = nullptr) override {
+  bool ReadsNegatives() const override { return readsNegatives_; }
+
+  DeviceStatus Setup(const ScanJob& job, int pixelType, int bits, FilmType filmType, int* dpi = nullptr) override {
     if (dpi != nullptr) *dpi = job.dpi;
     QString why;
+    {
+      // The film adapter first: the other options' ranges may follow it.
+      const QStringList sources = Has(SANE_NAME_SCAN_SOURCE) ? StringList(SANE_NAME_SCAN_SOURCE) : QStringList();
+      const QStringList films = Has(kFilmTypeOption) ? StringList(kFilmTypeOption) : QStringList();
+      const FilmSetup film = ChooseFilmSetup(sources, StringValue(SANE_NAME_SCAN_SOURCE), films, filmType);
+      if (!film.source.isEmpty() && !SetOption(SANE_NAME_SCAN_SOURCE, film.source, &why)) return DeviceStatus::Fail(why);
+      if (!film.filmType.isEmpty() && Has(kFilmTypeOption) && !SetOption(kFilmTypeOption, film.filmType, &why))
+        return DeviceStatus::Fail(why);
+      readsNegatives_ = film.deviceReadsNegative;
+    }
     const QStringList modes = StringList(SANE_NAME_SCAN_MODE);
     QString mode;
     int depth = bits;
@@ -303,6 +319,14 @@ class SaneDevice : public ScanDevice {
       }
     }
   }
+  QString StringValue(const char* name) const {
+    SANE_Int index = 0;
+    const SANE_Option_Descriptor* d = Find(name, &index);
+    if (d == nullptr || d->type != SANE_TYPE_STRING || !SANE_OPTION_IS_ACTIVE(d->cap) || d->size <= 0) return {};
+    std::vector<char> text(static_cast<size_t>(d->size) + 1, 0);
+    if (sane_control_option(handle_, index, SANE_ACTION_GET_VALUE, text.data(), nullptr) != SANE_STATUS_GOOD) return {};
+    return QString::fromUtf8(text.data());
+  }
   QVariant Value(const char* name) const {
     SANE_Int index = 0;
     const SANE_Option_Descriptor* d = Find(name, &index);
@@ -340,6 +364,7 @@ class SaneDevice : public ScanDevice {
   SANE_Handle handle_;
   QString name_;
   bool lineart_ = false;
+  bool readsNegatives_ = false;
 };
 
 }  // namespace

@@ -82,6 +82,9 @@ class ScanDevice {
   // area, film type) onto the device's options.
   // DPI receives the resolution the device took (it may round the one asked for).
   virtual DeviceStatus Setup(const ScanJob& job, int pixelType, int bits, FilmType filmType, int* dpi = nullptr) = 0;
+  // Whether the device, as the last Setup left it, reads a negative film type itself (a
+  // film scanner's negative adapter); else the data source inverts the negative.
+  virtual bool ReadsNegatives() const = 0;
   virtual DeviceStatus Start() = 0;
   virtual DeviceStatus Layout(FrameLayout* layout) = 0;
   // Reads up to MAX bytes of the frame's rows into BUFFER; LENGTH is what came. EndOfFrame
@@ -101,6 +104,8 @@ class VirtualDevice : public ScanDevice {
   QList<DeviceOption> Options() override;
   bool SetOption(const QString& name, const QVariant& value, QString* why, int* effect = nullptr) override;
   DeviceStatus Setup(const ScanJob& job, int pixelType, int bits, FilmType filmType, int* dpi = nullptr) override;
+  // The slide is read in its film type as it is rendered.
+  bool ReadsNegatives() const override { return true; }
   DeviceStatus Start() override;
   DeviceStatus Layout(FrameLayout* layout) override;
   DeviceStatus Read(uint8_t* buffer, int max, int* length) override;

@@ -739,9 +739,15 @@ bool TwainSource::ReadWhole() {
 }
 
 void TwainSource::ReadThroughFilm(uint8_t* rows, int count) const {
-  // The virtual scanner reads its film itself; a SANE device scans what lies on it.
-  if (deviceName_ == QLatin1String("virtual") || filmType_ == FilmType::ColorPositive) return;
-  const bool negative = filmType_ == FilmType::ColorNegative || filmType_ == FilmType::BwNegative;
+  // The virtual scanner reads its film itself, and so does a film scanner through its
+  // negative adapter; any other SANE device scans the negative as it lies on it.
+  FilmType type = filmType_;
+  if (device_ && device_->ReadsNegatives()) {
+    if (deviceName_ == QLatin1String("virtual") || type == FilmType::ColorNegative) return;
+    if (type == FilmType::BwNegative) type = FilmType::BwPositive;
+  }
+  if (type == FilmType::ColorPositive) return;
+  const bool negative = type == FilmType::ColorNegative || type == FilmType::BwNegative;
   const size_t bytes = static_cast<size_t>(raster_.bytesPerRow) * count;
   if (raster_.bitsPerSample == 1) {
     if (negative)
@@ -765,7 +771,7 @@ void TwainSource::ReadThroughFilm(uint8_t* rows, int count) const {
     };
     for (int x = 0; x < raster_.width; ++x)
       for (int c = 0; c < 3; ++c) light[static_cast<size_t>(x) * 3 + c] = sample(static_cast<size_t>(x) * spp + (spp == 3 ? c : 0));
-    ReadFilm(filmType_, light.data(), raster_.width);
+    ReadFilm(type, light.data(), raster_.width);
     for (int x = 0; x < raster_.width; ++x) {
       const uint16_t* p = &light[static_cast<size_t>(x) * 3];
       if (spp == 3) {
