@@ -197,6 +197,7 @@ ScanWindow::ScanWindow(VirtualScanner& scanner, QWidget* parent) : QWidget(paren
   connect(device_, &QComboBox::activated, this, [this] {
     scanner_.SetWindowSetting("Device", DeviceName());
     SetDeviceNote(QString());
+    emit deviceChanged();
     AutoPreview();
   });
   connect(refreshDevices, &QPushButton::clicked, this, [this] {
@@ -597,9 +598,11 @@ bool ScanWindow::ChooseDevice(const QString& name) {
     at = device_->findData(name);
   }
   if (at < 0) return false;
+  const bool changed = DeviceName() != name;
   device_->setCurrentIndex(at);
   scanner_.SetWindowSetting("Device", name);
   SetDeviceNote(QString());
+  if (changed) emit deviceChanged();
   return true;
 }
 

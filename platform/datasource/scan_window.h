@@ -108,6 +108,8 @@ class ScanWindow : public QWidget {
   void cancelRequested();
   // The user chose another film type or colour space here.
   void itemsChanged();
+  // Another device was chosen (and remembered).
+  void deviceChanged();
 
  protected:
   void closeEvent(QCloseEvent* event) override;

@@ -212,10 +212,47 @@ void TwainSource::ResetCapabilities() {
     currentDepth_.push_back(offered_[i].isEmpty() ? 8 : offered_[i].front());
   }
   pixelType_ = pixelTypes_.contains(TWPT_RGB) ? TWPT_RGB : pixelTypes_.front();
+  appTypes_ = QList<int>(std::begin(kPixelTypes), std::end(kPixelTypes));
+  appDepths_ = QList<QList<int>>(5, QList<int>{1, 8, 16});
+  PublishColorSpaces();
   mechs_.clear();
   if (offer_ != "memory") mechs_.push_back(TWSX_NATIVE);
   if (offer_ != "native") mechs_.push_back(TWSX_MEMORY);
   mech_ = mechs_.front();
+}
+
+void TwainSource::OfferDevice() {
+  ReadDeviceOffer();
+  pixelTypes_.clear();
+  for (int type : appTypes_) {
+    const int i = IndexOfType(type);
+    if (i >= 0 && !offered_[i].isEmpty() && !pixelTypes_.contains(type)) pixelTypes_.push_back(type);
+  }
+  for (int i = 0; i < 5; ++i) {
+    depths_[i].clear();
+    for (int d : appDepths_[i])
+      if (offered_[i].contains(d)) depths_[i].push_back(d);
+    if (!depths_[i].contains(currentDepth_[i])) currentDepth_[i] = depths_[i].isEmpty() ? 8 : depths_[i].front();
+  }
+  // Nothing the application takes: the device's own offer, which it refuses image by image.
+  if (pixelTypes_.isEmpty())
+    for (int i = 0; i < 5; ++i)
+      if (!offered_[i].isEmpty()) {
+        pixelTypes_.push_back(kPixelTypes[i]);
+        depths_[i] = offered_[i];
+      }
+  if (!pixelTypes_.contains(pixelType_)) pixelType_ = pixelTypes_.contains(TWPT_RGB) ? TWPT_RGB : pixelTypes_.front();
+  PublishColorSpaces();
+  if (window_) window_->Refresh();
+  // The application's Scan Color Space menu follows.
+  win::PostMessage(win::HWND_BROADCAST, win::RegisterWindowMessage(kRefreshMenusMsg), 0, 0);
+}
+
+void TwainSource::PublishColorSpaces() {
+  QList<QPair<int, int>> offered;
+  for (int type : pixelTypes_)
+    for (int d : Depths(type)) offered.push_back({type, d});
+  scanner_.SetOfferedColorSpaces(offered);
 }
 
 QList<int> TwainSource::Depths(int pixelType) const {
@@ -332,11 +369,15 @@ TW_UINT16 TwainSource::UserInterface(TW_UINT16 msg, TW_USERINTERFACE* ui) {
   if (msg == MSG_ENABLEDS || msg == MSG_ENABLEDSUIONLY) {
     if (state_ != 4) return Fail(TWCC_SEQERROR);
     parent_ = static_cast<win::HWND>(ui->hParent);
+    // The Color Space list offers what was negotiated.
+    PublishColorSpaces();
+    if (window_) window_->Refresh();
     if (!window_) {
       window_ = new ScanWindow(scanner_, win::IsWindow(parent_) ? static_cast<QWidget*>(parent_->widget) : nullptr);
       QObject::connect(window_, &ScanWindow::scanRequested, window_, [this] { RequestScan(JobFromWindow()); });
       QObject::connect(window_, &ScanWindow::feederRequested, window_, [this] { StartFeeder(); });
       QObject::connect(window_, &ScanWindow::cancelRequested, window_, [this] { Cancel(); });
+      QObject::connect(window_, &ScanWindow::deviceChanged, window_, [this] { OfferDevice(); });
       QObject::connect(window_, &ScanWindow::itemsChanged, window_, [] {
         win::PostMessage(win::HWND_BROADCAST, win::RegisterWindowMessage(kRefreshMenusMsg), 0, 0);
       });
@@ -423,9 +464,11 @@ TW_UINT16 TwainSource::Capability(TW_UINT16 msg, TW_CAPABILITY* cap) {
         for (int i = 0; i < 5; ++i)
           if (!offered_[i].isEmpty()) pixelTypes_.push_back(kPixelTypes[i]);
         pixelType_ = pixelTypes_.contains(TWPT_RGB) ? TWPT_RGB : pixelTypes_.front();
+        appTypes_ = QList<int>(std::begin(kPixelTypes), std::end(kPixelTypes));
         break;
       case ICAP_BITDEPTH:
         depths_[typeIndex] = offered_[typeIndex];
+        appDepths_[typeIndex] = {1, 8, 16};
         currentDepth_[typeIndex] = offered_[typeIndex].isEmpty() ? 8 : offered_[typeIndex].front();
         break;
       case ICAP_XFERMECH: mech_ = mechs_.front(); break;
@@ -459,6 +502,8 @@ TW_UINT16 TwainSource::Capability(TW_UINT16 msg, TW_CAPABILITY* cap) {
         for (long v : values)
           if (offered(v) && !kept.contains(static_cast<int>(v))) kept.push_back(static_cast<int>(v));
         pixelTypes_ = kept;
+        appTypes_.clear();
+        for (long v : values) appTypes_.push_back(static_cast<int>(v));
       } else if (!pixelTypes_.contains(static_cast<int>(value))) {
         return Fail(TWCC_BADVALUE);
       }
@@ -472,6 +517,8 @@ TW_UINT16 TwainSource::Capability(TW_UINT16 msg, TW_CAPABILITY* cap) {
         for (long v : values)
           if (offered_[typeIndex].contains(static_cast<int>(v)) && !kept.contains(static_cast<int>(v))) kept.push_back(static_cast<int>(v));
         depths_[typeIndex] = kept;
+        appDepths_[typeIndex].clear();
+        for (long v : values) appDepths_[typeIndex].push_back(static_cast<int>(v));
       } else if (!depths_[typeIndex].contains(static_cast<int>(value))) {
         return Fail(TWCC_BADVALUE);
       }

@@ -62,6 +62,11 @@ class TwainSource {
   // What the chosen device offers: its pixel types and their depths.
   void ReadDeviceOffer();
   void ResetCapabilities();
+  // After a change of device: what it offers, as far as the application takes it, in the
+  // capabilities and in the Color Space list.
+  void OfferDevice();
+  // The Color Space list's entries that the capabilities offer now.
+  void PublishColorSpaces();
   QList<int> Depths(int pixelType) const;
   void Post(twain::TW_UINT16 message);
   // Loads the slide the job scans now and sets up its raster; false, with the failure shown
@@ -118,6 +123,8 @@ class TwainSource {
   QList<QList<int>> depths_;       // by position in kPixelTypes, after restriction
   int pixelType_ = twain::TWPT_RGB;
   QList<int> currentDepth_;        // by position in kPixelTypes
+  QList<int> appTypes_;             // the pixel types the application takes
+  QList<QList<int>> appDepths_;    // the depths it takes, by position in kPixelTypes
   QList<int> mechs_;
   int mech_ = twain::TWSX_NATIVE;
 
