@@ -573,9 +573,16 @@ ScanJob ScanWindow::Job() const {
 }
 
 void ScanWindow::SetProgress(double fraction) {
-  progress_->setValue(static_cast<int>(std::clamp(fraction, 0.0, 1.0) * 1000));
-  // Painted at once: the scan runs inside the application's transfer loop.
-  if (progress_->isVisible()) progress_->repaint();
+  const int value = static_cast<int>(std::clamp(fraction, 0.0, 1.0) * 1000);
+  if (value == progress_->value()) return;
+  progress_->setValue(value);
+  // Painted at once, the scan running inside the application's transfer loop; but no more
+  // often than the eye follows: each painting also paints what else is waiting for it.
+  const bool ends = value == 0 || value == 1000;
+  if (progress_->isVisible() && (ends || !progressPainted_.isValid() || progressPainted_.elapsed() >= 40)) {
+    progress_->repaint();
+    progressPainted_.start();
+  }
 }
 
 void ScanWindow::ShowStatus(const QString& text) { status_->setText(text); }

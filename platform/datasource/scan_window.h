@@ -9,6 +9,7 @@
 #include "scan_device.h"
 #include "scan_script.h"
 
+#include <QElapsedTimer>
 #include <QImage>
 #include <QSizeF>
 #include <QWidget>
@@ -142,6 +143,7 @@ class ScanWindow : public QWidget {
   QLineEdit* holder_;
   QSpinBox* slides_;
   QProgressBar* progress_;
+  QElapsedTimer progressPainted_;
   QPushButton* previewButton_;
   QPushButton* advancedButton_;
   AdvancedPanel* advanced_ = nullptr;
