@@ -576,12 +576,14 @@ void ScanWindow::SetProgress(double fraction) {
   const int value = static_cast<int>(std::clamp(fraction, 0.0, 1.0) * 1000);
   if (value == progress_->value()) return;
   progress_->setValue(value);
-  // Painted at once, the scan running inside the application's transfer loop; but no more
-  // often than the eye follows: each painting also paints what else is waiting for it.
-  const bool ends = value == 0 || value == 1000;
-  if (progress_->isVisible() && (ends || !progressPainted_.isValid() || progressPainted_.elapsed() >= 40)) {
+  // Painted at once, the scan running inside the application's transfer loop; but only
+  // every 40 ms or twentieth of the way: each painting also paints what else waits for it.
+  const bool due = value == 0 || value == 1000 || !progressPainted_.isValid() || progressPainted_.elapsed() >= 40 ||
+                   std::abs(value - paintedProgress_) >= 50;
+  if (progress_->isVisible() && due) {
     progress_->repaint();
     progressPainted_.start();
+    paintedProgress_ = value;
   }
 }
 

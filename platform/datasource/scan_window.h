@@ -143,7 +143,8 @@ class ScanWindow : public QWidget {
   QLineEdit* holder_;
   QSpinBox* slides_;
   QProgressBar* progress_;
-  QElapsedTimer progressPainted_;
+  QElapsedTimer progressPainted_;  // since the progress bar was last painted
+  int paintedProgress_ = 0;
   QPushButton* previewButton_;
   QPushButton* advancedButton_;
   AdvancedPanel* advanced_ = nullptr;
