@@ -1,7 +1,8 @@
-// The TWAIN side of the virtual film scanner: DS_Entry's triplets, the capabilities the
-// application negotiates, the source's own window and events, memory (chunky and planar) and
-// native transfers, the pending-transfer count, the user's cancel, the private auto-save
-// records and the scripted mode.
+// The TWAIN side of the data source: DS_Entry's triplets, the capabilities the application
+// negotiates (twain_capabilities.cpp), the source's own window and events, the device read
+// on a thread of its own, memory (chunky and planar) and native transfers, the
+// pending-transfer count, the user's cancel, the private auto-save records and the scripted
+// mode (twain_script.cpp).
 #pragma once
 
 #include "datasource/ds_exports.h"
@@ -69,6 +70,9 @@ class TwainSource {
   void PublishColorSpaces();
   QList<int> Depths(int pixelType) const;
   void Post(twain::TW_UINT16 message);
+  static bool ReadCapabilityContainer(const twain::TW_CAPABILITY& cap, QList<long>* values, long* current);
+  static twain::TW_HANDLE OneValueContainer(twain::TW_UINT16 type, long value);
+  static twain::TW_HANDLE EnumerationContainer(const QList<int>& values, int current);
   // Loads the slide the job scans now and sets up its raster; false, with the failure shown
   // and reported, when the slide cannot be read.
   bool PrepareImage();
@@ -103,6 +107,8 @@ class TwainSource {
   void CloseWindow();
   int RowBytes() const;
   bool Scripted() const { return !script_.isEmpty(); }
+  // Reads the script named by $ORVAX_DS_SCRIPT, once for each file.
+  void LoadScript();
   void RunNextAction();
   void ScheduleNextAction();
   void Report(const QString& line) const;
