@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
@@ -43,6 +44,15 @@ int Decimals(const DeviceOption& o) {
   return std::max({1, places(o.quant), places(o.min)});
 }
 
+// A list as wide as the panel allows: long entries (a backend's status names, a sentence)
+// are cut in the closed list, not the panel widened for them.
+QComboBox* NarrowList() {
+  auto* list = new QComboBox;
+  list->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  list->setMinimumContentsLength(12);
+  return list;
+}
+
 }  // namespace
 
 AdvancedPanel::AdvancedPanel(QWidget* parent) : QWidget(parent, Qt::Tool) {
@@ -52,11 +62,12 @@ AdvancedPanel::AdvancedPanel(QWidget* parent) : QWidget(parent, Qt::Tool) {
   showAdvanced_->setObjectName("showAdvanced");
   scroll_ = new QScrollArea;
   scroll_->setWidgetResizable(true);
+  scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   status_ = new QLabel;
   status_->setObjectName("advancedStatus");
   status_->setWordWrap(true);
   status_->hide();
-  auto* defaults = new QPushButton(tr("Defaults"));
+  auto* defaults = defaults_ = new QPushButton(tr("Defaults"));
   defaults->setObjectName("defaults");
   defaults->setToolTip(tr("Forget the options set here: the device's own defaults apply again."));
   auto* close = new QPushButton(tr("Close"));
@@ -144,6 +155,7 @@ void AdvancedPanel::Set(const QString& name, const QVariant& value) {
 void AdvancedPanel::Build(const QList<DeviceOption>& options) {
   options_ = options;
   // The widget that asked for the change may be among the old ones: they go later.
+  const int scrolled = scroll_->verticalScrollBar()->value();
   if (QWidget* old = scroll_->takeWidget()) old->deleteLater();
   auto* content = new QWidget;
   auto* layout = new QVBoxLayout(content);
@@ -172,7 +184,7 @@ void AdvancedPanel::Build(const QList<DeviceOption>& options) {
       widget = button;
       label.clear();
     } else if (o.type == DeviceOption::Type::String && !o.strings.isEmpty()) {
-      auto* list = new QComboBox;
+      auto* list = NarrowList();
       list->addItems(o.strings);
       connect(list, &QComboBox::activated, this, [this, name, list](int i) { Set(name, list->itemText(i)); });
       widget = list;
@@ -204,7 +216,7 @@ void AdvancedPanel::Build(const QList<DeviceOption>& options) {
       });
       widget = edit;
     } else if (!o.words.isEmpty()) {
-      auto* list = new QComboBox;
+      auto* list = NarrowList();
       for (double w : o.words) list->addItem(Number(o, w) + UnitSuffix(o), w);
       connect(list, &QComboBox::activated, this, [this, name, list](int i) { Set(name, list->itemData(i)); });
       widget = list;
@@ -227,7 +239,11 @@ void AdvancedPanel::Build(const QList<DeviceOption>& options) {
       widget = spin;
     }
     widget->setObjectName(o.name);
-    widget->setToolTip(o.description);
+    QString tip = o.description;
+    if (o.isRange && o.count == 1)
+      tip += tr("\n\n%1 to %2%3").arg(Number(o, o.min), Number(o, o.max), UnitSuffix(o)) +
+             (o.quant > 0 ? tr(", in steps of %1").arg(Number(o, o.quant)) : QString());
+    widget->setToolTip(tip);
     form->addRow(label, widget);
     ++shown;
   }
@@ -236,6 +252,15 @@ void AdvancedPanel::Build(const QList<DeviceOption>& options) {
   layout->addStretch(1);
   scroll_->setWidget(content);
   Fill(options);
+  // The panel built anew stays where the person was in it.
+  content->adjustSize();
+  scroll_->verticalScrollBar()->setValue(scrolled);
+}
+
+void AdvancedPanel::SetScanning(bool scanning) {
+  scroll_->setEnabled(!scanning);
+  defaults_->setEnabled(!scanning);
+  showAdvanced_->setEnabled(!scanning);
 }
 
 void AdvancedPanel::Fill(const QList<DeviceOption>& options) {
@@ -262,6 +287,7 @@ void AdvancedPanel::Fill(const QList<DeviceOption>& options) {
       } else {
         edit->setText(o.value.toString());
       }
+      edit->setCursorPosition(0);
       edit->setModified(false);
     } else if (auto* spin = qobject_cast<QDoubleSpinBox*>(w)) {
       if (o.value.isValid()) spin->setValue(o.value.toDouble());

@@ -15,6 +15,7 @@
 
 class QCheckBox;
 class QLabel;
+class QPushButton;
 class QScrollArea;
 
 namespace orvax::ds {
@@ -28,6 +29,8 @@ class AdvancedPanel : public QWidget {
   void ShowDevice(const QString& device, const OptionSettings& settings);
   QString Device() const { return device_; }
   const OptionSettings& Settings() const { return settings_; }
+  // While a scan runs the options cannot change.
+  void SetScanning(bool scanning);
   // The line under the options: why a value was refused, or why the device cannot be read.
   QString Status() const;
 
@@ -51,6 +54,7 @@ class AdvancedPanel : public QWidget {
   OptionSettings settings_;
   QList<DeviceOption> options_;
   QCheckBox* showAdvanced_;
+  QPushButton* defaults_;
   QScrollArea* scroll_;
   QLabel* status_;
   bool filling_ = false;

@@ -321,7 +321,7 @@ ScanWindow::ScanWindow(VirtualScanner& scanner, QWidget* parent) : QWidget(paren
   layout->addLayout(top, 1);
   layout->addWidget(progress_);
   layout->addLayout(buttons);
-  settingsWidgets_ = {device_, advancedButton_, resolution_, filmType_, colorSpace_, slide_, film_, holder_, browse,
+  settingsWidgets_ = {device_, refreshDevices, advancedButton_, resolution_, filmType_, colorSpace_, slide_, film_, holder_, browse,
                       slides_,     scanSlides, next,       previewButton_, scan, preview_};
 
   preview_->SetArea(scanner_.WindowSetting("Area", QRectF()).toRectF());
@@ -529,7 +529,10 @@ void ScanWindow::ShowSlide(const Slide& slide) {
 
 void ScanWindow::UpdateInformation() {
   if (!frameSize_.isValid()) {
-    information_->setText(tr("Nothing to scan"));
+    // A real device before its preview: the size is known once it has been seen.
+    information_->setText(DeviceName() != QLatin1String("virtual")
+                              ? tr("The whole bed at %1 dpi (Preview shows it and its size)").arg(resolution_->value())
+                              : tr("Nothing to scan"));
     return;
   }
   const ScanJob job = Job();
@@ -628,7 +631,7 @@ void ScanWindow::RefreshDevices() {
 void ScanWindow::SetScanning(bool scanning) {
   for (QWidget* w : settingsWidgets_) w->setEnabled(!scanning);
   if (!scanning) advancedButton_->setEnabled(DeviceName() != QLatin1String("virtual"));
-  if (advanced_ != nullptr) advanced_->setEnabled(!scanning);
+  if (advanced_ != nullptr) advanced_->SetScanning(scanning);
 }
 
 OptionSettings ScanWindow::AdvancedSettings() const {
@@ -657,12 +660,27 @@ void ScanWindow::ShowAdvanced() {
       UpdateInformation();
     });
     connect(advanced_, &AdvancedPanel::parametersChanged, this, &ScanWindow::UpdateInformation);
-    // Beside the scanner window, where the screen has room.
-    advanced_->move(frameGeometry().topRight() + QPoint(8, 0));
   }
+  const bool placed = advanced_->isVisible();
   advanced_->ShowDevice(DeviceName(), AdvancedSettings());
   advanced_->show();
   advanced_->raise();
+  if (placed) return;
+  // Beside the scanner window where the screen has room, else over it; on the screen either way.
+  if (const QScreen* s = screen()) {
+    const QRect room = s->availableGeometry();
+    const QSize size = advanced_->frameGeometry().size().boundedTo(room.size());
+    QPoint at = frameGeometry().topRight() + QPoint(1, 0);
+    if (at.x() + size.width() > room.right() + 1) at.setX(frameGeometry().left() - size.width() - 1);
+    if (at.x() < room.left()) at.setX(frameGeometry().center().x() - size.width() / 2);
+    at.setX(std::clamp(at.x(), room.left(), room.right() + 1 - size.width()));
+    // Before the window manager has framed the panel, allow for its title bar.
+    const int title = advanced_->frameGeometry().top() == advanced_->geometry().top()
+                          ? style()->pixelMetric(QStyle::PM_TitleBarHeight)
+                          : 0;
+    at.setY(std::clamp(at.y(), room.top(), room.bottom() + 1 - size.height()) + title);
+    advanced_->move(at);
+  }
 }
 
 void ScanWindow::ShowResolutionTaken(int dpi) {
