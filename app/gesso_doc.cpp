@@ -183,6 +183,10 @@ long CGessoDoc::ApplyColourPreferences(bool cms) {
 // ---------------------------------------------------------------------------------------
 // Scanned data.
 
+namespace {
+bool Bilevel(const twain::TW_IMAGEINFO& info) { return info.PixelType == twain::TWPT_BW && info.BitsPerSample[0] == 1; }
+}  // namespace
+
 bool CGessoDoc::OnMemoryStrip(const twain::TW_IMAGEINFO& info, const twain::TW_IMAGEMEMXFER& strip) {
   const QPoint offset(static_cast<int>(strip.XOffset), static_cast<int>(strip.YOffset));
   const bool planar = info.Planar != 0;
@@ -196,7 +200,9 @@ bool CGessoDoc::OnMemoryStrip(const twain::TW_IMAGEINFO& info, const twain::TW_I
     desc.height = info.ImageLength;
     const int bits = info.BitsPerSample[0];
     short cs = TES_CS_RGB24;
-    if (bits == 8)
+    if (Bilevel(info))
+      cs = TES_CS_GRAY8;  // black and white arrives as grey levels 0 and 255
+    else if (bits == 8)
       cs = info.PixelType == twain::TWPT_GRAY   ? TES_CS_GRAY8
            : info.PixelType == twain::TWPT_CMYK ? TES_CS_CMYK32
                                                 : TES_CS_RGB24;
@@ -206,7 +212,7 @@ bool CGessoDoc::OnMemoryStrip(const twain::TW_IMAGEINFO& info, const twain::TW_I
            : info.PixelType == ds::TWPT_HSL    ? TES_CS_LCH48
                                                : TES_CS_RGB24;
     desc.colorSpace = cs;
-    for (int i = 0; i < 4; ++i) desc.bitsPerChannel[i] = static_cast<uint16_t>(info.BitsPerSample[i]);
+    for (int i = 0; i < 4; ++i) desc.bitsPerChannel[i] = static_cast<uint16_t>(Bilevel(info) && i == 0 ? 8 : info.BitsPerSample[i]);
     desc.resolution = info.XResolution.Whole + info.XResolution.Frac / 65536.0;
     managedFlags_ = TES_FLAG_COLOR_MANAGED | TES_FLAG_PRINT_ENGINE | TES_FLAG_CONVERT_ENGINE;
     image_ = std::make_unique<TesseraClass>(static_cast<short>(UseCMS() ? managedFlags_ : 0), desc,
@@ -234,6 +240,18 @@ bool CGessoDoc::OnMemoryStrip(const twain::TW_IMAGEINFO& info, const twain::TW_I
   tile.plane = static_cast<uint16_t>(planar ? plane_ : 0);
   const bool handle = (strip.Memory.Flags & twain::TWMF_HANDLE) != 0;
   void* data = handle ? twain::GlobalLock(strip.Memory.TheMem) : strip.Memory.TheMem;
+  std::vector<uint8_t> grey;
+  if (data != nullptr && Bilevel(info)) {
+    // 1 for white, as TWAIN packs black and white from the high bit.
+    grey.resize(size_t{strip.Columns} * strip.Rows);
+    for (uint32_t y = 0; y < strip.Rows; ++y) {
+      const auto* row = static_cast<const uint8_t*>(data) + size_t{y} * strip.BytesPerRow;
+      for (uint32_t x = 0; x < strip.Columns; ++x)
+        grey[size_t{y} * strip.Columns + x] = (row[x / 8] >> (7 - x % 8)) & 1 ? 255 : 0;
+    }
+    tile.rowBytes = static_cast<int32_t>(strip.Columns);
+    data = grey.data();
+  }
   const long status = data != nullptr ? image_->SetData(tile, TesseraClass::m_s_EmptyTransform, data) : 1000L;
   if (handle) twain::GlobalUnlock(strip.Memory.TheMem);
 

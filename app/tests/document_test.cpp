@@ -478,7 +478,7 @@ TEST_F(DocumentTest, MemoryStripsDescribeTheImageAndFollowPlanes) {
     int16_t pixelType;
     int code;
   } kinds[] = {{8, tw::TWPT_GRAY, 0}, {8, tw::TWPT_RGB, 2}, {16, tw::TWPT_GRAY, 1}, {16, tw::TWPT_RGB, 3},
-               {16, tw::TWPT_PALETTE, 2}, {1, tw::TWPT_BW, 2}};
+               {16, tw::TWPT_PALETTE, 2}, {1, tw::TWPT_BW, 0}};
   for (const Kind& k : kinds) {
     CGessoDoc doc;
     tw::TW_IMAGEINFO info{};

@@ -10,13 +10,19 @@
 #include "frames.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QDoubleSpinBox>
 #include <QElapsedTimer>
+#include <QGroupBox>
+#include <QLineEdit>
 #include <QFile>
 #include <QComboBox>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QProgressBar>
 #include <QSpinBox>
+#include <QTimer>
 #include <QMap>
 #include <QProcess>
 #include <QStandardPaths>
@@ -72,6 +78,19 @@ bool ReadPnm(const QByteArray& file, Picture* picture) {
   if (bits == 1)
     for (uint8_t& b : picture->data) b = static_cast<uint8_t>(~b);
   return true;
+}
+
+// The scanner window once it shows DEVICE as the chosen one, or null after ten seconds.
+QWidget* ScannerWindowWith(const QString& device) {
+  QElapsedTimer timer;
+  timer.start();
+  while (timer.elapsed() < 10000) {
+    for (QWidget* w : QApplication::allWidgets())
+      if (w->objectName() == "OrvaxScanWindow" && w->findChild<QComboBox*>("device")->currentData().toString() == device)
+        return w;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  return nullptr;
 }
 
 class SaneTest : public IsolatedAppTest {
@@ -210,8 +229,10 @@ TEST_F(SaneTest, DocumentsEqualWhatScanimageWrites) {
        QStringList{"--mode", "Color", "--depth", "8", "--resolution", "75"} + area, TES_CS_RGB24},
       {"color 16", {}, "pixel=rgb depth=16 dpi=40", QStringList{"--mode", "Color", "--depth", "16", "--resolution", "40"},
        TES_CS_RGB48},
-      // The application takes black and white through a native transfer only, as grey.
+      // Black and white becomes grey levels 0 and 255, from memory strips and from a bitmap.
       {"black and white", {}, "pixel=bw dpi=50", QStringList{"--mode", "Gray", "--depth", "1", "--resolution", "50"}, TES_CS_GRAY8},
+      {"black and white native", {}, "pixel=bw dpi=45", QStringList{"--mode", "Gray", "--depth", "1", "--resolution", "45"},
+       TES_CS_GRAY8},
       {"three-pass", {{"three-pass", "true"}, {"three-pass-order", "GBR"}}, "pixel=rgb depth=8 dpi=50",
        QStringList{"--mode", "Color", "--depth", "8", "--resolution", "50"}, TES_CS_RGB24},
       {"hand-scanner", {{"hand-scanner", "true"}}, "pixel=gray depth=8 dpi=30",
@@ -236,7 +257,7 @@ TEST_F(SaneTest, DocumentsEqualWhatScanimageWrites) {
     ASSERT_GT(want.width, 0);
     QString options = c.script;
     if (c.scanimage.contains("-l")) options += QString(" ") + scriptArea;
-    const bool native = QString(c.name) == "native" || blackAndWhite;
+    const bool native = QString(c.name).endsWith("native");
     ASSERT_TRUE(Start(QString(native ? "offer native\n" : "") + "device test:0\nscan " + options + "\n"));
     const QList<CGessoDoc*> docs = WaitForDocuments(1);
     EXPECT_TRUE(messages_.isEmpty()) << messages_.join("|").toStdString() << Report().join("|").toStdString();
@@ -420,6 +441,181 @@ TEST_F(SaneTest, WindowPreviewsTheBedAndScansTheChosenArea) {
   EXPECT_EQ(Desc(docs[0]).height, want.height);
   EXPECT_TRUE(Pixels(docs[0], want) == want.data);
   EXPECT_TRUE(messages_.isEmpty()) << messages_.join("|").toStdString();
+}
+
+// The Advanced panel holds the options the window's controls do not: grouped, each type in
+// its own kind of control, inactive and read-only ones disabled, advanced ones on request.
+// A setting that changes the device's other options builds the panel anew; what is set
+// reaches the device (read back when the panel opens again) and the scans.
+TEST_F(SaneTest, AdvancedPanelShowsAndSetsEveryKindOfOption) {
+  WriteSaneConfig({});
+  ASSERT_TRUE(Start("device test:0\n"));
+  QWidget* window = ScannerWindowWith("test:0");
+  ASSERT_NE(window, nullptr);
+  window->findChild<QPushButton*>("advancedButton")->click();
+  QWidget* panel = window->findChild<QWidget*>("advancedPanel");
+  ASSERT_NE(panel, nullptr);
+  ASSERT_TRUE(panel->isVisible());
+  const auto child = [&](const char* name) { return panel->findChild<QWidget*>(name); };
+  // The window's own options are not repeated here.
+  for (const char* mapped : {"resolution", "mode", "depth", "tl-x", "br-y", "preview"})
+    EXPECT_EQ(child(mapped), nullptr) << mapped;
+  ASSERT_NE(qobject_cast<QComboBox*>(child("test-picture")), nullptr);
+  ASSERT_NE(qobject_cast<QCheckBox*>(child("enable-test-options")), nullptr);
+  EXPECT_FALSE(child("three-pass")->isEnabled());  // inactive in grey
+  // The test options exist but are inactive; the advanced ones are hidden until asked for.
+  ASSERT_NE(qobject_cast<QLineEdit*>(child("string")), nullptr);
+  EXPECT_FALSE(child("string")->isEnabled());
+  EXPECT_EQ(child("int-constraint-range"), nullptr);
+  panel->findChild<QCheckBox*>("showAdvanced")->setChecked(true);
+  ASSERT_NE(child("int-constraint-range"), nullptr);
+  EXPECT_FALSE(child("int-constraint-range")->isEnabled());
+
+  static_cast<QCheckBox*>(child("enable-test-options"))->click();
+  QCoreApplication::processEvents();
+  ASSERT_NE(child("string"), nullptr);
+  EXPECT_TRUE(child("string")->isEnabled());
+  EXPECT_EQ(static_cast<QGroupBox*>(child("string")->parentWidget())->title(), "String test options");
+  EXPECT_TRUE(child("bool-soft-select-soft-detect")->isEnabled());
+  EXPECT_FALSE(child("bool-soft-detect")->isEnabled());  // read-only
+  auto* range = qobject_cast<QSpinBox*>(child("int-constraint-range"));
+  ASSERT_NE(range, nullptr);
+  EXPECT_TRUE(range->isEnabled());
+  EXPECT_EQ(range->minimum(), 4);
+  EXPECT_EQ(range->maximum(), 192);
+  EXPECT_EQ(range->singleStep(), 2);
+  EXPECT_EQ(range->suffix(), " pixel");
+  auto* fixedRange = qobject_cast<QDoubleSpinBox*>(child("fixed-constraint-range"));
+  ASSERT_NE(fixedRange, nullptr);
+  EXPECT_EQ(fixedRange->suffix(), " us");
+  auto* words = qobject_cast<QComboBox*>(child("int-constraint-word-list"));
+  ASSERT_NE(words, nullptr);
+  EXPECT_EQ(words->itemText(0), "-42 bit");
+  auto* fixedWords = qobject_cast<QComboBox*>(child("fixed-constraint-word-list"));
+  ASSERT_NE(fixedWords, nullptr);
+  EXPECT_EQ(fixedWords->itemText(0), "-32.7");
+  ASSERT_NE(qobject_cast<QPushButton*>(child("button")), nullptr);
+  ASSERT_NE(qobject_cast<QLineEdit*>(child("int-constraint-array")), nullptr);
+
+  // One value of each kind.
+  static_cast<QCheckBox*>(child("bool-soft-select-soft-detect"))->setChecked(true);
+  range->setValue(100);
+  words->setCurrentIndex(words->findText("256 bit"));
+  emit words->activated(words->currentIndex());
+  fixedWords->setCurrentIndex(fixedWords->findText("129.5"));
+  emit fixedWords->activated(fixedWords->currentIndex());
+  auto* strings = static_cast<QComboBox*>(child("string-constraint-string-list"));
+  strings->setCurrentIndex(1);
+  emit strings->activated(1);
+  auto* text = static_cast<QLineEdit*>(child("string"));
+  text->setText("set from the panel");
+  text->setModified(true);
+  emit text->editingFinished();
+  auto* array = static_cast<QLineEdit*>(child("int-constraint-array"));
+  array->setText("7, 8, 9");
+  array->setModified(true);
+  emit array->editingFinished();
+  static_cast<QPushButton*>(child("button"))->click();
+  // A value between the steps of a range: the device takes the nearest, and the panel says so.
+  fixedRange = static_cast<QDoubleSpinBox*>(child("fixed-constraint-range"));
+  fixedRange->setValue(10.5);
+  EXPECT_DOUBLE_EQ(fixedRange->value(), 9.83);
+  EXPECT_TRUE(panel->findChild<QLabel*>("advancedStatus")->text().contains("nearest"))
+      << panel->findChild<QLabel*>("advancedStatus")->text().toStdString();
+  fixedRange->setValue(11.83);
+  auto* picture = static_cast<QComboBox*>(child("test-picture"));
+  picture->setCurrentIndex(picture->findText("Solid white"));
+  emit picture->activated(picture->currentIndex());
+  EXPECT_TRUE(panel->property("visible").toBool());
+  EXPECT_TRUE(panel->findChild<QLabel*>("advancedStatus")->text().isEmpty())
+      << panel->findChild<QLabel*>("advancedStatus")->text().toStdString();
+
+  // Opened again, the panel reads a freshly opened device with the settings set on it.
+  panel->close();
+  window->findChild<QPushButton*>("advancedButton")->click();
+  EXPECT_TRUE(static_cast<QCheckBox*>(child("enable-test-options"))->isChecked());
+  EXPECT_TRUE(static_cast<QCheckBox*>(child("bool-soft-select-soft-detect"))->isChecked());
+  EXPECT_EQ(static_cast<QSpinBox*>(child("int-constraint-range"))->value(), 100);
+  EXPECT_DOUBLE_EQ(static_cast<QDoubleSpinBox*>(child("fixed-constraint-range"))->value(), 11.83);
+  EXPECT_EQ(static_cast<QComboBox*>(child("int-constraint-word-list"))->currentText(), "256 bit");
+  EXPECT_EQ(static_cast<QComboBox*>(child("fixed-constraint-word-list"))->currentText(), "129.5");
+  EXPECT_EQ(static_cast<QComboBox*>(child("string-constraint-string-list"))->currentText(), "Second entry");
+  EXPECT_EQ(static_cast<QLineEdit*>(child("string"))->text(), "set from the panel");
+  EXPECT_TRUE(static_cast<QLineEdit*>(child("int-constraint-array"))->text().startsWith("7, 8, 9, 9"))
+      << static_cast<QLineEdit*>(child("int-constraint-array"))->text().toStdString();
+  EXPECT_EQ(static_cast<QComboBox*>(child("test-picture"))->currentText(), "Solid white");
+
+  // A value the device cannot take is refused with its reason, and the panel shows what the
+  // device holds.
+  static_cast<QLineEdit*>(child("int-constraint-array"))->setText("7, x");
+  static_cast<QLineEdit*>(child("int-constraint-array"))->setModified(true);
+  emit static_cast<QLineEdit*>(child("int-constraint-array"))->editingFinished();
+  EXPECT_TRUE(panel->findChild<QLabel*>("advancedStatus")->text().contains("x is not a number"));
+
+  // The scan takes the panel's test picture: solid white.
+  auto* spaces = window->findChild<QComboBox*>("colorSpace");
+  spaces->setCurrentIndex(spaces->findText("8 bit Grayscale"));
+  window->findChild<QSpinBox*>("resolution")->setValue(75);
+  window->findChild<QPushButton*>("scan")->click();
+  const QList<CGessoDoc*> docs = WaitForDocuments(1);
+  ASSERT_EQ(docs.size(), 1) << Report().join("|").toStdString();
+  const Picture want = Scanimage({"--mode", "Gray", "--depth", "8", "--resolution", "75", "-x", "200", "-y", "200",
+                                  "--test-picture", "Solid white"});
+  ASSERT_EQ(Desc(docs[0]).width, want.width);
+  EXPECT_TRUE(Pixels(docs[0], want) == want.data);
+  EXPECT_TRUE(std::all_of(want.data.begin(), want.data.end(), [](uint8_t v) { return v == 255; }));
+
+  // Defaults forget the settings: the device's own values are back, in the panel and in the
+  // next run.
+  panel->findChild<QPushButton*>("defaults")->click();
+  EXPECT_EQ(static_cast<QComboBox*>(child("test-picture"))->currentText(), "Color pattern");
+  EXPECT_FALSE(static_cast<QCheckBox*>(child("enable-test-options"))->isChecked());
+  EXPECT_TRUE(messages_.isEmpty()) << messages_.join("|").toStdString();
+}
+
+// While a slow device is read the scanner window stays live: its events run and its
+// progress moves, and its Cancel stops the scan there and then, with no document and no
+// error; the device is free again for the next scan, which arrives whole.
+TEST_F(SaneTest, WindowStaysLiveWhileReadingAndItsCancelStopsTheScan) {
+  // About three seconds of reading: small reads with a pause after each.
+  WriteSaneConfig({{"read-limit", "true"}, {"read-limit-size", "2000"}, {"read-delay", "true"},
+                   {"read-delay-duration", "10000"}});
+  ASSERT_TRUE(Start("device test:0\n"));
+  QWidget* window = ScannerWindowWith("test:0");
+  ASSERT_NE(window, nullptr);
+  auto* spaces = window->findChild<QComboBox*>("colorSpace");
+  spaces->setCurrentIndex(spaces->findText("8 bit Grayscale"));
+  window->findChild<QSpinBox*>("resolution")->setValue(100);
+  auto* bar = window->findChild<QProgressBar*>("progress");
+  auto* cancel = window->findChild<QPushButton*>("cancel");
+  int ticksWhileScanning = 0, progressAtCancel = -1;
+  QTimer ticker;
+  QObject::connect(&ticker, &QTimer::timeout, [&] {
+    if (bar->value() <= 0 || bar->value() >= 1000) return;
+    if (++ticksWhileScanning == 5) {
+      progressAtCancel = bar->value();
+      cancel->click();
+    }
+  });
+  ticker.start(15);
+  window->findChild<QPushButton*>("scan")->click();
+  EXPECT_TRUE(WaitForDocuments(1, "cancelled").isEmpty());
+  ticker.stop();
+  EXPECT_GE(ticksWhileScanning, 5);
+  EXPECT_GT(progressAtCancel, 0);
+  EXPECT_LT(progressAtCancel, 1000);
+  EXPECT_TRUE(Report().join('\n').contains("cancelled after")) << Report().join("|").toStdString();
+  EXPECT_TRUE(messages_.isEmpty()) << messages_.join("|").toStdString();
+  EXPECT_EQ(bar->value(), 0);
+  EXPECT_TRUE(window->findChild<QPushButton*>("scan")->isEnabled());
+
+  WriteSaneConfig({});
+  window->findChild<QPushButton*>("scan")->click();
+  const QList<CGessoDoc*> docs = WaitForDocuments(1);
+  ASSERT_EQ(docs.size(), 1) << Report().join("|").toStdString();
+  const Picture want = Scanimage({"--mode", "Gray", "--depth", "8", "--resolution", "100", "-x", "200", "-y", "200"});
+  EXPECT_EQ(Desc(docs[0]).height, want.height);
+  EXPECT_TRUE(Pixels(docs[0], want) == want.data);
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 // configuration, is seen the next time.
 #include "scan_device.h"
 
+#include "film_source.h"
+
 #include "datasource/ds_twain.h"
 
 #include <sane/sane.h>
@@ -18,6 +20,8 @@ namespace orvax::ds {
 namespace {
 
 int saneUsers = 0;
+// The film-type option of film scanners' and transparency units' backends.
+constexpr char kFilmTypeOption[] = "film-type";
 
 bool SaneUp(QString* why) {
   if (saneUsers == 0) {
@@ -81,10 +85,13 @@ class SaneDevice : public ScanDevice {
   QList<DeviceOption> Options() override {
     QList<DeviceOption> list;
     if (handle_ == nullptr) return list;
+    QString group;
     for (SANE_Int i = 1;; ++i) {
       const SANE_Option_Descriptor* d = sane_get_option_descriptor(handle_, i);
       if (d == nullptr) break;
       DeviceOption o;
+      if (d->type == SANE_TYPE_GROUP) group = QString::fromUtf8(d->title ? d->title : "");
+      o.group = group;
       o.name = QString::fromUtf8(d->name ? d->name : "");
       o.title = QString::fromUtf8(d->title ? d->title : "");
       o.description = QString::fromUtf8(d->desc ? d->desc : "");
@@ -119,6 +126,8 @@ class SaneDevice : public ScanDevice {
           if (d->type == SANE_TYPE_STRING) o.value = QString::fromUtf8(reinterpret_cast<const char*>(buffer.data()));
           else if (d->type == SANE_TYPE_BOOL) o.value = buffer[0] != SANE_FALSE;
           else o.value = number(buffer[0]);
+          if (o.count > 1)
+            for (int k = 0; k < o.count; ++k) o.values.push_back(number(buffer[static_cast<size_t>(k)]));
         }
       }
       list.push_back(o);
@@ -126,7 +135,8 @@ class SaneDevice : public ScanDevice {
     return list;
   }
 
-  bool SetOption(const QString& name, const QVariant& value, QString* why) override {
+  bool SetOption(const QString& name, const QVariant& value, QString* why, int* effect = nullptr) override {
+    if (effect != nullptr) *effect = 0;
     SANE_Int index = 0;
     const SANE_Option_Descriptor* d = Find(name, &index);
     auto fail = [&](const QString& text) {
@@ -146,22 +156,44 @@ class SaneDevice : public ScanDevice {
       std::memcpy(text.data(), utf8.constData(), std::min<size_t>(utf8.size(), text.size() - 1));
       status = sane_control_option(handle_, index, SANE_ACTION_SET_VALUE, text.data(), &info);
     } else {
-      // Every element of an array option takes the value.
+      // A list gives each element of an array option its value (the last one fills the
+      // rest); a single value goes to every element.
       std::vector<SANE_Word> words(std::max<size_t>(1, static_cast<size_t>(d->size) / sizeof(SANE_Word)));
-      SANE_Word w = 0;
-      if (d->type == SANE_TYPE_BOOL) w = value.toBool() ? SANE_TRUE : SANE_FALSE;
-      else if (d->type == SANE_TYPE_FIXED) w = SANE_FIX(value.toDouble());
-      else w = static_cast<SANE_Word>(std::lround(value.toDouble()));
-      std::fill(words.begin(), words.end(), w);
+      const auto word = [d](const QVariant& v) -> SANE_Word {
+        if (d->type == SANE_TYPE_BOOL) return v.toBool() ? SANE_TRUE : SANE_FALSE;
+        if (d->type == SANE_TYPE_FIXED) return SANE_FIX(v.toDouble());
+        return static_cast<SANE_Word>(std::lround(v.toDouble()));
+      };
+      const QVariantList list = value.typeId() == QMetaType::QVariantList ? value.toList() : QVariantList{value};
+      if (list.isEmpty()) return fail(QStringLiteral("%1 needs a value").arg(name));
+      for (size_t k = 0; k < words.size(); ++k) words[k] = word(list[static_cast<qsizetype>(std::min(k, static_cast<size_t>(list.size() - 1)))]);
       status = sane_control_option(handle_, index, SANE_ACTION_SET_VALUE, words.data(), &info);
     }
     if (status != SANE_STATUS_GOOD)
       return fail(QStringLiteral("%1 cannot be set to %2: %3").arg(name, value.toString(), Reason(status)));
+    if (effect != nullptr) {
+      if (info & SANE_INFO_INEXACT) *effect |= kOptionInexact;
+      if (info & SANE_INFO_RELOAD_OPTIONS) *effect |= kOptionReloadOptions;
+      if (info & SANE_INFO_RELOAD_PARAMS) *effect |= kOptionReloadParams;
+    }
     return true;
   }
 
-  DeviceStatus Setup(const ScanJob& job, int pixelType, int bits, FilmType) override {
+  bool ReadsNegatives() const override { return readsNegatives_; }
+
+  DeviceStatus Setup(const ScanJob& job, int pixelType, int bits, FilmType filmType, int* dpi = nullptr) override {
+    if (dpi != nullptr) *dpi = job.dpi;
     QString why;
+    {
+      // The film adapter first: the other options' ranges may follow it.
+      const QStringList sources = Has(SANE_NAME_SCAN_SOURCE) ? StringList(SANE_NAME_SCAN_SOURCE) : QStringList();
+      const QStringList films = Has(kFilmTypeOption) ? StringList(kFilmTypeOption) : QStringList();
+      const FilmSetup film = ChooseFilmSetup(sources, StringValue(SANE_NAME_SCAN_SOURCE), films, filmType);
+      if (!film.source.isEmpty() && !SetOption(SANE_NAME_SCAN_SOURCE, film.source, &why)) return DeviceStatus::Fail(why);
+      if (!film.filmType.isEmpty() && Has(kFilmTypeOption) && !SetOption(kFilmTypeOption, film.filmType, &why))
+        return DeviceStatus::Fail(why);
+      readsNegatives_ = film.deviceReadsNegative;
+    }
     const QStringList modes = StringList(SANE_NAME_SCAN_MODE);
     QString mode;
     int depth = bits;
@@ -179,8 +211,15 @@ class SaneDevice : public ScanDevice {
       return DeviceStatus::Fail(QStringLiteral("the device does not scan in this colour space"));
     if (!modes.isEmpty() && !SetOption(SANE_NAME_SCAN_MODE, mode, &why)) return DeviceStatus::Fail(why);
     if (Has(SANE_NAME_BIT_DEPTH) && !SetOption(SANE_NAME_BIT_DEPTH, depth, &why)) return DeviceStatus::Fail(why);
-    if (Has(SANE_NAME_SCAN_RESOLUTION) && !SetOption(SANE_NAME_SCAN_RESOLUTION, job.dpi, &why))
-      return DeviceStatus::Fail(why);
+    if (Has(SANE_NAME_SCAN_RESOLUTION)) {
+      int effect = 0;
+      if (!SetOption(SANE_NAME_SCAN_RESOLUTION, job.dpi, &why, &effect)) return DeviceStatus::Fail(why);
+      // A device that rounds the resolution says which one it scans at.
+      if (effect & kOptionInexact) {
+        const QVariant taken = Value(SANE_NAME_SCAN_RESOLUTION);
+        if (dpi != nullptr && taken.isValid()) *dpi = static_cast<int>(std::lround(taken.toDouble()));
+      }
+    }
     if (Has(SANE_NAME_PREVIEW) && !SetOption(SANE_NAME_PREVIEW, false, &why)) return DeviceStatus::Fail(why);
     {
       // The area is a fraction of the whole bed the device can scan; none is the whole bed,
@@ -280,6 +319,22 @@ class SaneDevice : public ScanDevice {
       }
     }
   }
+  QString StringValue(const char* name) const {
+    SANE_Int index = 0;
+    const SANE_Option_Descriptor* d = Find(name, &index);
+    if (d == nullptr || d->type != SANE_TYPE_STRING || !SANE_OPTION_IS_ACTIVE(d->cap) || d->size <= 0) return {};
+    std::vector<char> text(static_cast<size_t>(d->size) + 1, 0);
+    if (sane_control_option(handle_, index, SANE_ACTION_GET_VALUE, text.data(), nullptr) != SANE_STATUS_GOOD) return {};
+    return QString::fromUtf8(text.data());
+  }
+  QVariant Value(const char* name) const {
+    SANE_Int index = 0;
+    const SANE_Option_Descriptor* d = Find(name, &index);
+    if (d == nullptr || (d->type != SANE_TYPE_INT && d->type != SANE_TYPE_FIXED)) return {};
+    std::vector<SANE_Word> buffer(static_cast<size_t>(d->size) / sizeof(SANE_Word) + 1, 0);
+    if (sane_control_option(handle_, index, SANE_ACTION_GET_VALUE, buffer.data(), nullptr) != SANE_STATUS_GOOD) return {};
+    return d->type == SANE_TYPE_FIXED ? SANE_UNFIX(buffer[0]) : double(buffer[0]);
+  }
   bool Has(const char* name) const {
     SANE_Int index = 0;
     const SANE_Option_Descriptor* d = Find(name, &index);
@@ -309,6 +364,7 @@ class SaneDevice : public ScanDevice {
   SANE_Handle handle_;
   QString name_;
   bool lineart_ = false;
+  bool readsNegatives_ = false;
 };
 
 }  // namespace

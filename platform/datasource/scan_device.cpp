@@ -5,6 +5,15 @@
 
 namespace orvax::ds {
 
+void ApplySettings(ScanDevice& device, const OptionSettings& settings) {
+  for (const auto& [name, value] : settings) device.SetOption(name, value, nullptr);
+}
+
+bool IsWindowOption(const QString& name) {
+  static const QStringList names = {"resolution", "mode", "depth", "tl-x", "tl-y", "br-x", "br-y", "preview"};
+  return names.contains(name);
+}
+
 int RasterRowBytes(const FrameLayout& layout) {
   return (layout.width * layout.samplesPerPixel * layout.bitsPerSample + 7) / 8;
 }

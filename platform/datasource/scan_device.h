@@ -26,13 +26,26 @@ struct DeviceOption {
   Type type = Type::Int;
   QString unit;           // "", "pixel", "bit", "mm", "dpi", "%", "us"
   bool active = true, settable = true, advanced = false;
+  QString group;          // the title of the group the option is in
   int count = 1;          // values of an Int or Fixed option
   bool isRange = false;
   double min = 0, max = 0, quant = 0;
   QList<double> words;    // a word list
   QStringList strings;    // a string list
   QVariant value;         // the current value (of the first element)
+  QVariantList values;    // every element of an array option (COUNT > 1)
 };
+
+// What setting an option did besides, as SANE_INFO_* says it.
+enum OptionEffect : int {
+  kOptionInexact = 1,         // the device took a value near the one asked for
+  kOptionReloadOptions = 2,   // other options changed: their descriptors must be read again
+  kOptionReloadParams = 4,    // the frame's parameters changed
+};
+
+// The options a person chose beyond the window's own controls, in the order they were set:
+// set again in that order on a device opened afresh.
+using OptionSettings = QList<QPair<QString, QVariant>>;
 
 // What a started frame delivers, in TWAIN's terms.
 struct FrameLayout {
@@ -61,11 +74,17 @@ class ScanDevice {
   // How the window and the messages name the device.
   virtual QString Title() const = 0;
   virtual QList<DeviceOption> Options() = 0;
-  // Sets option NAME to VALUE; false with the reason in WHY.
-  virtual bool SetOption(const QString& name, const QVariant& value, QString* why) = 0;
+  // Sets option NAME to VALUE (a list sets each element of an array option; a button is
+  // pressed whatever VALUE is); false with the reason in WHY. EFFECT, when given, receives
+  // the OptionEffect flags.
+  virtual bool SetOption(const QString& name, const QVariant& value, QString* why, int* effect = nullptr) = 0;
   // Maps the scan the window or the script asks for (resolution, colour space and depth,
   // area, film type) onto the device's options.
-  virtual DeviceStatus Setup(const ScanJob& job, int pixelType, int bits, FilmType filmType) = 0;
+  // DPI receives the resolution the device took (it may round the one asked for).
+  virtual DeviceStatus Setup(const ScanJob& job, int pixelType, int bits, FilmType filmType, int* dpi = nullptr) = 0;
+  // Whether the device, as the last Setup left it, reads a negative film type itself (a
+  // film scanner's negative adapter); else the data source inverts the negative.
+  virtual bool ReadsNegatives() const = 0;
   virtual DeviceStatus Start() = 0;
   virtual DeviceStatus Layout(FrameLayout* layout) = 0;
   // Reads up to MAX bytes of the frame's rows into BUFFER; LENGTH is what came. EndOfFrame
@@ -83,8 +102,10 @@ class VirtualDevice : public ScanDevice {
   explicit VirtualDevice(VirtualScanner& scanner) : scanner_(scanner) {}
   QString Title() const override;
   QList<DeviceOption> Options() override;
-  bool SetOption(const QString& name, const QVariant& value, QString* why) override;
-  DeviceStatus Setup(const ScanJob& job, int pixelType, int bits, FilmType filmType) override;
+  bool SetOption(const QString& name, const QVariant& value, QString* why, int* effect = nullptr) override;
+  DeviceStatus Setup(const ScanJob& job, int pixelType, int bits, FilmType filmType, int* dpi = nullptr) override;
+  // The slide is read in its film type as it is rendered.
+  bool ReadsNegatives() const override { return true; }
   DeviceStatus Start() override;
   DeviceStatus Layout(FrameLayout* layout) override;
   DeviceStatus Read(uint8_t* buffer, int max, int* length) override;
@@ -130,6 +151,12 @@ namespace orvax::ds {
 // is told the rows read so far.
 DeviceStatus ReadWholeImage(ScanDevice& device, FrameLayout layout, Raster* raster,
                             const std::function<void(int rows)>& rowRead = {});
+// Sets SETTINGS on DEVICE in their order; one the device refuses now (inactive, or out of
+// its range after another change) is left out.
+void ApplySettings(ScanDevice& device, const OptionSettings& settings);
+// The options a window control stands for: the panel of further options leaves them out.
+bool IsWindowOption(const QString& name);
+
 // The interleaved row bytes of a raster of LAYOUT (one colour of a three-pass frame is kept
 // as a whole pixel's samples).
 int RasterRowBytes(const FrameLayout& layout);

@@ -1,5 +1,6 @@
 #include "scan_window.h"
 
+#include "advanced_panel.h"
 #include "scan_device.h"
 
 #include "datasource/ds_exports.h"
@@ -155,9 +156,14 @@ ScanWindow::ScanWindow(VirtualScanner& scanner, QWidget* parent) : QWidget(paren
   device_->setObjectName("device");
   auto* refreshDevices = new QPushButton(tr("Refresh"));
   refreshDevices->setObjectName("refreshDevices");
+  advancedButton_ = new QPushButton(tr("Advanced..."));
+  advancedButton_->setObjectName("advancedButton");
+  advancedButton_->setToolTip(tr("The device's further options"));
+  connect(advancedButton_, &QPushButton::clicked, this, &ScanWindow::ShowAdvanced);
   auto* deviceRow = new QHBoxLayout;
   deviceRow->addWidget(device_, 1);
   deviceRow->addWidget(refreshDevices);
+  deviceRow->addWidget(advancedButton_);
   form->addRow(tr("Device:"), deviceRow);
   deviceNote_ = new QLabel;
   deviceNote_->setObjectName("deviceNote");
@@ -180,9 +186,18 @@ ScanWindow::ScanWindow(VirtualScanner& scanner, QWidget* parent) : QWidget(paren
     SetDeviceNote(tr("The scanner %1 chosen last time is not connected: scanning with the virtual film scanner.")
                    .arg(remembered));
   }
+  connect(device_, &QComboBox::currentIndexChanged, this, [this] {
+    advancedButton_->setEnabled(DeviceName() != QLatin1String("virtual"));
+    if (advanced_ != nullptr && advanced_->isVisible()) {
+      if (DeviceName() == QLatin1String("virtual")) advanced_->close();
+      else advanced_->ShowDevice(DeviceName(), AdvancedSettings());
+    }
+  });
+  advancedButton_->setEnabled(DeviceName() != QLatin1String("virtual"));
   connect(device_, &QComboBox::activated, this, [this] {
     scanner_.SetWindowSetting("Device", DeviceName());
     SetDeviceNote(QString());
+    emit deviceChanged();
     AutoPreview();
   });
   connect(refreshDevices, &QPushButton::clicked, this, [this] {
@@ -306,7 +321,7 @@ ScanWindow::ScanWindow(VirtualScanner& scanner, QWidget* parent) : QWidget(paren
   layout->addLayout(top, 1);
   layout->addWidget(progress_);
   layout->addLayout(buttons);
-  settingsWidgets_ = {device_, resolution_, filmType_, colorSpace_, slide_, film_, holder_, browse,
+  settingsWidgets_ = {device_, refreshDevices, advancedButton_, resolution_, filmType_, colorSpace_, slide_, film_, holder_, browse,
                       slides_,     scanSlides, next,       previewButton_, scan, preview_};
 
   preview_->SetArea(scanner_.WindowSetting("Area", QRectF()).toRectF());
@@ -442,6 +457,7 @@ void ScanWindow::PreviewDevice() {
     UpdateInformation();
   };
   if (!device) return fail(why);
+  ApplySettings(*device, AdvancedSettings());
   // The whole bed at a low resolution: the lowest the device offers from 50 dpi up.
   double dpi = 50;
   for (const DeviceOption& option : device->Options()) {
@@ -513,7 +529,10 @@ void ScanWindow::ShowSlide(const Slide& slide) {
 
 void ScanWindow::UpdateInformation() {
   if (!frameSize_.isValid()) {
-    information_->setText(tr("Nothing to scan"));
+    // A real device before its preview: the size is known once it has been seen.
+    information_->setText(DeviceName() != QLatin1String("virtual")
+                              ? tr("The whole bed at %1 dpi (Preview shows it and its size)").arg(resolution_->value())
+                              : tr("Nothing to scan"));
     return;
   }
   const ScanJob job = Job();
@@ -557,9 +576,18 @@ ScanJob ScanWindow::Job() const {
 }
 
 void ScanWindow::SetProgress(double fraction) {
-  progress_->setValue(static_cast<int>(std::clamp(fraction, 0.0, 1.0) * 1000));
-  // Painted at once: the scan runs inside the application's transfer loop.
-  if (progress_->isVisible()) progress_->repaint();
+  const int value = static_cast<int>(std::clamp(fraction, 0.0, 1.0) * 1000);
+  if (value == progress_->value()) return;
+  progress_->setValue(value);
+  // Painted at once, the scan running inside the application's transfer loop; but only
+  // every 40 ms or twentieth of the way: each painting also paints what else waits for it.
+  const bool due = value == 0 || value == 1000 || !progressPainted_.isValid() || progressPainted_.elapsed() >= 40 ||
+                   std::abs(value - paintedProgress_) >= 50;
+  if (progress_->isVisible() && due) {
+    progress_->repaint();
+    progressPainted_.start();
+    paintedProgress_ = value;
+  }
 }
 
 void ScanWindow::ShowStatus(const QString& text) { status_->setText(text); }
@@ -582,9 +610,11 @@ bool ScanWindow::ChooseDevice(const QString& name) {
     at = device_->findData(name);
   }
   if (at < 0) return false;
+  const bool changed = DeviceName() != name;
   device_->setCurrentIndex(at);
   scanner_.SetWindowSetting("Device", name);
   SetDeviceNote(QString());
+  if (changed) emit deviceChanged();
   return true;
 }
 
@@ -600,6 +630,65 @@ void ScanWindow::RefreshDevices() {
 
 void ScanWindow::SetScanning(bool scanning) {
   for (QWidget* w : settingsWidgets_) w->setEnabled(!scanning);
+  if (!scanning) advancedButton_->setEnabled(DeviceName() != QLatin1String("virtual"));
+  if (advanced_ != nullptr) advanced_->SetScanning(scanning);
+}
+
+OptionSettings ScanWindow::AdvancedSettings() const {
+  // Kept by device name: each device has its own options.
+  const QVariantList stored = scanner_.WindowSetting("AdvancedOptions", QVariantMap()).toMap().value(DeviceName()).toList();
+  OptionSettings settings;
+  for (const QVariant& entry : stored) {
+    const QVariantList pair = entry.toList();
+    if (pair.size() == 2) settings.push_back({pair[0].toString(), pair[1]});
+  }
+  return settings;
+}
+
+void ScanWindow::ShowAdvanced() {
+  if (DeviceName() == QLatin1String("virtual")) return;
+  if (advanced_ == nullptr) {
+    advanced_ = new AdvancedPanel(this);
+    connect(advanced_, &AdvancedPanel::settingsChanged, this, [this](const QString& device, const OptionSettings& settings) {
+      QVariantList stored;
+      for (const auto& [name, value] : settings) stored.push_back(QVariantList{name, value});
+      QVariantMap all = scanner_.WindowSetting("AdvancedOptions", QVariantMap()).toMap();
+      if (stored.isEmpty()) all.remove(device);
+      else all[device] = stored;
+      scanner_.SetWindowSetting("AdvancedOptions", all);
+      // What the preview showed may no longer be what the device scans.
+      UpdateInformation();
+    });
+    connect(advanced_, &AdvancedPanel::parametersChanged, this, &ScanWindow::UpdateInformation);
+  }
+  const bool placed = advanced_->isVisible();
+  advanced_->ShowDevice(DeviceName(), AdvancedSettings());
+  advanced_->show();
+  advanced_->raise();
+  if (placed) return;
+  // Beside the scanner window where the screen has room, else over it; on the screen either way.
+  if (const QScreen* s = screen()) {
+    const QRect room = s->availableGeometry();
+    const QSize size = advanced_->frameGeometry().size().boundedTo(room.size());
+    QPoint at = frameGeometry().topRight() + QPoint(1, 0);
+    if (at.x() + size.width() > room.right() + 1) at.setX(frameGeometry().left() - size.width() - 1);
+    if (at.x() < room.left()) at.setX(frameGeometry().center().x() - size.width() / 2);
+    at.setX(std::clamp(at.x(), room.left(), room.right() + 1 - size.width()));
+    // Before the window manager has framed the panel, allow for its title bar.
+    const int title = advanced_->frameGeometry().top() == advanced_->geometry().top()
+                          ? style()->pixelMetric(QStyle::PM_TitleBarHeight)
+                          : 0;
+    at.setY(std::clamp(at.y(), room.top(), room.bottom() + 1 - size.height()) + title);
+    advanced_->move(at);
+  }
+}
+
+void ScanWindow::ShowResolutionTaken(int dpi) {
+  if (dpi <= 0 || dpi == resolution_->value()) return;
+  const QSignalBlocker block(resolution_);
+  resolution_->setValue(dpi);
+  scanner_.SetWindowSetting("Resolution", resolution_->value());
+  ShowStatus(tr("%1 scans at %2 dpi.").arg(DeviceName()).arg(resolution_->value()));
 }
 
 void ScanWindow::Place(const QRect& stored) {

@@ -6,8 +6,10 @@
 #pragma once
 
 #include "frames.h"
+#include "scan_device.h"
 #include "scan_script.h"
 
+#include <QElapsedTimer>
 #include <QImage>
 #include <QSizeF>
 #include <QWidget>
@@ -21,6 +23,7 @@ class QSpinBox;
 
 namespace orvax::ds {
 
+class AdvancedPanel;
 class VirtualScanner;
 
 // The preview of the slide, where a rectangle dragged with the mouse chooses the area to
@@ -87,6 +90,13 @@ class ScanWindow : public QWidget {
   // Lists the virtual scanner and the SANE devices connected now (at the start only when the
   // device chosen last time is one of them; Refresh lists them at any time).
   void RefreshDevices();
+  // The further options the person set for the chosen device (the Advanced panel's), in
+  // the order they were set.
+  OptionSettings AdvancedSettings() const;
+  // Opens the Advanced panel of the chosen SANE device.
+  void ShowAdvanced();
+  // The resolution a device took in place of the one asked for.
+  void ShowResolutionTaken(int dpi);
   // The line under the device list (hidden when empty).
   void SetDeviceNote(const QString& text);
   // Puts the window where it was (STORED: the position of its frame and its size) or, the
@@ -99,6 +109,8 @@ class ScanWindow : public QWidget {
   void cancelRequested();
   // The user chose another film type or colour space here.
   void itemsChanged();
+  // Another device was chosen (and remembered).
+  void deviceChanged();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -131,7 +143,11 @@ class ScanWindow : public QWidget {
   QLineEdit* holder_;
   QSpinBox* slides_;
   QProgressBar* progress_;
+  QElapsedTimer progressPainted_;  // since the progress bar was last painted
+  int paintedProgress_ = 0;
   QPushButton* previewButton_;
+  QPushButton* advancedButton_;
+  AdvancedPanel* advanced_ = nullptr;
   QList<QWidget*> settingsWidgets_;
   bool refreshing_ = false;
   QSize frameSize_;  // of the slide the preview shows

@@ -1,45 +1,27 @@
 #include "twain_source.h"
 
+#include "twain_capabilities.h"
+
 #include "scan_window.h"
 #include "virtual_scanner.h"
 
 #include "twain/containers.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QTextStream>
-#include <QTimer>
 
 #include <algorithm>
-#include <cstdio>
+#include <chrono>
+#include <limits>
 #include <cstring>
 
 namespace orvax::ds {
 
 using namespace twain;
 
-namespace {
-
-constexpr int kPixelTypes[] = {TWPT_BW, TWPT_GRAY, TWPT_RGB, TWPT_CMYK, TWPT_HSL};
-// The depths each pixel type comes in, in the order of kPixelTypes.
-// (A function, so that the module's static source object can use it while starting.)
-const QList<int>* DefaultDepths() {
-  static const QList<int> depths[] = {{1}, {8, 16}, {8, 16}, {8}, {16}};
-  return depths;
-}
-
-int IndexOfType(int pixelType) {
-  for (int i = 0; i < 5; ++i)
-    if (kPixelTypes[i] == pixelType) return i;
-  return -1;
-}
-
-}  // namespace
-
 TwainSource::TwainSource(VirtualScanner& scanner) : scanner_(scanner) {
-  for (int i = 0; i < 5; ++i) offered_.push_back(DefaultDepths()[i]);
+  for (int i = 0; i < kPixelTypeCount; ++i) offered_.push_back(DefaultDepths()[i]);
   ResetCapabilities();
 }
 TwainSource::~TwainSource() { CloseWindow(); }
@@ -55,70 +37,6 @@ void TwainSource::CloseWindow() {
 TW_UINT16 TwainSource::Fail(TW_UINT16 condition) {
   condition_ = condition;
   return TWRC_FAILURE;
-}
-
-void TwainSource::ReadDeviceOffer() {
-  offered_.clear();
-  for (int i = 0; i < 5; ++i) offered_.push_back(DefaultDepths()[i]);
-  const QString name = scanner_.WindowSetting("Device", "virtual").toString();
-  if (name == QLatin1String("virtual")) return;
-  // A device that cannot be opened now leaves the virtual scanner's offer, as the window
-  // falls back to it.
-  QString why;
-  std::unique_ptr<ScanDevice> device = OpenSaneDevice(name, &why);
-  if (!device) return;
-  const QList<DeviceOption> options = device->Options();
-  device->Close();
-  QStringList modes;
-  QList<int> depths;
-  bool hasDepth = false;
-  for (const DeviceOption& o : options) {
-    if (o.name == QLatin1String("mode")) modes = o.strings;
-    if (o.name == QLatin1String("depth")) {
-      hasDepth = true;
-      for (double w : o.words) depths.push_back(static_cast<int>(w));
-      if (o.isRange)
-        for (int d : {1, 8, 16})
-          if (d >= o.min && d <= o.max) depths.push_back(d);
-      if (o.words.isEmpty() && !o.isRange && o.value.isValid()) depths.push_back(o.value.toInt());
-    }
-  }
-  if (!hasDepth) depths = {8};
-  QList<int> multi;
-  for (int d : {8, 16})
-    if (depths.contains(d)) multi.push_back(d);
-  const bool lineart = modes.contains("Lineart") || (modes.contains("Gray") && depths.contains(1));
-  for (int i = 0; i < 5; ++i) offered_[i].clear();
-  if (lineart) offered_[IndexOfType(TWPT_BW)] = {1};
-  if (modes.contains("Gray")) offered_[IndexOfType(TWPT_GRAY)] = multi;
-  if (modes.contains("Color")) offered_[IndexOfType(TWPT_RGB)] = multi;
-  // A device whose modes have other names still scans in its own default.
-  bool any = false;
-  for (const QList<int>& d : offered_) any = any || !d.isEmpty();
-  if (!any) offered_[IndexOfType(TWPT_RGB)] = {8};
-}
-
-void TwainSource::ResetCapabilities() {
-  xferCount_ = -1;
-  planarChunky_ = TWPC_CHUNKY;
-  pixelTypes_.clear();
-  depths_.clear();
-  currentDepth_.clear();
-  for (int i = 0; i < 5; ++i) {
-    if (!offered_[i].isEmpty()) pixelTypes_.push_back(kPixelTypes[i]);
-    depths_.push_back(offered_[i]);
-    currentDepth_.push_back(offered_[i].isEmpty() ? 8 : offered_[i].front());
-  }
-  pixelType_ = pixelTypes_.contains(TWPT_RGB) ? TWPT_RGB : pixelTypes_.front();
-  mechs_.clear();
-  if (offer_ != "memory") mechs_.push_back(TWSX_NATIVE);
-  if (offer_ != "native") mechs_.push_back(TWSX_MEMORY);
-  mech_ = mechs_.front();
-}
-
-QList<int> TwainSource::Depths(int pixelType) const {
-  const int i = IndexOfType(pixelType);
-  return i >= 0 ? depths_[i] : QList<int>();
 }
 
 TW_UINT16 TwainSource::Entry(TW_IDENTITY* origin, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void* data) {
@@ -185,31 +103,7 @@ TW_UINT16 TwainSource::Identity(TW_UINT16 msg, TW_IDENTITY* id) {
     }
     case MSG_OPENDS: {
       if (state_ != 3) return Fail(TWCC_MAXCONNECTIONS);
-      // The script is read once; a different script file starts over.
-      if (const QByteArray path = qgetenv("ORVAX_DS_SCRIPT"); path != scriptPath_) {
-        scriptPath_ = path;
-        script_.clear();
-        scriptPos_ = 0;
-        offer_ = QStringLiteral("both");
-        if (!path.isEmpty()) {
-          QFile file(QString::fromLocal8Bit(path));
-          QString error;
-          std::optional<QList<ScriptAction>> actions;
-          if (file.open(QIODevice::ReadOnly | QIODevice::Text))
-            actions = ParseScript(QString::fromUtf8(file.readAll()), &error);
-          else
-            error = QStringLiteral("cannot read it");
-          if (!actions) {
-            std::fprintf(stderr, "Orvax Scan.ds: script %s: %s\n", path.constData(), error.toLocal8Bit().constData());
-          } else {
-            for (const ScriptAction& action : *actions) {
-              // Mechanisms are negotiated before any action runs, so they apply from the start.
-              if (action.kind == ScriptAction::Kind::Offer) offer_ = action.offer;
-              else script_.push_back(action);
-            }
-          }
-        }
-      }
+      LoadScript();
       eventMsg_ = win::RegisterWindowMessage(kSourceEventMsg);
       ReadDeviceOffer();
       ResetCapabilities();
@@ -230,11 +124,15 @@ TW_UINT16 TwainSource::UserInterface(TW_UINT16 msg, TW_USERINTERFACE* ui) {
   if (msg == MSG_ENABLEDS || msg == MSG_ENABLEDSUIONLY) {
     if (state_ != 4) return Fail(TWCC_SEQERROR);
     parent_ = static_cast<win::HWND>(ui->hParent);
+    // The Color Space list offers what was negotiated.
+    PublishColorSpaces();
+    if (window_) window_->Refresh();
     if (!window_) {
       window_ = new ScanWindow(scanner_, win::IsWindow(parent_) ? static_cast<QWidget*>(parent_->widget) : nullptr);
       QObject::connect(window_, &ScanWindow::scanRequested, window_, [this] { RequestScan(JobFromWindow()); });
       QObject::connect(window_, &ScanWindow::feederRequested, window_, [this] { StartFeeder(); });
       QObject::connect(window_, &ScanWindow::cancelRequested, window_, [this] { Cancel(); });
+      QObject::connect(window_, &ScanWindow::deviceChanged, window_, [this] { OfferDevice(); });
       QObject::connect(window_, &ScanWindow::itemsChanged, window_, [] {
         win::PostMessage(win::HWND_BROADCAST, win::RegisterWindowMessage(kRefreshMenusMsg), 0, 0);
       });
@@ -252,136 +150,6 @@ TW_UINT16 TwainSource::UserInterface(TW_UINT16 msg, TW_USERINTERFACE* ui) {
     return TWRC_SUCCESS;
   }
   return Fail(TWCC_BADPROTOCOL);
-}
-
-TW_UINT16 TwainSource::Capability(TW_UINT16 msg, TW_CAPABILITY* cap) {
-  if (state_ < 4) return Fail(TWCC_SEQERROR);
-  const TW_UINT16 id = cap->Cap;
-  const bool known = id == CAP_XFERCOUNT || id == ICAP_COMPRESSION || id == ICAP_PLANARCHUNKY ||
-                     id == ICAP_PIXELTYPE || id == ICAP_BITDEPTH || id == ICAP_XFERMECH;
-  if (!known) return Fail(TWCC_CAPUNSUPPORTED);
-  const int typeIndex = IndexOfType(pixelType_);
-  auto current = [&]() -> long {
-    switch (id) {
-      case CAP_XFERCOUNT: return xferCount_;
-      case ICAP_COMPRESSION: return TWCP_NONE;
-      case ICAP_PLANARCHUNKY: return planarChunky_;
-      case ICAP_PIXELTYPE: return pixelType_;
-      case ICAP_BITDEPTH: return currentDepth_[typeIndex];
-      default: return mech_;
-    }
-  };
-  auto fill = [&](bool oneValue) {
-    cap->hContainer = nullptr;
-    if (oneValue || id == CAP_XFERCOUNT) {
-      cap->ConType = TWON_ONEVALUE;
-      cap->hContainer = OneValue(id == CAP_XFERCOUNT ? TWTY_INT16 : TWTY_UINT16, current());
-    } else {
-      cap->ConType = TWON_ENUMERATION;
-      QList<int> values;
-      switch (id) {
-        case ICAP_COMPRESSION: values = {TWCP_NONE}; break;
-        case ICAP_PLANARCHUNKY: values = {TWPC_CHUNKY, TWPC_PLANAR}; break;
-        case ICAP_PIXELTYPE: values = pixelTypes_; break;
-        case ICAP_BITDEPTH: values = depths_[typeIndex]; break;
-        default: values = mechs_; break;
-      }
-      cap->hContainer = Enumeration(TWTY_UINT16, std::span<const int>(values.constData(), values.size()),
-                                    static_cast<size_t>(std::max<qsizetype>(0, values.indexOf(static_cast<int>(current())))));
-    }
-    return cap->hContainer != nullptr ? TWRC_SUCCESS : Fail(TWCC_LOWMEMORY);
-  };
-  switch (msg) {
-    case MSG_GET: return fill(false);
-    case MSG_GETCURRENT: return fill(true);
-    case MSG_GETDEFAULT: {
-      cap->ConType = TWON_ONEVALUE;
-      const QList<int>& offered = offered_[IndexOfType(pixelType_)];
-      const long defaults[] = {-1, TWCP_NONE, TWPC_CHUNKY, offered_[IndexOfType(TWPT_RGB)].isEmpty() ? pixelType_ : TWPT_RGB,
-                               offered.isEmpty() ? 8 : offered.front(), mechs_.front()};
-      const int slot = id == CAP_XFERCOUNT ? 0 : id == ICAP_COMPRESSION ? 1 : id == ICAP_PLANARCHUNKY ? 2
-                       : id == ICAP_PIXELTYPE ? 3 : id == ICAP_BITDEPTH ? 4 : 5;
-      cap->hContainer = OneValue(id == CAP_XFERCOUNT ? TWTY_INT16 : TWTY_UINT16, defaults[slot]);
-      return TWRC_SUCCESS;
-    }
-    case MSG_QUERYSUPPORT:
-      cap->ConType = TWON_ONEVALUE;
-      cap->hContainer = OneValue(TWTY_INT32, 0x1F);
-      return TWRC_SUCCESS;
-    case MSG_RESET:
-    case MSG_SET: break;
-    default: return Fail(TWCC_CAPBADOPERATION);
-  }
-  if (state_ != 4) return Fail(TWCC_CAPSEQERROR);
-  if (msg == MSG_RESET) {
-    switch (id) {
-      case CAP_XFERCOUNT: xferCount_ = -1; break;
-      case ICAP_PLANARCHUNKY: planarChunky_ = TWPC_CHUNKY; break;
-      case ICAP_PIXELTYPE:
-        pixelTypes_.clear();
-        for (int i = 0; i < 5; ++i)
-          if (!offered_[i].isEmpty()) pixelTypes_.push_back(kPixelTypes[i]);
-        pixelType_ = pixelTypes_.contains(TWPT_RGB) ? TWPT_RGB : pixelTypes_.front();
-        break;
-      case ICAP_BITDEPTH:
-        depths_[typeIndex] = offered_[typeIndex];
-        currentDepth_[typeIndex] = offered_[typeIndex].isEmpty() ? 8 : offered_[typeIndex].front();
-        break;
-      case ICAP_XFERMECH: mech_ = mechs_.front(); break;
-      default: break;
-    }
-    return fill(true);
-  }
-  std::vector<long> values;
-  long value = 0;
-  if (!ReadContainer(*cap, &values, &value)) return Fail(TWCC_BADVALUE);
-  const bool list = cap->ConType != TWON_ONEVALUE;
-  switch (id) {
-    case CAP_XFERCOUNT:
-      if (value != -1 && (value < 1 || value > 32767)) return Fail(TWCC_BADVALUE);
-      xferCount_ = static_cast<int>(value);
-      return TWRC_SUCCESS;
-    case ICAP_COMPRESSION: return value == TWCP_NONE ? TWRC_SUCCESS : Fail(TWCC_BADVALUE);
-    case ICAP_PLANARCHUNKY:
-      if (value != TWPC_CHUNKY && value != TWPC_PLANAR) return Fail(TWCC_BADVALUE);
-      planarChunky_ = static_cast<int>(value);
-      return TWRC_SUCCESS;
-    case ICAP_PIXELTYPE: {
-      const auto offered = [this](long v) {
-        const int i = IndexOfType(static_cast<int>(v));
-        return i >= 0 && !offered_[i].isEmpty();
-      };
-      if (!offered(value)) return Fail(TWCC_BADVALUE);
-      if (list) {
-        // The application restricts the types offered to the ones it takes.
-        QList<int> kept;
-        for (long v : values)
-          if (offered(v) && !kept.contains(static_cast<int>(v))) kept.push_back(static_cast<int>(v));
-        pixelTypes_ = kept;
-      } else if (!pixelTypes_.contains(static_cast<int>(value))) {
-        return Fail(TWCC_BADVALUE);
-      }
-      pixelType_ = static_cast<int>(value);
-      return TWRC_SUCCESS;
-    }
-    case ICAP_BITDEPTH: {
-      if (!offered_[typeIndex].contains(static_cast<int>(value))) return Fail(TWCC_BADVALUE);
-      if (list) {
-        QList<int> kept;
-        for (long v : values)
-          if (offered_[typeIndex].contains(static_cast<int>(v)) && !kept.contains(static_cast<int>(v))) kept.push_back(static_cast<int>(v));
-        depths_[typeIndex] = kept;
-      } else if (!depths_[typeIndex].contains(static_cast<int>(value))) {
-        return Fail(TWCC_BADVALUE);
-      }
-      currentDepth_[typeIndex] = static_cast<int>(value);
-      return TWRC_SUCCESS;
-    }
-    default:
-      if (!mechs_.contains(static_cast<int>(value))) return Fail(TWCC_BADVALUE);
-      mech_ = static_cast<int>(value);
-      return TWRC_SUCCESS;
-  }
 }
 
 void TwainSource::Post(TW_UINT16 message) {
@@ -405,13 +173,24 @@ TW_UINT16 TwainSource::ProcessEvent(TW_EVENT* event) {
 }
 
 bool TwainSource::RequestScan(const ScanJob& job) {
-  if (state_ != 5 || pending_ > 0) return false;
+  if (state_ != 5 || pending_ > 0 || preparing_) return false;
   job_ = job;
   cancel_ = false;
-  // A slide that cannot be read is not announced at all.
-  if (!PrepareImage()) return false;
-  pending_ = std::max(1, job.count);
+  // The window stays live while a device that must be read whole is read: no second scan.
   if (window_) window_->SetScanning(true);
+  preparing_ = true;
+  const bool prepared = PrepareImage();
+  preparing_ = false;
+  // A slide that cannot be read is not announced at all.
+  if (!prepared) {
+    cancel_ = false;
+    if (window_) {
+      window_->SetScanning(false);
+      window_->SetProgress(0);
+    }
+    return false;
+  }
+  pending_ = std::max(1, job.count);
   Post(MSG_XFERREADY);
   return true;
 }
@@ -424,7 +203,7 @@ bool TwainSource::StartFeeder() {
 }
 
 void TwainSource::Cancel() {
-  if (state_ >= 6) {
+  if (state_ >= 6 || reader_.joinable()) {
     cancel_ = true;
   } else if (state_ == 5) {
     Post(MSG_CLOSEDSREQ);
@@ -456,6 +235,7 @@ bool TwainSource::OpenDevice() {
 }
 
 void TwainSource::CloseDevice() {
+  StopReader();
   if (device_) device_->Close();
   device_.reset();
   deviceName_.clear();
@@ -463,6 +243,7 @@ void TwainSource::CloseDevice() {
 
 void TwainSource::DeviceFailed(const QString& reason) {
   deviceFailed_ = true;
+  StopReader();
   if (device_) device_->Cancel();
   // The virtual scanner's reasons are whole sentences about its slides.
   if (deviceName_ == QLatin1String("virtual")) SlideFailed(reason);
@@ -482,8 +263,16 @@ bool TwainSource::PrepareImage() {
   }
   filmType_ = filmType;
   // A device left in the middle of a scan takes no settings.
+  StopReader();
   device_->Cancel();
-  DeviceStatus status = device_->Setup(job_, type, bits, filmType);
+  if (window_) ApplySettings(*device_, window_->AdvancedSettings());
+  int dpi = job_.dpi;
+  DeviceStatus status = device_->Setup(job_, type, bits, filmType, &dpi);
+  // The resolution the image has is the one the device took.
+  if (status.ok() && dpi != job_.dpi) {
+    job_.dpi = dpi;
+    if (window_) window_->ShowResolutionTaken(dpi);
+  }
   if (status.ok()) status = device_->Start();
   if (status.ok()) status = device_->Layout(&layout_);
   if (!status.ok()) {
@@ -498,8 +287,6 @@ bool TwainSource::PrepareImage() {
   raster_.bitsPerSample = layout_.bitsPerSample;
   raster_.bytesPerRow = (raster_.width * raster_.samplesPerPixel * raster_.bitsPerSample + 7) / 8;
   raster_.data.assign(static_cast<size_t>(raster_.bytesPerRow) * raster_.height, 0);
-  deviceRow_.assign(static_cast<size_t>(std::max(1, layout_.bytesPerRow)), 0);
-  deviceRowFill_ = 0;
   renderedRows_ = 0;
   plane_ = 0;
   nextRow_ = 0;
@@ -514,49 +301,120 @@ bool TwainSource::PrepareImage() {
   } else if (window_) {
     window_->ShowStatus(QStringLiteral("Scanning with %1").arg(deviceName_));
   }
-  if ((layout_.height < 0 || layout_.plane >= 0 || !layout_.lastFrame) && !ReadWhole()) return false;
+  if (layout_.height < 0 || layout_.plane >= 0 || !layout_.lastFrame) {
+    if (!ReadWhole()) return false;
+  } else {
+    StartReader(false);
+  }
   planar_ = job_.planar && raster_.samplesPerPixel > 1 && raster_.bitsPerSample >= 8;
   return true;
 }
 
-DeviceStatus TwainSource::ReadRows(int want, std::vector<uint8_t>& out, int* rows) {
+DeviceStatus TwainSource::ReadFrameRows() {
   // A device row may carry padding beyond the pixels it counts.
-  const size_t deviceBytes = deviceRow_.size();
-  const size_t keep = std::min(deviceBytes, static_cast<size_t>(raster_.bytesPerRow));
-  while (want < 0 || *rows < want) {
+  std::vector<uint8_t> row(static_cast<size_t>(std::max(1, layout_.bytesPerRow)));
+  const size_t keep = std::min(row.size(), static_cast<size_t>(raster_.bytesPerRow));
+  int fill = 0;
+  for (int y = 0; y < raster_.height;) {
     int got = 0;
-    const DeviceStatus status = device_->Read(deviceRow_.data() + deviceRowFill_,
-                                              static_cast<int>(deviceBytes) - deviceRowFill_, &got);
+    const DeviceStatus status = device_->Read(row.data() + fill, static_cast<int>(row.size()) - fill, &got);
+    if (status.code == DeviceStatus::Code::EndOfFrame)
+      return DeviceStatus::Fail(QStringLiteral("the frame ended after %1 of its %2 rows").arg(y).arg(raster_.height));
     if (!status.ok()) return status;
-    deviceRowFill_ += got;
-    if (static_cast<size_t>(deviceRowFill_) == deviceBytes) {
-      out.insert(out.end(), deviceRow_.begin(), deviceRow_.begin() + static_cast<std::ptrdiff_t>(keep));
-      deviceRowFill_ = 0;
-      ++*rows;
-      // A long pass (a native transfer reads the whole frame at once) shows its progress.
-      if ((*rows & 255) == 255 && raster_.height > 0) ShowProgress(double(*rows) / raster_.height);
-    }
+    fill += got;
+    if (static_cast<size_t>(fill) < row.size()) continue;
+    uint8_t* at = raster_.data.data() + static_cast<size_t>(y) * raster_.bytesPerRow;
+    std::memcpy(at, row.data(), keep);
+    ReadThroughFilm(at, 1);
+    fill = 0;
+    ++y;
+    rowsRead_.store(y, std::memory_order_release);
   }
   return DeviceStatus::Ok();
 }
 
-bool TwainSource::ReadWhole() {
-  const DeviceStatus status = ReadWholeImage(*device_, layout_, &raster_, [this](int rows) {
-    if (raster_.height > 0) ShowProgress(double(rows) / raster_.height);
+void TwainSource::StartReader(bool whole) {
+  StopReader();
+  rowsRead_.store(0);
+  readDone_.store(false);
+  readStatus_ = DeviceStatus::Ok();
+  readingWhole_ = whole;
+  // The device is read on a thread of its own while the window and the application go on;
+  // the transfer takes the rows as they arrive.
+  reader_ = std::thread([this, whole] {
+    DeviceStatus status;
+    if (whole) {
+      status = ReadWholeImage(*device_, layout_, &wholeRaster_,
+                              [this](int rows) { rowsRead_.store(rows, std::memory_order_release); });
+      if (status.code == DeviceStatus::Code::Ok && wholeRaster_.height <= 0)
+        status = DeviceStatus::Fail(QStringLiteral("the device sent an empty picture"));
+    } else {
+      status = ReadFrameRows();
+    }
+    std::lock_guard<std::mutex> lock(readMutex_);
+    readStatus_ = status;
+    readDone_.store(true, std::memory_order_release);
+    readChanged_.notify_all();
   });
-  if (!status.ok()) {
-    DeviceFailed(status.code == DeviceStatus::Code::Ok ? QStringLiteral("the frame never ended") : status.reason);
+}
+
+void TwainSource::StopReader() {
+  if (!reader_.joinable()) return;
+  // A read still waiting on the device returns once the scan is cancelled.
+  if (!readDone_.load(std::memory_order_acquire) && device_) device_->Cancel();
+  reader_.join();
+}
+
+bool TwainSource::WaitForRows(int rows) {
+  const auto enough = [&] {
+    return rowsRead_.load(std::memory_order_acquire) >= rows || readDone_.load(std::memory_order_acquire);
+  };
+  while (!enough()) {
+    if (cancel_) {
+      StopReader();
+      return false;
+    }
+    // The window stays live while the device works: its Cancel, its progress.
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    if (readingWhole_ && layout_.height > 0) ShowProgress(double(rowsRead_.load()) / layout_.height);
+    std::unique_lock<std::mutex> lock(readMutex_);
+    readChanged_.wait_for(lock, std::chrono::milliseconds(10), enough);
+  }
+  if (rowsRead_.load(std::memory_order_acquire) >= rows) return true;
+  // The reading is over short of ROWS: complete for a whole scan, else a failure.
+  StopReader();
+  if (cancel_) return false;
+  if (!readStatus_.ok()) {
+    DeviceFailed(readStatus_.reason);
     return false;
   }
+  return true;
+}
+
+bool TwainSource::ReadWhole() {
+  StartReader(true);
+  if (!WaitForRows(std::numeric_limits<int>::max())) {
+    if (cancel_) Report(QStringLiteral("cancelled while reading"));
+    return false;
+  }
+  StopReader();
+  raster_ = std::move(wholeRaster_);
+  wholeRaster_ = Raster{};
   ReadThroughFilm(raster_.data.data(), raster_.height);
   renderedRows_ = raster_.height;
   return true;
 }
 
 void TwainSource::ReadThroughFilm(uint8_t* rows, int count) const {
-  // The virtual scanner reads its film itself; a SANE device scans what lies on it.
-  if (deviceName_ == QLatin1String("virtual") || filmType_ == FilmType::ColorPositive) return;
-  const bool negative = filmType_ == FilmType::ColorNegative || filmType_ == FilmType::BwNegative;
+  // The virtual scanner reads its film itself, and so does a film scanner through its
+  // negative adapter; any other SANE device scans the negative as it lies on it.
+  FilmType type = filmType_;
+  if (device_ && device_->ReadsNegatives()) {
+    if (deviceName_ == QLatin1String("virtual") || type == FilmType::ColorNegative) return;
+    if (type == FilmType::BwNegative) type = FilmType::BwPositive;
+  }
+  if (type == FilmType::ColorPositive) return;
+  const bool negative = type == FilmType::ColorNegative || type == FilmType::BwNegative;
   const size_t bytes = static_cast<size_t>(raster_.bytesPerRow) * count;
   if (raster_.bitsPerSample == 1) {
     if (negative)
@@ -580,7 +438,7 @@ void TwainSource::ReadThroughFilm(uint8_t* rows, int count) const {
     };
     for (int x = 0; x < raster_.width; ++x)
       for (int c = 0; c < 3; ++c) light[static_cast<size_t>(x) * 3 + c] = sample(static_cast<size_t>(x) * spp + (spp == 3 ? c : 0));
-    ReadFilm(filmType_, light.data(), raster_.width);
+    ReadFilm(type, light.data(), raster_.width);
     for (int x = 0; x < raster_.width; ++x) {
       const uint16_t* p = &light[static_cast<size_t>(x) * 3];
       if (spp == 3) {
@@ -595,19 +453,7 @@ void TwainSource::ReadThroughFilm(uint8_t* rows, int count) const {
 bool TwainSource::EnsureRows(int rows) {
   rows = std::min(rows, raster_.height);
   if (renderedRows_ >= rows) return true;
-  std::vector<uint8_t> out;
-  out.reserve(static_cast<size_t>(rows - renderedRows_) * raster_.bytesPerRow);
-  int got = 0;
-  const DeviceStatus status = ReadRows(rows - renderedRows_, out, &got);
-  if (!status.ok()) {
-    if (status.code == DeviceStatus::Code::EndOfFrame)
-      DeviceFailed(QStringLiteral("the frame ended after %1 of its %2 rows").arg(renderedRows_ + got).arg(raster_.height));
-    else
-      DeviceFailed(status.reason);
-    return false;
-  }
-  std::memcpy(raster_.data.data() + static_cast<size_t>(renderedRows_) * raster_.bytesPerRow, out.data(), out.size());
-  ReadThroughFilm(raster_.data.data() + static_cast<size_t>(renderedRows_) * raster_.bytesPerRow, rows - renderedRows_);
+  if (!WaitForRows(rows)) return false;
   renderedRows_ = rows;
   return true;
 }
@@ -683,6 +529,10 @@ TW_UINT16 TwainSource::MemXfer(TW_IMAGEMEMXFER* xfer) {
   }
   if (plane_ == 0 && !EnsureRows(nextRow_ + rows)) {
     if (handle) GlobalUnlock(xfer->Memory.TheMem);
+    if (cancel_) {
+      Report(QStringLiteral("cancelled after %1 strips").arg(strips_ - 1));
+      return Fail(TWCC_USERCANCEL);
+    }
     return Fail(TWCC_BUMMER);
   }
   const int bytesPerSample = raster_.bitsPerSample / 8;
@@ -734,7 +584,12 @@ TW_UINT16 TwainSource::NativeXfer(TW_HANDLE* result) {
   }
   // A bottom-up device-independent bitmap: 1 bit for black and white, 8 bits with a grey
   // palette for grey, 24 bits (blue, green, red) for everything else.
-  if (!EnsureRows(raster_.height)) return Fail(TWCC_BUMMER);
+  if (!EnsureRows(raster_.height)) {
+    if (!cancel_) return Fail(TWCC_BUMMER);
+    Report(QStringLiteral("cancelled"));
+    state_ = 7;
+    return TWRC_CANCEL;
+  }
   const int w = raster_.width, h = raster_.height;
   const int bpp = raster_.pixelType == TWPT_BW ? 1 : raster_.pixelType == TWPT_GRAY ? 8 : 24;
   const int colours = bpp == 1 ? 2 : bpp == 8 ? 256 : 0;
@@ -854,46 +709,6 @@ TW_UINT16 TwainSource::AutoSave(TW_UINT16 dat, TW_UINT16 msg, void* data) {
   const QByteArray path(result->path, static_cast<int>(strnlen(result->path, sizeof result->path)));
   Report(QStringLiteral("autosave status=%1 path=%2").arg(result->status).arg(QString::fromLocal8Bit(path)));
   return TWRC_SUCCESS;
-}
-
-void TwainSource::Report(const QString& line) const {
-  if (Scripted()) {
-    std::fprintf(stdout, "Orvax Scan.ds: %s\n", line.toLocal8Bit().constData());
-    std::fflush(stdout);
-  }
-  if (const QByteArray path = qgetenv("ORVAX_DS_REPORT"); !path.isEmpty()) {
-    QFile file(QString::fromLocal8Bit(path));
-    if (file.open(QIODevice::Append | QIODevice::Text)) QTextStream(&file) << line << '\n';
-  }
-}
-
-void TwainSource::ScheduleNextAction() {
-  if (!window_) return;
-  QTimer::singleShot(0, window_, [this] { RunNextAction(); });
-}
-
-void TwainSource::RunNextAction() {
-  if (state_ != 5 || scriptPos_ >= script_.size()) return;
-  const ScriptAction action = script_[scriptPos_++];
-  switch (action.kind) {
-    case ScriptAction::Kind::Scan:
-      if (!RequestScan(action.job)) ScheduleNextAction();
-      break;
-    case ScriptAction::Kind::Close:
-      Post(MSG_CLOSEDSREQ);
-      // A closed source runs no more actions; a "quit" right behind "close" still ends the run.
-      if (scriptPos_ < script_.size() && script_[scriptPos_].kind == ScriptAction::Kind::Quit) {
-        ++scriptPos_;
-        QMetaObject::invokeMethod(qApp, "quit", Qt::QueuedConnection);
-      }
-      break;
-    case ScriptAction::Kind::Quit: QMetaObject::invokeMethod(qApp, "quit", Qt::QueuedConnection); break;
-    case ScriptAction::Kind::Offer: ScheduleNextAction(); break;
-    case ScriptAction::Kind::Device:
-      if (window_ && !window_->ChooseDevice(action.device)) Report(QStringLiteral("device %1 is not connected").arg(action.device));
-      ScheduleNextAction();
-      break;
-  }
 }
 
 }  // namespace orvax::ds

@@ -1,7 +1,8 @@
-// The TWAIN side of the virtual film scanner: DS_Entry's triplets, the capabilities the
-// application negotiates, the source's own window and events, memory (chunky and planar) and
-// native transfers, the pending-transfer count, the user's cancel, the private auto-save
-// records and the scripted mode.
+// The TWAIN side of the data source: DS_Entry's triplets, the capabilities the application
+// negotiates (twain_capabilities.cpp), the source's own window and events, the device read
+// on a thread of its own, memory (chunky and planar) and native transfers, the
+// pending-transfer count, the user's cancel, the private auto-save records and the scripted
+// mode (twain_script.cpp).
 #pragma once
 
 #include "datasource/ds_exports.h"
@@ -14,6 +15,11 @@
 
 #include <QList>
 #include <QPointer>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 namespace orvax::ds {
 
@@ -57,20 +63,32 @@ class TwainSource {
   // What the chosen device offers: its pixel types and their depths.
   void ReadDeviceOffer();
   void ResetCapabilities();
+  // After a change of device: what it offers, as far as the application takes it, in the
+  // capabilities and in the Color Space list.
+  void OfferDevice();
+  // The Color Space list's entries that the capabilities offer now.
+  void PublishColorSpaces();
   QList<int> Depths(int pixelType) const;
   void Post(twain::TW_UINT16 message);
   // Loads the slide the job scans now and sets up its raster; false, with the failure shown
   // and reported, when the slide cannot be read.
   bool PrepareImage();
-  // Reads the raster's rows up to ROWS from the device (the scanner's head moving over the
-  // film); a failure is shown and the device's scan cancelled.
+  // Waits until the raster holds its rows up to ROWS (the scanner's head moving over the
+  // film); false when the user cancels or the device fails (shown, the scan cancelled).
   bool EnsureRows(int rows);
-  // Reads every frame of the scan at once: for a device that does not know its line count,
-  // and for one that sends its colours one after another. A failure is shown.
+  // Reads every frame of the scan before the transfer: for a device that does not know its
+  // line count, and for one that sends its colours one after another. A failure is shown.
   bool ReadWhole();
-  // Reads whole rows of the current (single, interleaved) frame into OUT, appended and
-  // trimmed to the raster's row, until it holds WANT rows.
-  DeviceStatus ReadRows(int want, std::vector<uint8_t>& out, int* rows);
+  // The reader thread: the rows of the current (single, interleaved) frame, trimmed to the
+  // raster's row and read through the film, into the raster as they come (or, WHOLE, every
+  // frame of the scan into wholeRaster_).
+  void StartReader(bool whole);
+  DeviceStatus ReadFrameRows();
+  // Cancels a reading still under way and waits for the thread.
+  void StopReader();
+  // Runs the window's events until ROWS rows are read or the reading is over; false when it
+  // is over short of them (cancelled, or the failure shown), or cancelled.
+  bool WaitForRows(int rows);
   // The device the next scan reads from, opened on first use; false when it cannot be.
   bool OpenDevice();
   // COUNT rows of the raster read in the film type of the scan: a SANE device has no film
@@ -86,6 +104,8 @@ class TwainSource {
   void CloseWindow();
   int RowBytes() const;
   bool Scripted() const { return !script_.isEmpty(); }
+  // Reads the script named by $ORVAX_DS_SCRIPT, once for each file.
+  void LoadScript();
   void RunNextAction();
   void ScheduleNextAction();
   void Report(const QString& line) const;
@@ -106,6 +126,8 @@ class TwainSource {
   QList<QList<int>> depths_;       // by position in kPixelTypes, after restriction
   int pixelType_ = twain::TWPT_RGB;
   QList<int> currentDepth_;        // by position in kPixelTypes
+  QList<int> appTypes_;             // the pixel types the application takes
+  QList<QList<int>> appDepths_;    // the depths it takes, by position in kPixelTypes
   QList<int> mechs_;
   int mech_ = twain::TWSX_NATIVE;
 
@@ -119,8 +141,17 @@ class TwainSource {
   FrameLayout layout_;     // of the current frame
   FilmType filmType_ = FilmType::ColorPositive;
   bool deviceFailed_ = false;  // the scan under way failed, with the reason shown
-  std::vector<uint8_t> deviceRow_;  // a device row being put together
-  int deviceRowFill_ = 0;
+  bool preparing_ = false;  // a scan being prepared, its device perhaps read whole
+  // The reader thread and what it has done: rows read into raster_ (or wholeRaster_), and
+  // once it is over, how it ended.
+  std::thread reader_;
+  std::mutex readMutex_;
+  std::condition_variable readChanged_;
+  std::atomic<int> rowsRead_{0};
+  std::atomic<bool> readDone_{false};
+  DeviceStatus readStatus_;
+  bool readingWhole_ = false;
+  Raster wholeRaster_;
   int renderedRows_ = 0;
   bool planar_ = false;
   int plane_ = 0;

@@ -15,13 +15,14 @@ QList<DeviceOption> VirtualDevice::Options() {
   return {};
 }
 
-bool VirtualDevice::SetOption(const QString& name, const QVariant&, QString* why) {
+bool VirtualDevice::SetOption(const QString& name, const QVariant&, QString* why, int*) {
   if (why != nullptr) *why = QStringLiteral("the virtual film scanner has no option %1").arg(name);
   return false;
 }
 
-DeviceStatus VirtualDevice::Setup(const ScanJob& job, int pixelType, int bits, FilmType filmType) {
+DeviceStatus VirtualDevice::Setup(const ScanJob& job, int pixelType, int bits, FilmType filmType, int* dpi) {
   job_ = job;
+  if (dpi != nullptr) *dpi = job.dpi;
   pixelType_ = pixelType;
   bits_ = bits;
   filmType_ = filmType;

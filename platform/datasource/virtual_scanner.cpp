@@ -123,6 +123,10 @@ QList<Item> VirtualScanner::Items(ItemList list) const {
         if (spaces[i].text == nullptr) items.push_back({QString(), kItemSeparator, false});
         else items.push_back({QString::fromUtf8(spaces[i].text), 0, i == current});
       }
+      if (!offeredSpaces_.isEmpty())
+        for (int i = 0; i < spaces.size(); ++i)
+          if (spaces[i].text != nullptr && !offeredSpaces_.contains({spaces[i].pixelType, spaces[i].bits}))
+            items[i].code = kItemDisabled;
       // Black-and-white film scans in grey only.
       if (IsBlackAndWhite(Current(ItemList::FilmType))) {
         for (int i = 0; i < spaces.size(); ++i)

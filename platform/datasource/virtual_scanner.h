@@ -58,6 +58,9 @@ class VirtualScanner {
   // Makes item INDEX of LIST current; false when it is out of range, a separator or
   // disabled.
   bool Select(ItemList list, int index);
+  // The colour spaces (pixel type and depth) the chosen device and the application agree
+  // on; the others are disabled in the Color Space list. Empty: every one.
+  void SetOfferedColorSpaces(const QList<QPair<int, int>>& offered) { offeredSpaces_ = offered; }
   // The current item of the colour space and film type lists.
   int CurrentColorSpace() const { return Current(ItemList::ColorSpace); }
   FilmType CurrentFilmType() const { return static_cast<FilmType>(Current(ItemList::FilmType)); }
@@ -113,6 +116,8 @@ class VirtualScanner {
 
  private:
   int Current(ItemList list) const;
+
+  QList<QPair<int, int>> offeredSpaces_;
 };
 
 }  // namespace orvax::ds

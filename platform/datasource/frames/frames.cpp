@@ -236,7 +236,8 @@ bool LoadFrameFile(const QString& path, Frame* frame, QString* why) {
     if (why != nullptr) *why = reason;
     return false;
   };
-  TesseraClass image(static_cast<short>(0), static_cast<short>(2));
+  // A plain object (no colour management, no engines): the slide's samples as they are.
+  TesseraClass image(static_cast<short>(0), static_cast<short>(TES_CS_RGB24));
   const QByteArray native = QFile::encodeName(path);
   char* name = const_cast<char*>(native.constData());
   if (const long status = image.OpenImage(name, TesseraClass::m_s_EmptyTransform, nullptr, nullptr); status != 0)
@@ -244,12 +245,14 @@ bool LoadFrameFile(const QString& path, Frame* frame, QString* why) {
   tagTes_Image_Desc desc{};
   if (const long status = image.GetImageDesc(&desc); status != 0) return fail(ReadFailure(status));
   if (desc.width <= 0 || desc.height <= 0) return fail(QStringLiteral("the image is empty"));
-  if (desc.colorSpace > 3) {
-    if (const long status = image.SetColorSpace(2, nullptr); status != 0) return fail(ReadFailure(status));
+  const bool known = desc.colorSpace == TES_CS_GRAY8 || desc.colorSpace == TES_CS_GRAY16 ||
+                     desc.colorSpace == TES_CS_RGB24 || desc.colorSpace == TES_CS_RGB48;
+  if (!known) {
+    if (const long status = image.SetColorSpace(TES_CS_RGB24, nullptr); status != 0) return fail(ReadFailure(status));
     if (const long status = image.GetImageDesc(&desc); status != 0) return fail(ReadFailure(status));
   }
-  const bool grey = desc.colorSpace <= 1;
-  const bool wide = desc.colorSpace == 1 || desc.colorSpace == 3;
+  const bool grey = desc.colorSpace == TES_CS_GRAY8 || desc.colorSpace == TES_CS_GRAY16;
+  const bool wide = desc.colorSpace == TES_CS_GRAY16 || desc.colorSpace == TES_CS_RGB48;
   const int samples = grey ? 1 : 3;
   const int bytes = wide ? 2 : 1;
   const int rowBytes = desc.width * samples * bytes;

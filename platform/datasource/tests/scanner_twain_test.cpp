@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QStandardItemModel>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QCheckBox>
@@ -369,6 +370,48 @@ TEST_F(ScannerTest, OffersWhatTheChosenSaneDeviceScans) {
   }
   SetOne(ICAP_PIXELTYPE, TWTY_UINT16, TWPT_CMYK, TWRC_FAILURE);
   EXPECT_EQ(Condition(&source_), TWCC_BADVALUE);
+
+  // Another device chosen in the window offers what it scans, as far as the application
+  // took: here grey and colour at 8 bits, black and white, and CMYK.
+  const auto restrict = [this](TW_UINT16 capId, const std::vector<uint16_t>& values) {
+    TW_CAPABILITY cap{capId, TWON_ENUMERATION,
+                      GlobalAlloc(GMEM_MOVEABLE, offsetof(TW_ENUMERATION, ItemList) + values.size() * 2)};
+    auto* e = static_cast<TW_ENUMERATION*>(GlobalLock(cap.hContainer));
+    e->ItemType = TWTY_UINT16;
+    e->NumItems = static_cast<TW_UINT32>(values.size());
+    e->CurrentIndex = e->DefaultIndex = 0;
+    std::memcpy(e->ItemList, values.data(), values.size() * 2);
+    GlobalUnlock(cap.hContainer);
+    EXPECT_EQ(Call(&source_, DG_CONTROL, DAT_CAPABILITY, MSG_SET, &cap), TWRC_SUCCESS) << capId;
+    GlobalFree(cap.hContainer);
+  };
+  for (int type : {TWPT_GRAY, TWPT_RGB}) {
+    SetOne(ICAP_PIXELTYPE, TWTY_UINT16, type);
+    restrict(ICAP_BITDEPTH, {8});
+  }
+  restrict(ICAP_PIXELTYPE, {TWPT_GRAY, TWPT_RGB, TWPT_BW, TWPT_CMYK});
+  Enable();
+  auto* device = ScannerChild<QComboBox>("device");
+  auto* spaces = ScannerChild<QComboBox>("colorSpace");
+  ASSERT_TRUE(device && spaces);
+  const auto enabled = [spaces] {
+    QStringList texts;
+    auto* model = qobject_cast<QStandardItemModel*>(spaces->model());
+    for (int i = 0; i < spaces->count(); ++i)
+      if (!spaces->itemText(i).isEmpty() && model->item(i)->isEnabled()) texts << spaces->itemText(i);
+    return texts;
+  };
+  EXPECT_EQ(enabled(), (QStringList{"8 bit Grayscale", "24 bit RGB", "Black and White"}));
+  const auto choose = [device](const QString& name) {
+    device->setCurrentIndex(device->findData(name));
+    emit device->activated(device->currentIndex());
+  };
+  choose("virtual");
+  EXPECT_EQ(Offered(ICAP_PIXELTYPE), (std::vector<int>{TWPT_GRAY, TWPT_RGB, TWPT_BW, TWPT_CMYK}));
+  EXPECT_EQ(enabled(), (QStringList{"8 bit Grayscale", "24 bit RGB", "32 bit CMYK", "Black and White"}));
+  choose("test:0");
+  EXPECT_EQ(Offered(ICAP_PIXELTYPE), (std::vector<int>{TWPT_GRAY, TWPT_RGB, TWPT_BW}));
+  EXPECT_EQ(enabled(), (QStringList{"8 bit Grayscale", "24 bit RGB", "Black and White"}));
   qunsetenv("SANE_CONFIG_DIR");
 }
 
