@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace orvax::app {
 
@@ -252,7 +253,7 @@ bool CGessoDoc::OnMemoryStrip(const twain::TW_IMAGEINFO& info, const twain::TW_I
     tile.rowBytes = static_cast<int32_t>(strip.Columns);
     data = grey.data();
   }
-  const long status = data != nullptr ? image_->SetData(tile, TesseraClass::m_s_EmptyTransform, data) : 1000L;
+  const long status = data != nullptr ? image_->SetData(tile, TesseraClass::m_s_EmptyTransform, data) : long{TES_ERR_NO_IMAGE};
   if (handle) twain::GlobalUnlock(strip.Memory.TheMem);
 
   if (firstStrip_) {

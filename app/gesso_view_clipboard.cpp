@@ -33,10 +33,14 @@ QByteArray CGessoView::BuildClipboardDib() {
   }
   const size_t size = tessera::DibBytes24(region.width(), region.height());
   QByteArray block;
-  try {
-    if (size == 0 || size > static_cast<size_t>(std::numeric_limits<qsizetype>::max())) throw std::bad_alloc();
-    block = QByteArray(static_cast<qsizetype>(size), '\0');
-  } catch (const std::bad_alloc&) {
+  if (size != 0 && size <= static_cast<size_t>(std::numeric_limits<qsizetype>::max())) {
+    try {
+      block = QByteArray(static_cast<qsizetype>(size), '\0');
+    } catch (const std::bad_alloc&) {
+      block.clear();
+    }
+  }
+  if (block.isEmpty()) {
     AfxMessageBox(LoadString(IDS_ERR_CLIPBOARDMEMORY), MB_OK | MB_ICONEXCLAMATION);
     return {};
   }
