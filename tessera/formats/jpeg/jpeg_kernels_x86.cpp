@@ -476,15 +476,20 @@ void InverseSse2(const int16_t* coef, const uint16_t* quant, uint8_t* out, ptrdi
   __m128i v[8][2], o[8][2];
   const __m128i zero = _mm_setzero_si128();
   const __m128i lo = _mm_set1_epi32(-16384), hi = _mm_set1_epi32(16383);
-  for (int r = 0; r < 8; ++r)
+  for (int r = 0; r < 8; ++r) {
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + 8 * r));
+    const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(quant + 8 * r));
+    // The 32-bit products of a signed coefficient and an unsigned quantisation value (16-bit
+    // tables reach 65535): the signed high half, plus the coefficient where the value's top
+    // bit, read as a sign, took 65536 away.
+    const __m128i low = _mm_mullo_epi16(c, q);
+    const __m128i high = _mm_add_epi16(_mm_mulhi_epi16(c, q), _mm_and_si128(_mm_srai_epi16(q, 15), c));
+    const __m128i products[2] = {_mm_unpacklo_epi16(low, high), _mm_unpackhi_epi16(low, high)};
     for (int h = 0; h < 2; ++h) {
-      const __m128i c = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(coef + 8 * r + 4 * h));
-      const __m128i q = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(quant + 8 * r + 4 * h));
-      // Products of a signed coefficient and a quantisation value below 2^15 (8-bit tables).
-      __m128i x = _mm_madd_epi16(_mm_unpacklo_epi16(c, zero), _mm_unpacklo_epi16(q, zero));
-      x = Select4(_mm_cmpgt_epi32(x, hi), hi, x);
+      const __m128i x = Select4(_mm_cmpgt_epi32(products[h], hi), hi, products[h]);
       v[r][h] = Select4(_mm_cmplt_epi32(x, lo), lo, x);
     }
+  }
   for (int h = 0; h < 2; ++h) Idct8Sse2(&v[0][0], &o[0][0], h);
   constexpr int shift1 = kConstBits - kPass1Bits;
   const __m128i round1 = _mm_set1_epi32(1 << (shift1 - 1));

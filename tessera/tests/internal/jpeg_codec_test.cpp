@@ -253,15 +253,15 @@ TEST(JpegKernels, VectorKernelsMatchPortableOnes) {
         }
       }
 
-    // Inverse transform: sparse and dense blocks, small and large quantisation values, and
-    // coefficients far beyond what valid data hold (the overflow guard).
+    // Inverse transform: sparse and dense blocks, small and large quantisation values (16-bit
+    // tables reach 65535), and coefficients far beyond what valid data hold (the overflow guard).
     for (int trial = 0; trial < 2000; ++trial) {
       int16_t coef[64] = {};
       uint16_t quant[64];
       const int density = 1 + trial % 64;
       const int magnitude = trial % 5 == 4 ? 32767 : trial % 5 == 3 ? 2047 : 255;
       for (int k = 0; k < 64; ++k) {
-        quant[k] = static_cast<uint16_t>(1 + next() % (trial % 3 == 0 ? 255 : 16));
+        quant[k] = static_cast<uint16_t>(1 + next() % (trial % 7 == 6 ? 65535 : trial % 3 == 0 ? 255 : 16));
         if (static_cast<int>(next() % 64) < density)
           coef[k] = static_cast<int16_t>(static_cast<int>(next() % (2 * magnitude + 1)) - magnitude);
       }
@@ -271,6 +271,20 @@ TEST(JpegKernels, VectorKernelsMatchPortableOnes) {
       InverseScalar(coef, quant, out, 11);
       vec->inverse(coef, quant, out2, 11);
       ASSERT_EQ(0, std::memcmp(out, out2, sizeof out)) << "trial " << trial;
+    }
+    // Quantisation values of 2^15 and more, which a 16-bit table holds, times small
+    // coefficients: products that a signed 16-bit multiply would take as small negative ones.
+    for (const uint16_t q : {32768, 40000, 65535}) {
+      int16_t coef[64] = {};
+      coef[0] = 1;
+      coef[1] = -1;
+      coef[9] = 2;
+      uint16_t quant[64];
+      for (uint16_t& v : quant) v = q;
+      uint8_t out[64], out2[64];
+      InverseScalar(coef, quant, out, 8);
+      vec->inverse(coef, quant, out2, 8);
+      ASSERT_EQ(0, std::memcmp(out, out2, sizeof out)) << "q " << q;
     }
   }
 }
