@@ -574,8 +574,8 @@ TEST_F(SaneTest, AdvancedPanelShowsAndSetsEveryKindOfOption) {
 }
 
 // While a slow device is read the scanner window stays live: its events run and its
-// progress moves, and its Cancel stops the scan there and then, with no document and no
-// error; the device is free again for the next scan, which arrives whole.
+// progress moves, and its Cancel stops the scan (or the preview pass) there and then, with
+// no document and no error; the device is free again for the next scan, which arrives whole.
 TEST_F(SaneTest, WindowStaysLiveWhileReadingAndItsCancelStopsTheScan) {
   // About three seconds of reading: small reads with a pause after each.
   WriteSaneConfig({{"read-limit", "true"}, {"read-limit-size", "2000"}, {"read-delay", "true"},
@@ -608,6 +608,19 @@ TEST_F(SaneTest, WindowStaysLiveWhileReadingAndItsCancelStopsTheScan) {
   EXPECT_TRUE(messages_.isEmpty()) << messages_.join("|").toStdString();
   EXPECT_EQ(bar->value(), 0);
   EXPECT_TRUE(window->findChild<QPushButton*>("scan")->isEnabled());
+
+  // A preview pass of the slow device stops the same way, and the source stays open.
+  ticksWhileScanning = 0;
+  progressAtCancel = -1;
+  ticker.start(15);
+  window->findChild<QPushButton*>("previewButton")->click();
+  ticker.stop();
+  EXPECT_GE(ticksWhileScanning, 5);
+  EXPECT_GT(progressAtCancel, 0);
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_TRUE(window->findChild<QLabel*>("status")->text().contains("cancelled"))
+      << window->findChild<QLabel*>("status")->text().toStdString();
+  EXPECT_TRUE(window->findChild<QPushButton*>("previewButton")->isEnabled());
 
   WriteSaneConfig({});
   window->findChild<QPushButton*>("scan")->click();
