@@ -4,6 +4,8 @@
 #include "scan_app.h"
 #include "string_table.h"
 
+#include <tessera/tessera.h>
+
 #include <QComboBox>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -23,10 +25,10 @@ struct Format {
 };
 // The dialog's order.
 constexpr Format kFormats[] = {
-    {IDS_FORMAT_BMP, 0x08},
-    {IDS_FORMAT_FPX, 0x40 | 0x80},
-    {IDS_FORMAT_JPEG, 0x04},
-    {IDS_FORMAT_TIFF, 0x01 | 0x02},
+    {IDS_FORMAT_BMP, TES_FILE_BMP},
+    {IDS_FORMAT_FPX, TES_FILE_FPX | TES_FILE_FPX_JPEG},
+    {IDS_FORMAT_JPEG, TES_FILE_JPEG},
+    {IDS_FORMAT_TIFF, TES_FILE_TIFF | TES_FILE_TIFF_COMPRESSED},
 };
 
 // The options template's controls.

@@ -1,6 +1,8 @@
 #include "gesso_doc.h"
 
+#include "atomic_save.h"
 #include "commands.h"
+#include "datasource/ds_twain.h"
 #include "dlg_file_save.h"
 #include "framework/child_frame.h"
 #include "framework/doc_manager.h"
@@ -9,8 +11,8 @@
 #include "scan_app.h"
 #include "status_text.h"
 #include "string_table.h"
-#include "win/file_replacement.h"
-#include "win/gdi.h"
+
+#include <tessera/dib.h>
 
 #include <QApplication>
 #include <QDir>
@@ -19,15 +21,10 @@
 #include <QMenu>
 #include <QRegularExpression>
 
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <vector>
 
 namespace orvax::app {
 
@@ -39,7 +36,9 @@ using framework::MB_YESNO;
 
 namespace {
 
-std::function<QString(const QString&)> g_tempHook;
+// A colour-managed object with every engine: display, print and conversions.
+constexpr short kAllEngines = TES_FLAG_COLOR_MANAGED | TES_FLAG_DISPLAY_ENGINE | TES_FLAG_PRINT_ENGINE |
+                              TES_FLAG_CONVERT_ENGINE;
 
 long Progress(long total, long done, void*) {
   if (CScanApp* app = CScanApp::Instance(); app != nullptr && total > 0)
@@ -116,7 +115,7 @@ bool CGessoDoc::OnOpenDocument(const QString& path) {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   SetModifiedFlag(false);
   const bool cms = UseCMS();
-  auto image = std::make_unique<TesseraClass>(static_cast<short>(cms ? 15 : 0), static_cast<short>(2));
+  auto image = std::make_unique<TesseraClass>(static_cast<short>(cms ? kAllEngines : 0), short{TES_CS_RGB24});
   const QByteArray native = QFile::encodeName(path);
   char* name = const_cast<char*>(native.constData());
   const long result = image->OpenImage(name, TesseraClass::m_s_EmptyTransform, &Progress, this);
@@ -200,15 +199,22 @@ bool CGessoDoc::OnMemoryStrip(const twain::TW_IMAGEINFO& info, const twain::TW_I
     desc.width = info.ImageWidth;
     desc.height = info.ImageLength;
     const int bits = info.BitsPerSample[0];
-    short cs = 2;
-    if (Bilevel(info)) cs = TES_CS_GRAY8;  // black and white arrives as grey levels 0 and 255
-    else if (bits == 8) cs = info.PixelType == twain::TWPT_GRAY ? 0 : info.PixelType == twain::TWPT_CMYK ? 4 : 2;
-    else if (bits > 8) cs = info.PixelType == twain::TWPT_GRAY ? 1 : info.PixelType == twain::TWPT_RGB ? 3
-                            : info.PixelType == 31                ? 6 : 2;
+    short cs = TES_CS_RGB24;
+    if (Bilevel(info))
+      cs = TES_CS_GRAY8;  // black and white arrives as grey levels 0 and 255
+    else if (bits == 8)
+      cs = info.PixelType == twain::TWPT_GRAY   ? TES_CS_GRAY8
+           : info.PixelType == twain::TWPT_CMYK ? TES_CS_CMYK32
+                                                : TES_CS_RGB24;
+    else if (bits > 8)
+      cs = info.PixelType == twain::TWPT_GRAY  ? TES_CS_GRAY16
+           : info.PixelType == twain::TWPT_RGB ? TES_CS_RGB48
+           : info.PixelType == ds::TWPT_HSL    ? TES_CS_LCH48
+                                               : TES_CS_RGB24;
     desc.colorSpace = cs;
     for (int i = 0; i < 4; ++i) desc.bitsPerChannel[i] = static_cast<uint16_t>(Bilevel(info) && i == 0 ? 8 : info.BitsPerSample[i]);
     desc.resolution = info.XResolution.Whole + info.XResolution.Frac / 65536.0;
-    managedFlags_ = 13;
+    managedFlags_ = TES_FLAG_COLOR_MANAGED | TES_FLAG_PRINT_ENGINE | TES_FLAG_CONVERT_ENGINE;
     image_ = std::make_unique<TesseraClass>(static_cast<short>(UseCMS() ? managedFlags_ : 0), desc,
                                             TesseraClass::m_s_EmptyTransform);
     firstOffset_ = offset;
@@ -257,109 +263,10 @@ bool CGessoDoc::OnMemoryStrip(const twain::TW_IMAGEINFO& info, const twain::TW_I
   return status == 0;
 }
 
-namespace {
-
-// Reads a little-endian integer from P.
-uint32_t Le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
-
-// The value of a sample under MASK, scaled to 8 bits.
-uint8_t MaskedSample(uint32_t pixel, uint32_t mask) {
-  if (mask == 0) return 0;
-  int shift = 0;
-  while (((mask >> shift) & 1) == 0) ++shift;
-  const uint32_t max = mask >> shift;
-  return static_cast<uint8_t>((((pixel & mask) >> shift) * 255 + max / 2) / max);
-}
-
-}  // namespace
-
-bool CGessoDoc::OnNativeTransfer(const void* dibData, size_t bytes) {
-  using win::BITMAPINFOHEADER;
-  const auto* dib = static_cast<const uint8_t*>(dibData);
-  if (dib == nullptr || bytes < sizeof(BITMAPINFOHEADER)) return false;
-  BITMAPINFOHEADER h;
-  std::memcpy(&h, dib, sizeof h);
-  if (h.biSize < sizeof(BITMAPINFOHEADER) || h.biSize > bytes || h.biWidth <= 0 || h.biHeight == 0 ||
-      h.biPlanes != 1)
-    return false;
-  const int bpp = h.biBitCount;
-  const bool bitfields = h.biCompression == 3;
-  if (h.biCompression != win::BI_RGB && !(bitfields && (bpp == 16 || bpp == 32))) return false;
-  if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32) return false;
-  const int64_t width = h.biWidth;
-  const bool bottomUp = h.biHeight > 0;
-  const int64_t height = bottomUp ? int64_t{h.biHeight} : -int64_t{h.biHeight};
-  if (width > 65535 || height > 65535) return false;
-
-  // Colour masks follow a 40-byte header; larger headers carry them inside.
-  size_t offset = h.biSize;
-  uint32_t masks[3] = {0x7C00, 0x03E0, 0x001F};
-  if (bpp == 32) masks[0] = 0xFF0000, masks[1] = 0xFF00, masks[2] = 0xFF;
-  if (bitfields) {
-    if (h.biSize == sizeof(BITMAPINFOHEADER)) {
-      if (bytes < offset + 12) return false;
-      for (int i = 0; i < 3; ++i) masks[i] = Le32(dib + offset + 4 * i);
-      offset += 12;
-    } else if (h.biSize >= 52) {
-      for (int i = 0; i < 3; ++i) masks[i] = Le32(dib + sizeof(BITMAPINFOHEADER) + 4 * i);
-    }
-  }
-  // The real palette: biClrUsed entries, or all the depth can index.
-  size_t colors = 0;
-  if (bpp <= 8) colors = h.biClrUsed != 0 ? std::min<uint32_t>(h.biClrUsed, 1u << bpp) : (1u << bpp);
-  else colors = std::min<uint32_t>(h.biClrUsed, 256);  // an optional table some writers add
-  const uint8_t* palette = dib + offset;
-  offset += colors * 4;
-  const size_t rowBytes = static_cast<size_t>(win::DibRowBytes(static_cast<int>(width), bpp));
-  if (offset > bytes || (bytes - offset) / rowBytes < static_cast<size_t>(height)) return false;
-  const uint8_t* pixels = dib + offset;
-
-  bool grey = bpp <= 8;
-  for (size_t i = 0; grey && i < colors; ++i)
-    grey = palette[4 * i] == palette[4 * i + 1] && palette[4 * i + 1] == palette[4 * i + 2];
-  const int channels = grey ? 1 : 3;
-
-  std::vector<uint8_t> out;
-  try {
-    out.resize(static_cast<size_t>(width) * height * channels);
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-  for (int64_t y = 0; y < height; ++y) {
-    const uint8_t* row = pixels + rowBytes * static_cast<size_t>(bottomUp ? height - 1 - y : y);
-    uint8_t* o = out.data() + static_cast<size_t>(y * width * channels);
-    for (int64_t x = 0; x < width; ++x) {
-      uint8_t r = 0, g = 0, b = 0;
-      if (bpp <= 8) {
-        const int perByte = 8 / bpp;
-        const int shift = 8 - bpp * (1 + static_cast<int>(x % perByte));
-        const size_t index = (row[x / perByte] >> shift) & ((1u << bpp) - 1);
-        if (index < colors) b = palette[4 * index], g = palette[4 * index + 1], r = palette[4 * index + 2];
-      } else if (bpp == 24) {
-        b = row[3 * x], g = row[3 * x + 1], r = row[3 * x + 2];
-      } else {
-        const uint32_t v = bpp == 16 ? static_cast<uint32_t>(row[2 * x] | row[2 * x + 1] << 8) : Le32(row + 4 * x);
-        r = MaskedSample(v, masks[0]), g = MaskedSample(v, masks[1]), b = MaskedSample(v, masks[2]);
-      }
-      if (grey) {
-        *o++ = r;
-      } else {
-        *o++ = r, *o++ = g, *o++ = b;
-      }
-    }
-  }
-
-  tagTes_Image_Desc desc{};
-  desc.width = static_cast<int32_t>(width);
-  desc.height = static_cast<int32_t>(height);
-  desc.colorSpace = static_cast<int16_t>(grey ? 0 : 2);
-  desc.bitsPerChannel[0] = 8;
-  if (!grey) desc.bitsPerChannel[1] = desc.bitsPerChannel[2] = 8;
-  desc.resolution = 72.0;
-  auto image = std::make_unique<TesseraClass>(static_cast<short>(UseCMS() ? 15 : 0), desc,
-                                              TesseraClass::m_s_EmptyTransform);
-  tagTes_Tile_Desc tile{{0, 0, desc.width, desc.height}, static_cast<int32_t>(width * channels), 0};
-  if (image->SetData(tile, TesseraClass::m_s_EmptyTransform, out.data()) != 0) return false;
+bool CGessoDoc::OnNativeTransfer(const void* dib, size_t bytes) {
+  // By the bitmap's real depth: grey palettes give 8-bit grey, anything else 24-bit RGB.
+  std::unique_ptr<TesseraClass> image;
+  if (tessera::ReadDib(dib, bytes, static_cast<short>(UseCMS() ? kAllEngines : 0), &image) != 0) return false;
   image_ = std::move(image);
   UpdateAllViews(nullptr, 1);
   return true;
@@ -398,11 +305,11 @@ void CGessoDoc::Transform(int id) {
 }
 
 QList<int> CGessoDoc::ColorSpaceMenuCodes(int c, bool cms) {
-  const bool grey = c == 0 || c == 1;
+  const bool grey = c == TES_CS_GRAY8 || c == TES_CS_GRAY16;
   QList<int> codes;
-  if (grey || !cms) codes << 0 << 1;
-  if (!(grey && cms)) codes << 2 << 3;
-  if (!grey && cms) codes << 4 << 6;
+  if (grey || !cms) codes << TES_CS_GRAY8 << TES_CS_GRAY16;
+  if (!(grey && cms)) codes << TES_CS_RGB24 << TES_CS_RGB48;
+  if (!grey && cms) codes << TES_CS_CMYK32 << TES_CS_LCH48;
   return codes;
 }
 
@@ -448,59 +355,28 @@ bool CGessoDoc::FileSpecFor(const QString& path, int optionIndex, uint32_t* form
   if (dot < 0) return false;
   const QString ext = file.mid(dot).toLower();
   *level = 0;
-  if (ext == QLatin1String(".jpg")) *format = 4, *level = optionIndex + 1;
-  else if (ext == QLatin1String(".tif")) *format = 1;
-  else if (ext == QLatin1String(".bmp")) *format = 8;
+  if (ext == QLatin1String(".jpg")) *format = TES_FILE_JPEG, *level = optionIndex + 1;
+  else if (ext == QLatin1String(".tif")) *format = TES_FILE_TIFF;
+  else if (ext == QLatin1String(".bmp")) *format = TES_FILE_BMP;
   else if (ext == QLatin1String(".fpx")) {
-    if (optionIndex == 0) *format = 64;
-    else *format = 128, *level = optionIndex;
+    if (optionIndex == 0) *format = TES_FILE_FPX;
+    else *format = TES_FILE_FPX_JPEG, *level = optionIndex;
   } else {
     return false;
   }
   return true;
 }
 
-void CGessoDoc::SetTemporaryPathHook(std::function<QString(const QString&)> hook) { g_tempHook = std::move(hook); }
-
 long CGessoDoc::SaveAtomically(const QString& path, uint32_t format, int32_t option, int* error) {
   int systemError = 0;
-  const long status = SaveThroughTemporary(path, format, option, &systemError);
+  const long status = image_ ? SaveImageAtomically(*image_, path, format, option, &Progress, this, &systemError)
+                             : long{TES_ERR_NO_IMAGE};
   if (error != nullptr) *error = status != 0 ? systemError : 0;
   return status;
 }
 
-long CGessoDoc::SaveThroughTemporary(const QString& path, uint32_t format, int32_t option, int* error) {
-  if (!image_) return TES_ERR_NO_IMAGE;
-  const QFileInfo target(path);
-  QByteArray tempName;
-  if (g_tempHook) {
-    tempName = QFile::encodeName(g_tempHook(path));
-  } else {
-    tempName = QFile::encodeName(target.absolutePath() + QStringLiteral("/.") + target.fileName() +
-                                 QStringLiteral(".XXXXXX"));
-    const int fd = ::mkostemp(tempName.data(), O_CLOEXEC);
-    if (fd < 0) {
-      *error = errno;
-      return TES_ERR_OUT_CREATE;
-    }
-    ::fchmod(fd, win::ReplacementMode(QFile::encodeName(path).constData()));
-    ::close(fd);
-  }
-  const tagTes_File_Spec spec{tempName.constData(), format, option};
-  long status = image_->Save(spec, &Progress, this, 0);
-  if (status == TES_ERR_DISK_FULL) *error = ENOSPC;
-  if (status == 0) {
-    if (const int failed = win::CommitReplacement(tempName.constData(), QFile::encodeName(path).constData())) {
-      *error = failed;
-      status = failed == ENOSPC ? TES_ERR_DISK_FULL : TES_ERR_OUT_CREATE;
-    }
-  }
-  if (status != 0) QFile::remove(QFile::decodeName(tempName));
-  return status;
-}
-
 bool CGessoDoc::OnSaveDocument(const QString& path) {
-  if (ColorSpace() == 6) {
+  if (ColorSpace() == TES_CS_LCH48) {
     AfxMessageBox(LoadString(IDS_ERR_HSLSAVE), MB_OK | MB_ICONEXCLAMATION);
     return false;
   }
@@ -586,7 +462,7 @@ CGessoDoc::AutoSaveResult CGessoDoc::AutoSave(int formatCode, int quality, const
   switch (formatCode) {
     case 0:
       ext = QStringLiteral(".tif"), format = 1;
-      if (image_ && ColorSpace() == 6) image_->SetColorSpace(3, nullptr);
+      if (image_ && ColorSpace() == TES_CS_LCH48) image_->SetColorSpace(TES_CS_RGB48, nullptr);
       break;
     case 2: ext = QStringLiteral(".bmp"), format = 8; break;
     case 4: ext = QStringLiteral(".jpg"), format = 4, level = quality; break;

@@ -46,7 +46,7 @@ class CGessoDoc : public framework::CDocument {
   void ApplyMonitorGamma(bool redraw);
   // Brings the image's display in line with the colour preferences as they are now:
   // colour management on or off (CMS), the profiles the image library holds, and the
-  // monitor gamma; the views are redrawn. 0, or the image library's status: 1012 when the
+  // monitor gamma; the views are redrawn. 0, or the image library's status: TES_ERR_NOT_PERMITTED when the
   // image had to keep its kind (its colour space cannot be shown the other way; that takes
   // effect when the file is opened again), another code when the new display could not be
   // built (the image is shown as before).
@@ -99,12 +99,10 @@ class CGessoDoc : public framework::CDocument {
   AutoSaveResult AutoSave(int formatCode, int quality, const QString& folder, const QString& stem);
 
   // Writes the image to PATH through a temporary file in the same folder, renamed over PATH
-  // only when the write succeeded: a failed save leaves an existing file as it was. ERROR,
-  // when given, receives the system's error number behind a failure (0 when none).
+  // only when the write succeeded (atomic_save.h): a failed save leaves an existing file as
+  // it was. ERROR, when given, receives the system's error number behind a failure (0 when
+  // none).
   long SaveAtomically(const QString& path, uint32_t format, int32_t option, int* error = nullptr);
-  // Where the temporary for TARGET goes, instead of a new file beside it (tests point it at
-  // a full device); empty restores the default.
-  static void SetTemporaryPathHook(std::function<QString(const QString& target)> hook);
 
   bool CanCloseFrame(framework::CMDIChildWnd* frame) override;
   bool OnCommand(int id) override;
@@ -125,13 +123,13 @@ class CGessoDoc : public framework::CDocument {
   // history or the modified mark.
   void ApplyTransform(int id);
   void Transform(int id);
-  long SaveThroughTemporary(const QString& path, uint32_t format, int32_t option, int* error);
 
   std::unique_ptr<TesseraClass> image_;
   bool acquiring_ = false;
   // Memory transfers.
   bool firstStrip_ = true;
-  short managedFlags_ = 15;
+  short managedFlags_ =
+      TES_FLAG_COLOR_MANAGED | TES_FLAG_DISPLAY_ENGINE | TES_FLAG_PRINT_ENGINE | TES_FLAG_CONVERT_ENGINE;
   QPoint firstOffset_, lastOffset_;
   int plane_ = 1;
   int dirX_ = 1, dirY_ = 1;

@@ -1,5 +1,6 @@
 // The image view: zoom by powers of two, the zoom and selection cursors, a selection with
-// a marching-ants outline, drawing through the image library, and the clipboard copy. The
+// a marching-ants outline, drawing through the image library (gesso_view.cpp), the
+// clipboard copy (gesso_view_clipboard.cpp) and printing (gesso_view_printing.cpp). The
 // child frame shows the zoom behind the document's title.
 #pragma once
 

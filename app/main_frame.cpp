@@ -10,7 +10,6 @@
 #include "progress_pane.h"
 #include "scan_app.h"
 #include "string_table.h"
-#include "win/windows_root.h"
 
 #include <QAction>
 #include <QApplication>
@@ -38,6 +37,18 @@ using framework::MB_ICONERROR;
 using framework::MB_OK;
 
 namespace {
+
+// In a list of AddActions, a separator.
+constexpr int kSeparator = -1;
+
+// Adds the actions of IDS, in order, to TO (a menu or a toolbar).
+template <typename Bar>
+void AddActions(const QMap<int, QAction*>& actions, Bar* to, std::initializer_list<int> ids) {
+  for (int id : ids) {
+    if (id == kSeparator) to->addSeparator();
+    else to->addAction(actions[id]);
+  }
+}
 
 // Each popup the data source fills: its first id, and the exports behind it.
 struct SourceList {
@@ -91,7 +102,7 @@ CMainFrame::~CMainFrame() {
   // A frame torn down without an accepted close (the application ending while a document
   // kept its unsaved changes) still steps the source and the manager down, so that neither
   // stays open with a window handle that no longer exists.
-  if (twainState_ > 1) CloseSource();
+  if (twainState_ != TwainState::kPreSession) CloseSource();
 }
 
 QRect CMainFrame::ClampPlacement(QRect stored, const QSize& screen) {
@@ -196,60 +207,35 @@ void CMainFrame::CreateMenus() {
     const bool doc = set == IDR_MENU_DOC;
     QList<QMenu*> menus;
     auto* file = new QMenu(tr("&File"), this);
-    file->addAction(actions_[ID_FILE_OPENSOURCE]);
-    file->addAction(actions_[ID_FILE_OPEN]);
-    if (doc) {
-      file->addAction(actions_[ID_FILE_CLOSE]);
-      file->addAction(actions_[ID_FILE_SAVE]);
-      file->addAction(actions_[ID_FILE_SAVE_AS]);
-      file->addSeparator();
-      file->addAction(actions_[ID_FILE_PRINT]);
-      file->addAction(actions_[ID_FILE_PRINT_PREVIEW]);
-    }
-    file->addAction(actions_[ID_FILE_PRINT_SETUP]);
-    file->addSeparator();
-    file->addAction(actions_[ID_APP_ABOUT]);
-    file->addSeparator();
+    AddActions(actions_, file, {ID_FILE_OPENSOURCE, ID_FILE_OPEN});
+    if (doc)
+      AddActions(actions_, file,
+                 {ID_FILE_CLOSE, ID_FILE_SAVE, ID_FILE_SAVE_AS, kSeparator, ID_FILE_PRINT, ID_FILE_PRINT_PREVIEW});
+    AddActions(actions_, file, {ID_FILE_PRINT_SETUP, kSeparator, ID_APP_ABOUT, kSeparator});
     for (QAction* mru : mruActions_) file->addAction(mru);
-    file->addSeparator();
-    file->addAction(actions_[ID_APP_EXIT]);
+    AddActions(actions_, file, {kSeparator, ID_APP_EXIT});
     fileMenus_.push_back(file);
     menus.push_back(file);
 
     if (doc) {
       auto* edit = new QMenu(tr("&Edit"), this);
-      edit->addAction(actions_[ID_EDIT_UNDO]);
-      edit->addAction(actions_[ID_EDIT_REDO]);
-      edit->addSeparator();
-      edit->addAction(actions_[ID_EDIT_CUT]);
-      edit->addAction(actions_[ID_EDIT_COPY]);
-      edit->addAction(actions_[ID_EDIT_PASTE]);
+      AddActions(actions_, edit, {ID_EDIT_UNDO, ID_EDIT_REDO, kSeparator, ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE});
       menus.push_back(edit);
     }
 
     auto* view = new QMenu(tr("&View"), this);
     if (doc) {
-      view->addAction(actions_[ID_VIEW_ZOOMIN]);
-      view->addAction(actions_[ID_VIEW_ZOOMOUT]);
-      QMenu* transform = view->addMenu(tr("&Transform"));
-      transform->addAction(actions_[ID_TRANSFORM_ROTATECW]);
-      transform->addAction(actions_[ID_TRANSFORM_ROTATECCW]);
-      transform->addAction(actions_[ID_TRANSFORM_FLIPH]);
-      transform->addAction(actions_[ID_TRANSFORM_FLIPV]);
-      transform->addAction(actions_[ID_TRANSFORM_FLIPBOTH]);
-      view->addSeparator();
-      view->addAction(actions_[ID_VIEW_SELECTIONCURSOR]);
-      view->addAction(actions_[ID_VIEW_ZOOMCURSOR]);
-      view->addSeparator();
+      AddActions(actions_, view, {ID_VIEW_ZOOMIN, ID_VIEW_ZOOMOUT});
+      AddActions(actions_, view->addMenu(tr("&Transform")),
+                 {ID_TRANSFORM_ROTATECW, ID_TRANSFORM_ROTATECCW, ID_TRANSFORM_FLIPH, ID_TRANSFORM_FLIPV,
+                  ID_TRANSFORM_FLIPBOTH});
+      AddActions(actions_, view, {kSeparator, ID_VIEW_SELECTIONCURSOR, ID_VIEW_ZOOMCURSOR, kSeparator});
     }
-    view->addAction(actions_[ID_VIEW_TOOLBAR]);
-    view->addAction(actions_[ID_VIEW_STATUS_BAR]);
+    AddActions(actions_, view, {ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR});
     menus.push_back(view);
 
     auto* source = new QMenu(tr("&Orvax Scan"), this);
-    source->addAction(actions_[ID_SOURCE_DEVICE]);
-    source->addAction(actions_[ID_SOURCE_PREFERENCES]);
-    source->addSeparator();
+    AddActions(actions_, source, {ID_SOURCE_DEVICE, ID_SOURCE_PREFERENCES, kSeparator});
     const auto addPopup = [&](const QString& title, int firstId) {
       QMenu* popup = source->addMenu(title);
       popup->setProperty("firstId", firstId);
@@ -272,20 +258,14 @@ void CMainFrame::CreateMenus() {
     }
     addPopup(tr("S&can Color Space"), ID_COLORSPACE_FIRST);
     addPopup(tr("&Film Type"), ID_FILMTYPE_FIRST);
-    source->addSeparator();
-    source->addAction(actions_[ID_SOURCE_EJECT]);
-    source->addAction(actions_[ID_SOURCE_SLIDEFEEDER]);
+    AddActions(actions_, source, {kSeparator, ID_SOURCE_EJECT, ID_SOURCE_SLIDEFEEDER});
     menus.push_back(source);
 
     if (doc) {
       windowMenu_ = new QMenu(tr("&Window"), this);
-      windowMenu_->addAction(actions_[ID_WINDOW_FITTOSCREEN]);
-      windowMenu_->addAction(actions_[ID_WINDOW_ACTUALSIZE]);
-      windowMenu_->addAction(actions_[ID_WINDOW_AUTOFIT]);
-      windowMenu_->addSeparator();
-      windowMenu_->addAction(actions_[ID_WINDOW_CASCADE]);
-      windowMenu_->addAction(actions_[ID_WINDOW_TILE_HORZ]);
-      windowMenu_->addAction(actions_[ID_WINDOW_ARRANGE]);
+      AddActions(actions_, windowMenu_,
+                 {ID_WINDOW_FITTOSCREEN, ID_WINDOW_ACTUALSIZE, ID_WINDOW_AUTOFIT, kSeparator, ID_WINDOW_CASCADE,
+                  ID_WINDOW_TILE_HORZ, ID_WINDOW_ARRANGE});
       windowListSeparator_ = windowMenu_->addSeparator();
       connect(windowMenu_, &QMenu::aboutToShow, this, &CMainFrame::RebuildWindowList);
       menus.push_back(windowMenu_);
@@ -326,18 +306,9 @@ void CMainFrame::CreateToolBar() {
       {ID_TRANSFORM_FLIPH, "object-flip-horizontal"}, {ID_TRANSFORM_FLIPV, "object-flip-vertical"},
   };
   for (const auto& [id, icon] : icons) actions_[id]->setIcon(ThemeIcon(icon));
-  bar->addAction(actions_[ID_FILE_OPEN]);
-  bar->addAction(actions_[ID_FILE_SAVE]);
-  bar->addSeparator();
-  bar->addAction(actions_[ID_EDIT_COPY]);
-  bar->addSeparator();
-  bar->addAction(actions_[ID_FILE_PRINT]);
-  bar->addSeparator();
-  bar->addAction(actions_[ID_VIEW_ZOOMCURSOR]);
-  bar->addAction(actions_[ID_VIEW_SELECTIONCURSOR]);
-  bar->addSeparator();
-  bar->addAction(actions_[ID_APP_ABOUT]);
-  bar->addAction(actions_[ID_FILE_OPENSOURCE]);
+  AddActions(actions_, bar,
+             {ID_FILE_OPEN, ID_FILE_SAVE, kSeparator, ID_EDIT_COPY, kSeparator, ID_FILE_PRINT, kSeparator,
+              ID_VIEW_ZOOMCURSOR, ID_VIEW_SELECTIONCURSOR, kSeparator, ID_APP_ABOUT, ID_FILE_OPENSOURCE});
 }
 
 void CMainFrame::CreateStatusBar() {
@@ -472,8 +443,7 @@ void CMainFrame::RebuildSourceMenus() {
 // ---------------------------------------------------------------------------------------
 // Command routing: active view, its document, the child frame, this frame, the application.
 
-void CMainFrame::RunCommand(int id) {
-  CCmdUI ui(id);
+QList<framework::CCmdTarget*> CMainFrame::CommandChain() {
   QList<framework::CCmdTarget*> chain;
   if (framework::CMDIChildWnd* child = ActiveChild()) {
     if (child->GetActiveView()) chain << child->GetActiveView();
@@ -481,6 +451,12 @@ void CMainFrame::RunCommand(int id) {
     chain << child;
   }
   chain << this << &app_;
+  return chain;
+}
+
+void CMainFrame::RunCommand(int id) {
+  CCmdUI ui(id);
+  const QList<framework::CCmdTarget*> chain = CommandChain();
   // A command runs only when its update rule allows it, as a disabled item cannot be chosen.
   for (framework::CCmdTarget* target : chain) {
     if (target->OnUpdateCommand(ui)) break;
@@ -494,13 +470,7 @@ void CMainFrame::RunCommand(int id) {
 }
 
 void CMainFrame::UpdateCommandUI() {
-  QList<framework::CCmdTarget*> chain;
-  if (framework::CMDIChildWnd* child = ActiveChild()) {
-    if (child->GetActiveView()) chain << child->GetActiveView();
-    if (child->GetActiveDocument()) chain << child->GetActiveDocument();
-    chain << child;
-  }
-  chain << this << &app_;
+  const QList<framework::CCmdTarget*> chain = CommandChain();
   QList<QAction*> all = actions_.values();
   for (QMenu* popup : allSourcePopups_) {
     for (QAction* a : popup->actions())
@@ -529,7 +499,7 @@ void CMainFrame::GreyDuringTransfer(CCmdUI& ui) const {
 
 bool CMainFrame::OnUpdateCommand(CCmdUI& ui) {
   switch (ui.m_nID) {
-    case ID_FILE_OPENSOURCE: ui.Enable(twainState_ == 1); return true;
+    case ID_FILE_OPENSOURCE: ui.Enable(twainState_ == TwainState::kPreSession); return true;
     case ID_VIEW_TOOLBAR: {
       auto bars = findChildren<QToolBar*>();
       ui.Enable();
@@ -734,118 +704,6 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
   CloseSource();
   StorePlacement();
   event->accept();
-}
-
-// ---------------------------------------------------------------------------------------
-// TWAIN session: opening and closing the data source through the data source manager.
-
-uint16_t CMainFrame::Dsm(twain::TW_IDENTITY* dest, uint32_t dg, uint16_t dat, uint16_t msg, void* data) {
-  auto* origin = const_cast<twain::TW_IDENTITY*>(&app_.AppIdentity());
-  return dsmEntry_ != nullptr ? dsmEntry_(origin, dest, dg, dat, msg, data) : twain::TWRC_FAILURE;
-}
-
-uint16_t CMainFrame::ConditionCode(twain::TW_IDENTITY* dest) {
-  twain::TW_STATUS status{};
-  Dsm(dest, twain::DG_CONTROL, twain::DAT_STATUS, twain::MSG_GET, &status);
-  return status.ConditionCode;
-}
-
-void CMainFrame::OpenSource() {
-  using namespace twain;
-  if (twainState_ != 1) return;
-  // 1. The data source manager.
-  QString root = QString::fromStdString(win::WindowsDirectory());
-  dsm_ = win::LoadLibrary((root + QStringLiteral("\\TWAIN_32.DLL")).toStdString());
-  if (dsm_ == nullptr) {
-    AfxMessageBox(LoadString(IDS_TW_ERR_LOADDSM), MB_OK | MB_ICONERROR);
-  } else if ((dsmEntry_ = reinterpret_cast<DSMENTRYPROC>(win::GetProcAddress(dsm_, "DSM_Entry"))) == nullptr) {
-    AfxMessageBox(LoadString(IDS_TW_ERR_INITDSM), MB_OK | MB_ICONERROR);
-    twainState_ = 2;  // loaded: closing unloads it
-  } else {
-    twainState_ = 2;
-    // 2. Open the manager with this window as parent.
-    win::HWND parent = Handle();
-    if (Dsm(nullptr, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, &parent) != TWRC_SUCCESS) {
-      AfxMessageBox(LoadString(IDS_TW_ERR_OPENDSM), MB_OK | MB_ICONERROR);
-    } else {
-      twainState_ = 3;
-      // 3. Find the scanner's data source by its product name.
-      const QByteArray wanted = LoadString(IDS_TW_SOURCENAME).toLatin1();
-      std::memset(&source_, 0, sizeof source_);
-      uint16_t rc = Dsm(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETFIRST, &source_);
-      bool found = false;
-      if (rc == TWRC_FAILURE) {
-        ConditionCode(nullptr);
-      } else {
-        while (rc == TWRC_SUCCESS) {
-          source_.ProductName[sizeof source_.ProductName - 1] = '\0';
-          if (wanted == source_.ProductName) {
-            found = true;
-            break;
-          }
-          rc = Dsm(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETNEXT, &source_);
-        }
-      }
-      if (!found) {
-        AfxMessageBox(LoadString(IDS_TW_ERR_OPENDS), MB_OK | MB_ICONERROR);
-      } else if (Dsm(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &source_) != TWRC_SUCCESS) {
-        // 4. Open it; a source that reported the failure itself is not reported twice.
-        if (ConditionCode(nullptr) != TWCC_OPERATIONERROR)
-          AfxMessageBox(LoadString(IDS_TW_ERR_OPENDS), MB_OK | MB_ICONERROR);
-      } else {
-        twainState_ = 4;
-        // 5-7. Transfer count, compression, pixel types and depths, transfer mechanism.
-        NegotiateCapabilities();
-        // 8. Show the source's own window.
-        TW_USERINTERFACE ui{1, 0, Handle()};
-        if (Dsm(&source_, DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui) != TWRC_SUCCESS) {
-          if (ConditionCode(&source_) != TWCC_OPERATIONERROR)
-            AfxMessageBox(LoadString(IDS_TW_ERR_ENABLEDS), MB_OK | MB_ICONERROR);
-        } else {
-          twainState_ = 5;
-          app_.sourceEnabled = true;
-        }
-      }
-    }
-  }
-  // 9. A failed open steps all the way back.
-  if (twainState_ != 5) CloseSource();
-  RebuildSourceMenus();
-  UpdateCommandUI();
-}
-
-void CMainFrame::CloseSource() {
-  using namespace twain;
-  if (twainState_ == 5) {
-    TW_USERINTERFACE ui{0, 0, Handle()};
-    Dsm(&source_, DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui);
-    twainState_ = 4;
-    app_.sourceEnabled = false;
-  }
-  if (twainState_ == 4) {
-    if (Dsm(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &source_) != TWRC_SUCCESS) {
-      AfxMessageBox(LoadString(IDS_TW_ERR_CLOSEDS), MB_OK | MB_ICONERROR);
-    } else {
-      twainState_ = 3;
-    }
-  }
-  if (twainState_ == 3) {
-    win::HWND parent = Handle();
-    const uint16_t rc = Dsm(nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &parent);
-    if (rc != TWRC_SUCCESS && rc != TWRC_CANCEL) {
-      AfxMessageBox(LoadString(IDS_TW_ERR_CLOSEDSM), MB_OK | MB_ICONERROR);
-    } else {
-      twainState_ = 2;
-    }
-  }
-  if (twainState_ == 2) {
-    win::FreeLibrary(dsm_);
-    dsm_ = nullptr;
-    dsmEntry_ = nullptr;
-    twainState_ = 1;
-  }
-  app_.sourceEnabled = twainState_ == 5;
-  RebuildSourceMenus();
 }
 
 }  // namespace orvax::app

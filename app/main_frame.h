@@ -1,6 +1,7 @@
 // The main window: MDI client, toolbar, status bar with the progress pane, the two menu
 // sets, command routing and enabling, the data source's menus, the registered messages and
-// the TWAIN session's opening and closing.
+// the TWAIN session, whose opening, closing, negotiation and transfers are in
+// twain_session.cpp.
 #pragma once
 
 #include "framework/cmd_target.h"
@@ -68,8 +69,8 @@ class CMainFrame : public QMainWindow, public framework::CCmdTarget {
   int OnCopyData(const QByteArray& data);
   const QString& PendingPath() const { return pendingPath_; }
 
-  // TWAIN session.
-  int TwainState() const { return twainState_; }
+  // TWAIN session (twain_session.cpp).
+  TwainState SessionState() const { return twainState_; }
   void OpenSource();
   void CloseSource();
   // Where acquired images go (the image document's factory, or a test's).
@@ -95,6 +96,9 @@ class CMainFrame : public QMainWindow, public framework::CCmdTarget {
 
  private:
   win::LRESULT OnWindowMessage(win::UINT msg, win::WPARAM wParam, win::LPARAM lParam);
+  // Who is offered a command, in order: the active view, its document, the child frame,
+  // this frame, the application.
+  QList<framework::CCmdTarget*> CommandChain();
   // "OrvaxUpdatePrefsMsg": the data source's profiles go to the image library, and every
   // open document follows colour management on or off, the profiles and the gamma.
   void ApplyColourPreferences();
@@ -143,7 +147,7 @@ class CMainFrame : public QMainWindow, public framework::CCmdTarget {
   bool keepOnScreenPending_ = true;
   void KeepOnScreen();
 
-  int twainState_ = 1;
+  TwainState twainState_ = TwainState::kPreSession;
   win::HMODULE dsm_ = nullptr;
   twain::DSMENTRYPROC dsmEntry_ = nullptr;
   twain::TW_IDENTITY source_{};

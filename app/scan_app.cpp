@@ -12,6 +12,7 @@
 #include "progress_pane.h"
 #include "single_instance.h"
 #include "string_table.h"
+#include "twain/containers.h"
 
 #include <tessera/tessera.h>
 
@@ -40,9 +41,7 @@ CScanApp* g_scanApp = nullptr;
 // Copies TEXT into a fixed text field of SIZE bytes, always zero-terminated.
 template <size_t N>
 void CopyField(char (&field)[N], const QString& text) {
-  const QByteArray bytes = text.toLatin1();
-  std::memset(field, 0, N);
-  std::memcpy(field, bytes.constData(), std::min(static_cast<size_t>(bytes.size()), N - 1));
+  twain::CopyText(field, text.toLatin1().toStdString());
 }
 }  // namespace
 

@@ -17,8 +17,8 @@ enum class FileAction { Open, Save };
 // writable. With CMS the colour management system is on.
 QString FailureReason(FileAction action, long status, const QString& path, int error = 0, bool cms = true);
 
-// The small print: "Status code 1013", with the system's error number and text behind it
-// when there is one.
+// The small print: "Status code 1013" for TES_ERR_UNKNOWN_FORMAT, say, with the system's
+// error number and text behind it when there is one.
 QString FailureCodes(long status, int error = 0);
 
 // Both, ready for a message box.

@@ -1,11 +1,13 @@
-// The main frame's TWAIN session beyond opening and closing: the capability negotiation of
-// the open source, the routing of window messages to the source while it is enabled, and
-// the transfer of each image into a new document.
+// The main frame's TWAIN session: opening and closing the manager and the source, the
+// capability negotiation of the open source, the routing of window messages to the source
+// while it is enabled, and the transfer of each image into a new document.
 #include "twain_session.h"
 
 #include "main_frame.h"
 #include "scan_app.h"
 #include "string_table.h"
+#include "twain/containers.h"
+#include "win/windows_root.h"
 
 #include <QApplication>
 
@@ -47,83 +49,120 @@ bool StripFits(const TW_IMAGEINFO& info, const TW_IMAGEMEMXFER& strip, size_t bu
   return (uint64_t{strip.Columns} * bits + 7) / 8 <= strip.BytesPerRow;
 }
 
-namespace {
+// ---------------------------------------------------------------------------------------
+// Opening and closing the data source through the data source manager.
 
-// A container handle holding one TW_ONEVALUE of TYPE.
-TW_HANDLE OneValue(TW_UINT16 type, int value) {
-  TW_HANDLE handle = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(TW_ONEVALUE));
-  if (auto* one = static_cast<TW_ONEVALUE*>(GlobalLock(handle))) {
-    one->ItemType = type;
-    if (ItemSize(type) == 2) {
-      const uint16_t v = static_cast<uint16_t>(value);
-      std::memcpy(reinterpret_cast<char*>(one) + offsetof(TW_ONEVALUE, Item), &v, 2);
+uint16_t CMainFrame::Dsm(twain::TW_IDENTITY* dest, uint32_t dg, uint16_t dat, uint16_t msg, void* data) {
+  auto* origin = const_cast<twain::TW_IDENTITY*>(&app_.AppIdentity());
+  return dsmEntry_ != nullptr ? dsmEntry_(origin, dest, dg, dat, msg, data) : twain::TWRC_FAILURE;
+}
+
+uint16_t CMainFrame::ConditionCode(twain::TW_IDENTITY* dest) {
+  twain::TW_STATUS status{};
+  Dsm(dest, twain::DG_CONTROL, twain::DAT_STATUS, twain::MSG_GET, &status);
+  return status.ConditionCode;
+}
+
+void CMainFrame::OpenSource() {
+  using namespace twain;
+  if (twainState_ != TwainState::kPreSession) return;
+  // 1. The data source manager.
+  QString root = QString::fromStdString(win::WindowsDirectory());
+  dsm_ = win::LoadLibrary((root + QStringLiteral("\\TWAIN_32.DLL")).toStdString());
+  if (dsm_ == nullptr) {
+    AfxMessageBox(LoadString(IDS_TW_ERR_LOADDSM), MB_OK | MB_ICONERROR);
+  } else if ((dsmEntry_ = reinterpret_cast<DSMENTRYPROC>(win::GetProcAddress(dsm_, "DSM_Entry"))) == nullptr) {
+    AfxMessageBox(LoadString(IDS_TW_ERR_INITDSM), MB_OK | MB_ICONERROR);
+    twainState_ = TwainState::kManagerLoaded;  // closing unloads it
+  } else {
+    twainState_ = TwainState::kManagerLoaded;
+    // 2. Open the manager with this window as parent.
+    win::HWND parent = Handle();
+    if (Dsm(nullptr, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, &parent) != TWRC_SUCCESS) {
+      AfxMessageBox(LoadString(IDS_TW_ERR_OPENDSM), MB_OK | MB_ICONERROR);
     } else {
-      one->Item = static_cast<TW_UINT32>(value);
-    }
-    GlobalUnlock(handle);
-  }
-  return handle;
-}
-
-TW_HANDLE EnumerationOf(const std::vector<int>& values, size_t current) {
-  TW_HANDLE handle =
-      GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, offsetof(TW_ENUMERATION, ItemList) + values.size() * 2);
-  if (auto* e = static_cast<TW_ENUMERATION*>(GlobalLock(handle))) {
-    e->ItemType = TWTY_UINT16;
-    e->NumItems = static_cast<TW_UINT32>(values.size());
-    e->CurrentIndex = static_cast<TW_UINT32>(current);
-    e->DefaultIndex = 0;
-    for (size_t i = 0; i < values.size(); ++i) {
-      const uint16_t v = static_cast<uint16_t>(values[i]);
-      std::memcpy(e->ItemList + i * 2, &v, 2);
-    }
-    GlobalUnlock(handle);
-  }
-  return handle;
-}
-
-// The values of a container of any of the three kinds, and its current value. Items of
-// unknown size give nothing.
-std::vector<int> ContainerValues(const TW_CAPABILITY& cap, int* current) {
-  std::vector<int> values;
-  const size_t total = GlobalSize(cap.hContainer);
-  const auto* base = static_cast<const uint8_t*>(GlobalLock(cap.hContainer));
-  if (base == nullptr) return values;
-  auto item = [](const uint8_t* p, TW_UINT16 type) -> int {
-    switch (type) {
-      case TWTY_INT8: return static_cast<int8_t>(*p);
-      case TWTY_UINT8: return *p;
-      case TWTY_INT16: { int16_t v; std::memcpy(&v, p, 2); return v; }
-      case TWTY_UINT16:
-      case TWTY_BOOL: { uint16_t v; std::memcpy(&v, p, 2); return v; }
-      default: { int32_t v; std::memcpy(&v, p, 4); return v; }
-    }
-  };
-  TW_UINT16 type = 0;
-  if (total >= 2) std::memcpy(&type, base, 2);
-  const size_t size = ItemSize(type);
-  if (size >= 1 && size <= 4) {
-    if (cap.ConType == TWON_ONEVALUE && total >= sizeof(TW_ONEVALUE)) {
-      values.push_back(item(base + offsetof(TW_ONEVALUE, Item), type));
-      *current = values.front();
-    } else if (cap.ConType == TWON_ENUMERATION || cap.ConType == TWON_ARRAY) {
-      const size_t head = cap.ConType == TWON_ENUMERATION ? offsetof(TW_ENUMERATION, ItemList) : offsetof(TW_ARRAY, ItemList);
-      TW_UINT32 count = 0, index = 0;
-      if (total >= head) {
-        std::memcpy(&count, base + 2, 4);
-        if (cap.ConType == TWON_ENUMERATION) std::memcpy(&index, base + 6, 4);
+      twainState_ = TwainState::kManagerOpen;
+      // 3. Find the scanner's data source by its product name.
+      const QByteArray wanted = LoadString(IDS_TW_SOURCENAME).toLatin1();
+      std::memset(&source_, 0, sizeof source_);
+      uint16_t rc = Dsm(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETFIRST, &source_);
+      bool found = false;
+      if (rc == TWRC_FAILURE) {
+        ConditionCode(nullptr);
+      } else {
+        while (rc == TWRC_SUCCESS) {
+          source_.ProductName[sizeof source_.ProductName - 1] = '\0';
+          if (wanted == source_.ProductName) {
+            found = true;
+            break;
+          }
+          rc = Dsm(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETNEXT, &source_);
+        }
       }
-      // Never read past the container, whatever count it claims.
-      count = static_cast<TW_UINT32>(std::min<size_t>(count, total >= head ? (total - head) / size : 0));
-      for (TW_UINT32 i = 0; i < count; ++i) values.push_back(item(base + head + i * size, type));
-      if (!values.empty()) *current = values[index < count ? index : 0];
+      if (!found) {
+        AfxMessageBox(LoadString(IDS_TW_ERR_OPENDS), MB_OK | MB_ICONERROR);
+      } else if (Dsm(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &source_) != TWRC_SUCCESS) {
+        // 4. Open it; a source that reported the failure itself is not reported twice.
+        if (ConditionCode(nullptr) != TWCC_OPERATIONERROR)
+          AfxMessageBox(LoadString(IDS_TW_ERR_OPENDS), MB_OK | MB_ICONERROR);
+      } else {
+        twainState_ = TwainState::kSourceOpen;
+        // 5-7. Transfer count, compression, pixel types and depths, transfer mechanism.
+        NegotiateCapabilities();
+        // 8. Show the source's own window.
+        TW_USERINTERFACE ui{1, 0, Handle()};
+        if (Dsm(&source_, DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui) != TWRC_SUCCESS) {
+          if (ConditionCode(&source_) != TWCC_OPERATIONERROR)
+            AfxMessageBox(LoadString(IDS_TW_ERR_ENABLEDS), MB_OK | MB_ICONERROR);
+        } else {
+          twainState_ = TwainState::kSourceEnabled;
+          app_.sourceEnabled = true;
+        }
+      }
     }
   }
-  GlobalUnlock(cap.hContainer);
-  return values;
+  // 9. A failed open steps all the way back.
+  if (twainState_ != TwainState::kSourceEnabled) CloseSource();
+  RebuildSourceMenus();
+  UpdateCommandUI();
 }
 
-}  // namespace
+void CMainFrame::CloseSource() {
+  using namespace twain;
+  if (twainState_ == TwainState::kSourceEnabled) {
+    TW_USERINTERFACE ui{0, 0, Handle()};
+    Dsm(&source_, DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui);
+    twainState_ = TwainState::kSourceOpen;
+    app_.sourceEnabled = false;
+  }
+  if (twainState_ == TwainState::kSourceOpen) {
+    if (Dsm(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &source_) != TWRC_SUCCESS) {
+      AfxMessageBox(LoadString(IDS_TW_ERR_CLOSEDS), MB_OK | MB_ICONERROR);
+    } else {
+      twainState_ = TwainState::kManagerOpen;
+    }
+  }
+  if (twainState_ == TwainState::kManagerOpen) {
+    win::HWND parent = Handle();
+    const uint16_t rc = Dsm(nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &parent);
+    if (rc != TWRC_SUCCESS && rc != TWRC_CANCEL) {
+      AfxMessageBox(LoadString(IDS_TW_ERR_CLOSEDSM), MB_OK | MB_ICONERROR);
+    } else {
+      twainState_ = TwainState::kManagerLoaded;
+    }
+  }
+  if (twainState_ == TwainState::kManagerLoaded) {
+    win::FreeLibrary(dsm_);
+    dsm_ = nullptr;
+    dsmEntry_ = nullptr;
+    twainState_ = TwainState::kPreSession;
+  }
+  app_.sourceEnabled = twainState_ == TwainState::kSourceEnabled;
+  RebuildSourceMenus();
+}
+
+// ---------------------------------------------------------------------------------------
+// Capabilities, events and transfers.
 
 uint16_t CMainFrame::SetCapability(uint16_t capId, uint16_t conType, void* container) {
   TW_CAPABILITY cap{capId, conType, container};
@@ -134,14 +173,14 @@ uint16_t CMainFrame::SetCapability(uint16_t capId, uint16_t conType, void* conta
 
 std::vector<int> CMainFrame::GetCapability(uint16_t capId, int* current) {
   TW_CAPABILITY cap{capId, TWON_DONTCARE16, nullptr};
-  int value = -1;
-  std::vector<int> values;
+  long value = -1;
+  std::vector<long> values;
   if (Dsm(&source_, DG_CONTROL, DAT_CAPABILITY, MSG_GET, &cap) == TWRC_SUCCESS) {
-    values = ContainerValues(cap, &value);
+    ReadContainer(cap, &values, &value);
     GlobalFree(cap.hContainer);
   }
-  if (current != nullptr) *current = value;
-  return values;
+  if (current != nullptr) *current = static_cast<int>(value);
+  return std::vector<int>(values.begin(), values.end());
 }
 
 void CMainFrame::NegotiateCapabilities() {
@@ -161,13 +200,13 @@ void CMainFrame::NegotiateCapabilities() {
     for (int bits : GetCapability(ICAP_BITDEPTH, nullptr))
       if (AllowedPair(type, bits) && std::find(depths.begin(), depths.end(), bits) == depths.end()) depths.push_back(bits);
     if (depths.empty()) continue;
-    SetCapability(ICAP_BITDEPTH, TWON_ENUMERATION, EnumerationOf(depths, 0));
+    SetCapability(ICAP_BITDEPTH, TWON_ENUMERATION, Enumeration(TWTY_UINT16, depths, 0));
     kept.push_back(type);
   }
   if (!kept.empty()) {
     const auto at = std::find(kept.begin(), kept.end(), currentType);
     SetCapability(ICAP_PIXELTYPE, TWON_ENUMERATION,
-                  EnumerationOf(kept, at != kept.end() ? static_cast<size_t>(at - kept.begin()) : 0));
+                  Enumeration(TWTY_UINT16, kept, at != kept.end() ? static_cast<size_t>(at - kept.begin()) : 0));
   }
 
   // 7. Memory transfers when the source offers them, else native ones.
@@ -177,7 +216,7 @@ void CMainFrame::NegotiateCapabilities() {
 }
 
 bool CMainFrame::ProcessSourceEvent(win::UINT msg, win::WPARAM wParam, win::LPARAM lParam) {
-  if (twainState_ != 5 || inTransfer_) return false;
+  if (twainState_ != TwainState::kSourceEnabled || inTransfer_) return false;
   TW_MSG message{Handle(), msg, wParam, lParam};
   TW_EVENT event{&message, MSG_NULL};
   const uint16_t rc = Dsm(&source_, DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event);
@@ -222,8 +261,7 @@ bool CMainFrame::TransferImage() {
     if (saved) image.Close();
     ds::AutoSaveResult result{};
     result.status = saved ? 0 : 4;
-    const QByteArray bytes = path.toLocal8Bit();
-    std::memcpy(result.path, bytes.constData(), std::min<size_t>(bytes.size(), 255));
+    CopyText(result.path, sizeof result.path - 1, path.toLocal8Bit().toStdString());
     Dsm(&source_, DG_IMAGE, ds::DAT_AUTOSAVERESULT, MSG_SET, &result);
   };
 

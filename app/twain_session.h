@@ -1,7 +1,7 @@
-// The application's side of an acquisition: where each transferred image goes. The main
-// frame's TWAIN session asks a factory for a new acquired image whenever a transfer starts;
-// the image document provides it (a new document through the document template, marked
-// acquiring), and tests provide recording ones.
+// The application's side of a TWAIN session: its states, and where each transferred image
+// goes. The main frame's TWAIN session (twain_session.cpp) asks a factory for a new acquired
+// image whenever a transfer starts; the image document provides it (a new document through
+// the document template, marked acquiring), and tests provide recording ones.
 #pragma once
 
 #include "datasource/ds_twain.h"
@@ -13,6 +13,19 @@
 #include <memory>
 
 namespace orvax::app {
+
+// The states of a TWAIN session, numbered as the standard numbers them. The application's
+// session steps through the first five; while the source transfers (its states 6 and 7)
+// the session stays enabled and the main frame's InTransfer() says that a transfer runs.
+enum class TwainState : int {
+  kPreSession = 1,      // no manager loaded
+  kManagerLoaded = 2,   // TWAIN_32.DLL loaded, not opened
+  kManagerOpen = 3,     // the manager open with the main frame as parent
+  kSourceOpen = 4,      // the scanner's source open; capabilities are negotiated here
+  kSourceEnabled = 5,   // the source's own window shown; images may come
+  kTransferReady = 6,   // the source has images pending
+  kTransferring = 7,    // an image is being transferred
+};
 
 class CAcquiredImage {
  public:

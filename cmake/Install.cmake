@@ -37,7 +37,7 @@ foreach(lib kroma tessera)
     set(ORVAX_PACKAGE Tessera)
     # Tessera's public header draws into the platform's device contexts; the memory
     # context it declares is built into the library.
-    install(FILES ${PROJECT_SOURCE_DIR}/platform/win/gdi.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/win)
+    install(FILES ${PROJECT_SOURCE_DIR}/platform/win/include/win/gdi.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/win)
   else()
     set(ORVAX_PACKAGE Kroma)
   endif()

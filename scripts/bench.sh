@@ -38,6 +38,10 @@ ratios bench_core BM_SetDataStrips48=BM_MemoryCopy48 BM_SetDataStrips48=BM_Memor
   BM_Rotate90_48=BM_MemoryCopy48 BM_DisplayQuarterFirst24=BM_MemoryCopy24 BM_DisplayQuarterWarm24=BM_MemoryCopy24 \
   BM_DisplayQuarterFirstManaged24=BM_DisplayQuarterFirst24 BM_SetColorSpaceManagedRgbToCmyk=BM_SetColorSpacePlainRgbTo48
 
+echo "== in-tile kernels (one 128 x 128 48-bit tile, in the cache)"
+ratios bench_tile_kernels BM_TileMirror48=BM_TileMemoryCopy48 BM_TileMirrorPortable48=BM_TileMemoryCopy48 \
+  BM_TileFlip48=BM_TileMemoryCopy48 BM_TileTurn90_48=BM_TileMemoryCopy48 BM_TileStore48=BM_TileMemoryCopy48
+
 # Further benchmark programs add their own sections here.
 for extra in scripts/bench.d/*.sh; do
   [ -e "$extra" ] && BUILD="$build" bash "$extra"

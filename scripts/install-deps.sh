@@ -25,6 +25,8 @@ packages=(
   # peers for interoperability tests and benchmarks (never linked by the product)
   liblcms2-dev liblcms2-utils libtiff-dev libtiff-tools libjpeg-turbo-progs
   icc-profiles-free libgs-common
+  # sample display profiles that the tests set on an X server's root window
+  colord-data
   python3 python3-pil python3-tifffile python3-olefile python3-numpy
   libimage-exiftool-perl imagemagick libturbojpeg0-dev
   # printed pages rendered back to pixels in the application's tests

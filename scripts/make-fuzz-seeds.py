@@ -85,3 +85,46 @@ for name, opts in (("rle8.bmp", ["-colors", "30", "-type", "palette", "-compress
     out = os.path.join(corpus, "bmp", name)
     subprocess.run(["convert", os.path.join(corpus, "bmp", "RGB17x9.bmp")] + opts[:-1] + [opts[-1] + out],
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
+
+
+# Files from libtiff's and libjpeg's own tools for the paths they write differently:
+# BigTIFF, JPEG-compressed grey, RGB, YCbCr and CMYK TIFF (strips and tiles), predictors at
+# 16 bits, separate planes; progressive, restart-marked and multi-scan baseline JPEG.
+def peer(folder, name, command):
+    out = os.path.join(corpus, folder, name)
+    subprocess.run(command + [out], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
+    if os.path.exists(out) and os.path.getsize(out) > 0:
+        with open(out, "rb") as f, open(os.path.join(corpus, "any", f"{folder}-{name}"), "wb") as g:
+            g.write(f.read())
+
+
+tiff = os.path.join(corpus, "tiff")
+rgb, cmyk = os.path.join(tiff, "RGB17x9.tif"), os.path.join(tiff, "CMYK17x9.tif")
+rgb40 = save("tiff", "RGB40x24.tif", chart("RGB", (40, 24)), "TIFF")
+subprocess.run(["/usr/bin/convert", rgb, "-depth", "16", os.path.join(tiff, "rgb16.tif")],
+               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
+rgb16 = os.path.join(tiff, "rgb16.tif")
+for name, source, options in (
+        ("big.tif", rgb, ["-8", "-c", "none"]),
+        ("big-lzw2-be.tif", rgb16, ["-8", "-B", "-c", "lzw:2", "-r", "4"]),
+        ("big-tiled-zip.tif", rgb, ["-8", "-c", "zip:2", "-t", "-w", "16", "-l", "16"]),
+        ("big-cmyk-jpeg.tif", cmyk, ["-8", "-c", "jpeg", "-r", "8"]),
+        ("lzw2-16.tif", rgb16, ["-c", "lzw:2"]),
+        ("zip2-16-be.tif", rgb16, ["-B", "-c", "zip:2", "-r", "3"]),
+        ("packbits-separate.tif", rgb, ["-c", "packbits", "-p", "separate"]),
+        ("jpeg-ycbcr.tif", rgb40, ["-c", "jpeg", "-r", "16"]),
+        ("jpeg-rgb-tiled.tif", rgb40, ["-c", "jpeg:r", "-t", "-w", "16", "-l", "16"]),
+        ("jpeg-cmyk.tif", cmyk, ["-c", "jpeg", "-r", "8"]),
+        ("jpeg-cmyk-tiled.tif", cmyk, ["-c", "jpeg", "-t", "-w", "16", "-l", "16"])):
+    peer("tiff", name, ["tiffcp"] + options + [source])
+ppm = os.path.join(corpus, "rgb.ppm")
+chart("RGB", (40, 24)).save(ppm)
+for name, options in (("cjpeg-progressive.jpg", ["-progressive"]), ("cjpeg-restart.jpg", ["-restart", "2"]),
+                      ("cjpeg-411.jpg", ["-sample", "4x1,1x1,1x1"]), ("cjpeg-q100.jpg", ["-quality", "100"])):
+    peer("jpeg", name, ["sh", "-c", f"cjpeg {' '.join(options)} {ppm} > \"$0\""])
+scans = os.path.join(corpus, "scans.txt")
+with open(scans, "w") as f:
+    f.write("0;\n1 2;\n")
+peer("jpeg", "jpegtran-scans.jpg", ["sh", "-c", f"jpegtran -scans {scans} {os.path.join(corpus, 'jpeg', 'RGB17x9.jpg')} > \"$0\""])
+os.remove(ppm)
+os.remove(scans)

@@ -1,7 +1,10 @@
 // Printing in the framework's manner, over Qt Print Support: the printer settings the
 // application keeps between jobs, the print dialog (printer choice, Properties, status,
 // print to file, copies), the print information a job carries, the device context a view
-// draws the page through, and the flow of Print, print direct and Print Preview.
+// draws the page through, and the flow of Print, print direct and Print Preview. Defined in
+// printing.cpp (settings, hooks, print information), print_dialog.cpp, print_dc.cpp (the
+// device context) and print_flow.cpp (the preview, the view's flow, the application's
+// printer).
 #pragma once
 
 #include "win/gdi.h"

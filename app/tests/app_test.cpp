@@ -230,7 +230,7 @@ TEST_F(AppTest, StartUpOrderThroughTheDataSourceModule) {
                                          "GetCMYKProfile", "GetProfilePath"}));
   // Without arguments the data source is opened at once; there is no manager yet.
   EXPECT_EQ(messages_, QStringList{"Could not load TWAIN_32.DLL."});
-  EXPECT_EQ(app_->MainFrame()->TwainState(), 1);
+  EXPECT_EQ(app_->MainFrame()->SessionState(), TwainState::kPreSession);
   EXPECT_FALSE(app_->sourceEnabled);
   const auto& id = app_->AppIdentity();
   EXPECT_STREQ(id.ProductName, "Orvax Scan 2.2 Application");
@@ -302,7 +302,7 @@ TEST_F(AppTest, ManagerWithoutEntryIsReported) {
   qputenv("ORVAX_WINDOWS_DIR", ORVAX_TEST_ROOT "-brokendsm");
   app_->MainFrame()->RunCommand(ID_FILE_OPENSOURCE);
   EXPECT_EQ(messages_, QStringList{"Could not initialize TWAIN_32.DLL"});
-  EXPECT_EQ(app_->MainFrame()->TwainState(), 1);
+  EXPECT_EQ(app_->MainFrame()->SessionState(), TwainState::kPreSession);
 }
 
 TEST_F(AppTest, RefreshMessageRebuildsTheSourceMenus) {

@@ -4,6 +4,7 @@
 // bar's progress pane moves during a long open and save.
 #include "framework/doc_manager.h"
 #include "framework/win_app.h"
+#include "atomic_save.h"
 #include "gesso_doc.h"
 #include "main_frame.h"
 #include "progress_pane.h"
@@ -87,7 +88,7 @@ class MessagesTest : public IsolatedAppTest {
   }
 
   void TearDown() override {
-    CGessoDoc::SetTemporaryPathHook({});
+    SetAtomicSaveTemporaryHook({});
     app_->ExitInstance();
     app_.reset();
     fw::SetMessageBoxDetailHook({});
@@ -222,14 +223,14 @@ TEST_F(MessagesTest, EveryUnwritablePlaceSaysWhy) {
 
   // A full disk, for the file's data.
   ASSERT_TRUE(QFile::link("/dev/full", Path("full-disk")));
-  CGessoDoc::SetTemporaryPathHook([&](const QString&) { return Path("full-disk"); });
+  SetAtomicSaveTemporaryHook([&](const QString&) { return Path("full-disk"); });
   shown_.clear();
   EXPECT_FALSE(doc->DoSave(Path("roll.bmp"), true));
   ASSERT_EQ(shown_.size(), 1u);
   EXPECT_EQ(shown_[0].text, FormatString1(IDS_ERR_DISKFULL, Path("roll.bmp")));
   EXPECT_EQ(shown_[0].reason, LoadString(IDS_WHY_DISK_FULL));
   EXPECT_TRUE(shown_[0].codes.startsWith(QStringLiteral("Status code 1204; system error %1 (").arg(ENOSPC)));
-  CGessoDoc::SetTemporaryPathHook({});
+  SetAtomicSaveTemporaryHook({});
 
   // An automatic save that fails says so too, and the scan stays open.
   shown_.clear();

@@ -71,7 +71,7 @@ class ScannerWindowTest : public IsolatedAppTest {
   void Start() {
     app_ = std::make_unique<CScanApp>();
     ASSERT_TRUE(app_->InitInstance({}));
-    ASSERT_EQ(app_->MainFrame()->TwainState(), 5);
+    ASSERT_EQ(app_->MainFrame()->SessionState(), TwainState::kSourceEnabled);
   }
   static QWidget* ScannerWindow() {
     for (QWidget* w : QApplication::topLevelWidgets())

@@ -192,7 +192,7 @@ class TwainSessionTest : public IsolatedAppTest {
 TEST_F(TwainSessionTest, StartWithoutArgumentsEnablesTheSource) {
   ASSERT_TRUE(Start(""));
   EXPECT_TRUE(messages_.isEmpty()) << messages_.join("|").toStdString();
-  EXPECT_EQ(app_->MainFrame()->TwainState(), 5);
+  EXPECT_EQ(app_->MainFrame()->SessionState(), TwainState::kSourceEnabled);
   EXPECT_TRUE(app_->sourceEnabled);
   EXPECT_TRUE(app_->MainFrame()->MemoryTransfer());
   app_->MainFrame()->UpdateCommandUI();
@@ -204,7 +204,7 @@ TEST_F(TwainSessionTest, StartWithoutArgumentsEnablesTheSource) {
   EXPECT_EQ(spaces->actions().front()->text(), "8 bit Grayscale");
   // Closing steps down to state 1.
   app_->MainFrame()->CloseSource();
-  EXPECT_EQ(app_->MainFrame()->TwainState(), 1);
+  EXPECT_EQ(app_->MainFrame()->SessionState(), TwainState::kPreSession);
   EXPECT_FALSE(app_->sourceEnabled);
 }
 
@@ -239,7 +239,7 @@ TEST_F(TwainSessionTest, MemoryTransfersArriveAsScannedWithCmykInvertedBack) {
     EXPECT_TRUE(r.pixels == expected.data);
   }
   EXPECT_TRUE(app_->exitAllowed);
-  EXPECT_EQ(app_->MainFrame()->TwainState(), 5);
+  EXPECT_EQ(app_->MainFrame()->SessionState(), TwainState::kSourceEnabled);
 }
 
 TEST_F(TwainSessionTest, FaultyStripsEndTheTransferWithMessage4108) {
@@ -262,7 +262,7 @@ TEST_F(TwainSessionTest, FaultyStripsEndTheTransferWithMessage4108) {
   // Three failures are reported; the user's own cancel is not.
   EXPECT_EQ(messages_, QStringList(3, "Error transferring image."));
   EXPECT_TRUE(app_->exitAllowed);
-  EXPECT_EQ(app_->MainFrame()->TwainState(), 5);
+  EXPECT_EQ(app_->MainFrame()->SessionState(), TwainState::kSourceEnabled);
 }
 
 TEST_F(TwainSessionTest, AutoSaveResultGoesBackToTheSource) {
@@ -289,8 +289,8 @@ TEST_F(TwainSessionTest, CloseRequestFromTheSourceClosesIt) {
   ASSERT_TRUE(Start("close\n"));
   QElapsedTimer timer;
   timer.start();
-  while (app_->MainFrame()->TwainState() != 1 && timer.elapsed() < 5000) QCoreApplication::processEvents();
-  EXPECT_EQ(app_->MainFrame()->TwainState(), 1);
+  while (app_->MainFrame()->SessionState() != TwainState::kPreSession && timer.elapsed() < 5000) QCoreApplication::processEvents();
+  EXPECT_EQ(app_->MainFrame()->SessionState(), TwainState::kPreSession);
   EXPECT_FALSE(app_->sourceEnabled);
 }
 
@@ -314,7 +314,7 @@ TEST_F(TwainSessionTest, EveryFailingStepShowsItsMessage) {
     qputenv("ORVAX_TWAIN_FAIL", c.fail);
     frame->OpenSource();
     EXPECT_EQ(messages_, c.message ? QStringList{c.message} : QStringList());
-    EXPECT_EQ(frame->TwainState(), 1);
+    EXPECT_EQ(frame->SessionState(), TwainState::kPreSession);
   }
   // Closing: the source, then the manager.
   for (const auto& [fail, message] : {std::pair{"closeds", "Could not close Orvax Scan data source."},
@@ -322,15 +322,15 @@ TEST_F(TwainSessionTest, EveryFailingStepShowsItsMessage) {
     SCOPED_TRACE(fail);
     qunsetenv("ORVAX_TWAIN_FAIL");
     frame->OpenSource();
-    ASSERT_EQ(frame->TwainState(), 5);
+    ASSERT_EQ(frame->SessionState(), TwainState::kSourceEnabled);
     messages_.clear();
     qputenv("ORVAX_TWAIN_FAIL", fail);
     frame->CloseSource();
     EXPECT_EQ(messages_, QStringList{message});
-    EXPECT_EQ(frame->TwainState(), std::string(fail) == "closeds" ? 4 : 3);
+    EXPECT_EQ(frame->SessionState(), std::string(fail) == "closeds" ? TwainState::kSourceOpen : TwainState::kManagerOpen);
     qunsetenv("ORVAX_TWAIN_FAIL");
     frame->CloseSource();
-    EXPECT_EQ(frame->TwainState(), 1);
+    EXPECT_EQ(frame->SessionState(), TwainState::kPreSession);
   }
   // Loading: no manager in the root.
   messages_.clear();
@@ -510,7 +510,7 @@ TEST_F(TwainSessionTest, FeederScansEverySlideOfTheFilmHolderIntoDocuments) {
     const auto expected = orvax::ds::Render(frame, TWPT_RGB, 8);
     EXPECT_TRUE(Pixels(docs[i], 9 + i, 5 + i, expected.bytesPerRow) == expected.data);
   }
-  EXPECT_EQ(app_->MainFrame()->TwainState(), 5);
+  EXPECT_EQ(app_->MainFrame()->SessionState(), TwainState::kSourceEnabled);
 }
 
 // The application ending while the user keeps a scan's unsaved changes still closes the
@@ -528,7 +528,7 @@ TEST_F(TwainSessionTest, EndingWithUnsavedScanStillClosesTheSource) {
   messages_.clear();
   ASSERT_TRUE(Start(""));
   EXPECT_TRUE(messages_.isEmpty()) << messages_.join("|").toStdString();
-  EXPECT_EQ(app_->MainFrame()->TwainState(), 5);
+  EXPECT_EQ(app_->MainFrame()->SessionState(), TwainState::kSourceEnabled);
 }
 
 // What a person does: the scanner's own window opens with the source; Scan brings one frame
@@ -582,8 +582,8 @@ TEST_F(TwainSessionTest, ScanningFromTheScannersWindow) {
   qobject_cast<QPushButton*>(child("cancel"))->click();
   QElapsedTimer timer;
   timer.start();
-  while (app_->MainFrame()->TwainState() != 1 && timer.elapsed() < 5000) QCoreApplication::processEvents();
-  EXPECT_EQ(app_->MainFrame()->TwainState(), 1);
+  while (app_->MainFrame()->SessionState() != TwainState::kPreSession && timer.elapsed() < 5000) QCoreApplication::processEvents();
+  EXPECT_EQ(app_->MainFrame()->SessionState(), TwainState::kPreSession);
   EXPECT_EQ(DocumentWindows(), 4);
 }
 

@@ -132,7 +132,8 @@ KROMA_API int32_t OXCMChangeImageLines(int32_t lines, CColorMatcher* handle);
 KROMA_API int32_t OXCMChangeBufSize(int32_t size, int16_t unit, CColorMatcher* handle);
 KROMA_API int32_t OXCMChange1DLUT(const CM1DLutSpec* spec, uint16_t side, CColorMatcher* handle);
 KROMA_API int32_t OXCMMerge1DLUT(const CM1DLutSpec* spec, uint16_t side, CColorMatcher* handle);
-/* *fullPath must address a buffer of at least 260 bytes. 1 found, 0 not found, 5001 bad argument. */
+/* *fullPath must address a buffer of at least 260 bytes. 1 found, 0 not found, KROMA_ERR_ARGUMENT
+   for a bad argument. */
 KROMA_API int32_t OXCMLocateProfile(const char* name, char** fullPath);
 
 /* ---- lower level: the colour matcher --------------------------------------------------- */

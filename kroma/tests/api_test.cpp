@@ -489,7 +489,7 @@ TEST(InitTest, VersionFourMatrixLutMatchesMatrixTrc) {
 }
 
 // Every offset, count and size of a version-4 LUT is checked against its tag: a damaged one
-// fails the build (5000) on either side, with nothing to fall back on.
+// fails the build (KROMA_ERR_BUILD) on either side, with nothing to fall back on.
 TEST(InitTest, VersionFourLutFaults) {
   TempDir dir;
   iccw::V4Lut a2b;  // A curves, a two-point identity table, B curves

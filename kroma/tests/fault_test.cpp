@@ -1,7 +1,7 @@
 // Allocation failure injected at every step of building a transform: the N-th allocation
-// of OXCMInit fails, for every N, and each case must end in 1000 or 5000 (or succeed),
-// convert nothing with a handle whose set-up failed, and leave nothing behind once the
-// handle is released.
+// of OXCMInit fails, for every N, and each case must end in KROMA_ERR_NO_MEMORY or
+// KROMA_ERR_BUILD (or succeed), convert nothing with a handle whose set-up failed, and leave
+// nothing behind once the handle is released.
 #include <gtest/gtest.h>
 
 #include <string>

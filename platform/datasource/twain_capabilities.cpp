@@ -6,6 +6,12 @@
 #include "twain_capabilities.h"
 #include "virtual_scanner.h"
 
+#include "twain/containers.h"
+
+#include <algorithm>
+#include <span>
+#include <vector>
+
 namespace orvax::ds {
 
 using namespace twain;
@@ -132,7 +138,7 @@ TW_UINT16 TwainSource::Capability(TW_UINT16 msg, TW_CAPABILITY* cap) {
     cap->hContainer = nullptr;
     if (oneValue || id == CAP_XFERCOUNT) {
       cap->ConType = TWON_ONEVALUE;
-      cap->hContainer = OneValueContainer(id == CAP_XFERCOUNT ? TWTY_INT16 : TWTY_UINT16, current());
+      cap->hContainer = OneValue(id == CAP_XFERCOUNT ? TWTY_INT16 : TWTY_UINT16, current());
     } else {
       cap->ConType = TWON_ENUMERATION;
       QList<int> values;
@@ -143,7 +149,8 @@ TW_UINT16 TwainSource::Capability(TW_UINT16 msg, TW_CAPABILITY* cap) {
         case ICAP_BITDEPTH: values = depths_[typeIndex]; break;
         default: values = mechs_; break;
       }
-      cap->hContainer = EnumerationContainer(values, static_cast<int>(current()));
+      cap->hContainer = Enumeration(TWTY_UINT16, std::span<const int>(values.constData(), values.size()),
+                                    static_cast<size_t>(std::max<qsizetype>(0, values.indexOf(static_cast<int>(current())))));
     }
     return cap->hContainer != nullptr ? TWRC_SUCCESS : Fail(TWCC_LOWMEMORY);
   };
@@ -157,12 +164,12 @@ TW_UINT16 TwainSource::Capability(TW_UINT16 msg, TW_CAPABILITY* cap) {
                                offered.isEmpty() ? 8 : offered.front(), mechs_.front()};
       const int slot = id == CAP_XFERCOUNT ? 0 : id == ICAP_COMPRESSION ? 1 : id == ICAP_PLANARCHUNKY ? 2
                        : id == ICAP_PIXELTYPE ? 3 : id == ICAP_BITDEPTH ? 4 : 5;
-      cap->hContainer = OneValueContainer(id == CAP_XFERCOUNT ? TWTY_INT16 : TWTY_UINT16, defaults[slot]);
+      cap->hContainer = OneValue(id == CAP_XFERCOUNT ? TWTY_INT16 : TWTY_UINT16, defaults[slot]);
       return TWRC_SUCCESS;
     }
     case MSG_QUERYSUPPORT:
       cap->ConType = TWON_ONEVALUE;
-      cap->hContainer = OneValueContainer(TWTY_INT32, 0x1F);
+      cap->hContainer = OneValue(TWTY_INT32, 0x1F);
       return TWRC_SUCCESS;
     case MSG_RESET:
     case MSG_SET: break;
@@ -190,9 +197,9 @@ TW_UINT16 TwainSource::Capability(TW_UINT16 msg, TW_CAPABILITY* cap) {
     }
     return fill(true);
   }
-  QList<long> values;
+  std::vector<long> values;
   long value = 0;
-  if (!ReadCapabilityContainer(*cap, &values, &value)) return Fail(TWCC_BADVALUE);
+  if (!ReadContainer(*cap, &values, &value)) return Fail(TWCC_BADVALUE);
   const bool list = cap->ConType != TWON_ONEVALUE;
   switch (id) {
     case CAP_XFERCOUNT:

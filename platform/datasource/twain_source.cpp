@@ -5,6 +5,8 @@
 #include "scan_window.h"
 #include "virtual_scanner.h"
 
+#include "twain/containers.h"
+
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -17,119 +19,6 @@
 namespace orvax::ds {
 
 using namespace twain;
-
-namespace {
-
-void CopyText(char* field, size_t size, const QByteArray& text) {
-  std::memset(field, 0, size);
-  std::memcpy(field, text.constData(), std::min(static_cast<size_t>(text.size()), size - 1));
-}
-
-// Reads item I of a container of ITEMTYPE as an integer.
-bool ReadItem(const uint8_t* items, TW_UINT16 type, size_t i, long* value) {
-  const size_t size = ItemSize(type);
-  if (size == 0 || size > 4) return false;
-  const uint8_t* p = items + i * size;
-  switch (type) {
-    case TWTY_INT8: *value = static_cast<int8_t>(*p); return true;
-    case TWTY_UINT8: *value = *p; return true;
-    case TWTY_INT16: { int16_t v; std::memcpy(&v, p, 2); *value = v; return true; }
-    case TWTY_UINT16:
-    case TWTY_BOOL: { uint16_t v; std::memcpy(&v, p, 2); *value = v; return true; }
-    case TWTY_INT32: { int32_t v; std::memcpy(&v, p, 4); *value = v; return true; }
-    case TWTY_UINT32: { uint32_t v; std::memcpy(&v, p, 4); *value = static_cast<long>(v); return true; }
-    default: return false;
-  }
-}
-
-// The values of the container of CAP and the one its current index names.
-bool ReadContainer(const TW_CAPABILITY& cap, QList<long>* values, long* current) {
-  const size_t total = GlobalSize(cap.hContainer);
-  const auto* base = static_cast<const uint8_t*>(GlobalLock(cap.hContainer));
-  if (base == nullptr) return false;
-  bool ok = false;
-  values->clear();
-  switch (cap.ConType) {
-    case TWON_ONEVALUE: {
-      if (total < sizeof(TW_ONEVALUE)) break;
-      TW_ONEVALUE one;
-      std::memcpy(&one, base, sizeof one);
-      long v = 0;
-      uint8_t raw[4];
-      std::memcpy(raw, base + offsetof(TW_ONEVALUE, Item), 4);
-      ok = ReadItem(raw, one.ItemType, 0, &v);
-      values->push_back(v);
-      *current = v;
-      break;
-    }
-    case TWON_ENUMERATION:
-    case TWON_ARRAY: {
-      const bool isEnum = cap.ConType == TWON_ENUMERATION;
-      const size_t head = isEnum ? offsetof(TW_ENUMERATION, ItemList) : offsetof(TW_ARRAY, ItemList);
-      if (total < head) break;
-      TW_UINT16 type;
-      TW_UINT32 count, index = 0;
-      std::memcpy(&type, base, 2);
-      std::memcpy(&count, base + 2, 4);
-      if (isEnum) std::memcpy(&index, base + 6, 4);
-      const size_t size = ItemSize(type);
-      if (size == 0 || count == 0 || count > (total - head) / size) break;
-      ok = true;
-      for (size_t i = 0; i < count && ok; ++i) {
-        long v = 0;
-        ok = ReadItem(base + head, type, i, &v);
-        values->push_back(v);
-      }
-      *current = (*values)[index < count ? index : 0];
-      break;
-    }
-    default: break;
-  }
-  GlobalUnlock(cap.hContainer);
-  return ok;
-}
-
-TW_HANDLE OneValue(TW_UINT16 type, long value) {
-  TW_HANDLE h = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(TW_ONEVALUE));
-  if (auto* one = static_cast<TW_ONEVALUE*>(GlobalLock(h))) {
-    one->ItemType = type;
-    const uint32_t item = static_cast<uint32_t>(value);
-    if (ItemSize(type) == 2) {
-      const uint16_t v16 = static_cast<uint16_t>(item);
-      std::memcpy(reinterpret_cast<uint8_t*>(one) + offsetof(TW_ONEVALUE, Item), &v16, 2);
-    } else {
-      one->Item = item;
-    }
-    GlobalUnlock(h);
-  }
-  return h;
-}
-
-TW_HANDLE Enumeration(const QList<int>& values, int current) {
-  const size_t size = offsetof(TW_ENUMERATION, ItemList) + values.size() * 2;
-  TW_HANDLE h = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size);
-  if (auto* e = static_cast<TW_ENUMERATION*>(GlobalLock(h))) {
-    e->ItemType = TWTY_UINT16;
-    e->NumItems = static_cast<TW_UINT32>(values.size());
-    e->CurrentIndex = static_cast<TW_UINT32>(std::max<qsizetype>(0, values.indexOf(current)));
-    e->DefaultIndex = 0;
-    for (qsizetype i = 0; i < values.size(); ++i) {
-      const uint16_t v = static_cast<uint16_t>(values[i]);
-      std::memcpy(e->ItemList + i * 2, &v, 2);
-    }
-    GlobalUnlock(h);
-  }
-  return h;
-}
-
-}  // namespace
-
-// The capabilities' file reaches the containers through these.
-bool TwainSource::ReadCapabilityContainer(const TW_CAPABILITY& cap, QList<long>* values, long* current) {
-  return ReadContainer(cap, values, current);
-}
-TW_HANDLE TwainSource::OneValueContainer(TW_UINT16 type, long value) { return OneValue(type, value); }
-TW_HANDLE TwainSource::EnumerationContainer(const QList<int>& values, int current) { return Enumeration(values, current); }
 
 TwainSource::TwainSource(VirtualScanner& scanner) : scanner_(scanner) {
   for (int i = 0; i < kPixelTypeCount; ++i) offered_.push_back(DefaultDepths()[i]);
@@ -202,14 +91,14 @@ TW_UINT16 TwainSource::Identity(TW_UINT16 msg, TW_IDENTITY* id) {
       std::memset(id, 0, sizeof *id);
       id->Id = keep;
       id->Version = {kVersionMajor, kVersionMinor, TWLG_USA, TWCY_USA, {}};
-      CopyText(id->Version.Info, sizeof id->Version.Info,
-               QStringLiteral("%1.%2 virtual film scanner").arg(kVersionMajor).arg(kVersionMinor).toLatin1());
+      CopyText(id->Version.Info,
+               QStringLiteral("%1.%2 virtual film scanner").arg(kVersionMajor).arg(kVersionMinor).toLatin1().toStdString());
       id->ProtocolMajor = 1;
       id->ProtocolMinor = 9;
       id->SupportedGroups = DG_CONTROL | DG_IMAGE;
-      CopyText(id->Manufacturer, sizeof id->Manufacturer, "Orvax Corp.");
-      CopyText(id->ProductFamily, sizeof id->ProductFamily, "Orvax Film Scanner");
-      CopyText(id->ProductName, sizeof id->ProductName, "Orvax Scan 2.2");
+      CopyText(id->Manufacturer, "Orvax Corp.");
+      CopyText(id->ProductFamily, "Orvax Film Scanner");
+      CopyText(id->ProductName, "Orvax Scan 2.2");
       return TWRC_SUCCESS;
     }
     case MSG_OPENDS: {
@@ -809,8 +698,8 @@ TW_UINT16 TwainSource::AutoSave(TW_UINT16 dat, TW_UINT16 msg, void* data) {
     request->enabled = fromJob ? job_.autoSaveFormat >= 0 : scanner_.AutoSaveEnabled();
     const QString folder = fromJob ? job_.autoSaveFolder : scanner_.AutoSaveFolder();
     const QString stem = fromJob ? job_.autoSaveStem : scanner_.AutoSaveStem();
-    CopyText(request->folder, sizeof request->folder, folder.toLocal8Bit());
-    CopyText(request->stem, sizeof request->stem, stem.toLocal8Bit());
+    CopyText(request->folder, folder.toLocal8Bit().toStdString());
+    CopyText(request->stem, stem.toLocal8Bit().toStdString());
     request->format = static_cast<int16_t>(fromJob ? job_.autoSaveFormat : scanner_.AutoSaveFormat());
     request->quality = static_cast<int16_t>(fromJob ? job_.autoSaveQuality : scanner_.AutoSaveQuality());
     return TWRC_SUCCESS;

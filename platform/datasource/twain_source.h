@@ -70,9 +70,6 @@ class TwainSource {
   void PublishColorSpaces();
   QList<int> Depths(int pixelType) const;
   void Post(twain::TW_UINT16 message);
-  static bool ReadCapabilityContainer(const twain::TW_CAPABILITY& cap, QList<long>* values, long* current);
-  static twain::TW_HANDLE OneValueContainer(twain::TW_UINT16 type, long value);
-  static twain::TW_HANDLE EnumerationContainer(const QList<int>& values, int current);
   // Loads the slide the job scans now and sets up its raster; false, with the failure shown
   // and reported, when the slide cannot be read.
   bool PrepareImage();

@@ -3,6 +3,12 @@
 #include <cstring>
 #include <new>
 
+#include "core/cpu_features.h"
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace tessera {
 namespace {
 
@@ -23,6 +29,35 @@ void CopyIn(uint8_t* d, const uint8_t* s, int n, ptrdiff_t step, const CopyKerne
   }
   for (int i = 0; i < n; ++i, d += N, s += step) std::memcpy(d, s, N);
 }
+
+#if defined(__x86_64__)
+// CopyIn for large stores: whole rows go to the tile with non-temporal stores, which write
+// memory without first reading the lines they replace. A store this large leaves the cache
+// before anyone reads it again, so nothing is lost by keeping it out. Only a destination on a
+// 16-byte boundary streams, in 16-byte pieces; the rest of a row is copied as CopyIn does.
+template <int N>
+void StreamIn(uint8_t* d, const uint8_t* s, int n, ptrdiff_t step, const CopyKernel& k) {
+  if (step != N || (reinterpret_cast<uintptr_t>(d) & 15) != 0) {
+    CopyIn<N>(d, s, n, step, k);
+    return;
+  }
+  const size_t bytes = static_cast<size_t>(n) * N, whole = bytes & ~size_t{15};
+  size_t i = 0;
+  for (; i + 64 <= whole; i += 64) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + 16));
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + 32));
+    const __m128i e = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + 48));
+    _mm_stream_si128(reinterpret_cast<__m128i*>(d + i), a);
+    _mm_stream_si128(reinterpret_cast<__m128i*>(d + i + 16), b);
+    _mm_stream_si128(reinterpret_cast<__m128i*>(d + i + 32), c);
+    _mm_stream_si128(reinterpret_cast<__m128i*>(d + i + 48), e);
+  }
+  for (; i < whole; i += 16)
+    _mm_stream_si128(reinterpret_cast<__m128i*>(d + i), _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i)));
+  std::memcpy(d + i, s + i, bytes - i);
+}
+#endif
 
 template <int S>
 void SpreadIn(uint8_t* d, const uint8_t* s, int n, ptrdiff_t step, const CopyKernel&) {
@@ -52,13 +87,23 @@ void CopyOut(uint8_t* d, const uint8_t* s, int n, ptrdiff_t, const CopyKernel& k
 using RunFn = decltype(CopyKernel::run);
 
 RunFn CopyInFor(int bytes) {
-  switch (bytes) {
-    case 1: return CopyIn<1>;
-    case 2: return CopyIn<2>;
-    case 3: return CopyIn<3>;
-    case 4: return CopyIn<4>;
-    default: return CopyIn<6>;
-  }
+  return ForPixelSize(bytes, [](auto n) -> RunFn { return CopyIn<decltype(n)::value>; });
+}
+
+// Stores of at least this many bytes stream into the tiles (StreamIn).
+constexpr int64_t kStreamBytes = int64_t{2} << 20;
+
+// Whether a store may take StreamIn.
+bool CanStreamIn() {
+  return CpuCan(kCpuSse2);
+}
+
+RunFn StreamInFor(int bytes) {
+#if defined(__x86_64__)
+  return ForPixelSize(bytes, [](auto n) -> RunFn { return StreamIn<decltype(n)::value>; });
+#else
+  return CopyInFor(bytes);
+#endif
 }
 
 // Chooses the kernel for the layout. False when the plane does not exist.
@@ -176,6 +221,17 @@ long ImageStore::Store(const tagTes_Tile_Desc& desc, const tagTes_Transform_Stru
   }
   const uint8_t* first = static_cast<const uint8_t*>(buffer) + start;
   const int bpp = bytesPerPixel();
+  const bool streaming = k.run == CopyInFor(bpp) && int64_t{w} * h * bpp >= kStreamBytes && CanStreamIn();
+  if (streaming) k.run = StreamInFor(bpp);
+  // Streamed stores are made visible before anything else reads the tiles, however this ends.
+  struct Fence {
+    bool on;
+    ~Fence() {
+#if defined(__x86_64__)
+      if (on) _mm_sfence();
+#endif
+    }
+  } fence{streaming};
 
   const TileRange range = RangeOf(stored);
   for (int row = range.firstRow; row <= range.lastRow; ++row) {

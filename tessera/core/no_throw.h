@@ -1,5 +1,5 @@
 // Operations of the exported class report failure by status only: an allocation that throws
-// anywhere below them becomes 1002 at the class's boundary.
+// anywhere below them becomes TES_ERR_NO_MEMORY at the class's boundary.
 #pragma once
 
 #include <new>

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <memory>
 #include <new>
+#include <type_traits>
 
 #include "core/geometry.h"
 #include "tessera/tessera.h"
@@ -19,6 +20,19 @@ struct FreeBlock {
 using PixelBlock = std::unique_ptr<uint8_t[], FreeBlock>;
 
 inline PixelBlock AllocateBlock(size_t bytes) { return PixelBlock(static_cast<uint8_t*>(std::calloc(bytes, 1))); }
+
+// What `pick` gives for the stored pixel size `bytes` (1, 2, 3, 4, else 6) passed as a
+// std::integral_constant: the instance of a kernel template for that size.
+template <typename Pick>
+auto ForPixelSize(int bytes, Pick pick) {
+  switch (bytes) {
+    case 1: return pick(std::integral_constant<int, 1>{});
+    case 2: return pick(std::integral_constant<int, 2>{});
+    case 3: return pick(std::integral_constant<int, 3>{});
+    case 4: return pick(std::integral_constant<int, 4>{});
+    default: return pick(std::integral_constant<int, 6>{});
+  }
+}
 
 struct Tile {
   tagTes_Rect position{};  // image coordinates; edge tiles reach past the image

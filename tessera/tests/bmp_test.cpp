@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "file_fixtures.h"
+#include "fixtures.h"
 
 using namespace fixtures;
 
@@ -71,7 +71,7 @@ TEST_P(BmpRoundTrip, WritesTheLayoutAndReadsItBack) {
   EXPECT_EQ(desc.height, s.height);
   EXPECT_EQ(desc.colorSpace, s.colorSpace);
   EXPECT_EQ(desc.resolution, 300.0);
-  EXPECT_EQ(Pixels(back), PatternPixels(s.width, s.height, channels));
+  EXPECT_EQ(Pixels(back), PatternPixels(s.width, s.height, s.colorSpace));
 }
 
 INSTANTIATE_TEST_SUITE_P(Shapes, BmpRoundTrip,
@@ -95,6 +95,7 @@ TEST_P(BmpAccepted, OpensWithThePatternPixels) {
   WriteBytes(path, MakeBmp(a.spec));
   const int rows = a.spec.height < 0 ? -a.spec.height : a.spec.height;
   const int channels = a.spec.bits == 8 ? 1 : 3;
+  const int16_t space = channels == 1 ? TES_CS_GRAY8 : TES_CS_RGB24;
 
   tagTes_Image_Desc tested{};
   short type = 0, thumb = 5;
@@ -104,14 +105,14 @@ TEST_P(BmpAccepted, OpensWithThePatternPixels) {
   EXPECT_EQ(thumb, 0);
   EXPECT_EQ(tested.width, a.spec.width);
   EXPECT_EQ(tested.height, rows);
-  EXPECT_EQ(tested.colorSpace, channels == 1 ? TES_CS_GRAY8 : TES_CS_RGB24);
+  EXPECT_EQ(tested.colorSpace, space);
   const uint16_t bits[4] = {8, static_cast<uint16_t>(channels == 3 ? 8 : 0), static_cast<uint16_t>(channels == 3 ? 8 : 0), 0};
   EXPECT_TRUE(std::equal(bits, bits + 4, tested.bitsPerChannel));
   EXPECT_EQ(tested.resolution, a.dpi);
 
   TesseraClass image(0, TES_CS_RGB24);
   ASSERT_EQ(Open(image, path), 0);
-  EXPECT_EQ(Pixels(image), PatternPixels(a.spec.width, rows, channels));
+  EXPECT_EQ(Pixels(image), PatternPixels(a.spec.width, rows, space));
 }
 
 BmpSpec With(BmpSpec s, void (*change)(BmpSpec&)) {
@@ -146,7 +147,7 @@ TEST(BmpReader, IgnoresAnOffsetInsideTheHeadersOrPastTheEnd) {
     WriteBytes(dir.Path("in.bmp"), b);
     TesseraClass image(0, TES_CS_RGB24);
     ASSERT_EQ(Open(image, dir.Path("in.bmp")), 0) << offset;
-    EXPECT_EQ(Pixels(image), PatternPixels(5, 4, 3)) << offset;
+    EXPECT_EQ(Pixels(image), PatternPixels(5, 4, TES_CS_RGB24)) << offset;
   }
 }
 
@@ -265,7 +266,7 @@ TEST(BmpReader, ReplacesTheImageOfAnObjectThatHoldsOne) {
   TesseraClass image(0, TES_CS_RGB24);
   ASSERT_EQ(Open(image, dir.Path("big.bmp")), 0);
   ASSERT_EQ(Open(image, dir.Path("small.bmp")), 0);
-  EXPECT_EQ(Pixels(image), PatternPixels(3, 2, 1));
+  EXPECT_EQ(Pixels(image), PatternPixels(3, 2, TES_CS_GRAY8));
   ASSERT_EQ(Open(image, dir.Path("big.bmp"), {0, 90.0}), 0);
   tagTes_Image_Desc desc{};
   image.GetImageDesc(&desc);
@@ -281,13 +282,13 @@ TEST(BmpReader, OpenThumbnailAnswers1014OrLoadsTheFullImage) {
   TesseraClass image(0, TES_CS_GRAY8);
   ASSERT_EQ(FillPattern(image, 2, 2, TES_CS_GRAY8), 0);
   EXPECT_EQ(image.OpenThumbnail(p, TesseraClass::m_s_EmptyTransform, nullptr, nullptr, 0), TES_ERR_NO_THUMBNAIL);
-  EXPECT_EQ(Pixels(image), PatternPixels(2, 2, 1)) << "the object keeps its image";
+  EXPECT_EQ(Pixels(image), PatternPixels(2, 2, TES_CS_GRAY8)) << "the object keeps its image";
   // Without a full image allowed, only the type is looked at: a malformed BMP still has none.
   WriteBytes(path, Changed({}, [](BmpSpec& s) { s.bits = 2; }));
   EXPECT_EQ(image.OpenThumbnail(p, TesseraClass::m_s_EmptyTransform, nullptr, nullptr, 0), TES_ERR_NO_THUMBNAIL);
   WriteBytes(path, MakeBmp({}));
   ASSERT_EQ(image.OpenThumbnail(p, TesseraClass::m_s_EmptyTransform, nullptr, nullptr, 1), 0);
-  EXPECT_EQ(Pixels(image), PatternPixels(5, 4, 3));
+  EXPECT_EQ(Pixels(image), PatternPixels(5, 4, TES_CS_RGB24));
 }
 
 // Progress: after every row whose index is a multiple of 128, with (rows, that index).

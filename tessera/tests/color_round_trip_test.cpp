@@ -4,11 +4,11 @@
 #include <cstdlib>
 #include <string>
 
-#include "test_support.h"
+#include "fixtures.h"
 
 namespace {
 
-using namespace testing_support;
+using namespace fixtures;
 
 const tagTes_Transform_Struct kNone = TesseraClass::m_s_EmptyTransform;
 

@@ -2,7 +2,7 @@
 // how their codes come back.
 #include <gtest/gtest.h>
 
-#include "file_fixtures.h"
+#include "fixtures.h"
 
 using namespace fixtures;
 
@@ -83,7 +83,7 @@ TEST(Dispatch, ARefusedFileLeavesTheObjectsImage) {
   ASSERT_EQ(FillPattern(image, 4, 3, TES_CS_RGB24), 0);
   std::string p = dir.Path("text");
   EXPECT_EQ(image.OpenImage(p.data(), TesseraClass::m_s_EmptyTransform, nullptr, nullptr), TES_ERR_UNKNOWN_FORMAT);
-  EXPECT_EQ(Pixels(image), PatternPixels(4, 3, 3));
+  EXPECT_EQ(Pixels(image), PatternPixels(4, 3, TES_CS_RGB24));
 }
 
 TEST(Dispatch, SaveReportsFilesThatCannotBeCreatedOrFilled) {

@@ -4,12 +4,11 @@
 
 #include <filesystem>
 
-#include "file_fixtures.h"
-#include "test_support.h"
+#include "fixtures.h"
 
 namespace {
 
-using testing_support::LibraryGuard;
+using fixtures::LibraryGuard;
 
 class FlashPixFiles : public ::testing::Test {
  protected:
@@ -104,7 +103,7 @@ TEST_F(FlashPixFiles, ThumbnailIsAReducedLevel) {
 
 TEST_F(FlashPixFiles, WriterRefusesWhatItCannotStore) {
   TesseraClass deep(0, TES_CS_RGB48);
-  ASSERT_EQ(testing_support::Fill(deep, 20, 20, TES_CS_RGB48, testing_support::PatternPixels(20, 20, TES_CS_RGB48),
+  ASSERT_EQ(fixtures::Fill(deep, 20, 20, TES_CS_RGB48, fixtures::PatternPixels(20, 20, TES_CS_RGB48),
                                   TesseraClass::m_s_EmptyTransform),
             0);
   const std::string path = dir.Path("refused.fpx");

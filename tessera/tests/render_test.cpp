@@ -1,12 +1,12 @@
 // Drawing into device contexts, the output rectangles and the display tables.
 #include <gtest/gtest.h>
 
-#include "test_support.h"
+#include "fixtures.h"
 #include "win/gdi.h"
 
 namespace {
 
-using namespace testing_support;
+using namespace fixtures;
 using orvax::win::FailingDC;
 using orvax::win::MemoryDC;
 

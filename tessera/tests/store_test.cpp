@@ -3,11 +3,11 @@
 
 #include <vector>
 
-#include "test_support.h"
+#include "fixtures.h"
 
 namespace {
 
-using namespace testing_support;
+using namespace fixtures;
 
 const tagTes_Transform_Struct kNone = TesseraClass::m_s_EmptyTransform;
 

@@ -9,17 +9,14 @@
 #include <set>
 #include <vector>
 
-#include "file_fixtures.h"
+#include "fixtures.h"
 
 namespace tiff_fixtures {
 
 using fixtures::Bytes;
 
 // The pattern's sample of channel c at (x, y), for 8- or 16-bit samples.
-inline uint16_t Value(int x, int y, int c, int bits) {
-  const uint32_t v = static_cast<uint32_t>(x * 7 + y * 31 + c * 85 + (x ^ y));
-  return bits == 8 ? static_cast<uint16_t>(v & 0xFF) : static_cast<uint16_t>((v * 2654435761u) >> 13);
-}
+inline uint16_t Value(int x, int y, int c, int bits) { return fixtures::PatternValue(x, y, c, bits / 8); }
 
 // The pattern as the image store hands it out: interleaved, 16-bit samples little-endian.
 inline Bytes StorePixels(int width, int height, int channels, int bits) {
@@ -36,9 +33,19 @@ inline Bytes StorePixels(int width, int height, int channels, int bits) {
   return out;
 }
 
+// 16-bit CIELab samples in the store's layout whose a and b are read from a file that holds
+// them signed (as TIFF defines them): each a and b with its sign bit flipped.
+inline Bytes SignedLabAsStored(Bytes lab48) {
+  for (size_t i = 0; i + 5 < lab48.size(); i += 6) {
+    lab48[i + 3] ^= 0x80;
+    lab48[i + 5] ^= 0x80;
+  }
+  return lab48;
+}
+
 struct Field {
   uint16_t tag = 0, type = 3;
-  uint32_t count = 1;
+  uint64_t count = 1;
   std::vector<uint32_t> values;  // SHORT, LONG; RATIONAL as numerator, denominator pairs
   Bytes raw;                     // BYTE, ASCII, UNDEFINED: the bytes themselves
   bool rawOffset = false;        // values[0] is written as the value field, whatever the count
@@ -60,6 +67,7 @@ inline Field Undefined(uint16_t tag, Bytes raw) {
 
 struct Spec {
   bool big = false;
+  bool bigTiff = false;  // version 43: 64-bit offsets and counts, strip arrays as LONG8
   int width = 5, height = 4;
   int samples = 3, bits = 8;
   int photometric = 2;
@@ -92,12 +100,16 @@ class Writer {
       U16(b, at + 2, v >> 16);
     }
   }
+  void U64(Bytes& b, size_t at, uint64_t v) const {
+    U32(b, at + (big_ ? 4 : 0), static_cast<uint32_t>(v));
+    U32(b, at + (big_ ? 0 : 4), static_cast<uint32_t>(v >> 32));
+  }
 
  private:
   bool big_;
 };
 
-inline size_t TypeSize(uint16_t type) { return type == 3 ? 2 : type == 4 ? 4 : type == 5 ? 8 : 1; }
+inline size_t TypeSize(uint16_t type) { return type == 3 ? 2 : type == 4 ? 4 : type == 5 || type == 16 ? 8 : 1; }
 
 // The strips' payloads for a spec, in the file's byte order.
 inline std::vector<Bytes> Strips(const Spec& s) {
@@ -152,15 +164,21 @@ inline Bytes MakeTiff(const Spec& s) {
   for (const auto& [tag, field] : s.replace) fields[tag] = field;
   for (const uint16_t tag : s.remove) fields.erase(tag);
 
+  // BigTIFF: the strip arrays as LONG8, 8-byte counts and value fields, 20-byte entries.
+  const bool bt = s.bigTiff;
+  if (bt)
+    for (const uint16_t tag : {273, 279})
+      if (fields.count(tag) && fields[tag].type == 4 && s.replace.count(tag) == 0) fields[tag].type = 16;
+  const size_t fieldBytes = bt ? 8 : 4, entryBytes = bt ? 20 : 12;
   const Writer w(s.big);
-  const size_t ifdAt = 8;
-  const size_t ifdBytes = 2 + 12 * fields.size() + 4;
+  const size_t ifdAt = bt ? 16 : 8;
+  const size_t ifdBytes = (bt ? 8 : 2) + entryBytes * fields.size() + fieldBytes;
   // Out-of-line values follow the IFD, then the strips.
   size_t at = ifdAt + ifdBytes;
   std::map<uint16_t, size_t> dataAt;
   for (const auto& [tag, f] : fields) {
     const size_t bytes = f.raw.empty() ? f.values.size() * TypeSize(f.type) / (f.type == 5 ? 2 : 1) : f.raw.size();
-    if (bytes > 4 && !f.rawOffset) {
+    if (bytes > fieldBytes && !f.rawOffset) {
       dataAt[tag] = at;
       at += (bytes + 1) & ~size_t{1};
     }
@@ -174,14 +192,23 @@ inline Bytes MakeTiff(const Spec& s) {
 
   Bytes b(at, 0);
   b[0] = b[1] = s.big ? 'M' : 'I';
-  w.U16(b, 2, 42);
-  w.U32(b, 4, static_cast<uint32_t>(ifdAt));
-  w.U16(b, ifdAt, static_cast<uint32_t>(fields.size()));
-  size_t e = ifdAt + 2;
+  if (bt) {
+    w.U16(b, 2, 43);
+    w.U16(b, 4, 8);
+    w.U64(b, 8, ifdAt);
+    w.U64(b, ifdAt, fields.size());
+  } else {
+    w.U16(b, 2, 42);
+    w.U32(b, 4, static_cast<uint32_t>(ifdAt));
+    w.U16(b, ifdAt, static_cast<uint32_t>(fields.size()));
+  }
+  size_t e = ifdAt + (bt ? 8 : 2);
+  const auto offset = [&](size_t where, uint64_t v) { bt ? w.U64(b, where, v) : w.U32(b, where, static_cast<uint32_t>(v)); };
   for (const auto& [tag, f] : fields) {
     w.U16(b, e, f.tag);
     w.U16(b, e + 2, f.type);
-    w.U32(b, e + 4, f.count);
+    offset(e + 4, f.count);
+    const size_t valueAt = e + (bt ? 12 : 8);
     const auto put = [&](size_t where) {
       if (!f.raw.empty()) {
         std::copy(f.raw.begin(), f.raw.end(), b.begin() + static_cast<ptrdiff_t>(where));
@@ -189,19 +216,20 @@ inline Bytes MakeTiff(const Spec& s) {
       }
       const size_t size = f.type == 5 ? 4 : TypeSize(f.type);
       for (size_t i = 0; i < f.values.size(); ++i)
-        size == 2 ? w.U16(b, where + 2 * i, f.values[i]) : w.U32(b, where + 4 * i, f.values[i]);
+        size == 2 ? w.U16(b, where + 2 * i, f.values[i])
+                  : size == 8 ? w.U64(b, where + 8 * i, f.values[i]) : w.U32(b, where + 4 * i, f.values[i]);
     };
     if (f.rawOffset)
-      w.U32(b, e + 8, f.values.at(0));
+      offset(valueAt, f.values.at(0));
     else if (dataAt.count(tag)) {
-      w.U32(b, e + 8, static_cast<uint32_t>(dataAt[tag]));
+      offset(valueAt, dataAt[tag]);
       put(dataAt[tag]);
     } else {
-      put(e + 8);
+      put(valueAt);
     }
-    e += 12;
+    e += entryBytes;
   }
-  w.U32(b, e, s.nextIfd);
+  offset(e, s.nextIfd);
   for (size_t i = 0; i < strips.size(); ++i)
     std::copy(strips[i].begin(), strips[i].end(), b.begin() + static_cast<ptrdiff_t>(offsets[i]));
   return b;

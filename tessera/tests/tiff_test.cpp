@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "test_support.h"
+#include "fixtures.h"
 #include "tiff_fixtures.h"
 
 using namespace fixtures;
@@ -17,12 +17,11 @@ namespace {
 
 const tagTes_Transform_Struct kNone = TesseraClass::m_s_EmptyTransform;
 
-int ChannelsOf(int cs) { return cs <= 1 ? 1 : cs == 4 ? 4 : 3; }
 int BitsOf(int cs) { return (cs == 0 || cs == 2 || cs == 4) ? 8 : 16; }
 
 // Starts the library with the profiles the build makes, so colour-managed objects (which
 // hold CMYK and Lab) can be filled and carry an ICC profile.
-class TiffFiles : public testing_support::ManagedLibraryTest {
+class TiffFiles : public fixtures::ManagedLibraryTest {
  protected:
   void SetUp() override {
     StartLibrary({}, "/usr/share/color/icc/ghostscript/default_cmyk.icc");
@@ -77,6 +76,7 @@ struct ReadCase {
   int cs, samples, bits, photometric;
   bool big;
   int width, height, rowsPerStrip, planar;
+  bool bigTiff = false;
 };
 
 class TiffReadLayouts : public TiffFiles, public ::testing::WithParamInterface<ReadCase> {};
@@ -87,6 +87,7 @@ TEST_P(TiffReadLayouts, OpensWithThePatternsPixels) {
   if (managed && !HaveProfiles()) GTEST_SKIP() << "no profile folder";
   Spec spec;
   spec.big = c.big;
+  spec.bigTiff = c.bigTiff;
   spec.width = c.width;
   spec.height = c.height;
   spec.samples = c.samples;
@@ -112,7 +113,9 @@ TEST_P(TiffReadLayouts, OpensWithThePatternsPixels) {
   image.GetImageDesc(&desc);
   EXPECT_EQ(desc.colorSpace, c.cs);
   EXPECT_EQ(desc.resolution, 300.0);
-  EXPECT_EQ(All(image), StorePixels(c.width, c.height, c.samples, c.bits));
+  // The pattern's a and b samples, written as they stand, are signed in the file.
+  const Bytes pattern = StorePixels(c.width, c.height, c.samples, c.bits);
+  EXPECT_EQ(All(image), c.cs == TES_CS_LAB48 ? SignedLabAsStored(pattern) : pattern);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -131,7 +134,10 @@ INSTANTIATE_TEST_SUITE_P(
                       ReadCase{"cmyk8_le_strips_of_3", 4, 4, 8, 5, false, 5, 7, 3, 1},
                       ReadCase{"cmyk8_be_planar2", 4, 4, 8, 5, true, 5, 7, 0, 2},
                       ReadCase{"lab16_le_one_strip", 5, 3, 16, 8, false, 5, 4, 0, 1},
-                      ReadCase{"lab16_be_strips_of_2", 5, 3, 16, 8, true, 5, 4, 2, 1}),
+                      ReadCase{"lab16_be_strips_of_2", 5, 3, 16, 8, true, 5, 4, 2, 1},
+                      ReadCase{"bigtiff_rgb16_le_batches", 3, 3, 16, 2, false, 130, 300, 7, 1, true},
+                      ReadCase{"bigtiff_grey8_be_one_strip", 0, 1, 8, 1, true, 5, 4, 0, 1, true},
+                      ReadCase{"bigtiff_rgb8_be_planar2", 2, 3, 8, 2, true, 6, 5, 2, 2, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TiffFiles, BigEndian16BitRgbOpensLikeItsLittleEndianTwin) {
@@ -258,7 +264,8 @@ INSTANTIATE_TEST_SUITE_P(
         CheckCase{"zero_strip_byte_count", 1405, [](Spec& s) { s.rowsPerStrip = 2; s.replace[279] = Long(279, {60, 0}); }},
         CheckCase{"palette_without_colour_map", 1407, [](Spec& s) { s.samples = 1; s.replace[262] = Short(262, {3}); }},
         CheckCase{"grey_12_bits", 1406, [](Spec& s) { s.samples = 1; s.photometric = 1; s.replace[258] = Short(258, {12}); }},
-        CheckCase{"jpeg_cmyk", 1406, [](Spec& s) { s.samples = 4; s.photometric = 5; s.replace[259] = Short(259, {7}); }},
+        CheckCase{"jpeg_16_bits", 1406, [](Spec& s) { s.bits = 16; s.replace[259] = Short(259, {7}); }},
+        CheckCase{"jpeg_cmyk_separate_planes", 1406, [](Spec& s) { s.samples = 4; s.photometric = 5; s.planar = 2; s.replace[259] = Short(259, {7}); }},
         CheckCase{"ccitt_g4", 1406, [](Spec& s) { s.replace[259] = Short(259, {4}); }},
         CheckCase{"predictor_at_4_bits", 1406, [](Spec& s) { s.samples = 1; s.photometric = 1; s.replace[258] = Short(258, {4}); s.replace[317] = Short(317, {2}); }},
         CheckCase{"five_samples", 1407, [](Spec& s) { s.replace[277] = Short(277, {5}); }},
@@ -314,7 +321,11 @@ INSTANTIATE_TEST_SUITE_P(
         CheckCase{"strip_counts_huge", 1103, [](Spec& s) { s.replace[279] = Field{279, 4, 0xFFFFFFFF, {8}, {}, true}; }},
         CheckCase{"rational_past_end", 1103, [](Spec& s) { s.replace[283] = Field{283, 5, 1, {0xFFFFFFF0}, {}, true}; }},
         CheckCase{"bits_past_end", 1103, [](Spec& s) { s.replace[258] = Field{258, 3, 3, {100000}, {}, true}; }},
-        CheckCase{"maker_past_end", 1103, [](Spec& s) { s.replace[32768] = Field{32768, 7, 200, {100000}, {}, true}; }}),
+        CheckCase{"maker_past_end", 1103, [](Spec& s) { s.replace[32768] = Field{32768, 7, 200, {100000}, {}, true}; }},
+        // BigTIFF's 64-bit counts are held against the file in the same way.
+        CheckCase{"bigtiff_strip_counts_huge", 1103, [](Spec& s) { s.bigTiff = true; s.replace[279] = Field{279, 16, uint64_t{1} << 40, {8}, {}, true}; }},
+        CheckCase{"bigtiff_strip_offsets_count_wraps", 1103, [](Spec& s) { s.bigTiff = true; s.replace[273] = Field{273, 16, uint64_t{1} << 61, {8}, {}, true}; }},
+        CheckCase{"bigtiff_width_past_32_bits", 1405, [](Spec& s) { s.bigTiff = true; s.replace[256] = Field{256, 16, 1, {5}, {}, false}; s.replace[256].raw = {5, 0, 0, 0, 1, 0, 0, 0}; }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TiffFiles, NotATiffIsNotThisFormat) {
@@ -323,11 +334,18 @@ TEST_F(TiffFiles, NotATiffIsNotThisFormat) {
     const char* name;
     Bytes bytes;
   };
-  Bytes wrongOrder = good, wrongMagic = good, noIfd = good;
+  Spec bigSpec;
+  bigSpec.bigTiff = true;
+  const Bytes big = MakeTiff(bigSpec);
+  Bytes wrongOrder = good, wrongMagic = good, noIfd = good, bigOffsets4 = big, bigNoIfd = big;
   wrongOrder[1] = 'M';
-  wrongMagic[2] = 43;
+  wrongMagic[2] = 44;
   noIfd[4] = 0;
+  bigOffsets4[4] = 4;  // BigTIFF's offsets are 8 bytes
+  bigNoIfd[8] = 0;
   for (const Case& c : {Case{"byte order", wrongOrder}, Case{"magic", wrongMagic}, Case{"IFD offset 0", noIfd},
+                        Case{"BigTIFF with 4-byte offsets", bigOffsets4}, Case{"BigTIFF IFD offset 0", bigNoIfd},
+                        Case{"BigTIFF header cut", Bytes(big.begin(), big.begin() + 12)},
                         Case{"three bytes", Bytes{'I', 'I', 42}}, Case{"empty", Bytes{}}}) {
     SCOPED_TRACE(c.name);
     const std::string path = Put(c.bytes);
@@ -339,6 +357,28 @@ TEST_F(TiffFiles, NotATiffIsNotThisFormat) {
     TesseraClass image(0, TES_CS_RGB24);
     EXPECT_EQ(Open(image, path), TES_ERR_UNKNOWN_FORMAT);
   }
+}
+
+// A BigTIFF directory's 64-bit entry count is held against the file before its table is
+// read; a cut directory link ends the page count, not the image.
+TEST_F(TiffFiles, BigTiffDirectoryCounts) {
+  Spec spec;
+  spec.bigTiff = true;
+  const Bytes good = MakeTiff(spec);
+  Bytes huge = good, wraps = good;
+  huge[16 + 5] = 1;      // 2^40 entries
+  wraps[16 + 7] = 0x20;  // 2^61 entries: their bytes overflow 64 bits
+  for (const Bytes& b : {huge, wraps}) {
+    const std::string path = Put(b);
+    EXPECT_EQ(Test(path), TES_ERR_IN_EOF);
+    TesseraClass image(0, TES_CS_RGB24);
+    EXPECT_EQ(Open(image, path), TES_ERR_IN_EOF);
+  }
+  Spec twoPages = spec;
+  twoPages.nextIfd = 0xFFFFFFF0;  // a second page past the end of the file
+  TesseraClass image(0, TES_CS_RGB24);
+  ASSERT_EQ(Open(image, Put(MakeTiff(twoPages))), 0);
+  EXPECT_EQ(All(image), StorePixels(spec.width, spec.height, 3, 8));
 }
 
 TEST_F(TiffFiles, StripsPastTheEndOfTheFileStopOpenNotTest) {

@@ -1,11 +1,11 @@
 // Quarter turns, mirrors and the point mappings.
 #include <gtest/gtest.h>
 
-#include "test_support.h"
+#include "fixtures.h"
 
 namespace {
 
-using namespace testing_support;
+using namespace fixtures;
 
 const tagTes_Transform_Struct kNone = TesseraClass::m_s_EmptyTransform;
 

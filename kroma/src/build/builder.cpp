@@ -19,13 +19,8 @@ using pcs::Space;
 
 constexpr uint64_t kMaxGridEntries = uint64_t(1) << 26;
 
-// Engine traits: grid sample type and full-scale value.
-struct Tri {
-  using T = int32_t;
-  static constexpr int kEngine = kTrilinear;
-  static constexpr uint32_t kMax = 65535;
-  static constexpr int kShift = 16;
-};
+// Full scale of the grid's samples (KromaEngineState::grid), in both engines.
+constexpr uint32_t kGridMax = 65535;
 
 // A profile LUT's colour table ready for interpolation at one precision.
 struct Clut {
@@ -188,7 +183,6 @@ void RunStages(const LutTag& lut, const std::vector<Clut>& cluts, size_t from, s
 
 // ---- source stages ----------------------------------------------------------------------------
 
-template <class E>
 void SourceMatrix(const Ctx& c, const uint32_t* k, double out[3]) {
   const double rgb[3] = {c.nodeLin[k[0]], c.nodeLin[c.points + k[1]], c.nodeLin[2 * c.points + k[2]]};
   const double* m = c.src->matrix;
@@ -196,9 +190,8 @@ void SourceMatrix(const Ctx& c, const uint32_t* k, double out[3]) {
 }
 
 // The gray curve's output spans 0..1 of L/100 (Lab, LCh) or of each illuminant component (XYZ).
-template <class E>
 void SourceGray(const Ctx& c, const uint32_t* k, double out[3]) {
-  const double y = c.nodeCode[k[0]] / double(E::kMax);
+  const double y = c.nodeCode[k[0]] / double(kGridMax);
   if (c.src->pcs == kSigXYZ) {
     for (int i = 0; i < 3; ++i) out[i] = y * c.src->illuminant[i];
     return;
@@ -207,7 +200,6 @@ void SourceGray(const Ctx& c, const uint32_t* k, double out[3]) {
   pcs::LabToXYZ(lab, c.white, out);
 }
 
-template <class E>
 void SourceLut(const Ctx& c, const uint32_t* k, double out[3]) {
   const LutTag& lut = c.src->lut;
   uint32_t v[kMaxChannels];
@@ -234,23 +226,20 @@ void ConnectAbsolute(const Ctx& c, const double in[3], double out[3]) {
 
 // Out-of-gamut values are kept (within four times full scale) and clipped per pixel after
 // interpolation, so that a cell crossing the gamut's edge interpolates the matrix exactly.
-template <class E>
-void DestMatrix(const Ctx& c, const double xyz[3], typename E::T* out) {
+void DestMatrix(const Ctx& c, const double xyz[3], int32_t* out) {
   const double* m = c.dst->matrix;
   for (int r = 0; r < 3; ++r) {
     const double v = m[r * 3] * xyz[0] + m[r * 3 + 1] * xyz[1] + m[r * 3 + 2] * xyz[2];
-    out[r] = typename E::T(std::lround((v == v ? std::clamp(v, -4.0, 4.0) : 0.0) * E::kMax));
+    out[r] = int32_t(std::lround((v == v ? std::clamp(v, -4.0, 4.0) : 0.0) * kGridMax));
   }
 }
 
-template <class E>
-void DestGray(const Ctx& c, const double v[3], typename E::T* out) {
+void DestGray(const Ctx& c, const double v[3], int32_t* out) {
   const double y = c.dstIn == Space::XYZ ? v[1] : v[0] / 100.0;
-  out[0] = typename E::T(pcs::Clamp(y, 0, 1) * E::kMax + 0.5);
+  out[0] = int32_t(pcs::Clamp(y, 0, 1) * kGridMax + 0.5);
 }
 
-template <class E>
-void DestLut(const Ctx& c, const double v[3], typename E::T* out) {
+void DestLut(const Ctx& c, const double v[3], int32_t* out) {
   const LutTag& lut = c.dst->lut;
   uint16_t enc[3] = {};
   pcs::Encode(c.dstIn, c.dstCoding, v, enc);
@@ -264,7 +253,7 @@ void DestLut(const Ctx& c, const double v[3], typename E::T* out) {
     pcs::Lab16ToLCh16(lab, lch);
     res[0] = lch[0], res[1] = lch[1], res[2] = lch[2];
   }
-  for (unsigned o = 0; o < lut.outCh; ++o) out[o] = typename E::T(res[o]);
+  for (unsigned o = 0; o < lut.outCh; ++o) out[o] = int32_t(res[o]);
 }
 
 // ---- tables from the sides --------------------------------------------------------------------
@@ -311,22 +300,21 @@ double CurveAt(const std::vector<uint16_t>& t, double x) {
 
 // ---- the pipeline -----------------------------------------------------------------------------
 
-template <class E>
 struct Pipeline {
-  using DestFn = void (*)(const Ctx&, const double v[3], typename E::T* out);
+  using DestFn = void (*)(const Ctx&, const double v[3], int32_t* out);
 
   static SourceFn ChooseSource(Model m) {
     switch (m) {
-      case Model::MatrixTrc: return &SourceMatrix<E>;
-      case Model::Lut: return &SourceLut<E>;
-      default: return &SourceGray<E>;
+      case Model::MatrixTrc: return &SourceMatrix;
+      case Model::Lut: return &SourceLut;
+      default: return &SourceGray;
     }
   }
   static DestFn ChooseDest(Model m) {
     switch (m) {
-      case Model::MatrixTrc: return &DestMatrix<E>;
-      case Model::Lut: return &DestLut<E>;
-      default: return &DestGray<E>;
+      case Model::MatrixTrc: return &DestMatrix;
+      case Model::Lut: return &DestLut;
+      default: return &DestGray;
     }
   }
 
@@ -375,7 +363,7 @@ struct Pipeline {
       for (unsigned k = 0; k < g; ++k) st.nodes[size_t(a) * g + k] = c.nodeCode[k] / 65535.0;
   }
 
-  static void Run(Ctx& c, KromaEngineState& st, typename E::T* grid, uint64_t nodes,
+  static void Run(Ctx& c, KromaEngineState& st, int32_t* grid, uint64_t nodes,
                   ConnectFn connect) {
     const SourceFn source = ChooseSource(st.srcModel);
     const DestFn dest = ChooseDest(st.dstModel);
@@ -395,7 +383,6 @@ struct Pipeline {
 };
 
 bool Build(const ProfileSide& src, const ProfileSide& dst, bool absolute, KromaEngineState& st) {
-  using E = Tri;
   Ctx c;
   c.src = &src;
   c.dst = &dst;
@@ -419,12 +406,12 @@ bool Build(const ProfileSide& src, const ProfileSide& dst, bool absolute, KromaE
     c.dstCluts = PrepareCluts(dst.lut, st.lchOut, pcs::Coding::Legacy16);
     c.dstEnd = dst.lut.stages.size() - (dst.lut.stages.back().kind == LutStage::Curves ? 1 : 0);
   }
-  Pipeline<E>::NodeValues(c, src, st);
+  Pipeline::NodeValues(c, src, st);
 
   const uint64_t entries = uint64_t(st.stride[0]) * st.gridPoints;
   const uint64_t nodes = entries / st.outCh;
   st.grid.assign(size_t(entries), 0);
-  Pipeline<E>::Run(c, st, st.grid.data(), nodes, absolute ? &ConnectAbsolute : &ConnectRelative);
+  Pipeline::Run(c, st, st.grid.data(), nodes, absolute ? &ConnectAbsolute : &ConnectRelative);
 
   // Input curves at 4096 entries, output curves at one entry per 16-bit grid value.
   const auto inCurves = InputCurves(src);

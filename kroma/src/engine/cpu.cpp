@@ -6,28 +6,32 @@
 namespace kroma {
 namespace {
 
-// Function-local statics are initialised once, also when threads race to the first call.
-int DetectedLevel() {
-  static const int level = [] {
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2")) return int(kVectorAvx2);
-    return __builtin_cpu_supports("sse4.1") ? int(kVectorSse41) : int(kVectorNone);
-  }();
-  return level;
-}
-
-std::atomic<bool>& Enabled() {
-  static std::atomic<bool> enabled{[] {
+std::atomic<bool>& ForcedPortable() {
+  static std::atomic<bool> forced{[] {
     const char* v = std::getenv("KROMA_SCALAR");
-    return v == nullptr || v[0] == '\0' || (v[0] == '0' && v[1] == '\0');
+    return !(v == nullptr || v[0] == '\0' || (v[0] == '0' && v[1] == '\0'));
   }()};
-  return enabled;
+  return forced;
 }
 
 }  // namespace
 
-int ActiveVectorLevel() { return Enabled().load(std::memory_order_relaxed) ? DetectedLevel() : int(kVectorNone); }
+unsigned DetectedCpuFeatures() {
+  // A function-local static is initialised once, also when threads race to the first call.
+  static const unsigned features = [] {
+    unsigned f = 0;
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("sse4.1")) f |= kCpuSse41;
+    if (__builtin_cpu_supports("avx2")) f |= kCpuAvx2;
+    return f;
+  }();
+  return features;
+}
 
-void SetVectorLoops(bool enabled) { Enabled().store(enabled, std::memory_order_relaxed); }
+bool CpuCan(unsigned features) {
+  return !ForcedPortable().load(std::memory_order_relaxed) && (DetectedCpuFeatures() & features) == features;
+}
+
+void ForcePortableKernels(bool on) { ForcedPortable().store(on, std::memory_order_relaxed); }
 
 }  // namespace kroma

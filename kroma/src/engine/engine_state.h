@@ -156,6 +156,13 @@ struct KromaEngineState {
 
   std::vector<int32_t> affine8;     // 3 x 256 x 4, indexed by the 8-bit sample
   std::vector<int32_t> affineWide;  // 3 x 4096 x 4, indexed like the input curves
+
+  // The pixel loop (kroma::Kernel) chosen once for the colour matcher's depths and layout when
+  // it is set up, with those depths and layout; null while none is chosen. Anything that
+  // changes what the choice depends on (the 1-D tables) chooses again.
+  void (*loop)(const KromaEngineState& st, const uint8_t* src, uint8_t* dst, uint32_t width, uint32_t lines,
+               int layout) = nullptr;
+  uint16_t loopInBits = 0, loopOutBits = 0, loopLayout = 0;
 };
 
 namespace kroma {

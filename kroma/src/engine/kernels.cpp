@@ -490,7 +490,7 @@ Kernel PickAffineOut(int ob, bool vector) {
 }
 
 Kernel PickAffine(int ib, int ob) {
-  const bool vector = ActiveVectorLevel() >= kVectorSse41;
+  const bool vector = CpuCan(kCpuSse41);
   switch (ib) {
     case 8: return PickAffineOut<8>(ob, vector);
     case 10: return PickAffineOut<10>(ob, vector);
@@ -511,7 +511,7 @@ Kernel PickFinish(int finish) {
     if constexpr (NO == 3)
       if (finish == kLch) return &TriInterleaved<NI, NO, IB, OB, true>;
     if constexpr ((NI == 3 || NI == 4) && (NO == 3 || NO == 4))
-      if (ActiveVectorLevel() >= kVectorAvx2) return &TriInterleavedAvx2<NI, NO, IB, OB>;
+      if (CpuCan(kCpuAvx2)) return &TriInterleavedAvx2<NI, NO, IB, OB>;
     return &TriInterleaved<NI, NO, IB, OB, false>;
   } else {
     constexpr int kIB = IB;

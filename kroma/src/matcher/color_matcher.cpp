@@ -45,6 +45,8 @@ KROMA_API int32_t InitCColorMatcher(CColorMatcher* cm, const MatchingParam* para
   if (p.outBits != 8 && p.outBits != 16) return cm->lastError = KROMA_ERR_OUT_BITS;
   if (p.layout > 2) return cm->lastError = KROMA_ERR_LAYOUT;
   cm->lastError = Initialize(&cm->selector, cm->spec.srcProfile, cm->spec.dstProfile);
+  // The depths and layout are checked above; the pixel loop for them is chosen here, once.
+  if (cm->lastError == KROMA_OK) kroma::PrepareLoop(&cm->selector, p.inBits, p.outBits, p.layout);
   return cm->lastError;
 }
 
@@ -57,6 +59,10 @@ KROMA_API int32_t ReinitCColorMatcher(CColorMatcher* cm, const ProfileSpec* spec
   cm->progressDone = 0;
   // Initialize frees the previous engine state before building the new one.
   cm->lastError = Initialize(&cm->selector, cm->spec.srcProfile, cm->spec.dstProfile);
+  if (cm->lastError == KROMA_OK) {
+    const MatchingParam& p = cm->param;
+    kroma::PrepareLoop(&cm->selector, p.inBits, p.outBits, p.layout);
+  }
   return cm->lastError;
 }
 
@@ -68,8 +74,8 @@ KROMA_API int32_t TermCColorMatcher(CColorMatcher* cm) {
 KROMA_API int32_t ColorMatchingProc1(CColorMatcher* cm, CMBuffer* buffer) {
   if (cm == nullptr) return KROMA_ERR_ARGUMENT;
   const MatchingParam& p = cm->param;
-  cm->lastError = CMatching1(&cm->selector, buffer, p.width, p.srcBufferBytes, p.inBits,
-                             p.outBits, p.layout);
+  cm->lastError = kroma::PreparedMatching1(&cm->selector, buffer, p.width, p.srcBufferBytes, p.inBits,
+                                           p.outBits, p.layout);
   if (cm->lastError == KROMA_OK) cm->progressDone += uint32_t(buffer->lines) * p.width;
   return cm->lastError;
 }
@@ -77,8 +83,8 @@ KROMA_API int32_t ColorMatchingProc1(CColorMatcher* cm, CMBuffer* buffer) {
 KROMA_API int32_t ColorMatchingProc2(CColorMatcher* cm, CMBuffer* src, void** dst) {
   if (cm == nullptr) return KROMA_ERR_ARGUMENT;
   const MatchingParam& p = cm->param;
-  cm->lastError = CMatching2(&cm->selector, src, dst, p.width, p.srcBufferBytes,
-                             p.dstBufferBytes, p.inBits, p.outBits, p.layout);
+  cm->lastError = kroma::PreparedMatching2(&cm->selector, src, dst, p.width, p.srcBufferBytes,
+                                           p.dstBufferBytes, p.inBits, p.outBits, p.layout);
   if (cm->lastError == KROMA_OK) cm->progressDone += uint32_t(src->lines) * p.width;
   return cm->lastError;
 }

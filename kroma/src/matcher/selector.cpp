@@ -29,6 +29,15 @@ const KromaEngineState* Ready(const MatchingSelector* sel) {
   return sel->state != nullptr && sel->state->ready ? sel->state : nullptr;
 }
 
+bool Prepared(const KromaEngineState& st, uint16_t inBits, uint16_t outBits, uint16_t layout) {
+  return st.loop != nullptr && st.loopInBits == inBits && st.loopOutBits == outBits && st.loopLayout == layout;
+}
+
+// The prepared loop when it was chosen for these depths and layout, else the one they need.
+kroma::Kernel LoopFor(const KromaEngineState& st, uint16_t inBits, uint16_t outBits, uint16_t layout) {
+  return Prepared(st, inBits, outBits, layout) ? st.loop : kroma::SelectKernel(st, inBits, outBits, layout);
+}
+
 }  // namespace
 
 extern "C" KROMA_API int32_t Initialize(MatchingSelector* sel, const char* srcPath,
@@ -90,7 +99,7 @@ extern "C" KROMA_API int32_t CMatching1(MatchingSelector* sel, CMBuffer* buffer,
   if (layout > 2) return KROMA_ERR_LAYOUT;
   if (buffer->lines == 0 || width == 0) return KROMA_OK;
   auto* p = static_cast<uint8_t*>(buffer->data);
-  kroma::SelectKernel(*st, inBits, outBits, layout)(*st, p, p, width, buffer->lines, layout);
+  LoopFor(*st, inBits, outBits, layout)(*st, p, p, width, buffer->lines, layout);
   return KROMA_OK;
 }
 
@@ -113,9 +122,8 @@ extern "C" KROMA_API int32_t CMatching2(MatchingSelector* sel, CMBuffer* src, vo
   if (!ValidOutBits(outBits)) return KROMA_ERR_OUT_BITS;
   if (layout > 2) return KROMA_ERR_LAYOUT;
   if (src->lines == 0 || width == 0) return KROMA_OK;
-  kroma::SelectKernel(*st, inBits, outBits, layout)(*st, static_cast<const uint8_t*>(src->data),
-                                                    static_cast<uint8_t*>(*dst), width,
-                                                    src->lines, layout);
+  LoopFor(*st, inBits, outBits, layout)(*st, static_cast<const uint8_t*>(src->data),
+                                        static_cast<uint8_t*>(*dst), width, src->lines, layout);
   return KROMA_OK;
 }
 
@@ -129,6 +137,45 @@ extern "C" KROMA_API int32_t GetMatchingChannels(const MatchingSelector* sel, ui
 
 namespace kroma {
 
+void PrepareLoop(MatchingSelector* sel, uint16_t inBits, uint16_t outBits, uint16_t layout) {
+  KromaEngineState* st = sel != nullptr ? sel->state : nullptr;
+  if (st == nullptr || !st->ready) return;
+  st->loop = nullptr;
+  if (!ValidInBits(inBits) || !ValidOutBits(outBits) || layout > 2) return;
+  st->loop = SelectKernel(*st, inBits, outBits, layout);
+  st->loopInBits = inBits;
+  st->loopOutBits = outBits;
+  st->loopLayout = layout;
+}
+
+int32_t PreparedMatching1(MatchingSelector* sel, CMBuffer* buffer, uint32_t width, uint32_t srcBufferBytes,
+                          uint16_t inBits, uint16_t outBits, uint16_t layout) {
+  const KromaEngineState* st = sel != nullptr ? Ready(sel) : nullptr;
+  if (st == nullptr || !Prepared(*st, inBits, outBits, layout) || sel->engine > 1)
+    return CMatching1(sel, buffer, width, srcBufferBytes, inBits, outBits, layout);
+  if (buffer == nullptr || buffer->data == nullptr) return KROMA_ERR_ARGUMENT;
+  if (srcBufferBytes < BufferBytes(buffer->lines, st->inCh, width, inBits)) return KROMA_ERR_SRC_TOO_SMALL;
+  if (st->inCh != st->outCh || (inBits == 8) != (outBits == 8)) return KROMA_ERR_IN_PLACE;
+  if (buffer->lines == 0 || width == 0) return KROMA_OK;
+  auto* p = static_cast<uint8_t*>(buffer->data);
+  st->loop(*st, p, p, width, buffer->lines, layout);
+  return KROMA_OK;
+}
+
+int32_t PreparedMatching2(MatchingSelector* sel, CMBuffer* src, void** dst, uint32_t width,
+                          uint32_t srcBufferBytes, uint32_t dstBufferBytes, uint16_t inBits,
+                          uint16_t outBits, uint16_t layout) {
+  const KromaEngineState* st = sel != nullptr ? Ready(sel) : nullptr;
+  if (st == nullptr || !Prepared(*st, inBits, outBits, layout) || sel->engine > 1)
+    return CMatching2(sel, src, dst, width, srcBufferBytes, dstBufferBytes, inBits, outBits, layout);
+  if (src == nullptr || src->data == nullptr || dst == nullptr || *dst == nullptr) return KROMA_ERR_ARGUMENT;
+  if (srcBufferBytes < BufferBytes(src->lines, st->inCh, width, inBits)) return KROMA_ERR_SRC_TOO_SMALL;
+  if (dstBufferBytes < BufferBytes(src->lines, st->outCh, width, outBits)) return KROMA_ERR_SRC_TOO_SMALL;
+  if (src->lines == 0 || width == 0) return KROMA_OK;
+  st->loop(*st, static_cast<const uint8_t*>(src->data), static_cast<uint8_t*>(*dst), width, src->lines, layout);
+  return KROMA_OK;
+}
+
 int32_t SelectorChangeTables(MatchingSelector* sel, uint16_t side, uint16_t bits,
                              uint32_t entries, const uint16_t* const* tables, bool merge) {
   if (sel == nullptr || tables == nullptr || entries < 2 || side > 1) return KROMA_ERR_ARGUMENT;
@@ -139,8 +186,12 @@ int32_t SelectorChangeTables(MatchingSelector* sel, uint16_t side, uint16_t bits
   for (int c = 0; c < channels; ++c)
     if (tables[c] == nullptr) return KROMA_ERR_ARGUMENT;
   try {
-    return ChangeTables(*st, side, bits, entries, tables, merge);
+    const int32_t status = ChangeTables(*st, side, bits, entries, tables, merge);
+    // New tables can change the loop they need (the affine path follows the input curves).
+    if (st->loop != nullptr) PrepareLoop(sel, st->loopInBits, st->loopOutBits, st->loopLayout);
+    return status;
   } catch (const std::bad_alloc&) {
+    if (st->loop != nullptr) PrepareLoop(sel, st->loopInBits, st->loopOutBits, st->loopLayout);
     return KROMA_ERR_BUILD;
   }
 }

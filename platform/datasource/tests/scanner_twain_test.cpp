@@ -6,6 +6,7 @@
 #include "datasource/ds_twain.h"
 #include "frames.h"
 #include "scan_script.h"
+#include "twain/containers.h"
 #include "win/module_loader.h"
 #include "win/qt/message_window.h"
 
@@ -113,14 +114,7 @@ class ScannerTest : public ::testing::Test {
   }
 
   void SetOne(TW_UINT16 capId, TW_UINT16 type, long value, TW_UINT16 expected = TWRC_SUCCESS) {
-    TW_CAPABILITY cap{capId, TWON_ONEVALUE, GlobalAlloc(GMEM_MOVEABLE, sizeof(TW_ONEVALUE))};
-    auto* one = static_cast<TW_ONEVALUE*>(GlobalLock(cap.hContainer));
-    one->ItemType = type;
-    one->Item = 0;
-    const int16_t v16 = static_cast<int16_t>(value);
-    if (ItemSize(type) == 2) std::memcpy(reinterpret_cast<char*>(one) + 2, &v16, 2);
-    else one->Item = static_cast<uint32_t>(value);
-    GlobalUnlock(cap.hContainer);
+    TW_CAPABILITY cap{capId, TWON_ONEVALUE, OneValue(type, value)};
     EXPECT_EQ(Call(&source_, DG_CONTROL, DAT_CAPABILITY, MSG_SET, &cap), expected) << capId << " " << value;
     GlobalFree(cap.hContainer);
   }
@@ -129,26 +123,12 @@ class ScannerTest : public ::testing::Test {
   std::vector<int> Offered(TW_UINT16 capId, int* current = nullptr) {
     TW_CAPABILITY cap{capId, TWON_DONTCARE16, nullptr};
     EXPECT_EQ(Call(&source_, DG_CONTROL, DAT_CAPABILITY, MSG_GET, &cap), TWRC_SUCCESS);
-    std::vector<int> values;
-    auto* base = static_cast<uint8_t*>(GlobalLock(cap.hContainer));
-    if (base == nullptr) return values;
-    if (cap.ConType == TWON_ENUMERATION) {
-      auto* e = reinterpret_cast<TW_ENUMERATION*>(base);
-      for (TW_UINT32 i = 0; i < e->NumItems; ++i) {
-        uint16_t v;
-        std::memcpy(&v, e->ItemList + i * 2, 2);
-        values.push_back(v);
-      }
-      if (current) *current = values.at(e->CurrentIndex);
-    } else if (cap.ConType == TWON_ONEVALUE) {
-      int16_t v;
-      std::memcpy(&v, base + 2, 2);
-      values.push_back(v);
-      if (current) *current = v;
-    }
-    GlobalUnlock(cap.hContainer);
+    std::vector<long> read;
+    long value = -1;
+    EXPECT_TRUE(ReadContainer(cap, &read, &value)) << capId;
+    if (current) *current = static_cast<int>(value);
     GlobalFree(cap.hContainer);
-    return values;
+    return std::vector<int>(read.begin(), read.end());
   }
 
   void Enable() {
@@ -210,7 +190,7 @@ class ScannerTest : public ::testing::Test {
         AutoSaveResult result{};
         result.status = image.autoSave.format == 1 ? 4 : 0;
         const std::string path = std::string(image.autoSave.folder) + "/" + image.autoSave.stem + ".tif";
-        std::strncpy(result.path, path.c_str(), sizeof result.path - 1);
+        CopyText(result.path, sizeof result.path - 1, path);
         if (image.autoSave.enabled) Call(&source_, DG_IMAGE, DAT_AUTOSAVERESULT, MSG_SET, &result);
       }
       TW_PENDINGXFERS xfers{};
@@ -354,15 +334,8 @@ TEST_F(ScannerTest, NegotiatesPixelTypesDepthsAndMechanisms) {
   EXPECT_EQ(current, TWSX_MEMORY);
 
   // An enumeration restricts what is offered and names the current value.
-  TW_CAPABILITY cap{ICAP_PIXELTYPE, TWON_ENUMERATION,
-                    GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, offsetof(TW_ENUMERATION, ItemList) + 4)};
-  auto* e = static_cast<TW_ENUMERATION*>(GlobalLock(cap.hContainer));
-  e->ItemType = TWTY_UINT16;
-  e->NumItems = 2;
-  e->CurrentIndex = 1;
-  const uint16_t kept[2] = {TWPT_GRAY, TWPT_RGB};
-  std::memcpy(e->ItemList, kept, 4);
-  GlobalUnlock(cap.hContainer);
+  const int kept[] = {TWPT_GRAY, TWPT_RGB};
+  TW_CAPABILITY cap{ICAP_PIXELTYPE, TWON_ENUMERATION, Enumeration(TWTY_UINT16, kept, 1)};
   EXPECT_EQ(Call(&source_, DG_CONTROL, DAT_CAPABILITY, MSG_SET, &cap), TWRC_SUCCESS);
   GlobalFree(cap.hContainer);
   EXPECT_EQ(Offered(ICAP_PIXELTYPE, &current), (std::vector<int>{TWPT_GRAY, TWPT_RGB}));

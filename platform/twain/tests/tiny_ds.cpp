@@ -1,7 +1,7 @@
 // A small data source for the manager's tests: a 4 x 3 grey image in one memory strip, the
 // transfer-ready and close-request events for two fixed window messages, and a counter of
 // the triplets that reached it. $TINY_FAIL_OPEN makes MSG_OPENDS fail with that condition.
-#include "twain/twain.h"
+#include "twain/containers.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -40,9 +40,9 @@ TINY_EXPORT TW_UINT16 DS_Entry(TW_IDENTITY* origin, TW_UINT32 dg, TW_UINT16 dat,
       id->ProtocolMajor = 1;
       id->ProtocolMinor = 9;
       id->SupportedGroups = DG_CONTROL | DG_IMAGE;
-      std::strcpy(id->Manufacturer, "Test");
-      std::strcpy(id->ProductFamily, "Tiny");
-      std::strcpy(id->ProductName, TINY_PRODUCT);
+      CopyText(id->Manufacturer, "Test");
+      CopyText(id->ProductFamily, "Tiny");
+      CopyText(id->ProductName, TINY_PRODUCT);
       return TWRC_SUCCESS;
     }
     if (msg == MSG_OPENDS) {
@@ -73,12 +73,8 @@ TINY_EXPORT TW_UINT16 DS_Entry(TW_IDENTITY* origin, TW_UINT32 dg, TW_UINT16 dat,
     if (cap->Cap != CAP_XFERCOUNT) return Fail(TWCC_CAPUNSUPPORTED);
     if (msg == MSG_SET) return TWRC_SUCCESS;
     cap->ConType = TWON_ONEVALUE;
-    cap->hContainer = GlobalAlloc(GMEM_MOVEABLE, sizeof(TW_ONEVALUE));
-    auto* one = static_cast<TW_ONEVALUE*>(GlobalLock(cap->hContainer));
-    one->ItemType = TWTY_INT16;
-    one->Item = 1;
-    GlobalUnlock(cap->hContainer);
-    return TWRC_SUCCESS;
+    cap->hContainer = OneValue(TWTY_INT16, 1);
+    return cap->hContainer != nullptr ? TWRC_SUCCESS : Fail(TWCC_LOWMEMORY);
   }
   if (dg == DG_IMAGE && dat == DAT_IMAGEINFO) {
     auto* info = static_cast<TW_IMAGEINFO*>(data);

@@ -2,18 +2,21 @@
 // RGB), RLE8 and RLE4, 16- and 32-bit pixels with or without bit-field masks, 24-bit RGB,
 // under OS/2 1.x and 2.x headers as well as the Windows ones.
 //
-// Checks, in order: the "BM" type (else 1013); the information header's size, a width
-// above 0, a height other than 0, one plane (each 1500); the depth (1502); a colours-used
-// count the depth can index (1501); a compression that fits the depth (1503). Rows whose
-// bytes cannot all be in the file, and run-length data too short for the image they claim,
-// are refused with 1500 before anything is allocated for them.
+// Checks, in order: the "BM" type (else TES_ERR_UNKNOWN_FORMAT); the information header's
+// size, a width above 0, a height other than 0, one plane (each TES_ERR_BMP_HEADER); the
+// depth (TES_ERR_BMP_DEPTH); a colours-used count the depth can index
+// (TES_ERR_BMP_COLORS_USED); a compression that fits the depth (TES_ERR_BMP_COMPRESSED).
+// Rows whose bytes cannot all be in the file, and run-length data too short for the image
+// they claim, are refused with TES_ERR_BMP_HEADER before anything is allocated for them.
+// The header fields, masks, palette and row conversion are the bitmap codec's (dib.h).
 #include <algorithm>
 #include <cstring>
 #include <new>
 #include <vector>
 
 #include "formats/bmp/bmp.h"
-#include "formats/bmp/swap_rgb.h"
+#include "formats/bmp/dib.h"
+#include "formats/byte_order.h"
 #include "formats/orientation.h"
 
 namespace tessera {
@@ -32,46 +35,8 @@ constexpr int kBandRows = 128;
 // before anything is allocated for it.
 constexpr int64_t kMaxRlePixelsPerByte = 4096;
 
-enum Compression : uint32_t { kRgb = 0, kRle8 = 1, kRle4 = 2, kBitfields = 3, kAlphaBitfields = 6 };
-
-uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t U32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-         static_cast<uint32_t>(p[3]) << 24;
-}
-
-// One colour field of a 16- or 32-bit pixel: its mask's position and width, and how its
-// value widens to 8 bits.
-struct Field {
-  uint32_t mask = 0;
-  int shift = 0;
-  uint32_t max = 0;
-  void Set(uint32_t m) {
-    mask = m;
-    shift = m == 0 ? 0 : __builtin_ctz(m);
-    max = m == 0 ? 0 : m >> shift;
-  }
-  uint8_t Of(uint32_t pixel) const {
-    if (max == 0) return 0;
-    const uint32_t v = (pixel & mask) >> shift;
-    return static_cast<uint8_t>((uint64_t{v} * 255 + max / 2) / max);
-  }
-};
-
-struct Layout {
-  int32_t width = 0;
-  int32_t height = 0;     // always positive
-  bool topDown = false;   // a negative height in the file: the first row is the top one
-  int bits = 0;           // 1, 4, 8, 16, 24 or 32 per pixel in the file
-  uint32_t compression = kRgb;
-  bool grey = false;      // palette entries all grey: the image is 8-bit grey
-  int channels = 3;       // of the image: 1 grey, 3 RGB
-  int64_t stride = 0;     // bytes per file row, a multiple of 4
-  int64_t dataStart = 0;  // file offset of the first row
-  double resolution = 72.0;
-  uint8_t palette[256][3] = {};  // R, G, B; entries past the file's palette are black
-  Field red, green, blue;
-};
+using namespace dib;
+using bytes::LoadLE32;
 
 class BmpReader final : public FormatReader {
  public:
@@ -103,7 +68,7 @@ class BmpReader final : public FormatReader {
   }
 
  private:
-  // 0 when the file begins with "BM", else 1013; a file too short to hold the type is not
+  // 0 when the file begins with "BM", else TES_ERR_UNKNOWN_FORMAT; a file too short to hold the type is not
   // a BMP either. A read error is the stream's code.
   long ReadType() {
     for (const int expected : {'B', 'M'}) {
@@ -122,11 +87,11 @@ class BmpReader final : public FormatReader {
     if (const long status = ReadType()) return status;
     uint8_t file[kFileHeaderBytes - 2];
     if (in_.Read(file, sizeof file) != static_cast<long>(sizeof file)) return in_.Error();
-    const uint32_t dataOffset = U32(file + 8);
+    const uint32_t dataOffset = LoadLE32(file + 8);
 
     uint8_t info[124] = {};
     if (in_.Read(info, 4) != 4) return in_.Error();
-    const uint32_t headerSize = U32(info);
+    const uint32_t headerSize = LoadLE32(info);
     const bool core = headerSize == 12;
     const bool os2 = headerSize >= 16 && headerSize <= 64 && headerSize != 40 && headerSize != 52 &&
                      headerSize != 56;
@@ -136,28 +101,12 @@ class BmpReader final : public FormatReader {
     const long rest = static_cast<long>(headerSize) - 4;
     if (in_.Read(info + 4, rest) != rest) return in_.Error();
 
-    int32_t width, height;
-    uint16_t planes, bits;
-    uint32_t compression = kRgb, colorsUsed = 0;
-    int32_t pixelsPerMetre = 0;
-    if (core) {
-      width = U16(info + 4);
-      height = U16(info + 6);
-      planes = U16(info + 8);
-      bits = U16(info + 10);
-    } else {
-      width = static_cast<int32_t>(U32(info + 4));
-      height = static_cast<int32_t>(U32(info + 8));
-      planes = U16(info + 12);
-      bits = U16(info + 14);
-      compression = U32(info + 16);
-      pixelsPerMetre = static_cast<int32_t>(U32(info + 24));
-      colorsUsed = U32(info + 32);
-    }
-
-    // A negative width has no meaning; a negative height means top-down rows.
-    if (width <= 0 || height == 0 || planes != 1) return TES_ERR_BMP_HEADER;
-    if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) return TES_ERR_BMP_DEPTH;
+    const InfoHeader header = ReadInfoHeader(info, core);
+    const int32_t width = header.width, height = header.height;
+    const uint16_t bits = header.bits;
+    const uint32_t compression = header.compression, colorsUsed = header.colorsUsed;
+    if (const long status = CheckGeometry(header)) return status;
+    layout.bits = bits;
     // A palette of a 16-, 24- or 32-bit file is only skipped, whatever its size.
     const uint32_t paletteMax = bits <= 8 ? 1u << bits : 256;
     if (bits <= 8 && colorsUsed > 256) return TES_ERR_BMP_COLORS_USED;
@@ -171,22 +120,18 @@ class BmpReader final : public FormatReader {
     // Masks: inside a header of 52 bytes or more, else after the 40-byte header.
     int64_t at = kFileHeaderBytes + headerSize;
     uint32_t masks[3] = {};
-    if (bits == 16) masks[0] = 0x7C00, masks[1] = 0x03E0, masks[2] = 0x001F;
-    if (bits == 32) masks[0] = 0xFF0000, masks[1] = 0xFF00, masks[2] = 0xFF;
     if (bitfields) {
       if (headerSize >= 52) {
-        for (int i = 0; i < 3; ++i) masks[i] = U32(info + 40 + 4 * i);
+        for (int i = 0; i < 3; ++i) masks[i] = LoadLE32(info + kInfoHeaderBytes + 4 * i);
       } else {
         uint8_t m[16];
         const long n = compression == kAlphaBitfields ? 16 : 12;
         if (in_.Read(m, n) != n) return in_.Error();
-        for (int i = 0; i < 3; ++i) masks[i] = U32(m + 4 * i);
+        for (int i = 0; i < 3; ++i) masks[i] = LoadLE32(m + 4 * i);
         at += n;
       }
     }
-    layout.red.Set(masks[0]);
-    layout.green.Set(masks[1]);
-    layout.blue.Set(masks[2]);
+    SetMasks(layout, bitfields ? masks : nullptr);
 
     // The palette: colorsUsed entries (0: all that the depth can index), 3 bytes each in
     // an OS/2 1.x file, else 4. Files of 16 bits and more may carry one; it is skipped.
@@ -196,32 +141,19 @@ class BmpReader final : public FormatReader {
     // Some writers leave less room than the count says before the pixels: the room wins.
     if (bits <= 8 && dataOffset > at && (dataOffset - at) / entryBytes < entries)
       entries = static_cast<uint32_t>((dataOffset - at) / entryBytes);
-    layout.grey = bits <= 8;
+    uint8_t palette[256 * 4];
     if (bits <= 8) {
-      uint8_t palette[256 * 4];
       const long bytes = static_cast<long>(entries) * entryBytes;
       if (in_.Read(palette, bytes) != bytes) return in_.Error();
-      for (uint32_t i = 0; i < entries; ++i) {
-        const uint8_t* e = palette + entryBytes * i;
-        layout.palette[i][0] = e[2];
-        layout.palette[i][1] = e[1];
-        layout.palette[i][2] = e[0];
-        if (e[0] != e[1] || e[1] != e[2]) layout.grey = false;
-      }
     }
+    SetPalette(layout, palette, bits <= 8 ? entries : 0, entryBytes);
     at += static_cast<int64_t>(entries) * entryBytes * (bits <= 8 ? 1 : 0);
     if (bits > 8) at += static_cast<int64_t>(colorsUsed) * entryBytes;
 
-    layout.width = width;
-    layout.topDown = height < 0;
     const int64_t rows = height < 0 ? -int64_t{height} : int64_t{height};
     if (rows > INT32_MAX) return TES_ERR_BMP_HEADER;
-    layout.height = static_cast<int32_t>(rows);
-    layout.bits = bits;
-    layout.compression = compression;
-    layout.channels = layout.grey ? 1 : 3;
-    layout.stride = (int64_t{width} * bits + 31) / 32 * 4;
-    layout.resolution = BmpDotsPerInch(pixelsPerMetre);
+    SetGeometry(layout, header);
+    layout.resolution = BmpDotsPerInch(header.pixelsPerMetre);
 
     // The rows start where the file header says when that lies after the headers and
     // inside the file; otherwise they are taken to follow the headers (and palette).
@@ -255,49 +187,6 @@ class BmpReader final : public FormatReader {
     for (int c = 0; c < layout.channels; ++c) desc.bitsPerChannel[c] = 8;
     desc.resolution = layout.resolution;
     return desc;
-  }
-
-  // One pixel index of a palette row.
-  static int IndexAt(const uint8_t* row, int bits, int x) {
-    if (bits == 8) return row[x];
-    if (bits == 4) return (row[x >> 1] >> (x & 1 ? 0 : 4)) & 15;
-    return (row[x >> 3] >> (7 - (x & 7))) & 1;
-  }
-
-  // A row of palette indices (one byte each) into image pixels.
-  static void FromIndices(const Layout& l, const uint8_t* indices, uint8_t* out) {
-    for (int x = 0; x < l.width; ++x) {
-      const uint8_t* e = l.palette[indices[x]];
-      if (l.channels == 1) {
-        out[x] = e[0];
-      } else {
-        out[3 * x] = e[0];
-        out[3 * x + 1] = e[1];
-        out[3 * x + 2] = e[2];
-      }
-    }
-  }
-
-  // A file row of any uncompressed depth into image pixels; `scratch` holds width bytes.
-  static void ConvertRow(const Layout& l, const uint8_t* row, uint8_t* scratch, uint8_t* out) {
-    switch (l.bits) {
-      case 1: case 4: case 8:
-        for (int x = 0; x < l.width; ++x) scratch[x] = static_cast<uint8_t>(IndexAt(row, l.bits, x));
-        FromIndices(l, scratch, out);
-        return;
-      case 24:
-        std::memcpy(out, row, static_cast<size_t>(l.width) * 3);
-        SwapRedBlue(out, l.width);
-        return;
-      default:
-        for (int x = 0; x < l.width; ++x) {
-          const uint32_t p = l.bits == 16 ? U16(row + 2 * x) : U32(row + 4 * x);
-          out[3 * x] = l.red.Of(p);
-          out[3 * x + 1] = l.green.Of(p);
-          out[3 * x + 2] = l.blue.Of(p);
-        }
-        return;
-    }
   }
 
   // Stores a band of image rows (file order), the band's first row alone, then progress

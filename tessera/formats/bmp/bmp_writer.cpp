@@ -7,7 +7,8 @@
 #include <new>
 
 #include "formats/bmp/bmp.h"
-#include "formats/bmp/swap_rgb.h"
+#include "formats/bmp/dib.h"
+#include "formats/byte_order.h"
 
 namespace tessera {
 
@@ -22,15 +23,8 @@ namespace {
 
 constexpr int kBandRows = 128;
 
-void Put16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(uint8_t* p, uint32_t v) {
-  Put16(p, v);
-  Put16(p + 2, v >> 16);
-}
-
+using namespace dib;
+using bytes::StoreLE32;
 
 class BmpWriter final : public FormatWriter {
  public:
@@ -46,7 +40,7 @@ class BmpWriter final : public FormatWriter {
     const int channels = grey ? 1 : 3;
     const int64_t rowData = int64_t{desc.width} * channels;
     const int64_t stride = (rowData + 3) / 4 * 4;
-    const uint32_t dataOffset = grey ? 14 + 40 + 1024 : 14 + 40;
+    const uint32_t dataOffset = grey ? 14 + kInfoHeaderBytes + 1024 : 14 + kInfoHeaderBytes;
     const int64_t fileSize = stride * desc.height + dataOffset;
     // The file size field has 32 bits, and the image store hands out rows of at most
     // INT32_MAX bytes: larger images cannot be stored as BMP.
@@ -55,21 +49,11 @@ class BmpWriter final : public FormatWriter {
     uint8_t header[14 + 40 + 1024] = {};
     header[0] = 'B';
     header[1] = 'M';
-    Put32(header + 2, static_cast<uint32_t>(fileSize));
-    Put32(header + 10, dataOffset);
+    StoreLE32(header + 2, static_cast<uint32_t>(fileSize));
+    StoreLE32(header + 10, dataOffset);
     uint8_t* info = header + 14;
-    Put32(info, 40);
-    Put32(info + 4, static_cast<uint32_t>(desc.width));
-    Put32(info + 8, static_cast<uint32_t>(desc.height));
-    Put16(info + 12, 1);
-    Put16(info + 14, grey ? 8 : 24);
-    const uint32_t ppm = static_cast<uint32_t>(BmpPixelsPerMetre(desc.resolution));
-    Put32(info + 24, ppm);
-    Put32(info + 28, ppm);
-    if (grey) {
-      uint8_t* palette = info + 40;
-      for (int i = 0; i < 256; ++i) palette[4 * i] = palette[4 * i + 1] = palette[4 * i + 2] = static_cast<uint8_t>(i);
-    }
+    WriteInfoHeader(info, desc.width, desc.height, grey ? 8 : 24, 0, BmpPixelsPerMetre(desc.resolution));
+    if (grey) WriteGreyPalette(info + kInfoHeaderBytes);
     if (out_.Write(header, dataOffset) != 0) return out_.Error();
 
     const int bandRows = std::min(kBandRows, desc.height);
@@ -79,15 +63,13 @@ class BmpWriter final : public FormatWriter {
 
     // File row i is image row height - 1 - i: each row is fetched straight into its place
     // in the band, then turned to blue, green, red and padded with zeros.
+    const tagTes_Rect whole{0, 0, desc.width, desc.height};
     for (int first = 0; first < desc.height; first += kBandRows) {
       const int rows = std::min(kBandRows, desc.height - first);
-      for (int r = 0; r < rows; ++r) {
-        uint8_t* dst = file.get() + static_cast<size_t>(r) * stride;
-        const tagTes_Tile_Desc tile{{0, desc.height - 1 - first - r, desc.width, 1}, static_cast<int32_t>(stride), 0};
-        if (const long status = source_.GetData(tile, dst)) return status;
-        if (!grey) SwapRedBlue(dst, desc.width);
-        std::memset(dst + rowData, 0, static_cast<size_t>(stride - rowData));
-      }
+      for (int r = 0; r < rows; ++r)
+        if (const long status = EncodeRow(source_, whole, first + r, channels, stride,
+                                          file.get() + static_cast<size_t>(r) * stride))
+          return status;
       // The band's first row, progress for it, then the rest.
       if (out_.Write(file.get(), static_cast<long>(stride)) != 0) return out_.Error();
       if (progress != nullptr)

@@ -1,9 +1,12 @@
 // Exchanges the first and third byte of every three-byte pixel in place: BMP rows hold
 // blue, green, red; the image store holds red, green, blue. This is most of the BMP reader's
-// and writer's own work, so on x86-64 four pixels go at once through one byte shuffle.
+// and writer's own work, so on x86-64 with SSSE3 four pixels go at once through one byte
+// shuffle (chosen through core/cpu_features.h).
 #pragma once
 
 #include <cstdint>
+
+#include "core/cpu_features.h"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -37,11 +40,15 @@ __attribute__((target("ssse3"))) inline int32_t SwapRedBlueShuffle(uint8_t* p, i
 }
 #endif
 
+// Whether SwapRedBlue may take the shuffle.
+inline bool CanSwapRedBlueShuffle() {
+  return CpuCan(kCpuSsse3);
+}
+
 inline void SwapRedBlue(uint8_t* p, int32_t pixels) {
   int32_t done = 0;
 #if defined(__x86_64__)
-  static const bool shuffle = __builtin_cpu_supports("ssse3");
-  if (shuffle) done = SwapRedBlueShuffle(p, pixels);
+  if (CanSwapRedBlueShuffle()) done = SwapRedBlueShuffle(p, pixels);
 #endif
   SwapRedBlueScalar(p, done, pixels);
 }

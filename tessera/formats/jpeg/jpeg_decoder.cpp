@@ -10,6 +10,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "formats/byte_order.h"
 #include "formats/jpeg/jpeg_simd.h"
 #include "formats/jpeg/jpeg_tables.h"
 
@@ -178,8 +179,8 @@ long Decoder::ReadFrame() {
   // A second frame header, no components, or a height left to a DNL segment are not a
   // frame this decoder can follow.
   if (frameSeen_ || count == 0) return kBadFrame;
-  height_ = h[1] << 8 | h[2];
-  width_ = h[3] << 8 | h[4];
+  height_ = bytes::LoadBE16(h + 1);
+  width_ = bytes::LoadBE16(h + 3);
   if (width_ == 0 || height_ == 0) return kBadFrame;
   hmax_ = vmax_ = 1;
   for (int c = 0; c < count; ++c) {
@@ -221,7 +222,7 @@ long Decoder::ReadQuantTables() {
     left -= 1 + bytes;
     if (id > 3) return kTooManyQuantTables;
     for (int i = 0; i < 64; ++i)
-      quant_[id][kZigZag[i]] = precision == 0 ? t[i] : static_cast<uint16_t>(t[2 * i] << 8 | t[2 * i + 1]);
+      quant_[id][kZigZag[i]] = precision == 0 ? t[i] : bytes::LoadBE16(t + 2 * i);
     quantDefined_[id] = true;
     ++quantCount_;
   }
@@ -297,313 +298,6 @@ long Decoder::ReadRestartInterval() {
   if (const long s = ReadLength(interval)) return s;
   restartInterval_ = interval;
   return Skip(length - 4);
-}
-
-// APP0: JFIF or JFXX. A segment that says something this reader cannot follow (another
-// identifier such as "AVI1", a size that does not fit its thumbnail, a JFXX segment with
-// stray bytes) is metadata lost, not the image: it is skipped by its length. Only a length
-// that cannot even be skipped fails the file.
-long Decoder::ReadApp0() {
-  int length = 0;
-  if (const long s = ReadLength(length)) return s;
-  if (length < 2) return kBadAppSegment;
-  const long start = Position();
-  const size_t n = static_cast<size_t>(length - 2);
-  uint8_t p[65536];
-  if (const long s = ReadBytes(p, n)) return s;
-  if (n < 5) return 0;
-
-  if (std::memcmp(p, "JFIF", 5) == 0) {
-    jfif_ = true;
-    if (n < 12) return 0;
-    const int units = p[7];
-    const unsigned density = static_cast<unsigned>(p[8] << 8 | p[9]);
-    // A density of 0 says nothing about the resolution: it is left as it was.
-    if (units == 1 && density != 0) resolution_ = density;
-    if (units == 2 && density != 0) resolution_ = static_cast<double>((density * 100000u + 19680u) / 39361u);
-    if (n < 14) return 0;
-    const int w = p[12], h = p[13];
-    if (w == 0 && h == 0) return 0;
-    if (n - 14 != static_cast<size_t>(w) * h * 3) return 0;
-    if (w > 0 && h > 0) thumbnail_ = {ThumbnailKind::kRgb, start + 14, w, h};
-    return 0;
-  }
-  if (std::memcmp(p, "JFXX", 5) == 0) {
-    if (n == 5) return 0;
-    const int code = p[5];
-    if (code == 0x10) {
-      thumbnail_ = {ThumbnailKind::kJpeg, start + 6, 0, 0};
-      return 0;
-    }
-    if ((code != 0x11 && code != 0x13) || n < 8) return 0;
-    const int w = p[6], h = p[7];
-    const size_t pixels = code == 0x11 ? static_cast<size_t>(w) * h + 768 : static_cast<size_t>(w) * h * 3;
-    if (n - 8 != pixels) return 0;
-    if (w > 0 && h > 0) thumbnail_ = {code == 0x11 ? ThumbnailKind::kPalette : ThumbnailKind::kRgb, start + 8, w, h};
-    return 0;
-  }
-  return 0;
-}
-
-// APP14 "Adobe": its transform byte says how three or four components are coded (0: RGB or
-// CMYK as they stand, 1: YCbCr, 2: YCCK), and its presence that CMYK is stored inverted.
-long Decoder::ReadApp14() {
-  int length = 0;
-  if (const long s = ReadLength(length)) return s;
-  if (length < 2) return kBadAppSegment;
-  const size_t n = static_cast<size_t>(length - 2);
-  uint8_t p[65536];
-  if (const long s = ReadBytes(p, n)) return s;
-  if (n >= 12 && std::memcmp(p, "Adobe", 5) == 0) {
-    adobe_ = true;
-    adobeTransform_ = p[11];
-  }
-  return 0;
-}
-
-long Decoder::ReadApp1() {
-  int length = 0;
-  if (const long s = ReadLength(length)) return s;
-  if (length < 2) return kBadAppSegment;
-  const long start = Position();
-  const size_t n = static_cast<size_t>(length - 2);
-  std::vector<uint8_t> p;
-  try {
-    p.resize(n);
-  } catch (const std::bad_alloc&) {
-    return TES_ERR_NO_MEMORY;
-  }
-  if (const long s = ReadBytes(p.data(), n)) return s;
-  // APP1 also carries other data (XMP and the like): only an Exif segment is read. A
-  // damaged Exif segment keeps what could be read from it; the image does not depend on it.
-  if (n < 6 || std::memcmp(p.data(), "Exif\0\0", 6) != 0) return 0;
-  ParseExif(p.data() + 6, n - 6, start + 6);
-  return 0;
-}
-
-namespace {
-
-// A tag's value for an integer field: truncated toward zero and held to the field's range,
-// so that a rational or signed value out of range (a negative Flash, a huge Orientation)
-// cannot overflow the conversion.
-template <typename T>
-T Clamped(double v) {
-  if (std::isnan(v)) return 0;
-  v = std::trunc(v);
-  // The limits as doubles may round outward (2^64 for a 64-bit maximum): compare, then
-  // return the limit itself.
-  if (v <= static_cast<double>(std::numeric_limits<T>::lowest())) return std::numeric_limits<T>::lowest();
-  if (v >= static_cast<double>(std::numeric_limits<T>::max())) return std::numeric_limits<T>::max();
-  return static_cast<T>(v);
-}
-
-// Reads the TIFF structure of an Exif segment with bounds checks on every access.
-class TiffView {
- public:
-  TiffView(const uint8_t* data, size_t size) : d_(data), size_(size) {}
-  bool little = true;
-  bool Has(uint64_t offset, uint64_t count) const { return offset <= size_ && count <= size_ - offset; }
-  uint16_t U16(size_t at) const {
-    return little ? static_cast<uint16_t>(d_[at] | d_[at + 1] << 8) : static_cast<uint16_t>(d_[at] << 8 | d_[at + 1]);
-  }
-  uint32_t U32(size_t at) const {
-    return little ? static_cast<uint32_t>(U16(at)) | static_cast<uint32_t>(U16(at + 2)) << 16
-                  : static_cast<uint32_t>(U16(at)) << 16 | U16(at + 2);
-  }
-  const uint8_t* At(size_t at) const { return d_ + at; }
-  size_t size() const { return size_; }
-
- private:
-  const uint8_t* d_;
-  size_t size_;
-};
-
-struct Entry {
-  uint16_t tag, type;
-  uint32_t count;
-  size_t valueAt;  // offset of the entry's value field
-};
-
-size_t TypeSize(int type) {
-  switch (type) {
-    case 3: case 8: return 2;
-    case 4: case 9: case 11: return 4;
-    case 5: case 10: case 12: return 8;
-    default: return 1;
-  }
-}
-
-// Where an entry's data lie: inside the value field when they fit in 4 bytes, else at the
-// offset it holds. False when they are not inside the segment.
-bool DataOf(const TiffView& t, const Entry& e, size_t& at, size_t& bytes) {
-  const uint64_t total = uint64_t{e.count} * TypeSize(e.type);
-  if (total <= 4) {
-    at = e.valueAt;
-    bytes = static_cast<size_t>(total);
-    return true;
-  }
-  const uint32_t offset = t.U32(e.valueAt);
-  if (!t.Has(offset, total)) return false;
-  at = offset;
-  bytes = static_cast<size_t>(total);
-  return true;
-}
-
-// Copies a text of the segment into a zero-terminated field of `field` bytes.
-void CopyText(const uint8_t* text, size_t bytes, char* field, size_t field_size) {
-  size_t n = 0;
-  while (n < bytes && n + 1 < field_size && text[n] != 0) ++n;
-  std::memcpy(field, text, n);
-  std::memset(field + n, 0, field_size - n);
-}
-
-// Reads the entries of the IFD at offset; false when the IFD is not inside the segment.
-bool ReadIfd(const TiffView& t, uint32_t offset, std::vector<Entry>& entries, uint32_t* next) {
-  entries.clear();
-  if (!t.Has(offset, 2)) return false;
-  const uint16_t count = t.U16(offset);
-  if (!t.Has(uint64_t{offset} + 2, uint64_t{count} * 12)) return false;
-  for (int i = 0; i < count; ++i) {
-    const size_t at = offset + 2 + 12u * i;
-    entries.push_back({t.U16(at), t.U16(at + 2), t.U32(at + 4), at + 8});
-  }
-  const uint64_t nextAt = uint64_t{offset} + 2 + uint64_t{count} * 12;
-  if (next) *next = t.Has(nextAt, 4) ? t.U32(static_cast<size_t>(nextAt)) : 0;
-  return true;
-}
-
-}  // namespace
-
-long Decoder::ParseExif(const uint8_t* data, size_t size, long tiffPosition) {
-  TiffView t(data, size);
-  if (size < 8) return kBadAppSegment;
-  if (data[0] == 'I' && data[1] == 'I')
-    t.little = true;
-  else if (data[0] == 'M' && data[1] == 'M')
-    t.little = false;
-  else
-    return kBadAppSegment;
-  if (t.U16(2) != 42) return kBadAppSegment;
-
-  std::vector<Entry> entries;
-  uint32_t ifd1 = 0;
-  if (!ReadIfd(t, t.U32(4), entries, &ifd1)) return kBadAppSegment;
-
-  // A number of an entry: SHORT, LONG or a (signed) rational.
-  auto number = [&](const Entry& e, double& value) -> long {
-    size_t at = 0, bytes = 0;
-    if (e.count < 1 || !DataOf(t, e, at, bytes)) return kBadAppSegment;
-    switch (e.type) {
-      case 3: value = t.U16(at); return 0;
-      case 4: value = t.U32(at); return 0;
-      case 9: value = static_cast<int32_t>(t.U32(at)); return 0;
-      case 5: case 10: {
-        const uint32_t den = t.U32(at + 4);
-        if (den == 0) return 1;  // no value
-        value = e.type == 5 ? static_cast<double>(t.U32(at)) / den
-                            : static_cast<double>(static_cast<int32_t>(t.U32(at))) / static_cast<int32_t>(den);
-        return 0;
-      }
-      default: return 1;
-    }
-  };
-  auto text = [&](const Entry& e, char* field, size_t fieldSize) -> long {
-    size_t at = 0, bytes = 0;
-    if (!DataOf(t, e, at, bytes)) return kBadAppSegment;
-    if (info_) CopyText(t.At(at), bytes, field, fieldSize);
-    return 0;
-  };
-
-  // IFD0.
-  uint32_t exifIfd = 0;
-  double xres = 0;
-  int unit = 2;
-  bool haveRes = false;
-  tagTes_Image_Info scratch{};
-  tagTes_Image_Info& info = info_ ? *info_ : scratch;
-  for (const Entry& e : entries) {
-    double v = 0;
-    long s = 0;
-    switch (e.tag) {
-      case 270: s = text(e, info.description, sizeof info.description); break;
-      case 271: s = text(e, info.maker, sizeof info.maker); break;
-      case 272: s = text(e, info.model, sizeof info.model); break;
-      case 274: if ((s = number(e, v)) == 0) orientation_ = Clamped<int>(v); break;
-      case 282: if ((s = number(e, v)) == 0 && v > 0) { xres = v; haveRes = true; } break;
-      case 296: if ((s = number(e, v)) == 0) unit = Clamped<int>(v); break;
-      case 34665: if ((s = number(e, v)) == 0) exifIfd = Clamped<uint32_t>(v); break;
-      default: break;
-    }
-    (void)s;  // an entry whose value cannot be read is skipped
-  }
-  if (haveRes) {
-    if (unit == 2) resolution_ = xres;
-    if (unit == 3) resolution_ = (xres * 100000.0 + 19680.0) / 39361.0;
-  }
-
-  // The Exif IFD. A segment without one (IFD0 alone), or whose pointer leads outside it,
-  // keeps what IFD0 gave.
-  if (exifIfd != 0 && ReadIfd(t, exifIfd, entries, nullptr)) {
-    for (const Entry& e : entries) {
-      double v = 0;
-      long s = 0;
-      auto put = [&](double& field) {
-        if ((s = number(e, v)) == 0) field = v;
-      };
-      switch (e.tag) {
-        case 33434: put(info.exposureTime); break;
-        case 33437: put(info.fNumber); break;
-        case 36867: s = text(e, info.date, sizeof info.date); break;
-        case 37377: put(info.shutterSpeedValue); break;
-        case 37378: put(info.apertureValue); break;
-        case 37379: put(info.brightnessValue); break;
-        case 37380: put(info.exposureBiasValue); break;
-        case 37382: put(info.subjectDistance); break;
-        case 37385: if ((s = number(e, v)) == 0) info.flash = Clamped<uint16_t>(v); break;
-        case 37386: put(info.focalLength); break;
-        case 37500: {
-          size_t at = 0, bytes = 0;
-          if (!DataOf(t, e, at, bytes)) break;
-          // Only our own maker note is read; another maker's is skipped.
-          if (bytes < 6 || std::memcmp(t.At(at), "Orvax\0", 6) != 0) break;
-          if (bytes < 10 || t.U16(at + 6) != 256) break;
-          const uint16_t count = t.U16(at + 8);
-          if (uint64_t{count} * 12 > bytes - 10) break;
-          for (int i = 0; i < count; ++i) {
-            const size_t ea = at + 10 + 12u * i;
-            const Entry note{t.U16(ea), t.U16(ea + 2), t.U32(ea + 4), ea + 8};
-            if (note.tag != 1) continue;
-            size_t ta = 0, tb = 0;
-            if (!DataOf(t, note, ta, tb)) continue;
-            if (info_) CopyText(t.At(ta), tb, info.makerNoteText, sizeof info.makerNoteText);
-          }
-          break;
-        }
-        default: break;
-      }
-      (void)s;  // an entry whose value cannot be read is skipped
-    }
-  }
-
-  // IFD1: the thumbnail.
-  if (ifd1 != 0) {
-    if (!ReadIfd(t, ifd1, entries, nullptr)) return kBadAppSegment;
-    double compression = 0, offset = 0, bytes = 0;
-    for (const Entry& e : entries) {
-      long s = 0;
-      if (e.tag == 259) s = number(e, compression);
-      if (e.tag == 513) s = number(e, offset);
-      if (e.tag == 514) s = number(e, bytes);
-      (void)s;
-    }
-    if (compression == 6 && offset != 0) {
-      // A negative offset or length places no thumbnail inside the segment.
-      if (offset < 0 || bytes < 0 || offset >= size || !t.Has(Clamped<uint64_t>(offset), Clamped<uint64_t>(bytes)))
-        return kBadAppSegment;
-      thumbnail_ = {ThumbnailKind::kJpeg, tiffPosition + static_cast<long>(offset), 0, 0};
-    }
-  }
-  return 0;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -1274,9 +968,10 @@ long Decoder::EmitCoefficients(RowSink& sink) {
   const int channels = this->channels();
   const bool rgb = RgbComponents();
   // Four components: YCCK under an Adobe transform 2, CMYK otherwise; Adobe's files store
-  // both inverted (0 is full ink).
+  // both inverted (0 is full ink), unless the container says they hold ink as it stands.
   const bool ycck = count == 4 && adobe_ && adobeTransform_ == 2;
-  const bool inverted = count == 4 && adobe_;
+  const bool inverted = count == 4 && adobe_ && !inkAsStored_;
+  const uint8_t ycckFlip = inkAsStored_ ? 255 : 0;
   if (const long s = sink.Begin(width_, height_, channels)) return s;
 
   const int mcuH = 8 * vmax_;
@@ -1353,10 +1048,10 @@ long Decoder::EmitCoefficients(RowSink& sink) {
           const int n = std::min(64, width_ - x0);
           k.yccRow(full[0].data() + x0, full[1].data() + x0, full[2].data() + x0, n, 0, triple);
           for (int x = 0; x < n; ++x) {
-            dst[4 * (x0 + x)] = triple[3 * x];
-            dst[4 * (x0 + x) + 1] = triple[3 * x + 1];
-            dst[4 * (x0 + x) + 2] = triple[3 * x + 2];
-            dst[4 * (x0 + x) + 3] = static_cast<uint8_t>(255 - full[3][x0 + x]);
+            dst[4 * (x0 + x)] = triple[3 * x] ^ ycckFlip;
+            dst[4 * (x0 + x) + 1] = triple[3 * x + 1] ^ ycckFlip;
+            dst[4 * (x0 + x) + 2] = triple[3 * x + 2] ^ ycckFlip;
+            dst[4 * (x0 + x) + 3] = static_cast<uint8_t>((255 - full[3][x0 + x]) ^ ycckFlip);
           }
         }
       } else {

@@ -85,6 +85,9 @@ class Decoder {
     adobe_ = true;
     adobeTransform_ = transform;
   }
+  // Four components hold ink amounts as they stand, as in TIFF's separated JPEG strips and
+  // tiles, never in Adobe's inverted form; YCCK still becomes CMYK.
+  void InkAsStored() { inkAsStored_ = true; }
   // Moves to another stream of the same file (a strip after the tables).
   long MoveTo(long position) { return SeekTo(position); }
 
@@ -141,11 +144,11 @@ class Decoder {
   long ReadQuantTables();
   long ReadHuffmanTables();
   long ReadRestartInterval();
+  long ReadAppBody(std::vector<uint8_t>& body, long& start);
   long ReadApp0();
   long ReadApp1();
   long ReadApp14();
   long SkipSegment(long malformedCode);
-  long ParseExif(const uint8_t* tiff, size_t length, long tiffPosition);
   long ReadScan(RowSink& sink);
   long ReadScanHeader(Scan& scan);
   bool Streamable(const Scan& scan) const;
@@ -178,6 +181,7 @@ class Decoder {
   bool progressive_ = false;
   bool gathering_ = false;  // coefficients are being gathered scan by scan
   bool jfif_ = false, adobe_ = false;
+  bool inkAsStored_ = false;
   int adobeTransform_ = -1;
   int width_ = 0, height_ = 0, frameComponents_ = 0;
   int hmax_ = 1, vmax_ = 1, mcusX_ = 0, mcusY_ = 0;

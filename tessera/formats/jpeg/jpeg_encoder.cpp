@@ -11,6 +11,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "formats/jpeg/jpeg_dct.h"
 #include "formats/jpeg/jpeg_simd.h"
 
 namespace tessera::jpeg {
@@ -143,9 +144,7 @@ void FastDct(int32_t* block) {
 }
 
 void AccurateDct(int32_t* block) {
-  constexpr int32_t k0_298631336 = 2446, k0_390180644 = 3196, k0_541196100 = 4433, k0_765366865 = 6270,
-                    k0_899976223 = 7373, k1_175875602 = 9633, k1_501321110 = 12299, k1_847759065 = 15137,
-                    k1_961570560 = 16069, k2_053119869 = 16819, k2_562915447 = 20995, k3_072711026 = 25172;
+  using namespace dct;
   for (int pass = 0; pass < 2; ++pass) {
     const int step = pass == 0 ? 1 : 8;
     const int next = pass == 0 ? 8 : 1;
@@ -166,18 +165,18 @@ void AccurateDct(int32_t* block) {
         d[0] = (tmp10 + tmp11) >> 2;
         d[4 * step] = (tmp10 - tmp11) >> 2;
       }
-      const int32_t z1 = (tmp12 + tmp13) * k0_541196100;
-      d[2 * step] = (z1 + tmp13 * k0_765366865) >> shift;
-      d[6 * step] = (z1 - tmp12 * k1_847759065) >> shift;
+      const int32_t z1 = (tmp12 + tmp13) * kF0_541196100;
+      d[2 * step] = (z1 + tmp13 * kF0_765366865) >> shift;
+      d[6 * step] = (z1 - tmp12 * kF1_847759065) >> shift;
 
       int32_t o1 = tmp4 + tmp7, o2 = tmp5 + tmp6, o3 = tmp4 + tmp6, o4 = tmp5 + tmp7;
-      const int32_t z5 = (o3 + o4) * k1_175875602;
-      const int32_t t4 = tmp4 * k0_298631336, t5 = tmp5 * k2_053119869;
-      const int32_t t6 = tmp6 * k3_072711026, t7 = tmp7 * k1_501321110;
-      o1 *= -k0_899976223;
-      o2 *= -k2_562915447;
-      o3 = o3 * -k1_961570560 + z5;
-      o4 = o4 * -k0_390180644 + z5;
+      const int32_t z5 = (o3 + o4) * kF1_175875602;
+      const int32_t t4 = tmp4 * kF0_298631336, t5 = tmp5 * kF2_053119869;
+      const int32_t t6 = tmp6 * kF3_072711026, t7 = tmp7 * kF1_501321110;
+      o1 *= -kF0_899976223;
+      o2 *= -kF2_562915447;
+      o3 = o3 * -kF1_961570560 + z5;
+      o4 = o4 * -kF0_390180644 + z5;
       d[7 * step] = (t4 + o1 + o3) >> shift;
       d[5 * step] = (t5 + o2 + o4) >> shift;
       d[3 * step] = (t6 + o2 + o3) >> shift;

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cstring>
 
+#include "core/cpu_features.h"
+#include "formats/jpeg/jpeg_dct.h"
 #include "formats/jpeg/jpeg_simd.h"
 
 namespace tessera::jpeg {
@@ -24,54 +26,15 @@ const uint8_t kRangeLimit[1024] = {
 
 namespace {
 
-constexpr int kConstBits = 13, kPass1Bits = 2;
-constexpr int32_t kF0_298631336 = 2446, kF0_390180644 = 3196, kF0_541196100 = 4433, kF0_765366865 = 6270,
-                  kF0_899976223 = 7373, kF1_175875602 = 9633, kF1_501321110 = 12299, kF1_847759065 = 15137,
-                  kF1_961570560 = 16069, kF2_053119869 = 16819, kF2_562915447 = 20995, kF3_072711026 = 25172;
-
-// One 8-point inverse transform (after Loeffler, Ligtenberg and Moschytz) of in[0..7]
-// (step apart), results before descaling in out[0..7].
-template <typename T>
-inline void Idct8(T i0, T i1, T i2, T i3, T i4, T i5, T i6, T i7, T* out) {
-  T z1 = (i2 + i6) * kF0_541196100;
-  const T tmp2 = z1 - i6 * kF1_847759065;
-  const T tmp3 = z1 + i2 * kF0_765366865;
-  const T tmp0e = (i0 + i4) * (T{1} << kConstBits);
-  const T tmp1e = (i0 - i4) * (T{1} << kConstBits);
-  const T tmp10 = tmp0e + tmp3, tmp13 = tmp0e - tmp3, tmp11 = tmp1e + tmp2, tmp12 = tmp1e - tmp2;
-
-  T t0 = i7, t1 = i5, t2 = i3, t3 = i1;
-  z1 = t0 + t3;
-  T z2 = t1 + t2, z3 = t0 + t2, z4 = t1 + t3;
-  const T z5 = (z3 + z4) * kF1_175875602;
-  t0 *= kF0_298631336;
-  t1 *= kF2_053119869;
-  t2 *= kF3_072711026;
-  t3 *= kF1_501321110;
-  z1 *= -kF0_899976223;
-  z2 *= -kF2_562915447;
-  z3 = z3 * -kF1_961570560 + z5;
-  z4 = z4 * -kF0_390180644 + z5;
-  t0 += z1 + z3;
-  t1 += z2 + z4;
-  t2 += z2 + z3;
-  t3 += z1 + z4;
-  out[0] = tmp10 + t3;
-  out[7] = tmp10 - t3;
-  out[1] = tmp11 + t2;
-  out[6] = tmp11 - t2;
-  out[2] = tmp12 + t1;
-  out[5] = tmp12 - t1;
-  out[3] = tmp13 + t0;
-  out[4] = tmp13 - t0;
-}
+using namespace dct;
 
 template <typename T>
 void IdctRows(const int32_t* ws, uint8_t* out, ptrdiff_t stride) {
   constexpr int shift = kConstBits + kPass1Bits + 3;
   for (int r = 0; r < 8; ++r, ws += 8, out += stride) {
+    const T in[8] = {ws[0], ws[1], ws[2], ws[3], ws[4], ws[5], ws[6], ws[7]};
     T o[8];
-    Idct8<T>(ws[0], ws[1], ws[2], ws[3], ws[4], ws[5], ws[6], ws[7], o);
+    Idct8(in, o);
     for (int i = 0; i < 8; ++i)
       out[i] = kRangeLimit[static_cast<int>(((o[i] + (T{1} << (shift - 1))) >> shift) + 128) & 1023];
   }
@@ -100,7 +63,7 @@ void InverseScalar(const int16_t* coef, const uint16_t* quant, uint8_t* out, ptr
       continue;
     }
     int32_t o[8];
-    Idct8<int32_t>(in[0], in[1], in[2], in[3], in[4], in[5], in[6], in[7], o);
+    Idct8(in, o);
     constexpr int shift = kConstBits - kPass1Bits;
     for (int r = 0; r < 8; ++r) {
       const int32_t v = (o[r] + (1 << (shift - 1))) >> shift;
@@ -134,7 +97,8 @@ void YccRowScalar(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int wi
   }
 }
 
-// Vector versions (jpeg_kernels_x86.cpp); null where the build has none.
+// Vector versions (jpeg_kernels_x86.cpp): the table of the best level the processor offers,
+// null where the build has none or the portable versions are forced.
 extern const KernelTable* VectorKernels();
 extern const char* VectorKernelsName();
 
@@ -142,26 +106,19 @@ namespace {
 
 const KernelTable kPortable{&LumaRowScalar, &ChromaRowScalar, &ForwardFastQuantizeScalar, &InverseScalar,
                             &YccRowScalar};
-std::atomic<bool> forcePortable{false};
 std::atomic<const KernelTable*> chosen{nullptr};
 
 }  // namespace
 
 const KernelTable& Kernels() {
-  // Detected once; the initialisation of a function-local static is thread-safe.
-  static const KernelTable* const detected = VectorKernels();
-  if (detected == nullptr || forcePortable.load(std::memory_order_relaxed)) return kPortable;
+  const KernelTable* detected = VectorKernels();
+  if (detected == nullptr) return kPortable;
   if (const KernelTable* table = chosen.load(std::memory_order_relaxed)) return *table;
   return *detected;
 }
 
-void ForcePortableKernels(bool on) { forcePortable.store(on, std::memory_order_relaxed); }
-
 void UseVectorKernels(const KernelTable* table) { chosen.store(table, std::memory_order_relaxed); }
 
-const char* VectorLevel() {
-  static const char* const name = VectorKernels() ? VectorKernelsName() : "none";
-  return name;
-}
+const char* VectorLevel() { return VectorKernelsName(); }
 
 }  // namespace tessera::jpeg

@@ -2,6 +2,7 @@
 // attributes so that the rest of the library stays baseline x86-64. Each computes exactly
 // what its portable version computes: the same integer operations on the same values, only
 // several at a time.
+#include "formats/jpeg/jpeg_dct.h"
 #include "formats/jpeg/jpeg_simd.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -9,6 +10,11 @@
 #include <immintrin.h>
 
 #include <cstring>
+
+// Wide vector values pass only between always-inlined pieces (the shared butterfly and its
+// arithmetic) inside functions of the AVX2 target, so the calling convention that -Wpsabi
+// notes for them without AVX never applies.
+#pragma GCC diagnostic ignored "-Wpsabi"
 
 namespace tessera::jpeg {
 
@@ -185,41 +191,30 @@ TESSERA_AVX2 inline __m256i MulC(__m256i a, int32_t c) { return _mm256_mullo_epi
 // ---------------------------------------------------------------------------------------
 // Decoder: the accurate inverse transform, eight lines at a time.
 
-constexpr int kConstBits = 13, kPass1Bits = 2;
+using dct::kConstBits;
+using dct::kPass1Bits;
 
+// Eight and four 32-bit lanes as GCC vector types, so that the shared butterfly's + and -
+// work on them; they alias the intrinsics' types.
+typedef int32_t Lanes8 __attribute__((vector_size(32), __may_alias__));
+typedef int32_t Lanes4 __attribute__((vector_size(16), __may_alias__));
+
+// Eight lanes. Every factor of Mul stays within 16 bits (inputs below 2^14, sums of two), so
+// a multiply-add of (x, 0) pairs with (c, 0) gives the exact product at a fraction of a 32-bit
+// multiply's cost; MulSum's sum of four takes two of them.
+struct Avx2Arithmetic {
+  TESSERA_AVX2 static Lanes8 Mul(Lanes8 x, int32_t c) {
+    return reinterpret_cast<Lanes8>(_mm256_madd_epi16(reinterpret_cast<__m256i>(x), _mm256_set1_epi32(c & 0xFFFF)));
+  }
+  TESSERA_AVX2 static Lanes8 MulSum(Lanes8 a, Lanes8 b, int32_t c) {
+    return Mul(a, c) + Mul(b, c);
+  }
+  __attribute__((always_inline)) static Lanes8 Scale(Lanes8 x) { return x << kConstBits; }
+};
+
+// Eight lines of the block at once (register i holds element i of each).
 TESSERA_AVX2 inline void Idct8Avx2(const __m256i* in, __m256i* out) {
-  __m256i z1 = MulC(Add(in[2], in[6]), 4433);
-  const __m256i tmp2 = Sub(z1, MulC(in[6], 15137));
-  const __m256i tmp3 = Add(z1, MulC(in[2], 6270));
-  const __m256i tmp0e = _mm256_slli_epi32(Add(in[0], in[4]), kConstBits);
-  const __m256i tmp1e = _mm256_slli_epi32(Sub(in[0], in[4]), kConstBits);
-  const __m256i tmp10 = Add(tmp0e, tmp3), tmp13 = Sub(tmp0e, tmp3);
-  const __m256i tmp11 = Add(tmp1e, tmp2), tmp12 = Sub(tmp1e, tmp2);
-
-  __m256i t0 = in[7], t1 = in[5], t2 = in[3], t3 = in[1];
-  z1 = Add(t0, t3);
-  __m256i z2 = Add(t1, t2), z3 = Add(t0, t2), z4 = Add(t1, t3);
-  const __m256i z5 = MulC(Add(z3, z4), 9633);
-  t0 = MulC(t0, 2446);
-  t1 = MulC(t1, 16819);
-  t2 = MulC(t2, 25172);
-  t3 = MulC(t3, 12299);
-  z1 = MulC(z1, -7373);
-  z2 = MulC(z2, -20995);
-  z3 = Add(MulC(z3, -16069), z5);
-  z4 = Add(MulC(z4, -3196), z5);
-  t0 = Add(t0, Add(z1, z3));
-  t1 = Add(t1, Add(z2, z4));
-  t2 = Add(t2, Add(z2, z3));
-  t3 = Add(t3, Add(z1, z4));
-  out[0] = Add(tmp10, t3);
-  out[7] = Sub(tmp10, t3);
-  out[1] = Add(tmp11, t2);
-  out[6] = Sub(tmp11, t2);
-  out[2] = Add(tmp12, t1);
-  out[5] = Sub(tmp12, t1);
-  out[3] = Add(tmp13, t0);
-  out[4] = Sub(tmp13, t0);
+  dct::Idct8<Lanes8, Avx2Arithmetic>(reinterpret_cast<const Lanes8*>(in), reinterpret_cast<Lanes8*>(out));
 }
 
 TESSERA_AVX2 void InverseAvx2(const int16_t* coef, const uint16_t* quant, uint8_t* out, ptrdiff_t stride) {
@@ -459,42 +454,22 @@ inline void Transpose8Sse2(__m128i (*v)[2]) {
   }
 }
 
-// The accurate inverse transform of Idct8Avx2 on four lines. Every product's factor stays
-// within 16 bits (inputs below 2^14, sums of two), so multiply-adds give the exact products.
-inline void Idct8Sse2(const __m128i* in, __m128i* out, int h) {
-  auto at = [&](int i) { return in[2 * i + h]; };
-  __m128i z1 = Madd4(Add4(at(2), at(6)), 4433);
-  const __m128i tmp2 = Sub4(z1, Madd4(at(6), 15137));
-  const __m128i tmp3 = Add4(z1, Madd4(at(2), 6270));
-  const __m128i tmp0e = _mm_slli_epi32(Add4(at(0), at(4)), kConstBits);
-  const __m128i tmp1e = _mm_slli_epi32(Sub4(at(0), at(4)), kConstBits);
-  const __m128i tmp10 = Add4(tmp0e, tmp3), tmp13 = Sub4(tmp0e, tmp3);
-  const __m128i tmp11 = Add4(tmp1e, tmp2), tmp12 = Sub4(tmp1e, tmp2);
+// Four lanes without SSE4.1's 32-bit multiply: every factor of Mul stays within 16 bits
+// (inputs below 2^14, sums of two), so a multiply-add of (x, 0) pairs with (c, 0) gives the
+// exact product; MulSum's sum of four takes two of them.
+struct Sse2Arithmetic {
+  __attribute__((always_inline)) static Lanes4 Mul(Lanes4 x, int32_t c) {
+    return reinterpret_cast<Lanes4>(Madd4(reinterpret_cast<__m128i>(x), c));
+  }
+  __attribute__((always_inline)) static Lanes4 MulSum(Lanes4 a, Lanes4 b, int32_t c) {
+    return Mul(a, c) + Mul(b, c);
+  }
+  __attribute__((always_inline)) static Lanes4 Scale(Lanes4 x) { return x << kConstBits; }
+};
 
-  __m128i t0 = at(7), t1 = at(5), t2 = at(3), t3 = at(1);
-  z1 = Add4(t0, t3);
-  __m128i z2 = Add4(t1, t2), z3 = Add4(t0, t2), z4 = Add4(t1, t3);
-  const __m128i z5 = Add4(Madd4(z3, 9633), Madd4(z4, 9633));
-  t0 = Madd4(t0, 2446);
-  t1 = Madd4(t1, 16819);
-  t2 = Madd4(t2, 25172);
-  t3 = Madd4(t3, 12299);
-  z1 = Madd4(z1, -7373);
-  z2 = Madd4(z2, -20995);
-  z3 = Add4(Madd4(z3, -16069), z5);
-  z4 = Add4(Madd4(z4, -3196), z5);
-  t0 = Add4(t0, Add4(z1, z3));
-  t1 = Add4(t1, Add4(z2, z4));
-  t2 = Add4(t2, Add4(z2, z3));
-  t3 = Add4(t3, Add4(z1, z4));
-  out[2 * 0 + h] = Add4(tmp10, t3);
-  out[2 * 7 + h] = Sub4(tmp10, t3);
-  out[2 * 1 + h] = Add4(tmp11, t2);
-  out[2 * 6 + h] = Sub4(tmp11, t2);
-  out[2 * 2 + h] = Add4(tmp12, t1);
-  out[2 * 5 + h] = Sub4(tmp12, t1);
-  out[2 * 3 + h] = Add4(tmp13, t0);
-  out[2 * 4 + h] = Sub4(tmp13, t0);
+// The butterfly on four lines: in[2 * i + h] holds element i of lines 4h..4h+3.
+inline void Idct8Sse2(const __m128i* in, __m128i* out, int h) {
+  dct::Idct8<Lanes4, Sse2Arithmetic>(reinterpret_cast<const Lanes4*>(in) + h, reinterpret_cast<Lanes4*>(out) + h, 2);
 }
 
 void InverseSse2(const int16_t* coef, const uint16_t* quant, uint8_t* out, ptrdiff_t stride) {
@@ -647,22 +622,24 @@ void ChromaRowSse2(const uint8_t* rgb, int count, int step, int32_t* cb, int32_t
   if (i < count) ChromaRowScalar(rgb + 3 * static_cast<ptrdiff_t>(i) * step, count - i, step, cb + i, cr + i);
 }
 
-bool HasAvx2() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2");
-}
-
 const KernelTable kSse2{&LumaRowSse2, &ChromaRowSse2, &ForwardFastQuantizeSse2, &InverseSse2, &YccRowSse2};
 const KernelTable kAvx2{&LumaRowAvx2, &ChromaRowAvx2, &ForwardFastQuantizeAvx2, &InverseAvx2, &YccRowAvx2};
 
 }  // namespace
 
-const KernelTable* VectorKernels() { return HasAvx2() ? &kAvx2 : &kSse2; }
-const char* VectorKernelsName() { return HasAvx2() ? "avx2" : "sse2"; }
+const KernelTable* VectorKernels() {
+  if (CpuCan(kCpuAvx2)) return &kAvx2;
+  return CpuCan(kCpuSse2) ? &kSse2 : nullptr;
+}
+
+const char* VectorKernelsName() {
+  const unsigned features = DetectedCpuFeatures();
+  return features & kCpuAvx2 ? "avx2" : features & kCpuSse2 ? "sse2" : "none";
+}
 
 const KernelTable* VectorKernelsOf(const char* level) {
-  if (std::strcmp(level, "sse2") == 0) return &kSse2;
-  if (std::strcmp(level, "avx2") == 0) return HasAvx2() ? &kAvx2 : nullptr;
+  if (std::strcmp(level, "sse2") == 0) return DetectedCpuFeatures() & kCpuSse2 ? &kSse2 : nullptr;
+  if (std::strcmp(level, "avx2") == 0) return DetectedCpuFeatures() & kCpuAvx2 ? &kAvx2 : nullptr;
   return nullptr;
 }
 

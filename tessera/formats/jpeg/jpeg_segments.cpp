@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "formats/byte_order.h"
+
 namespace tessera::jpeg {
 
 namespace {
@@ -13,14 +15,8 @@ size_t TextCount(const char* field, size_t size) { return ::strnlen(field, size 
 class Builder {
  public:
   Builder(std::vector<uint8_t>& b, size_t tiffStart) : b_(b), t_(tiffStart) {}
-  void U16(size_t at, uint32_t v) {
-    b_[t_ + at] = static_cast<uint8_t>(v);
-    b_[t_ + at + 1] = static_cast<uint8_t>(v >> 8);
-  }
-  void U32(size_t at, uint32_t v) {
-    U16(at, v & 0xFFFF);
-    U16(at + 2, v >> 16);
-  }
+  void U16(size_t at, uint32_t v) { bytes::StoreLE16(&b_[t_ + at], v); }
+  void U32(size_t at, uint32_t v) { bytes::StoreLE32(&b_[t_ + at], v); }
   void Bytes(size_t at, const void* data, size_t n) { std::memcpy(&b_[t_ + at], data, n); }
   // One 12-byte entry at `at`.
   void Entry(size_t at, uint16_t tag, uint16_t type, uint32_t count, uint32_t value) {
@@ -73,8 +69,7 @@ ExifSegment BuildExifSegment(const ExifInput& in) {
   b.assign(size, 0);
   b[0] = 0xFF;
   b[1] = 0xE1;
-  b[2] = static_cast<uint8_t>((size - 2) >> 8);
-  b[3] = static_cast<uint8_t>(size - 2);
+  bytes::StoreBE16(&b[2], static_cast<uint32_t>(size - 2));
   std::memcpy(&b[4], "Exif\0\0", 6);
   Builder t(b, 10);
   t.Bytes(0, "II", 2);

@@ -1,10 +1,13 @@
 // The hot loops of the codec behind one table of function pointers: a portable version of
-// each, and SSE2/AVX2 versions chosen once at run time by what the processor offers. The
-// encoder's vector paths produce exactly the bytes of the portable ones.
+// each, and SSE2/AVX2 versions chosen by what the processor offers (core/cpu_features.h,
+// which also holds the switch that forces the portable versions). The vector paths produce
+// exactly the bytes of the portable ones.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+
+#include "core/cpu_features.h"
 
 namespace tessera::jpeg {
 
@@ -25,10 +28,9 @@ struct KernelTable {
 };
 
 // The table in use: vector versions when the processor has them, unless the portable
-// versions are forced.
+// versions are forced (ForcePortableKernels).
 const KernelTable& Kernels();
-// Forces the portable versions (true) or returns to the detected ones (false). For tests.
-void ForcePortableKernels(bool on);
+using tessera::ForcePortableKernels;
 // Uses the given vector table (from VectorKernelsOf) in place of the detected one; null
 // returns to the detected one. For tests and benchmarks.
 void UseVectorKernels(const KernelTable* table);

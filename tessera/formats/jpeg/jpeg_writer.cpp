@@ -9,6 +9,7 @@
 
 #include "core/object_state.h"
 #include "core/thumbnail.h"
+#include "formats/byte_order.h"
 #include "formats/jpeg/jpeg.h"
 #include "formats/jpeg/jpeg_encoder.h"
 #include "formats/jpeg/jpeg_thumbnail.h"
@@ -123,8 +124,8 @@ class JpegWriter final : public FormatWriter {
       const double bits = static_cast<double>(written) * 8.0 /
                           (static_cast<double>(desc.width) * 3.0 * static_cast<double>(desc.height)) * 1000.0;
       const uint32_t numerator = bits >= 4294967295.0 ? 4294967295u : static_cast<uint32_t>(bits);
-      const uint8_t le[4] = {static_cast<uint8_t>(numerator), static_cast<uint8_t>(numerator >> 8),
-                             static_cast<uint8_t>(numerator >> 16), static_cast<uint8_t>(numerator >> 24)};
+      uint8_t le[4];
+      bytes::StoreLE32(le, numerator);
       if (out_.Seek(static_cast<long>(cbppAt)) != 0) return out_.Error();
       if (out_.Write(le, 4) != 0) return out_.Error();
     }

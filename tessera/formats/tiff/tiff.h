@@ -23,7 +23,7 @@ enum Compression : uint16_t { kNone = 1, kLzw = 5, kJpeg = 7, kDeflate = 8, kAdo
 
 enum Code : long {
   kBadByteOrder = 1400,   // neither "II" nor "MM" (reported as 1013)
-  kBadMagic = 1401,       // not 42 (reported as 1013)
+  kBadMagic = 1401,       // neither 42 nor BigTIFF's 43 (reported as 1013)
   kNoIfd = 1402,          // IFD offset 0 (reported as 1013)
   kEmptyIfd = 1403,
   kManyImages = 1404,     // a second IFD follows
@@ -38,9 +38,6 @@ enum Code : long {
   kBadMakerBlock = 1415,
   kCompressed = 1416,     // LZW met by the reader, or compression asked of the writer
 };
-
-// Field types.
-enum Type : uint16_t { kByte = 1, kAscii = 2, kShort = 3, kLong = 4, kRational = 5, kUndefined = 7 };
 
 // The maker block's identifier and version.
 inline constexpr char kMakerId[6] = {'O', 'r', 'v', 'a', 'x', 0};
@@ -58,7 +55,8 @@ struct FileInfo {
   uint16_t photometric = 65535;
   uint16_t samples = 1;
   uint32_t rowsPerStrip = 4294967295u;
-  std::vector<uint32_t> stripOffsets, stripByteCounts;
+  bool bigTiff = false;  // 64-bit offsets and counts
+  std::vector<uint64_t> stripOffsets, stripByteCounts;
   bool hasStripOffsets = false, hasStripByteCounts = false;
   uint32_t xResolution[2] = {72, 1}, yResolution[2] = {72, 1};
   uint16_t planar = 1;
@@ -67,19 +65,24 @@ struct FileInfo {
   uint16_t orientation = 1;
   uint16_t fillOrder = 1;     // 2: the bits of each byte are stored lowest first
   uint16_t sampleFormat = 1;  // 1 unsigned integers; 2 signed, 3 floating point (refused)
-  uint32_t makerOffset = 0, makerCount = 0;
+  uint64_t makerOffset = 0, makerCount = 0;
   // Tiles: their size, and their offsets and byte counts in the strip arrays.
   bool tiled = false;
   uint32_t tileWidth = 0, tileLength = 0;
   std::vector<uint32_t> colorMap;  // PhotometricInterpretation 3: red, green, blue tables
   bool hasColorMap = false;
   uint32_t pages = 1;              // images in the file; the first is read
-  uint32_t jpegTablesOffset = 0, jpegTablesCount = 0;  // Compression 7: the shared tables
+  uint64_t jpegTablesOffset = 0, jpegTablesCount = 0;  // Compression 7: the shared tables
   // YCbCr not coded as JPEG: chroma subsampling (horizontal, vertical), the luma
   // coefficients and the reference black and white of Y, Cb and Cr.
   uint16_t ycbcrSubsampling[2] = {2, 2};
   double ycbcrCoefficients[3] = {0.299, 0.587, 0.114};
   double referenceBlackWhite[6] = {0, 255, 128, 255, 128, 255};
+
+  // 16-bit CIELab whose a and b are signed, as TIFF defines them, turned into the image's
+  // layout (offset by 128, times 256). Files this library wrote (they carry its maker block)
+  // hold that layout already and are read as they stand.
+  bool signedLab = false;
 
   // Derived after the checks.
   int16_t colorSpace = 0;
@@ -90,7 +93,7 @@ struct FileInfo {
   bool hasMakerText = false;
   char makerText[20] = {};
   bool hasThumbnail = false;
-  uint32_t thumbnailOffset = 0;  // in the file
+  uint64_t thumbnailOffset = 0;  // in the file
   uint32_t thumbnailLength = 0;
 
   // Y, Cb and Cr stored as TIFF's own data units (each block of subsampled pixels' Y

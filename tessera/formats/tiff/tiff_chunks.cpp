@@ -10,6 +10,7 @@
 #include <new>
 #include <vector>
 
+#include "formats/byte_order.h"
 #include "formats/jpeg/jpeg_decoder.h"
 
 namespace tessera::tiff {
@@ -25,54 +26,82 @@ size_t DecodeLzw(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize)
   // where it was written, and the first byte written after it. A code is copied from there.
   uint32_t start[4096];
   uint16_t length[4096];
-  size_t pos = 0, o = 0, prevStart = 0;
+  size_t pos = 0, o = 0, prevStart = 0, prevLength = 0;
   uint64_t buffer = 0;
   int bits = 0, width = 9, next = 258, prev = -1;
-  while (o < outSize) {
-    if (bits < width) {
-      while (bits <= 56 && pos < inSize) {
-        buffer = buffer << 8 | in[pos++];
-        bits += 8;
-      }
-      if (bits < width) break;
-    }
-    const int code = static_cast<int>((buffer >> (bits - width)) & ((1u << width) - 1));
-    bits -= width;
-    if (code == kEnd) break;
-    if (code == kClear) {
-      width = 9;
-      next = 258;
-      prev = -1;
-      continue;
-    }
-    if (prev < 0) {
-      if (code > 255) break;  // damaged: the first code after a clear is a byte
-      prevStart = o;
-      out[o++] = static_cast<uint8_t>(code);
-      prev = code;
-      continue;
-    }
-    if (code > next || (code == next && next >= 4096)) break;  // damaged data
-    const size_t prevLength = prev < 256 ? 1 : length[prev];
+  // Adds the string of the code before and the first byte of the one now written.
+  const auto add = [&] {
     if (next < 4096) {
       start[next] = static_cast<uint32_t>(prevStart);
       length[next] = static_cast<uint16_t>(prevLength + 1);
       ++next;
     }
-    prevStart = o;
-    if (code < 256) {
+  };
+  while (o < outSize) {
+    if (bits < width) {
+      if (inSize - pos >= 8) {
+        // As many whole bytes as the buffer takes, in one load.
+        const int take = (63 - bits) >> 3;
+        buffer = buffer << (8 * take) | bytes::LoadBE64(in + pos) >> (64 - 8 * take);
+        pos += static_cast<size_t>(take);
+        bits += 8 * take;
+      } else {
+        while (bits <= 56 && pos < inSize) {
+          buffer = buffer << 8 | in[pos++];
+          bits += 8;
+        }
+        if (bits < width) break;
+      }
+    }
+    const int code = static_cast<int>((buffer >> (bits - width)) & ((1u << width) - 1));
+    bits -= width;
+    if (code > kEnd && code < next) {
+      // The common case: a string already in the table (and so a code before it, since a
+      // clear leaves none). A short string goes in one 16-byte copy where the output has
+      // room; the bytes past it are written again by what follows.
+      add();
+      const size_t n = length[code];
+      const uint8_t* from = out + start[code];
+      prevStart = o;
+      if (n <= 16 && outSize - o >= 16) {
+        uint8_t chunk[16];
+        std::memcpy(chunk, from, 16);
+        std::memcpy(out + o, chunk, 16);
+        o += n;
+      } else {
+        const size_t take = std::min(n, outSize - o);
+        std::memcpy(out + o, from, take);
+        o += take;
+      }
+      prevLength = n;
+    } else if (code < 256 && prev >= 0) {
+      add();
+      prevStart = o;
       out[o++] = static_cast<uint8_t>(code);
+      prevLength = 1;
+    } else if (code == kEnd) {
+      break;
+    } else if (code == kClear) {
+      width = 9;
+      next = 258;
+      prev = -1;
+      continue;
+    } else if (prev < 0) {
+      if (code > 255) break;  // damaged: the first code after a clear is a byte
+      prevStart = o;
+      out[o++] = static_cast<uint8_t>(code);
+      prevLength = 1;
     } else {
+      // The code about to be made: the string before and its own first byte, which the
+      // copy writes before it reads it. Any other code is damage.
+      if (code != next || next >= 4096) break;
+      add();
       const size_t n = std::min<size_t>(length[code], outSize - o);
       const uint8_t* from = out + start[code];
-      if (start[code] + n <= o) {
-        std::memcpy(out + o, from, n);
-      } else {
-        // The code just made: the string before and its own first byte, which the copy
-        // writes before it reads it.
-        for (size_t i = 0; i < n; ++i) out[o + i] = from[i];
-      }
+      prevStart = o;
+      for (size_t i = 0; i < n; ++i) out[o + i] = from[i];
       o += n;
+      prevLength = length[code];
     }
     prev = code;
     if (next >= (1 << width) - 1 && width < 12) ++width;
@@ -143,7 +172,7 @@ constexpr int kSwapRows = 128;
 inline uint32_t SampleAt(const uint8_t* row, int bits, size_t i) {
   switch (bits) {
     case 8: return row[i];
-    case 16: return static_cast<uint32_t>(row[2 * i] | row[2 * i + 1] << 8);
+    case 16: return bytes::LoadLE16(row + 2 * i);
     default: {
       const size_t bit = i * static_cast<size_t>(bits);
       return static_cast<uint32_t>(row[bit >> 3] >> (8 - bits - static_cast<int>(bit & 7))) & ((1u << bits) - 1);
@@ -199,9 +228,8 @@ void UndoPredictorOf(uint8_t* row, uint32_t pixels, int bits) {
   } else {
     for (uint32_t x = 0; x < pixels; ++x, row += 2 * kSamples)
       for (int k = 0; k < kSamples; ++k) {
-        sum[k] += static_cast<uint32_t>(row[2 * k] | row[2 * k + 1] << 8);
-        row[2 * k] = static_cast<uint8_t>(sum[k]);
-        row[2 * k + 1] = static_cast<uint8_t>(sum[k] >> 8);
+        sum[k] += bytes::LoadLE16(row + 2 * k);
+        bytes::StoreLE16(row + 2 * k, sum[k]);
       }
   }
 }
@@ -293,16 +321,17 @@ long ReadChunks(TesseraClass& target, InputStream& in, const FileInfo& info, con
   }
   if (length >= 0 && decodedTotal / ratio > static_cast<uint64_t>(length)) return TES_ERR_IN_EOF;
   if (outRowBytes > INT32_MAX || chunkBytes > (uint64_t{1} << 31)) return TES_ERR_NO_MEMORY;
-  uint32_t largest = 0;
-  for (const uint32_t count : info.stripByteCounts) largest = std::max(largest, count);
-  if (length >= 0) largest = static_cast<uint32_t>(std::min<long long>(largest, length));
+  uint64_t largest = 0;
+  for (const uint64_t count : info.stripByteCounts) largest = std::max(largest, count);
+  if (length >= 0) largest = std::min<uint64_t>(largest, static_cast<uint64_t>(length));
+  if (largest > (uint64_t{1} << 31)) return TES_ERR_NO_MEMORY;
 
   if (const long s = DescribeTarget(target, desc, store)) return s;
 
   // Chunks whose samples are the image's own (8 or 16 bits, interleaved, nothing to
   // convert) go to the image as decoded: a strip straight from its buffer, a tile copied
   // into its place in the band.
-  const bool plain = !ycc && !separate && (bits == 8 || bits == 16) && bits == info.imageBits &&
+  const bool plain = !ycc && !separate && !info.signedLab && (bits == 8 || bits == 16) && bits == info.imageBits &&
                      samples == info.channels &&
                      (info.photometric == 1 || info.photometric == 2 || info.photometric == 5 || info.photometric == 8 ||
                       (info.photometric == 6 && info.compression == kJpeg));
@@ -310,10 +339,12 @@ long ReadChunks(TesseraClass& target, InputStream& in, const FileInfo& info, con
   std::vector<uint8_t> raw, decoded, out;
   std::vector<uint16_t> band;
   try {
-    raw.resize(largest);
+    raw.resize(static_cast<size_t>(largest));
     decoded.resize(static_cast<size_t>(chunkBytes));
-    band.resize(static_cast<size_t>(width) * chunkHigh * samples);
-    out.resize(static_cast<size_t>(outRowBytes) * chunkHigh);
+    // The band of converted samples, and the rows gathered from tiles, only where they are
+    // used.
+    if (!plain) band.resize(static_cast<size_t>(width) * chunkHigh * samples);
+    if (!inPlace) out.resize(static_cast<size_t>(outRowBytes) * chunkHigh);
   } catch (const std::bad_alloc&) {
     return TES_ERR_NO_MEMORY;
   }
@@ -344,6 +375,7 @@ long ReadChunks(TesseraClass& target, InputStream& in, const FileInfo& info, con
             if (in.Seek(static_cast<long>(info.jpegTablesCount ? info.jpegTablesOffset : offset)) != 0) return in.Error();
             jpeg::Decoder decoder(in, nullptr);
             if (samples == 3) decoder.AssumeTransform(info.photometric == 2 ? 0 : 1);
+            if (samples == 4) decoder.InkAsStored();
             if (info.jpegTablesCount != 0)
               if (const long s = decoder.ReadTables()) return s;
             if (const long s = decoder.MoveTo(static_cast<long>(offset))) return s;
@@ -413,10 +445,7 @@ long ReadChunks(TesseraClass& target, InputStream& in, const FileInfo& info, con
       for (uint32_t x = 0; x < width; ++x) {
         const uint16_t* s = band.data() + (static_cast<size_t>(r) * width + x) * samples;
         uint8_t* o = out.data() + r * outRowBytes + x * outPixelBytes;
-        auto put16 = [&](int c, uint32_t v) {
-          o[2 * c] = static_cast<uint8_t>(v);
-          o[2 * c + 1] = static_cast<uint8_t>(v >> 8);
-        };
+        auto put16 = [&](int c, uint32_t v) { bytes::StoreLE16(o + 2 * c, v); };
         switch (info.photometric) {
           case 0:
           case 1: {
@@ -435,7 +464,11 @@ long ReadChunks(TesseraClass& target, InputStream& in, const FileInfo& info, con
           }
           case 8:
             if (bits == 16) {
-              for (int c = 0; c < 3; ++c) put16(c, s[c]);
+              // Signed a and b into the offset layout: the sign bit flipped.
+              const uint32_t flip = info.signedLab ? 0x8000u : 0u;
+              put16(0, s[0]);
+              put16(1, s[1] ^ flip);
+              put16(2, s[2] ^ flip);
             } else {
               // 8-bit CIELab: L 0..255 for 0..100, a and b signed. Widened to the 16-bit
               // layout the image holds (L 0..65535; a and b offset by 128, times 256).

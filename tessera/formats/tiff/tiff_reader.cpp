@@ -112,7 +112,9 @@ class TiffReader final : public FormatReader {
       uint64_t needed = planeBytes;
       for (size_t s = p * stripsPerPlane; s < (p + 1) * stripsPerPlane && needed > 0; ++s) {
         const uint64_t take = std::min<uint64_t>(info.stripByteCounts[s], needed);
-        if (length >= 0 && info.stripOffsets[s] + take > static_cast<uint64_t>(length)) return TES_ERR_IN_EOF;
+        if (length >= 0 && (info.stripOffsets[s] > static_cast<uint64_t>(length) ||
+                            take > static_cast<uint64_t>(length) - info.stripOffsets[s]))
+          return TES_ERR_IN_EOF;
         needed -= take;
       }
     }

@@ -10,30 +10,10 @@
 #include <new>
 
 #include "formats/tiff/tiff.h"
+#include "formats/tiff/tiff_ifd.h"
 
 namespace tessera::tiff {
 namespace {
-
-class Order {
- public:
-  explicit Order(bool big) : big_(big) {}
-  uint16_t U16(const uint8_t* p) const {
-    return big_ ? static_cast<uint16_t>(p[0] << 8 | p[1]) : static_cast<uint16_t>(p[0] | p[1] << 8);
-  }
-  uint32_t U32(const uint8_t* p) const {
-    return big_ ? (uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3])
-                : (uint32_t{p[3]} << 24 | uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0]);
-  }
-
- private:
-  bool big_;
-};
-
-struct Entry {
-  uint16_t tag, type;
-  uint32_t count;
-  const uint8_t* value;  // the 4-byte value field
-};
 
 // Tags of a feature this reader does not handle: old-style JPEG. (Fax and YCbCr fields
 // matter only to compressions and photometric interpretations that are refused anyway.)
@@ -41,100 +21,80 @@ bool UnsupportedFeature(uint16_t tag) { return (tag >= 512 && tag <= 515) || (ta
 
 class Parser {
  public:
-  Parser(InputStream& in, FileInfo& info) : in_(in), info_(info), order_(false), length_(in.Length()) {}
+  Parser(InputStream& in, FileInfo& info) : source_(in), info_(info), length_(in.Length()) {}
 
   long Run() {
-    if (const long s = Header()) return s;
+    Header header;
+    if (const long s = ReadHeader(source_, header)) return s;
+    info_.bigEndian = header.bigEndian;
+    info_.bigTiff = header.bigTiff;
+    ifdOffset_ = header.firstIfd;
+    IfdReader ifd(source_, header);
+    ifd_ = &ifd;
     if (const long s = Ifd()) return s;
     if (const long s = Checks()) return s;
     if (info_.makerOffset != 0 || info_.makerCount != 0)
       if (const long s = MakerBlock()) return s;
+    if (info_.photometric == 8 && info_.bits[0] == 16 && info_.makerCount == 0) {
+      info_.signedLab = true;
+      info_.direct = false;
+    }
     return 0;
   }
 
  private:
-  // Reads count bytes at an absolute offset. A range beyond the file's end is the end of
-  // the file (1103) without a read.
-  long ReadAt(uint64_t offset, void* buffer, uint64_t count) {
-    if (count == 0) return 0;
-    if (length_ >= 0 && offset + count > static_cast<uint64_t>(length_)) return TES_ERR_IN_EOF;
-    if (offset > static_cast<uint64_t>(LONG_MAX) || count > static_cast<uint64_t>(LONG_MAX)) return TES_ERR_IN_EOF;
-    if (in_.Seek(static_cast<long>(offset)) != 0) return in_.Error();
-    if (in_.Read(buffer, static_cast<long>(count)) != static_cast<long>(count)) return in_.Error();
-    return 0;
-  }
-
-  long Header() {
-    uint8_t h[8];
-    if (in_.Seek(0) != 0) return in_.Error();
-    if (in_.Read(h, 8) != 8) {
-      // A file too short for the header is not a TIFF.
-      return in_.Error() == TES_ERR_IN_EOF ? kBadByteOrder : in_.Error();
-    }
-    if (h[0] == 'I' && h[1] == 'I')
-      info_.bigEndian = false;
-    else if (h[0] == 'M' && h[1] == 'M')
-      info_.bigEndian = true;
-    else
-      return kBadByteOrder;
-    order_ = Order(info_.bigEndian);
-    if (order_.U16(h + 2) != 42) return kBadMagic;
-    ifdOffset_ = order_.U32(h + 4);
-    if (ifdOffset_ == 0) return kNoIfd;
-    return 0;
-  }
+  long ReadAt(uint64_t offset, void* buffer, uint64_t count) { return source_.ReadAt(offset, buffer, count); }
 
   long Ifd() {
-    uint8_t countBytes[2];
-    if (const long s = ReadAt(ifdOffset_, countBytes, 2)) return s;
-    const uint16_t n = order_.U16(countBytes);
-    if (n == 0) return kEmptyIfd;
-    // The entries and the next-IFD offset in one read (at most 786 KiB).
-    std::unique_ptr<uint8_t[]> table(new (std::nothrow) uint8_t[12u * n + 4]);
-    if (!table) return TES_ERR_NO_MEMORY;
-    if (const long s = ReadAt(uint64_t{ifdOffset_} + 2, table.get(), 12u * n + 4)) return s;
-    for (unsigned i = 0; i < n; ++i) {
-      const uint8_t* e = table.get() + 12 * i;
-      const Entry entry{order_.U16(e), order_.U16(e + 2), order_.U32(e + 4), e + 8};
+    std::vector<Entry> entries;
+    uint64_t next = 0;
+    if (const long s = ifd_->Read(ifdOffset_, entries, &next)) return s;
+    if (entries.empty()) return kEmptyIfd;
+    for (const Entry& entry : entries)
       if (const long s = Handle(entry)) return s;
-    }
     // Further images (pages, reduced versions) are counted, not read; a chain that loops
     // or leaves the file ends the count.
-    uint32_t next = order_.U32(table.get() + 12u * n);
-    uint32_t seen[64];
+    uint64_t seen[64];
     int seenCount = 0;
     while (next != 0 && info_.pages < 10000) {
       for (int i = 0; i < seenCount; ++i)
         if (seen[i] == next) return 0;
       if (next == ifdOffset_) return 0;
       if (seenCount < 64) seen[seenCount++] = next;
-      uint8_t c[2];
-      if (ReadAt(next, c, 2) != 0) return 0;
-      const uint16_t entries = order_.U16(c);
-      uint8_t link[4];
-      if (entries == 0 || ReadAt(uint64_t{next} + 2 + 12u * entries, link, 4) != 0) return 0;
+      uint64_t after = 0;
+      if (ifd_->NextOf(next, after) != 0) return 0;
       ++info_.pages;
-      next = order_.U32(link);
+      next = after;
     }
     return 0;
   }
 
-  // A SHORT or LONG with count 1.
+  // One unsigned integer (SHORT, LONG or LONG8), held to 32 bits (the checks refuse sizes
+  // that large).
   long ShortOrLong(const Entry& e, uint32_t& out) {
     if (e.count != 1) return kBadCount;
-    if (e.type == kShort)
-      out = order_.U16(e.value);
-    else if (e.type == kLong)
-      out = order_.U32(e.value);
-    else
-      return kBadType;
+    if (e.type != kShort && e.type != kLong && e.type != kLong8) return kBadType;
+    std::vector<uint64_t> v;
+    if (const long s = ifd_->Unsigned(e, v, 1)) return s;
+    out = static_cast<uint32_t>(std::min<uint64_t>(v[0], UINT32_MAX));
     return 0;
   }
 
   long Short(const Entry& e, uint16_t& out) {
     if (e.count != 1) return kBadCount;
     if (e.type != kShort) return kBadType;
-    out = order_.U16(e.value);
+    out = ifd_->U16(e.value);
+    return 0;
+  }
+
+  // Up to `n` SHORT values (one per sample), at least one.
+  long Shorts(const Entry& e, uint16_t* out, uint32_t n) {
+    if (e.count == 0) return kBadCount;
+    if (e.type != kShort) return kBadType;
+    uint8_t v[8];
+    const uint64_t count = std::min<uint64_t>(e.count, n);
+    if (const long s = ifd_->Raw(e, v, 2 * count)) return s;
+    for (uint64_t i = 0; i < count; ++i) out[i] = ifd_->U16(v + 2 * i);
     return 0;
   }
 
@@ -142,53 +102,43 @@ class Parser {
     if (e.count != 1) return kBadCount;
     if (e.type != kRational) return kBadType;
     uint8_t r[8];
-    if (const long s = ReadAt(order_.U32(e.value), r, 8)) return s;
-    out[0] = order_.U32(r);
-    out[1] = order_.U32(r + 4);
+    if (const long s = ifd_->Raw(e, r, 8)) return s;
+    out[0] = ifd_->U32(r);
+    out[1] = ifd_->U32(r + 4);
     return 0;
   }
 
-  // A fixed number of RATIONALs (always out of line), as doubles.
+  // A fixed number of RATIONALs, as doubles.
   long Rationals(const Entry& e, double* out, uint32_t n) {
     if (e.count != n) return kBadCount;
     if (e.type != kRational) return kBadType;
     uint8_t r[48];
-    if (const long s = ReadAt(order_.U32(e.value), r, 8u * n)) return s;
+    if (const long s = ifd_->Raw(e, r, 8u * n)) return s;
     for (uint32_t i = 0; i < n; ++i) {
-      const uint32_t den = order_.U32(r + 8 * i + 4);
-      out[i] = den == 0 ? 0.0 : static_cast<double>(order_.U32(r + 8 * i)) / den;
+      const uint32_t den = ifd_->U32(r + 8 * i + 4);
+      out[i] = den == 0 ? 0.0 : static_cast<double>(ifd_->U32(r + 8 * i)) / den;
     }
     return 0;
   }
 
-  // StripOffsets and StripByteCounts: any count from 1, SHORT or LONG values, inline when
-  // they fit in the value field.
-  long Array(const Entry& e, std::vector<uint32_t>& out, bool& present) {
+  // StripOffsets, StripByteCounts and their tile forms: any count from 1, SHORT, LONG or
+  // LONG8 values, sized against the file before anything is allocated.
+  long Array(const Entry& e, std::vector<uint64_t>& out, bool& present) {
     if (e.count == 0) return kBadCount;
-    if (e.type != kShort && e.type != kLong) return kBadType;
-    const unsigned size = e.type == kShort ? 2 : 4;
-    const uint64_t bytes = uint64_t{e.count} * size;
-    std::unique_ptr<uint8_t[]> outOfLine;
-    const uint8_t* values = e.value;
-    if (bytes > 4) {
-      const uint32_t at = order_.U32(e.value);
-      // Sized against the file before anything is allocated.
-      if (length_ >= 0 ? at + bytes > static_cast<uint64_t>(length_) : bytes > (uint64_t{1} << 26))
-        return TES_ERR_IN_EOF;
-      outOfLine.reset(new (std::nothrow) uint8_t[bytes]);
-      if (!outOfLine) return TES_ERR_NO_MEMORY;
-      if (const long s = ReadAt(at, outOfLine.get(), bytes)) return s;
-      values = outOfLine.get();
-    }
-    try {
-      out.resize(e.count);
-    } catch (const std::bad_alloc&) {
-      return TES_ERR_NO_MEMORY;
-    }
-    for (uint32_t i = 0; i < e.count; ++i)
-      out[i] = size == 2 ? order_.U16(values + 2 * i) : order_.U32(values + 4 * i);
+    if (e.type != kShort && e.type != kLong && e.type != kLong8) return kBadType;
+    const uint64_t most = length_ >= 0 ? static_cast<uint64_t>(length_) : uint64_t{1} << 24;
+    if (const long s = ifd_->Unsigned(e, out, most)) return s == kBadCount ? long{TES_ERR_IN_EOF} : s;
     present = true;
     return 0;
+  }
+
+  // Where an entry's block of bytes lies in the file (it may lie past the end, which the
+  // block's own reading finds); 0 for one held in the value field.
+  uint64_t BlockAt(const Entry& e) const {
+    uint64_t at = 0, bytes = 0;
+    bool inField = true;
+    ifd_->Locate(e, at, bytes, inField);
+    return inField ? 0 : at;
   }
 
   long Handle(const Entry& e) {
@@ -199,15 +149,14 @@ class Parser {
       case 258: {
         // One value per sample (a grey or palette image with alpha has two).
         if (e.count < 1 || e.count > 4) return kBadCount;
-        if (e.type != kShort) return kBadType;
-        if (e.count <= 2) {
-          // A single value stands for every sample, as other readers take it.
-          for (uint32_t i = 0; i < 4; ++i) info_.bits[i] = order_.U16(e.value + 2 * (e.count == 1 ? 0 : std::min(i, 1u)));
-          return 0;
-        }
-        uint8_t v[8];
-        if (const long s = ReadAt(order_.U32(e.value), v, 2u * e.count)) return s;
-        for (uint32_t i = 0; i < e.count; ++i) info_.bits[i] = order_.U16(v + 2 * i);
+        uint16_t v[4] = {};
+        if (const long s = Shorts(e, v, 4)) return s;
+        // A single value stands for every sample, as other readers take it (and of two, the
+        // second for the rest).
+        if (e.count <= 2)
+          for (uint32_t i = 0; i < 4; ++i) info_.bits[i] = v[std::min<uint64_t>(i, e.count - 1)];
+        else
+          for (uint32_t i = 0; i < e.count; ++i) info_.bits[i] = v[i];
         return 0;
       }
       case 259: return Short(e, info_.compression);
@@ -217,11 +166,18 @@ class Parser {
       case 284: return Short(e, info_.planar);
       case 296: return Short(e, info_.resolutionUnit);
       case 317: return Short(e, info_.predictor);
-      case 320: return Array(e, info_.colorMap, info_.hasColorMap);
+      case 320: {
+        std::vector<uint64_t> map;
+        bool present = false;
+        if (const long s = Array(e, map, present)) return s;
+        info_.colorMap.assign(map.begin(), map.end());
+        info_.hasColorMap = true;
+        return 0;
+      }
       case 347:
         // JPEGTables: an abbreviated JPEG stream, always longer than a value field.
-        if (e.count > 4) {
-          info_.jpegTablesOffset = order_.U32(e.value);
+        if (const uint64_t at = BlockAt(e)) {
+          info_.jpegTablesOffset = at;
           info_.jpegTablesCount = e.count;
         }
         return 0;
@@ -233,25 +189,15 @@ class Parser {
       case 529: return Rationals(e, info_.ycbcrCoefficients, 3);
       case 530:
         if (e.count != 2) return kBadCount;
-        if (e.type != kShort) return kBadType;
-        info_.ycbcrSubsampling[0] = order_.U16(e.value);
-        info_.ycbcrSubsampling[1] = order_.U16(e.value + 2);
-        return 0;
+        return Shorts(e, info_.ycbcrSubsampling, 2);
       case 532: return Rationals(e, info_.referenceBlackWhite, 6);
       case 339: {
         // One value per sample; they must all be the same kind.
-        if (e.count == 0) return kBadCount;
-        if (e.type != kShort) return kBadType;
-        uint8_t v[8];
-        const uint32_t n = std::min<uint32_t>(e.count, 4);
-        if (e.count <= 2) {
-          std::memcpy(v, e.value, 4);
-        } else if (const long s = ReadAt(order_.U32(e.value), v, 2u * n)) {
-          return s;
-        }
-        info_.sampleFormat = order_.U16(v);
-        for (uint32_t i = 1; i < n; ++i)
-          if (order_.U16(v + 2 * i) != info_.sampleFormat) return kUnsupported;
+        uint16_t v[4] = {};
+        if (const long s = Shorts(e, v, 4)) return s;
+        info_.sampleFormat = v[0];
+        for (uint64_t i = 1; i < std::min<uint64_t>(e.count, 4); ++i)
+          if (v[i] != info_.sampleFormat) return kUnsupported;
         return 0;
       }
       case 273: return Array(e, info_.stripOffsets, info_.hasStripOffsets);
@@ -262,9 +208,9 @@ class Parser {
         if (e.count == 0) return kBadCount;
         if (e.type != kUndefined) return kBadType;
         info_.makerCount = e.count;
-        // A block of up to 4 bytes would lie in the value field; it cannot hold the
-        // identifier, and the block check refuses it.
-        info_.makerOffset = e.count > 4 ? order_.U32(e.value) : 0;
+        // A block that fits the value field cannot hold the identifier, and the block
+        // check refuses it.
+        info_.makerOffset = BlockAt(e);
         return 0;
       default:
         return UnsupportedFeature(e.tag) ? long{kFeature} : 0L;
@@ -343,9 +289,9 @@ class Parser {
       default:
         return kUnsupported;
     }
-    // JPEG strips and tiles hold grey, RGB or YCbCr of 8 bits, interleaved.
+    // JPEG strips and tiles hold grey, RGB, YCbCr or CMYK of 8 bits, interleaved.
     if (f.compression == kJpeg &&
-        (f.bits[0] != 8 || (f.samples != 1 && f.samples != 3) || (f.photometric != 1 && f.photometric != 2 && f.photometric != 6) ||
+        (f.bits[0] != 8 || (f.samples != 1 && f.samples != 3 && !(f.samples == 4 && f.photometric == 5)) || (f.photometric != 1 && f.photometric != 2 && f.photometric != 5 && f.photometric != 6) ||
          (f.planar == 2 && f.samples > 1) || f.predictor != 1))
       return kUnsupported;
     // Up to four samples carry bit counts here; more are taken to have the first's.
@@ -368,7 +314,7 @@ class Parser {
                 : (uint64_t{f.height} + f.rowsPerStrip - 1) / f.rowsPerStrip;
     const uint64_t strips = perPlane * static_cast<uint64_t>(f.planar == 2 ? f.samples : 1);
     if (f.stripOffsets.size() != strips || f.stripByteCounts.size() != strips) return kCountMismatch;
-    for (const uint32_t count : f.stripByteCounts)
+    for (const uint64_t count : f.stripByteCounts)
       if (count == 0) return kZeroSize;
     for (uint32_t* r : {f.xResolution, f.yResolution})
       if (r[0] == 0 || r[1] == 0) r[0] = 72, r[1] = 1;
@@ -417,12 +363,12 @@ class Parser {
 
   long MakerBlock() {
     FileInfo& f = info_;
-    const uint32_t size = f.makerCount;
-    if (size < 10) return kBadMakerBlock;
+    if (f.makerCount < 10 || f.makerCount > UINT32_MAX) return kBadMakerBlock;
+    const uint32_t size = static_cast<uint32_t>(f.makerCount);
     uint8_t head[10];
     if (const long s = ReadAt(f.makerOffset, head, 10)) return s;
-    if (std::memcmp(head, kMakerId, 6) != 0 || order_.U16(head + 6) != kMakerVersion) return kBadMakerBlock;
-    const uint16_t n = order_.U16(head + 8);
+    if (std::memcmp(head, kMakerId, 6) != 0 || ifd_->U16(head + 6) != kMakerVersion) return kBadMakerBlock;
+    const uint16_t n = ifd_->U16(head + 8);
     // The entries must lie inside the block.
     if (10 + 12u * n > size) return kBadMakerBlock;
     if (n == 0) return 0;
@@ -431,8 +377,8 @@ class Parser {
     if (const long s = ReadAt(uint64_t{f.makerOffset} + 10, entries.get(), 12u * n)) return s;
     for (unsigned i = 0; i < n; ++i) {
       const uint8_t* e = entries.get() + 12 * i;
-      const uint16_t tag = order_.U16(e), type = order_.U16(e + 2);
-      const uint32_t count = order_.U32(e + 4);
+      const uint16_t tag = ifd_->U16(e), type = ifd_->U16(e + 2);
+      const uint32_t count = ifd_->U32(e + 4);
       if (tag == 1) {
         if (type != kAscii || count == 0) return kBadMakerBlock;
         // The text field holds 19 characters and a zero; a longer text is cut there.
@@ -441,7 +387,7 @@ class Parser {
         if (count < 5) {
           std::memcpy(text, e + 8, keep);
         } else {
-          const uint32_t at = order_.U32(e + 8);
+          const uint32_t at = ifd_->U32(e + 8);
           if (at > size || count > size - at) return kBadMakerBlock;
           if (const long s = ReadAt(uint64_t{f.makerOffset} + at, text, keep)) return s;
         }
@@ -450,7 +396,7 @@ class Parser {
         f.hasMakerText = true;
       } else if (tag == 256) {
         if (type != kUndefined || count == 0) return kBadMakerBlock;
-        const uint32_t at = order_.U32(e + 8);
+        const uint32_t at = ifd_->U32(e + 8);
         if (at > size || count > size - at) return kBadMakerBlock;
         f.hasThumbnail = true;
         f.thumbnailOffset = f.makerOffset + at;
@@ -463,11 +409,11 @@ class Parser {
     return 0;
   }
 
-  InputStream& in_;
+  StreamSource source_;
   FileInfo& info_;
-  Order order_;
   long long length_;
-  uint32_t ifdOffset_ = 0;
+  IfdReader* ifd_ = nullptr;  // while Run runs
+  uint64_t ifdOffset_ = 0;
 };
 
 }  // namespace

@@ -49,7 +49,7 @@ class ThumbnailSink final : public jpeg::RowSink {
 
 }  // namespace
 
-long ReadThumbnail(TesseraClass& target, InputStream& in, uint32_t offset, uint32_t,
+long ReadThumbnail(TesseraClass& target, InputStream& in, uint64_t offset, uint32_t,
                    const tagTes_Transform_Struct& transform) {
   if (in.Seek(static_cast<long>(offset)) != 0) return in.Error();
   // The thumbnail's own segments do not touch the image's metadata record.

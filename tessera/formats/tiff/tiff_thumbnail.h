@@ -11,7 +11,7 @@ namespace tessera::tiff {
 
 // Decodes the JPEG stream of length bytes at the file offset into the target, stored with
 // the transform. No progress is reported.
-long ReadThumbnail(TesseraClass& target, InputStream& in, uint32_t offset, uint32_t length,
+long ReadThumbnail(TesseraClass& target, InputStream& in, uint64_t offset, uint32_t length,
                    const tagTes_Transform_Struct& transform);
 
 // The source image reduced until neither side exceeds 256 pixels, JPEG-coded in memory

@@ -12,7 +12,9 @@
 #include <cstring>
 #include <new>
 
+#include "formats/byte_order.h"
 #include "formats/tiff/tiff.h"
+#include "formats/tiff/tiff_ifd.h"
 #include "formats/tiff/tiff_thumbnail.h"
 
 namespace tessera {
@@ -31,15 +33,6 @@ bool FieldsFor(int colorSpace, WriteFields& f) {
 }
 
 namespace {
-
-void Put16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(uint8_t* p, uint32_t v) {
-  Put16(p, v);
-  Put16(p + 2, v >> 16);
-}
 
 // Dots per inch × 1000, truncated, as the numerator over 1000.
 uint32_t ResolutionNumerator(double dpi) {
@@ -79,18 +72,18 @@ long BuildWriteHead(const tagTes_Image_Desc& desc, uint16_t orientation, const u
   }
   b[0] = 'I';
   b[1] = 'I';
-  Put16(&b[2], 42);
-  Put32(&b[4], 8);
-  Put16(&b[8], entries);
+  bytes::StoreLE16(&b[2], 42);
+  bytes::StoreLE32(&b[4], 8);
+  bytes::StoreLE16(&b[8], entries);
   uint8_t* e = &b[10];
   const auto entry = [&](uint16_t tag, uint16_t type, uint32_t count, uint32_t value) {
-    Put16(e, tag);
-    Put16(e + 2, type);
-    Put32(e + 4, count);
+    bytes::StoreLE16(e, tag);
+    bytes::StoreLE16(e + 2, type);
+    bytes::StoreLE32(e + 4, count);
     if (type == kShort && count == 1)
-      Put16(e + 8, value);  // a SHORT sits in the first two bytes of the value field
+      bytes::StoreLE16(e + 8, value);  // a SHORT sits in the first two bytes of the value field
     else
-      Put32(e + 8, value);
+      bytes::StoreLE32(e + 8, value);
     e += 12;
   };
   entry(256, kLong, 1, static_cast<uint32_t>(desc.width));
@@ -112,21 +105,21 @@ long BuildWriteHead(const tagTes_Image_Desc& desc, uint16_t orientation, const u
   if (withIcc) entry(kIccTag, kUndefined, static_cast<uint32_t>(iccLength), static_cast<uint32_t>(iccAt));
   // The next-IFD offset stays 0.
 
-  for (unsigned i = 0; i < bitsBytes / 2; ++i) Put16(&b[bitsAt + 2 * i], f.bits);
+  for (unsigned i = 0; i < bitsBytes / 2; ++i) bytes::StoreLE16(&b[bitsAt + 2 * i], f.bits);
   const uint32_t numerator = ResolutionNumerator(desc.resolution);
   for (const uint64_t at : {xResAt, yResAt}) {
-    Put32(&b[at], numerator);
-    Put32(&b[at + 4], 1000);
+    bytes::StoreLE32(&b[at], numerator);
+    bytes::StoreLE32(&b[at + 4], 1000);
   }
   uint8_t* maker = &b[makerAt];
   std::memcpy(maker, kMakerId, 6);
-  Put16(maker + 6, kMakerVersion);
+  bytes::StoreLE16(maker + 6, kMakerVersion);
   if (thumbnailLength > 0) {
-    Put16(maker + 8, 1);
-    Put16(maker + 10, 256);
-    Put16(maker + 12, kUndefined);
-    Put32(maker + 14, static_cast<uint32_t>(thumbnailLength));
-    Put32(maker + 18, 22);
+    bytes::StoreLE16(maker + 8, 1);
+    bytes::StoreLE16(maker + 10, 256);
+    bytes::StoreLE16(maker + 12, kUndefined);
+    bytes::StoreLE32(maker + 14, static_cast<uint32_t>(thumbnailLength));
+    bytes::StoreLE32(maker + 18, 22);
     std::memcpy(maker + 22, thumbnail, thumbnailLength);
   }
   if (withIcc) std::memcpy(&b[iccAt], icc, iccLength);
@@ -186,10 +179,7 @@ class TiffWriter final : public FormatWriter {
     }
 
     uint8_t count[4];
-    count[0] = static_cast<uint8_t>(head.stripBytes);
-    count[1] = static_cast<uint8_t>(head.stripBytes >> 8);
-    count[2] = static_cast<uint8_t>(head.stripBytes >> 16);
-    count[3] = static_cast<uint8_t>(head.stripBytes >> 24);
+    bytes::StoreLE32(count, head.stripBytes);
     if (out_.Flush() != 0 || out_.Seek(tiff::kStripByteCountAt) != 0 || out_.Write(count, 4) != 0)
       return out_.Error();
     return 0;

@@ -272,10 +272,11 @@ class TESSERA_API TesseraClass {
   // Rebuilds the display pipeline of an object that holds an image for FLAGS (the
   // constructor's flags: colour-managed or plain, and the engines) and the profile paths
   // set now, so that a change of monitor or CMYK profile, or colour management turned on
-  // or off, reaches an open image. Tables set with SetLUT are dropped. Returns 0, 1012
-  // when the image's colour space cannot be held by an object of that kind (CMYK, Lab and
-  // LCh need colour management; a plain grey image stays plain), or the pipeline's failure
-  // (1002, 1008, 1010), which leaves the object as it was.
+  // or off, reaches an open image. Tables set with SetLUT are dropped. Returns TES_OK,
+  // TES_ERR_NOT_PERMITTED when the image's colour space cannot be held by an object of that
+  // kind (CMYK, Lab and LCh need colour management; a plain grey image stays plain), or the
+  // pipeline's failure (TES_ERR_NO_MEMORY, TES_ERR_CM_INIT, TES_ERR_CM_LUT), which leaves the
+  // object as it was.
   long ResetDisplayPipeline(short flags);
   // Whether the object shows, prints and converts its pixels through colour matching.
   bool IsColorManaged() const;

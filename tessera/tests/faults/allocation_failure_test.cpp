@@ -9,7 +9,7 @@
 #include <functional>
 #include <new>
 
-#include "test_support.h"
+#include "fixtures.h"
 #include "win/gdi.h"
 
 #include "failing_allocator.h"
@@ -17,7 +17,7 @@
 
 namespace {
 
-using namespace testing_support;
+using namespace fixtures;
 
 const tagTes_Transform_Struct kNone = TesseraClass::m_s_EmptyTransform;
 

@@ -9,12 +9,12 @@
 #include "core/color_managed_pipeline.h"
 #include "core/kroma_calls.h"
 #include "core/object_state.h"
-#include "test_support.h"
+#include "fixtures.h"
 #include "win/gdi.h"
 
 namespace {
 
-using namespace testing_support;
+using namespace fixtures;
 
 const tagTes_Transform_Struct kNone = TesseraClass::m_s_EmptyTransform;
 

@@ -2,7 +2,7 @@
 // touching a file of the user's.
 #include <gtest/gtest.h>
 
-#include "file_fixtures.h"
+#include "fixtures.h"
 #include "formats/format.h"
 
 using namespace fixtures;

@@ -9,7 +9,7 @@
 
 #include "core/object_state.h"
 #include "formats/fpx/fpx.h"
-#include "test_support.h"
+#include "fixtures.h"
 
 namespace {
 
@@ -78,7 +78,7 @@ TEST(FpxStatus, MapsTheLibrarysStatuses) {
 
 class FpxAdapter : public ::testing::Test {
  protected:
-  testing_support::LibraryGuard library;
+  fixtures::LibraryGuard library;
   std::string dir = [] {
     char name[] = "/tmp/fpx-adapter-XXXXXX";
     return std::string(mkdtemp(name));
@@ -90,7 +90,7 @@ class FpxAdapter : public ::testing::Test {
 TEST_F(FpxAdapter, OpenedImageIsMarkedSrgb) {
   const std::string path = dir + "/grey.fpx";
   TesseraClass source(0, TES_CS_GRAY8);
-  ASSERT_EQ(testing_support::Fill(source, 40, 30, TES_CS_GRAY8, testing_support::PatternPixels(40, 30, TES_CS_GRAY8),
+  ASSERT_EQ(fixtures::Fill(source, 40, 30, TES_CS_GRAY8, fixtures::PatternPixels(40, 30, TES_CS_GRAY8),
                                   TesseraClass::m_s_EmptyTransform),
             0);
   const tagTes_File_Spec spec{path.c_str(), TES_FILE_FPX, 0};

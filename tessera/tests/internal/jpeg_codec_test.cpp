@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "file_fixtures.h"
+#include "fixtures.h"
 #include "formats/jpeg/jpeg_encoder.h"
 #include "formats/jpeg/jpeg_segments.h"
 #include "formats/jpeg/jpeg_simd.h"

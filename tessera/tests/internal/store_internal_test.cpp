@@ -6,11 +6,11 @@
 #include "core/object_state.h"
 #include "core/thumbnail.h"
 #include "core/transforms.h"
-#include "test_support.h"
+#include "fixtures.h"
 
 namespace {
 
-using namespace testing_support;
+using namespace fixtures;
 using tessera::ImageStore;
 
 const tagTes_Transform_Struct kNone = TesseraClass::m_s_EmptyTransform;

@@ -11,7 +11,7 @@
 #include <ctime>
 #include <regex>
 
-#include "file_fixtures.h"
+#include "fixtures.h"
 #include "formats/streams.h"
 
 using namespace fixtures;

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "file_fixtures.h"
+#include "fixtures.h"
 
 using namespace fixtures;
 
@@ -22,12 +22,15 @@ int Shell(const std::string& command) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// The colour space of the pattern with that many channels: 8-bit grey or RGB.
+int16_t SpaceOf(int channels) { return channels == 1 ? TES_CS_GRAY8 : TES_CS_RGB24; }
+
 // The pattern as a binary PGM or PPM, the form both peers read.
 void WritePnm(const std::string& path, int width, int height, int channels) {
   const std::string head =
       std::string(channels == 1 ? "P5" : "P6") + "\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
   Bytes bytes(head.begin(), head.end());
-  const Bytes pixels = PatternPixels(width, height, channels);
+  const Bytes pixels = PatternPixels(width, height, SpaceOf(channels));
   bytes.insert(bytes.end(), pixels.begin(), pixels.end());
   WriteBytes(path, bytes);
 }
@@ -54,10 +57,10 @@ class BmpPeers : public ::testing::TestWithParam<Case> {
     ASSERT_EQ(desc.width, c.width);
     ASSERT_EQ(desc.height, c.height);
     EXPECT_EQ(desc.resolution, dpi);
-    const Bytes expected = PatternPixels(c.width, c.height, c.channels);
+    const Bytes expected = PatternPixels(c.width, c.height, SpaceOf(c.channels));
     const Bytes got = Pixels(image);
     if (c.channels == 3 || desc.colorSpace == TES_CS_GRAY8) {
-      EXPECT_EQ(desc.colorSpace, c.channels == 1 ? TES_CS_GRAY8 : TES_CS_RGB24);
+      EXPECT_EQ(desc.colorSpace, SpaceOf(c.channels));
       EXPECT_EQ(got, expected);
       return;
     }
@@ -95,8 +98,8 @@ TEST_P(BmpPeers, ImageMagickFilesOpenHere) {
 TEST_P(BmpPeers, FilesWrittenHereOpenInPillow) {
   const Case c = GetParam();
   const std::string bmp = dir_.Path("here.bmp"), raw = dir_.Path("pillow.raw");
-  TesseraClass image(0, c.channels == 1 ? TES_CS_GRAY8 : TES_CS_RGB24);
-  ASSERT_EQ(FillPattern(image, c.width, c.height, c.channels == 1 ? TES_CS_GRAY8 : TES_CS_RGB24, 300.0), 0);
+  TesseraClass image(0, SpaceOf(c.channels));
+  ASSERT_EQ(FillPattern(image, c.width, c.height, SpaceOf(c.channels), 300.0), 0);
   ASSERT_EQ(image.Save({bmp.c_str(), TES_FILE_BMP, 0}, nullptr, nullptr, 0), 0);
   // Pillow reports the mode, size and rounded resolution, and leaves the pixels in a raw file.
   const std::string script =
@@ -110,7 +113,7 @@ TEST_P(BmpPeers, FilesWrittenHereOpenInPillow) {
   const std::string expected = std::string(c.channels == 1 ? "L" : "RGB") + " " + std::to_string(c.width) + " " +
                                std::to_string(c.height) + " 300\n";
   EXPECT_EQ(std::string(text.begin(), text.end()), expected);
-  EXPECT_EQ(ReadBytes(raw), PatternPixels(c.width, c.height, c.channels));
+  EXPECT_EQ(ReadBytes(raw), PatternPixels(c.width, c.height, SpaceOf(c.channels)));
 }
 
 INSTANTIATE_TEST_SUITE_P(OddWidths, BmpPeers,

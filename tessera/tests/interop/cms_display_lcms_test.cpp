@@ -6,12 +6,12 @@
 #include <cstdlib>
 #include <string>
 
-#include "test_support.h"
+#include "fixtures.h"
 #include "win/gdi.h"
 
 namespace {
 
-using namespace testing_support;
+using namespace fixtures;
 
 const tagTes_Transform_Struct kNone = TesseraClass::m_s_EmptyTransform;
 const char* kAdobe = "/usr/share/color/icc/compatibleWithAdobeRGB1998.icc";

@@ -6,11 +6,11 @@
 #include <cstdlib>
 #include <string>
 
-#include "test_support.h"
+#include "fixtures.h"
 
 namespace {
 
-using namespace testing_support;
+using namespace fixtures;
 
 std::string Output(const std::string& command) {
   std::string out;

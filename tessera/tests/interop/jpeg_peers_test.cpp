@@ -7,8 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "file_fixtures.h"
-#include "test_support.h"
+#include "fixtures.h"
 
 namespace {
 
@@ -228,7 +227,7 @@ TEST_F(JpegPeers, CutProgressiveFileGivesWhatArrived) {
 // CMYK JPEG files as ImageMagick writes them (Adobe segment, inverted CMYK) open into
 // colour-managed objects as CMYK with the ink values ImageMagick reads back; plain objects
 // refuse CMYK (1012).
-class JpegCmyk : public testing_support::ManagedLibraryTest {
+class JpegCmyk : public fixtures::ManagedLibraryTest {
  protected:
   void SetUp() override {
     if (Shell("command -v convert") != 0) GTEST_SKIP() << "ImageMagick missing";
@@ -253,7 +252,7 @@ TEST_F(JpegCmyk, FilesOpenAsCmyk) {
   image.GetImageDesc(&desc);
   EXPECT_EQ(desc.colorSpace, TES_CS_CMYK32);
   Bytes got;
-  ASSERT_EQ(testing_support::ReadAll(image, got), 0);
+  ASSERT_EQ(fixtures::ReadAll(image, got), 0);
   EXPECT_LE(MaxDifference(got, expected), 2);
 }
 

@@ -10,7 +10,7 @@
 #include <sstream>
 #include <string>
 
-#include "test_support.h"
+#include "fixtures.h"
 #include "tiff_fixtures.h"
 
 using namespace fixtures;
@@ -37,7 +37,7 @@ std::string Text(const std::string& path) {
 const char* kPeerScript = R"(import sys
 import numpy as np, tifffile
 mode = sys.argv[1]
-def make(raw, w, h, c, bits, photometric, order, rps, planar, out):
+def make(raw, w, h, c, bits, photometric, order, rps, planar, out, bigtiff='0'):
     w, h, c, rps = int(w), int(h), int(c), int(rps)
     a = np.fromfile(raw, dtype='<u2' if bits == '16' else 'u1')
     a = a.reshape((h, w, c) if c > 1 else (h, w))
@@ -49,7 +49,7 @@ def make(raw, w, h, c, bits, photometric, order, rps, planar, out):
     if rps > 0:
         kw['rowsperstrip'] = rps
     tifffile.imwrite(out, a, photometric=photometric, byteorder=order, resolution=(300, 300),
-                     resolutionunit='INCH', metadata=None, **kw)
+                     resolutionunit='INCH', metadata=None, bigtiff=bigtiff == '1', **kw)
 if mode == 'make':
     for line in open(sys.argv[2]):
         make(*line.split())
@@ -85,7 +85,7 @@ const Kind kKinds[] = {
     {"rgb16", 3, 3, 16, "rgb", 2},       {"cmyk8", 4, 4, 8, "separated", 5},    {"lab16", 5, 3, 16, "cielab", 8},
 };
 
-class TiffPeers : public testing_support::ManagedLibraryTest {
+class TiffPeers : public fixtures::ManagedLibraryTest {
  protected:
   void SetUp() override {
     StartLibrary({}, "/usr/share/color/icc/ghostscript/default_cmyk.icc");
@@ -103,10 +103,10 @@ class TiffPeers : public testing_support::ManagedLibraryTest {
 
   // A line of tifffile's job file for a file of the pattern; the file's path.
   std::string Job(std::string& jobs, const Kind& k, int w, int h, const char* order, int rps, int planar,
-                  const std::string& out) {
+                  const std::string& out, bool bigTiff = false) {
     jobs += Raw(k, w, h) + " " + std::to_string(w) + " " + std::to_string(h) + " " + std::to_string(k.samples) +
             " " + std::to_string(k.bits) + " " + k.photometric + " " + order + " " + std::to_string(rps) + " " +
-            std::to_string(planar) + " " + dir_.Path(out) + "\n";
+            std::to_string(planar) + " " + dir_.Path(out) + (bigTiff ? " 1" : "") + "\n";
     return dir_.Path(out);
   }
   void RunJobs(const std::string& jobs) {
@@ -135,7 +135,23 @@ class TiffPeers : public testing_support::ManagedLibraryTest {
     const int bpp = k.samples * k.bits / 8;
     Bytes pixels(static_cast<size_t>(w) * h * bpp);
     ASSERT_EQ(image.GetData({{0, 0, w, h}, w * bpp, 0}, pixels.data()), 0);
-    EXPECT_TRUE(pixels == StorePixels(w, h, k.samples, k.bits)) << "pixels differ";
+    // A peer's 16-bit CIELab holds a and b signed.
+    const Bytes pattern = StorePixels(w, h, k.samples, k.bits);
+    EXPECT_TRUE(pixels == (k.cs == TES_CS_LAB48 ? SignedLabAsStored(pattern) : pattern)) << "pixels differ";
+  }
+
+  // A file opened here: its pixels (bpp bytes each), after checking the colour space it
+  // opens as. Empty when it does not open.
+  static Bytes Opened(const std::string& file, int cs, int w, int h, int bpp) {
+    TesseraClass image(Managed(cs) ? TES_FLAG_COLOR_MANAGED : 0, TES_CS_RGB24);
+    std::string path = file;
+    EXPECT_EQ(image.OpenImage(path.data(), kNone, nullptr, nullptr), 0) << file;
+    tagTes_Image_Desc desc{};
+    image.GetImageDesc(&desc);
+    EXPECT_EQ(desc.colorSpace, cs) << file;
+    Bytes pixels(static_cast<size_t>(w) * h * bpp);
+    if (image.GetData({{0, 0, w, h}, w * bpp, 0}, pixels.data()) != 0) return {};
+    return pixels;
   }
 
   // tifffile's reading of a file: its report line, and the pixels in raw.
@@ -247,6 +263,42 @@ TEST_F(TiffPeers, CompressedTiledAndMultiPageFilesOpen) {
   }
 }
 
+// BigTIFF (64-bit offsets and counts) from tifffile and from tiffcp -8, uncompressed,
+// compressed, tiled and in separate planes: each opens with the pattern's pixels, which
+// tifffile reads from tiffcp's files too.
+TEST_F(TiffPeers, BigTiffFilesOpen) {
+  const int w = 41, h = 23;
+  std::string jobs;
+  std::vector<std::pair<const Kind*, std::string>> files;
+  for (const Kind& k : kKinds)
+    for (const char* order : {"<", ">"})
+      files.emplace_back(&k, Job(jobs, k, w, h, order, 5, k.samples > 1 && order[0] == '>' ? 2 : 1,
+                                 std::string(k.name) + (order[0] == '<' ? "_le" : "_be") + "_big.tif", true));
+  RunJobs(jobs);
+  for (const auto& [k, file] : files) {
+    if (Managed(k->cs) && color_.empty()) continue;
+    const Bytes head = ReadBytes(file);
+    ASSERT_GE(head.size(), 4u);
+    EXPECT_EQ(head[2] + head[3], 43) << file << ": not BigTIFF";
+    ExpectPattern(file, *k, w, h);
+  }
+  for (const int kind : {0, 3, 4}) {
+    const Kind& k = kKinds[kind];
+    if (Managed(k.cs) && color_.empty()) continue;
+    const std::string source = Tifffile(k, w, h, "<", 0, 1, std::string(k.name) + "-classic.tif");
+    for (const std::string o : {"-8 -c none -B", "-8 -c lzw:2 -r 4", "-8 -c zip:2 -t -w 16 -l 16", "-8 -c packbits -p separate"}) {
+      if (k.bits == 16 && o.find("separate") != std::string::npos) continue;  // tiffcp splits 8-bit samples only
+      SCOPED_TRACE(std::string(k.name) + " " + o);
+      const std::string out = dir_.Path("big.tif"), raw = dir_.Path("big.raw");
+      ASSERT_EQ(Shell("tiffcp " + o + " " + source + " " + out), 0);
+      ExpectPattern(out, k, w, h);
+      if (o.find("lzw") != std::string::npos) continue;  // tifffile decodes LZW only with imagecodecs
+      TifffileRead(out, raw);
+      EXPECT_TRUE(ReadBytes(raw) == StorePixels(w, h, k.samples, k.bits)) << "tifffile's pixels differ";
+    }
+  }
+}
+
 // JPEG-compressed strips and tiles (RGB and YCbCr, with shared tables) decode here within
 // 2 of what libtiff and libjpeg give through Pillow, for grey and colour.
 TEST_F(TiffPeers, JpegCompressedFilesDecodeLikeLibtiff) {
@@ -293,6 +345,57 @@ TEST_F(TiffPeers, JpegCompressedFilesDecodeLikeLibtiff) {
       else
         EXPECT_LE(static_cast<double>(total) / static_cast<double>(pixels.size()), 6.0);
     }
+  }
+}
+
+// JPEG-compressed CMYK (strips and tiles from tiffcp, a file from ImageMagick): the ink
+// amounts as libtiff decodes them (its uncompressed copy, read with tifffile), within 2.
+TEST_F(TiffPeers, JpegCompressedCmykDecodesLikeLibtiff) {
+  if (color_.empty()) GTEST_SKIP() << "no profile folder";
+  const int w = 61, h = 43;
+  const std::string source = dir_.Path("cmyk-smooth.tif");
+  ASSERT_EQ(Shell("/usr/bin/python3 -c \"import sys; import numpy as np, tifffile; "
+                  "y, x = np.mgrid[0:43, 0:61]; "
+                  "a = np.dstack([x * 4, y * 5, (x + y) * 2, 255 - x * 3]).astype(np.uint8); "
+                  "tifffile.imwrite(sys.argv[1], a, photometric='separated')\" " + source),
+            0);
+  // A strip that Pillow codes with an Adobe segment (inverted, as Adobe stores CMYK): in a
+  // TIFF its bytes are the ink amounts as they stand, as libtiff reads them.
+  const std::string adobe = dir_.Path("adobe.py");
+  const std::string script = R"(import io, struct, sys
+import tifffile
+from PIL import Image
+a = tifffile.imread(sys.argv[1])
+buf = io.BytesIO()
+Image.fromarray(a, 'CMYK').save(buf, 'JPEG', quality=90)
+jpg = buf.getvalue()
+assert b'Adobe' in jpg
+h, w = a.shape[:2]
+entries = [(256, 3, 1, w), (257, 3, 1, h), (258, 3, 4, 134), (259, 3, 1, 7), (262, 3, 1, 5),
+           (273, 4, 1, 142), (277, 3, 1, 4), (278, 3, 1, h), (279, 4, 1, len(jpg)), (284, 3, 1, 1)]
+out = b'II' + struct.pack('<HIH', 42, 8, len(entries))
+for tag, typ, count, value in entries:
+    out += struct.pack('<HHI', tag, typ, count) + struct.pack('<HH' if typ == 3 and count == 1 else '<I', *([value, 0] if typ == 3 and count == 1 else [value]))
+open(sys.argv[2], 'wb').write(out + struct.pack('<I4H', 0, 8, 8, 8, 8) + jpg)
+)";
+  WriteBytes(adobe, Bytes(script.begin(), script.end()));
+  const std::string out = dir_.Path("cmyk-jpeg.tif"), plain = dir_.Path("cmyk-libtiff.tif"), raw = dir_.Path("cmyk.raw");
+  for (const std::string make : {"/usr/bin/python3 " + adobe + " " + source + " " + out,"tiffcp -c jpeg:90 -r 16 " + source + " " + out,
+                                 "tiffcp -c jpeg:75 -t -w 32 -l 16 " + source + " " + out,
+                                 "tiffcp -c jpeg:90 -r 8 " + source + " " + out,
+                                 "/usr/bin/convert " + source + " -compress JPEG -quality 85 " + out}) {
+    SCOPED_TRACE(make);
+    ASSERT_EQ(Shell(make), 0);
+    ASSERT_EQ(Shell("tiffcp -c none " + out + " " + plain), 0);
+    ASSERT_EQ(Shell("/usr/bin/python3 -c \"import sys, tifffile; tifffile.imread(sys.argv[1]).tofile(sys.argv[2])\" " +
+                    plain + " " + raw),
+              0);
+    const Bytes expected = ReadBytes(raw);
+    const Bytes pixels = Opened(out, TES_CS_CMYK32, w, h, 4);
+    ASSERT_EQ(pixels.size(), expected.size());
+    int worst = 0;
+    for (size_t i = 0; i < pixels.size(); ++i) worst = std::max(worst, std::abs(pixels[i] - expected[i]));
+    EXPECT_LE(worst, 2);
   }
 }
 
@@ -376,6 +479,43 @@ open(raw, 'wb').write(np.ascontiguousarray(want).tobytes())
   }
 }
 
+// 16-bit CIELab from a peer holds a and b signed, as 8-bit CIELab does: the same colours
+// at 8 and 16 bits open as the same samples here, and libtiff's RGB of the two files agree
+// (which shows that libtiff reads them so too).
+TEST_F(TiffPeers, SixteenBitCielabIsSignedLikeEightBit) {
+  if (color_.empty()) GTEST_SKIP() << "no profile folder";
+  const int w = 21, h = 13;
+  const std::string script = dir_.Path("lab.py");
+  const std::string text = R"(import sys
+import numpy as np, tifffile
+y, x = np.mgrid[0:13, 0:21]
+L = (x * 12 + y) % 256
+a = x * 12 - 120
+b = 100 - y * 16
+tifffile.imwrite(sys.argv[1], np.dstack([L, a & 255, b & 255]).astype(np.uint8), photometric='cielab')
+tifffile.imwrite(sys.argv[2], np.dstack([L * 257, (a * 256) & 65535, (b * 256) & 65535]).astype(np.uint16),
+                 photometric='cielab')
+)";
+  WriteBytes(script, Bytes(text.begin(), text.end()));
+  const std::string lab8 = dir_.Path("lab8.tif"), lab16 = dir_.Path("lab16.tif");
+  ASSERT_EQ(Shell("/usr/bin/python3 " + script + " " + lab8 + " " + lab16), 0);
+  Bytes samples[2], rgba[2];
+  int i = 0;
+  for (const std::string& file : {lab8, lab16}) {
+    SCOPED_TRACE(file);
+    samples[i] = Opened(file, TES_CS_LAB48, w, h, 6);
+    const std::string out = dir_.Path("rgba.tif"), raw = dir_.Path("rgba.raw");
+    ASSERT_EQ(Shell("tiff2rgba -c none " + file + " " + out), 0);
+    ASSERT_EQ(Shell("/usr/bin/python3 -c \"import tifffile; tifffile.imread('" + out + "').tofile('" + raw + "')\""), 0);
+    rgba[i++] = ReadBytes(raw);
+  }
+  EXPECT_TRUE(samples[0] == samples[1]) << "8- and 16-bit CIELab open differently";
+  ASSERT_EQ(rgba[0].size(), rgba[1].size());
+  int worst = 0;
+  for (size_t k = 0; k < rgba[0].size(); ++k) worst = std::max(worst, std::abs(rgba[0][k] - rgba[1][k]));
+  EXPECT_LE(worst, 2) << "libtiff reads the two files as different colours";
+}
+
 // Uncompressed YCbCr in TIFF's data units, subsampled 1, 2 or 4 each way (the width not a
 // multiple of the units), both byte orders, and studio-range reference black and white:
 // each opens as the RGB that libtiff's RGBA interface (tiff2rgba) gives.
@@ -454,14 +594,8 @@ ycbcr_tiff(out, 29, 17, (sh, sv), rps, refbw, big)
     ASSERT_EQ(Shell("/usr/bin/python3 -c \"import tifffile; tifffile.imread('" + rgba + "').tofile('" + raw + "')\""), 0);
     const Bytes peer = ReadBytes(raw);
     ASSERT_EQ(peer.size(), static_cast<size_t>(w) * h * 4);
-    TesseraClass image(0, TES_CS_RGB24);
-    std::string path = out;
-    ASSERT_EQ(image.OpenImage(path.data(), kNone, nullptr, nullptr), 0);
-    tagTes_Image_Desc desc{};
-    image.GetImageDesc(&desc);
-    EXPECT_EQ(desc.colorSpace, TES_CS_RGB24);
-    Bytes pixels(static_cast<size_t>(w) * h * 3);
-    ASSERT_EQ(image.GetData({{0, 0, w, h}, w * 3, 0}, pixels.data()), 0);
+    const Bytes pixels = Opened(out, TES_CS_RGB24, w, h, 3);
+    ASSERT_EQ(pixels.size(), static_cast<size_t>(w) * h * 3);
     int differing = 0;
     for (size_t i = 0; i < static_cast<size_t>(w) * h; ++i)
       for (int k = 0; k < 3; ++k) differing += pixels[i * 3 + k] != peer[i * 4 + k];

@@ -2,7 +2,7 @@
 // RegisterWindowMessageA, PostMessageA, SendMessageA and IsWindow.
 //
 // A window is any object that fills in a WindowHandle: its post operation queues a message
-// for later delivery (the Qt side delivers it on the event loop, see qt/message_window.h),
+// for later delivery (the Qt side delivers it on the event loop, see win/qt/message_window.h),
 // its send operation delivers at once and returns the result. Modules loaded through
 // LoadLibrary receive HWNDs and post to them through the same calls; the loader hands each
 // module the process's message table, so a name registers to the same number in the host
