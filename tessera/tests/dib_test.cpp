@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "file_fixtures.h"
+#include "fixtures.h"
 
 using namespace fixtures;
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "file_fixtures.h"
+#include "fixtures.h"
 #include "formats/tiff/tiff_chunks.h"
 
 namespace {
