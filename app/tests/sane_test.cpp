@@ -239,6 +239,10 @@ TEST_F(SaneTest, DocumentsEqualWhatScanimageWrites) {
        QStringList{"--mode", "Gray", "--depth", "8", "--resolution", "30"}, TES_CS_GRAY8},
       {"native", {{"read-limit", "true"}, {"read-limit-size", "7"}}, "pixel=rgb depth=8 dpi=30",
        QStringList{"--mode", "Color", "--depth", "8", "--resolution", "30"}, TES_CS_RGB24},
+      // Beyond the device's 1200 dpi: its nearest resolution, the document's too.
+      {"beyond the resolutions", {}, "pixel=gray depth=8 dpi=4800 area=0.02,0.03,0.03,0.02",
+       QStringList{"--mode", "Gray", "--depth", "8", "--resolution", "1200", "-l", "4", "-t", "6", "-x", "6", "-y", "4"},
+       TES_CS_GRAY8},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -256,13 +260,16 @@ TEST_F(SaneTest, DocumentsEqualWhatScanimageWrites) {
     }
     ASSERT_GT(want.width, 0);
     QString options = c.script;
-    if (c.scanimage.contains("-l")) options += QString(" ") + scriptArea;
+    if (c.scanimage.contains("-l") && !options.contains("area=")) options += QString(" ") + scriptArea;
     const bool native = QString(c.name).endsWith("native");
     ASSERT_TRUE(Start(QString(native ? "offer native\n" : "") + "device test:0\nscan " + options + "\n"));
     const QList<CGessoDoc*> docs = WaitForDocuments(1);
     EXPECT_TRUE(messages_.isEmpty()) << messages_.join("|").toStdString() << Report().join("|").toStdString();
     ASSERT_EQ(docs.size(), 1) << Report().join("|").toStdString();
     const tagTes_Image_Desc desc = Desc(docs[0]);
+    if (!native) {
+      EXPECT_DOUBLE_EQ(desc.resolution, c.scanimage[c.scanimage.indexOf("--resolution") + 1].toDouble());
+    }
     EXPECT_EQ(desc.width, want.width);
     EXPECT_EQ(desc.height, want.height);
     EXPECT_EQ(desc.colorSpace, c.colorSpace);
@@ -574,8 +581,8 @@ TEST_F(SaneTest, AdvancedPanelShowsAndSetsEveryKindOfOption) {
 }
 
 // While a slow device is read the scanner window stays live: its events run and its
-// progress moves, and its Cancel stops the scan there and then, with no document and no
-// error; the device is free again for the next scan, which arrives whole.
+// progress moves, and its Cancel stops the scan (or the preview pass) there and then, with
+// no document and no error; the device is free again for the next scan, which arrives whole.
 TEST_F(SaneTest, WindowStaysLiveWhileReadingAndItsCancelStopsTheScan) {
   // About three seconds of reading: small reads with a pause after each.
   WriteSaneConfig({{"read-limit", "true"}, {"read-limit-size", "2000"}, {"read-delay", "true"},
@@ -608,6 +615,19 @@ TEST_F(SaneTest, WindowStaysLiveWhileReadingAndItsCancelStopsTheScan) {
   EXPECT_TRUE(messages_.isEmpty()) << messages_.join("|").toStdString();
   EXPECT_EQ(bar->value(), 0);
   EXPECT_TRUE(window->findChild<QPushButton*>("scan")->isEnabled());
+
+  // A preview pass of the slow device stops the same way, and the source stays open.
+  ticksWhileScanning = 0;
+  progressAtCancel = -1;
+  ticker.start(15);
+  window->findChild<QPushButton*>("previewButton")->click();
+  ticker.stop();
+  EXPECT_GE(ticksWhileScanning, 5);
+  EXPECT_GT(progressAtCancel, 0);
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_TRUE(window->findChild<QLabel*>("status")->text().contains("cancelled"))
+      << window->findChild<QLabel*>("status")->text().toStdString();
+  EXPECT_TRUE(window->findChild<QPushButton*>("previewButton")->isEnabled());
 
   WriteSaneConfig({});
   window->findChild<QPushButton*>("scan")->click();

@@ -212,13 +212,13 @@ class SaneDevice : public ScanDevice {
     if (!modes.isEmpty() && !SetOption(SANE_NAME_SCAN_MODE, mode, &why)) return DeviceStatus::Fail(why);
     if (Has(SANE_NAME_BIT_DEPTH) && !SetOption(SANE_NAME_BIT_DEPTH, depth, &why)) return DeviceStatus::Fail(why);
     if (Has(SANE_NAME_SCAN_RESOLUTION)) {
+      // A resolution beyond the device's is its nearest one; a device that rounds it says
+      // which one it scans at.
+      const double asked = NearestOffered(SANE_NAME_SCAN_RESOLUTION, job.dpi);
       int effect = 0;
-      if (!SetOption(SANE_NAME_SCAN_RESOLUTION, job.dpi, &why, &effect)) return DeviceStatus::Fail(why);
-      // A device that rounds the resolution says which one it scans at.
-      if (effect & kOptionInexact) {
-        const QVariant taken = Value(SANE_NAME_SCAN_RESOLUTION);
-        if (dpi != nullptr && taken.isValid()) *dpi = static_cast<int>(std::lround(taken.toDouble()));
-      }
+      if (!SetOption(SANE_NAME_SCAN_RESOLUTION, asked, &why, &effect)) return DeviceStatus::Fail(why);
+      const QVariant taken = (effect & kOptionInexact) != 0 ? Value(SANE_NAME_SCAN_RESOLUTION) : QVariant(asked);
+      if (dpi != nullptr && taken.isValid()) *dpi = static_cast<int>(std::lround(taken.toDouble()));
     }
     if (Has(SANE_NAME_PREVIEW) && !SetOption(SANE_NAME_PREVIEW, false, &why)) return DeviceStatus::Fail(why);
     {
@@ -347,6 +347,24 @@ class SaneDevice : public ScanDevice {
     if (d != nullptr && d->constraint_type == SANE_CONSTRAINT_STRING_LIST)
       for (const SANE_String_Const* s = d->constraint.string_list; *s != nullptr; ++s) list << QString::fromUtf8(*s);
     return list;
+  }
+  // The value of option NAME nearest to VALUE that its range or word list allows.
+  double NearestOffered(const char* name, double value) const {
+    SANE_Int index = 0;
+    const SANE_Option_Descriptor* d = Find(name, &index);
+    if (d == nullptr) return value;
+    const bool fixed = d->type == SANE_TYPE_FIXED;
+    const auto number = [fixed](SANE_Word w) { return fixed ? SANE_UNFIX(w) : double(w); };
+    if (d->constraint_type == SANE_CONSTRAINT_RANGE && d->constraint.range != nullptr)
+      return std::clamp(value, number(d->constraint.range->min), number(d->constraint.range->max));
+    if (d->constraint_type == SANE_CONSTRAINT_WORD_LIST && d->constraint.word_list != nullptr &&
+        d->constraint.word_list[0] > 0) {
+      double best = number(d->constraint.word_list[1]);
+      for (SANE_Int k = 2; k <= d->constraint.word_list[0]; ++k)
+        if (std::fabs(number(d->constraint.word_list[k]) - value) < std::fabs(best - value)) best = number(d->constraint.word_list[k]);
+      return best;
+    }
+    return value;
   }
   bool Offers(const char* name, int value) const {
     SANE_Int index = 0;

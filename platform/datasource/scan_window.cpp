@@ -9,6 +9,8 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QPointer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
@@ -30,8 +32,10 @@
 #include <QWindow>
 
 #include <algorithm>
-
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 namespace orvax::ds {
 
@@ -297,7 +301,11 @@ ScanWindow::ScanWindow(VirtualScanner& scanner, QWidget* parent) : QWidget(paren
   cancel->setObjectName("cancel");
   connect(previewButton_, &QPushButton::clicked, this, &ScanWindow::Preview);
   connect(scan, &QPushButton::clicked, this, &ScanWindow::scanRequested);
-  connect(cancel, &QPushButton::clicked, this, &ScanWindow::cancelRequested);
+  connect(cancel, &QPushButton::clicked, this, [this] {
+    // During a preview pass Cancel stops the pass; else it is the source's.
+    if (previewing_ != nullptr) CancelPreview();
+    else emit cancelRequested();
+  });
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(previewButton_);
   buttons->addStretch(1);
@@ -486,8 +494,45 @@ void ScanWindow::PreviewDevice() {
   Raster raster;
   status = device->Start();
   if (status.ok()) status = device->Layout(&layout);
-  if (status.ok()) status = ReadWholeImage(*device, layout, &raster);
+  if (status.ok()) {
+    // The pass is read on a thread of its own: the window stays live, and its Cancel stops
+    // the pass. The window may even be closed meanwhile (the source closed by the
+    // application): then only what is local here is touched.
+    QPointer<ScanWindow> alive(this);
+    std::atomic<int> rows{0};
+    std::atomic<bool> done{false};
+    DeviceStatus read;
+    std::thread reader([&] {
+      read = ReadWholeImage(*device, layout, &raster, [&](int r) { rows.store(r); });
+      done.store(true);
+    });
+    previewing_ = device.get();
+    previewCancelled_ = false;
+    SetScanning(true);
+    while (!done.load()) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+      if (!alive) break;
+      if (layout.height > 0) SetProgress(double(rows.load()) / layout.height);
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (!alive) {
+      device->Cancel();
+      reader.join();
+      device->Close();
+      return;
+    }
+    reader.join();
+    previewing_ = nullptr;
+    SetProgress(0);
+    SetScanning(false);
+    status = previewCancelled_ ? DeviceStatus{DeviceStatus::Code::Cancelled, tr("cancelled")} : read;
+  }
   device->Close();
+  if (status.code == DeviceStatus::Code::Cancelled && previewCancelled_) {
+    previewed_.clear();
+    ShowStatus(tr("Preview of %1 cancelled.").arg(name));
+    return;
+  }
   if (!status.ok()) return fail(status.reason);
   if (raster.height <= 0 || raster.width <= 0) return fail(tr("it sent an empty picture"));
   QImage image(raster.width, raster.height, QImage::Format_RGB888);
@@ -736,9 +781,20 @@ void ScanWindow::showEvent(QShowEvent* event) {
   QTimer::singleShot(200, this, &ScanWindow::KeepOnScreen);
 }
 
+void ScanWindow::CancelPreview() {
+  if (previewing_ == nullptr) return;
+  previewCancelled_ = true;
+  previewing_->Cancel();
+}
+
 void ScanWindow::closeEvent(QCloseEvent* event) {
-  // Closing the window asks the application to close the source, as Cancel does when idle.
+  // Closing the window asks the application to close the source, as Cancel does when idle;
+  // a preview pass under way stops first.
   event->ignore();
+  if (previewing_ != nullptr) {
+    CancelPreview();
+    return;
+  }
   emit cancelRequested();
 }
 

@@ -126,6 +126,8 @@ class ScanWindow : public QWidget {
   // What a change of slide, film or device shows: the virtual scanner previews at once; a
   // real device keeps its last preview, or waits for Preview.
   void AutoPreview();
+  // Stops the preview pass under way.
+  void CancelPreview();
   // Moves and, when it must, shrinks the window so that it lies on its screen.
   void KeepOnScreen();
 
@@ -153,6 +155,8 @@ class ScanWindow : public QWidget {
   QSize frameSize_;  // of the slide the preview shows
   QSizeF bedInches_;  // of the SANE device the preview shows
   QString previewed_;  // the SANE device the preview shows
+  ScanDevice* previewing_ = nullptr;  // the device of the preview pass under way
+  bool previewCancelled_ = false;
 };
 
 }  // namespace orvax::ds
