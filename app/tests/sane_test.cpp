@@ -267,9 +267,7 @@ TEST_F(SaneTest, DocumentsEqualWhatScanimageWrites) {
     EXPECT_TRUE(messages_.isEmpty()) << messages_.join("|").toStdString() << Report().join("|").toStdString();
     ASSERT_EQ(docs.size(), 1) << Report().join("|").toStdString();
     const tagTes_Image_Desc desc = Desc(docs[0]);
-    if (!native) {
-      EXPECT_DOUBLE_EQ(desc.resolution, c.scanimage[c.scanimage.indexOf("--resolution") + 1].toDouble());
-    }
+    EXPECT_DOUBLE_EQ(desc.resolution, c.scanimage[c.scanimage.indexOf("--resolution") + 1].toDouble());
     EXPECT_EQ(desc.width, want.width);
     EXPECT_EQ(desc.height, want.height);
     EXPECT_EQ(desc.colorSpace, c.colorSpace);

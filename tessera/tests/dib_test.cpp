@@ -47,13 +47,19 @@ TEST(Dib, WrittenRectangleHasTheLayoutAndReadsBack) {
   EXPECT_EQ(desc.width, 131);
   EXPECT_EQ(desc.height, 75);
   EXPECT_EQ(desc.colorSpace, TES_CS_RGB24);
-  EXPECT_EQ(desc.resolution, 72.0);
+  EXPECT_EQ(desc.resolution, 72.0);  // no pixels per metre given
   const Bytes pixels = Pixels(*back);
   ASSERT_EQ(pixels.size(), size_t{131} * 75 * 3);
   for (int y = 0; y < 75; ++y)
     for (int x = 0; x < 131; ++x)
       for (int c = 0; c < 3; ++c)
         ASSERT_EQ(pixels[(static_cast<size_t>(y) * 131 + x) * 3 + c], Sample(60 + x, 70 + y, c)) << x << "," << y;
+
+  // A bitmap that gives its pixels per metre (a scanner's native transfer) keeps its resolution.
+  Put32(dib, 24, 11811);
+  ASSERT_EQ(tessera::ReadDib(dib.data(), dib.size(), 0, &back), 0);
+  back->GetImageDesc(&desc);
+  EXPECT_EQ(desc.resolution, 300.0);
 }
 
 TEST(Dib, WriterRefusesWhatItCannotWrite) {

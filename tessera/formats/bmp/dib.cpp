@@ -5,6 +5,7 @@
 #include <new>
 #include <vector>
 
+#include "formats/bmp/bmp.h"
 #include "formats/bmp/swap_rgb.h"
 #include "formats/byte_order.h"
 #include "tessera/dib.h"
@@ -223,7 +224,7 @@ long ReadDib(const void* data, size_t bytes, short flags, std::unique_ptr<Tesser
   desc.height = layout.height;
   desc.colorSpace = channels == 1 ? TES_CS_GRAY8 : TES_CS_RGB24;
   for (int c = 0; c < channels; ++c) desc.bitsPerChannel[c] = 8;
-  desc.resolution = 72.0;
+  desc.resolution = BmpDotsPerInch(h.pixelsPerMetre);
   std::unique_ptr<TesseraClass> made(new (std::nothrow) TesseraClass(flags, desc, TesseraClass::m_s_EmptyTransform));
   if (!made) return TES_ERR_NO_MEMORY;
   const tagTes_Tile_Desc tile{{0, 0, desc.width, desc.height}, static_cast<int32_t>(outRow), 0};

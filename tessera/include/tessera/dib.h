@@ -16,7 +16,8 @@ namespace tessera {
 // palette (biClrUsed entries, else all the depth can index; an index past them is black),
 // 16 and 32 bits through their bit-field masks or the 5-5-5 and 8-8-8 defaults, 24-bit
 // blue, green, red; rows bottom-up or top-down. A palette of only grey entries gives 8-bit
-// grey, anything else 24-bit RGB, at 72 dots per inch. On success IMAGE holds a new object
+// grey, anything else 24-bit RGB, at the resolution of its pixels per metre (72 dots per
+// inch where it gives none). On success IMAGE holds a new object
 // of FLAGS (TesObjectFlags) with those pixels, and the result is 0.
 // Refused: a header shorter than 40 bytes or longer than the bitmap, a width of 0 or less
 // or above 65535, a height of 0 or beyond 65535 either way, planes other than 1
