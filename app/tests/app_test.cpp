@@ -466,4 +466,30 @@ TEST_F(AppTest, SecondProcessHandsItsFilesToTheFirst) {
   EXPECT_TRUE(messages[1].contains(second)) << messages[1].toStdString();
 }
 
+// A script that ends in "quit" ends the program, whether or not it closed the source first.
+TEST_F(AppTest, ScriptedQuitEndsTheProgram) {
+  for (const char* script : {"quit\n", "close\nquit\n"}) {
+    SCOPED_TRACE(script);
+    const QString path = dir_.filePath("script");
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(script);
+    f.close();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("ORVAX_WINDOWS_DIR", ORVAX_REAL_ROOT);
+    env.insert("XDG_RUNTIME_DIR", dir_.filePath("run"));
+    env.insert("XDG_CONFIG_HOME", dir_.filePath("xdg"));
+    env.insert("ORVAX_DS_SCRIPT", path);
+    QProcess scan;
+    scan.setProcessEnvironment(env);
+    scan.start(ORVAX_SCAN_EXE, {});
+    ASSERT_TRUE(scan.waitForStarted());
+    const bool ended = scan.waitForFinished(20000);
+    if (!ended) scan.kill(), scan.waitForFinished();
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(scan.exitCode(), 0);
+  }
+}
+
 }  // namespace

@@ -72,7 +72,12 @@ void TwainSource::RunNextAction() {
         QMetaObject::invokeMethod(qApp, "quit", Qt::QueuedConnection);
       }
       break;
-    case ScriptAction::Kind::Quit: QMetaObject::invokeMethod(qApp, "quit", Qt::QueuedConnection); break;
+    case ScriptAction::Kind::Quit:
+      // The application quits only when every window may close, and the scanner window
+      // closes with the source: ask for that first, as "close" does.
+      Post(MSG_CLOSEDSREQ);
+      QMetaObject::invokeMethod(qApp, "quit", Qt::QueuedConnection);
+      break;
     case ScriptAction::Kind::Offer: ScheduleNextAction(); break;
     case ScriptAction::Kind::Device:
       if (window_ && !window_->ChooseDevice(action.device)) Report(QStringLiteral("device %1 is not connected").arg(action.device));
