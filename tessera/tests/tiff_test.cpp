@@ -381,6 +381,28 @@ TEST_F(TiffFiles, BigTiffDirectoryCounts) {
   EXPECT_EQ(All(image), StorePixels(spec.width, spec.height, 3, 8));
 }
 
+// Every prefix of a BigTIFF of several strips, in each byte order, ends in a status: not a
+// TIFF while the header is cut, then a code (the strips come last, so the last one is
+// always cut short).
+TEST_F(TiffFiles, EveryPrefixOfABigTiffEndsInAStatus) {
+  for (const bool big : {false, true}) {
+    Spec spec;
+    spec.bigTiff = true;
+    spec.big = big;
+    spec.rowsPerStrip = 1;
+    spec.bits = 16;
+    const Bytes whole = MakeTiff(spec);
+    for (size_t n = 0; n < whole.size(); ++n) {
+      const std::string path = Put(Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(n)));
+      const long tested = Test(path);
+      TesseraClass image(0, TES_CS_RGB24);
+      const long opened = Open(image, path);
+      if (n < 16) EXPECT_EQ(tested, TES_ERR_UNKNOWN_FORMAT) << n;
+      EXPECT_NE(opened, 0) << n;
+    }
+  }
+}
+
 TEST_F(TiffFiles, StripsPastTheEndOfTheFileStopOpenNotTest) {
   Spec spec;
   spec.rowsPerStrip = 2;
