@@ -8,6 +8,7 @@
 #include "scan_script.h"
 #include "win/module_loader.h"
 #include "win/qt/message_window.h"
+#include "qt_test_environment.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -49,21 +50,10 @@ struct Acquired {
   int pendingAfter = -1;
 };
 
-class ScannerTest : public ::testing::Test {
+class ScannerTest : public orvax::testing::IsolatedQtTest {
  protected:
-  static void SetUpTestSuite() {
-    if (qApp == nullptr) {
-      static int argc = 1;
-      static char name[] = "orvax_datasource_tests";
-      static char* argv[] = {name, nullptr};
-      new QApplication(argc, argv);
-    }
-  }
-
   void SetUp() override {
-    ASSERT_TRUE(dir_.isValid());
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir_.filePath("config"));
-    qputenv("ORVAX_WINDOWS_DIR", ORVAX_REAL_ROOT);
+    Isolate(ORVAX_REAL_ROOT);
     qputenv("ORVAX_DS_REPORT", dir_.filePath("report.txt").toLocal8Bit());
     qunsetenv("ORVAX_TWAIN_FAIL");
     dsm_ = orvax::win::LoadLibrary(ORVAX_REAL_ROOT "/TWAIN_32.DLL");
@@ -285,7 +275,6 @@ class ScannerTest : public ::testing::Test {
     return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
   }
 
-  QTemporaryDir dir_;
   orvax::win::HMODULE dsm_ = nullptr;
   DSMENTRYPROC entry_ = nullptr;
   orvax::win::MessageWindow window_;
