@@ -16,8 +16,9 @@ if [ "${ORVAX_SKIP_SANITIZE:-0}" != 1 ]; then
   # GCC leaves float-to-integer overflow out of "undefined"; it is named so that both
   # compilers check it.
   BUILD_DIR=$asan ./scripts/build.sh -DORVAX_SANITIZE=address,undefined,float-cast-overflow -DORVAX_BUILD_APPS=ON
-  # Leak reports leave out only the process-lifetime allocations the file names.
-  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  # Leak reports leave out only what the suppression file names; full unwinding at each
+  # allocation lets them name libraries built without frame pointers.
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:fast_unwind_on_malloc=0 UBSAN_OPTIONS=print_stacktrace=1 \
     LSAN_OPTIONS=suppressions=$PWD/tests/support/lsan.supp:print_suppressions=0 \
     ctest --test-dir "$asan" --output-on-failure -j "$jobs" "$@"
 fi
