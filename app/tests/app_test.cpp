@@ -83,9 +83,6 @@ class AppTest : public IsolatedAppTest {
     app_->MainFrame()->UpdateCommandUI();
     return app_->MainFrame()->Action(id);
   }
-
-  QStringList messages_;
-  std::unique_ptr<CScanApp> app_;
 };
 
 // ---------------------------------------------------------------------------------------
@@ -235,7 +232,7 @@ TEST_F(AppTest, StartUpOrderThroughTheDataSourceModule) {
   const auto& id = app_->AppIdentity();
   EXPECT_STREQ(id.ProductName, "Orvax Scan 2.2 Application");
   EXPECT_STREQ(id.Version.Info, "2.2");
-  EXPECT_EQ(id.SupportedGroups, 3u);
+  EXPECT_EQ(uint32_t{id.SupportedGroups}, 3u);  // a copy: the field is not 4-byte aligned
   EXPECT_EQ(app_->MainFrame()->CurrentMenuSet(), IDR_MENU_NODOC);
   EXPECT_EQ(PopupTexts(ID_SETTINGS_FIRST), QStringList{"None(off)"});
 }

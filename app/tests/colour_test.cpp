@@ -90,13 +90,10 @@ class ColourTest : public IsolatedAppTest {
   void SetUp() override {
     Isolate(ORVAX_REAL_ROOT);
     qunsetenv("ORVAX_DS_SCRIPT");
-    fw::SetMessageBoxHook([this](const QString& text, unsigned) {
-      messages_ << text;
-      return fw::IDOK;
-    });
+    CollectMessages();
   }
   void TearDown() override {
-    Stop();
+    Quit();
     fw::SetMessageBoxHook({});
     fw::SetModalHook({});
     fw::SetPrintFilePromptHook({});
@@ -130,12 +127,6 @@ class ColourTest : public IsolatedAppTest {
     }
     for (int i = 0; i < 20; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     qunsetenv("ORVAX_DS_SCRIPT");
-  }
-  void Stop() {
-    if (!app_) return;
-    for (fw::CDocument* d : app_->DocManager()->Documents()) d->SetModifiedFlag(false);
-    app_->ExitInstance();
-    app_.reset();
   }
   QList<CGessoDoc*> Documents() const {
     QList<CGessoDoc*> docs;
@@ -198,8 +189,6 @@ class ColourTest : public IsolatedAppTest {
 
   CGessoDoc* Open(const QString& path) { return static_cast<CGessoDoc*>(app_->OpenDocumentFile(path)); }
 
-  QStringList messages_;
-  std::unique_ptr<CScanApp> app_;
   int scripts_ = 0;
 };
 
@@ -276,7 +265,7 @@ TEST_F(ColourTest, ScanAndOpenedFileShowTheirValues) {
     CGessoDoc* file = Open(WriteRamp("ramp.bmp"));
     ASSERT_NE(file, nullptr);
     EXPECT_LE(WorstDeviation(file, cms, 2.2, &where), 1.0) << where.toStdString();
-    Stop();
+    Quit();
   }
 }
 

@@ -1,18 +1,18 @@
-// The base of the application's test fixtures: one QApplication for the test program, and
-// per test a temporary folder that holds the settings, the single-instance socket folder
-// and whatever the test writes, so that no test touches the user's own configuration.
+// The base of the application's test fixtures: the shared Qt test environment, the
+// application under test, and the texts of the message boxes it showed.
 #pragma once
 
-#include <gtest/gtest.h>
+#include "framework/doc_manager.h"
+#include "framework/document.h"
+#include "framework/win_app.h"
+#include "scan_app.h"
+#include "qt_test_environment.h"
 
-#include <QApplication>
-#include <QDir>
-#include <QFile>
-#include <QSettings>
-#include <QTemporaryDir>
+#include <QStringList>
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 
 // The headers of a BMP file of the given size and depth, with zeroed pixels behind them: for
 // files of a depth no reader takes.
@@ -30,27 +30,24 @@ inline QByteArray BmpHeaderOnly(int32_t width, int32_t height, uint16_t bits) {
   return bmp;
 }
 
-class IsolatedAppTest : public ::testing::Test {
+class IsolatedAppTest : public orvax::testing::IsolatedQtTest {
  protected:
-  static void SetUpTestSuite() {
-    if (qApp == nullptr) {
-      static int argc = 1;
-      static char name[] = "orvax_scan_tests";
-      static char* argv[] = {name, nullptr};
-      new QApplication(argc, argv);
-    }
+  // Answers every message box with OK and keeps its text.
+  void CollectMessages() {
+    orvax::framework::SetMessageBoxHook([this](const QString& text, unsigned) {
+      messages_ << text;
+      return orvax::framework::IDOK;
+    });
   }
 
-  // Points settings and the runtime folder into this test's folder and the Windows root at
-  // the given one.
-  void Isolate(const char* windowsRoot) {
-    ASSERT_TRUE(dir_.isValid());
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir_.filePath("config"));
-    QDir().mkpath(dir_.filePath("run"));
-    QFile::setPermissions(dir_.filePath("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    qputenv("XDG_RUNTIME_DIR", dir_.filePath("run").toLocal8Bit());
-    qputenv("ORVAX_WINDOWS_DIR", windowsRoot);
+  // Ends the application, dropping the unsaved changes of its documents.
+  void Quit() {
+    if (!app_) return;
+    for (orvax::framework::CDocument* d : app_->DocManager()->Documents()) d->SetModifiedFlag(false);
+    app_->ExitInstance();
+    app_.reset();
   }
 
-  QTemporaryDir dir_;
+  std::unique_ptr<orvax::app::CScanApp> app_;
+  QStringList messages_;
 };

@@ -106,7 +106,6 @@ class MessagesTest : public IsolatedAppTest {
     ASSERT_EQ(python.exitCode(), 0) << python.readAllStandardError().toStdString();
   }
 
-  std::unique_ptr<CScanApp> app_;
   std::vector<Shown> shown_;
 };
 

@@ -107,10 +107,7 @@ class SaneTest : public IsolatedAppTest {
     WriteSaneConfig({});
     // The samples as the device gives them, not matched to the monitor.
     QSettings(QSettings::NativeFormat, QSettings::UserScope, "Orvax", "Orvax Scan Data Source").setValue("Color/UseCMS", false);
-    fw::SetMessageBoxHook([this](const QString& text, unsigned) {
-      messages_ << text;
-      return fw::IDOK;
-    });
+    CollectMessages();
   }
   void TearDown() override {
     Quit();
@@ -145,12 +142,6 @@ class SaneTest : public IsolatedAppTest {
     return picture;
   }
 
-  void Quit() {
-    if (!app_) return;
-    for (fw::CDocument* d : app_->DocManager()->Documents()) d->SetModifiedFlag(false);
-    app_->ExitInstance();
-    app_.reset();
-  }
   bool Start(const QString& script) {
     const QString path = dir_.filePath(QString("script%1.txt").arg(++scripts_));
     QFile file(path);
@@ -201,8 +192,6 @@ class SaneTest : public IsolatedAppTest {
     return {};
   }
 
-  QStringList messages_;
-  std::unique_ptr<CScanApp> app_;
   int scripts_ = 0;
   QString saneConf_;
 };

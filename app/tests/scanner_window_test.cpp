@@ -55,17 +55,10 @@ class ScannerWindowTest : public IsolatedAppTest {
   void SetUp() override {
     Isolate(ORVAX_REAL_ROOT);
     qunsetenv("ORVAX_DS_SCRIPT");
-    fw::SetMessageBoxHook([this](const QString& text, unsigned) {
-      messages_ << text;
-      return fw::IDOK;
-    });
+    CollectMessages();
   }
   void TearDown() override {
-    if (app_) {
-      for (fw::CDocument* d : app_->DocManager()->Documents()) d->SetModifiedFlag(false);
-      app_->ExitInstance();
-      app_.reset();
-    }
+    Quit();
     fw::SetMessageBoxHook({});
   }
   void Start() {
@@ -91,9 +84,6 @@ class ScannerWindowTest : public IsolatedAppTest {
     if (doc->Image() == nullptr || doc->Image()->GetImageDesc(&desc) != 0) return {};
     return {desc.width, desc.height};
   }
-
-  QStringList messages_;
-  std::unique_ptr<CScanApp> app_;
 };
 
 // The scanner's window belongs to the main window: a tool window that it stays above, with

@@ -101,10 +101,7 @@ class TwainSessionTest : public IsolatedAppTest {
     Isolate(ORVAX_REAL_ROOT);
     qputenv("ORVAX_DS_REPORT", dir_.filePath("report.txt").toLocal8Bit());
     qunsetenv("ORVAX_TWAIN_FAIL");
-    fw::SetMessageBoxHook([this](const QString& text, unsigned) {
-      messages_ << text;
-      return fw::IDOK;
-    });
+    CollectMessages();
   }
   void TearDown() override {
     Quit();
@@ -113,13 +110,6 @@ class TwainSessionTest : public IsolatedAppTest {
     qunsetenv("ORVAX_TWAIN_FAIL");
   }
 
-  // Ends the application, dropping the scans' unsaved changes.
-  void Quit() {
-    if (!app_) return;
-    for (fw::CDocument* d : app_->DocManager()->Documents()) d->SetModifiedFlag(false);
-    app_->ExitInstance();
-    app_.reset();
-  }
   // Starts without arguments (the source opens at once) with SCRIPT for the scanner.
   bool Start(const QString& script, bool saveResult = true, bool recording = true) {
     // A new file each time: the scanner reads a script once and carries on with it when
@@ -182,8 +172,6 @@ class TwainSessionTest : public IsolatedAppTest {
     return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
   }
 
-  QStringList messages_;
-  std::unique_ptr<CScanApp> app_;
   std::vector<std::unique_ptr<Recorded>> images_;
   bool saveResult_ = true;
   int scripts_ = 0;

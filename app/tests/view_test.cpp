@@ -156,9 +156,6 @@ class ViewTest : public IsolatedAppTest {
       EXPECT_GE(view->viewport()->height(), view->TotalSize().height());
     }
   }
-
-  QStringList messages_;
-  std::unique_ptr<CScanApp> app_;
 };
 
 }  // namespace

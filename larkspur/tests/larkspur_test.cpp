@@ -2,6 +2,7 @@
 // back from the driver module's request log.
 #include "feeder_dialog.h"
 #include "resources.h"
+#include "qt_test_environment.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -42,36 +43,24 @@ std::string Inquiry(int dev, const std::string& page, const std::string& length,
 
 constexpr const char* kFeeder = "[device]\nvendor = ORVAX\nproduct = QV-7100\nrevision = 1.00\n";
 
-class LarkspurTest : public ::testing::Test {
+class LarkspurTest : public orvax::testing::IsolatedQtTest {
  protected:
-  static void SetUpTestSuite() {
-    if (qApp == nullptr) {
-      static int argc = 1;
-      static char name[] = "larkspur_tests";
-      static char* argv[] = {name, nullptr};
-      new QApplication(argc, argv);
-    }
-  }
-
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("larkspur-" + std::to_string(getpid()) + "-" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    setenv(orvax::scsi::kLogEnv, (dir_ / "log.txt").c_str(), 1);
-    setenv(orvax::scsi::kBusEnv, (dir_ / "bus.conf").c_str(), 1);
+    Isolate();
+    folder_ = dir_.path().toStdString();
+    setenv(orvax::scsi::kLogEnv, (folder_ / "log.txt").c_str(), 1);
+    setenv(orvax::scsi::kBusEnv, (folder_ / "bus.conf").c_str(), 1);
   }
 
   void TearDown() override {
     dialog_.reset();
     unsetenv(orvax::scsi::kLogEnv);
     unsetenv(orvax::scsi::kBusEnv);
-    fs::remove_all(dir_);
   }
 
   // Starts the dialog over a bus with CONFIG; the result of Start.
   bool Start(const std::string& config) {
-    std::ofstream(dir_ / "bus.conf") << config;
+    std::ofstream(folder_ / "bus.conf") << config;
     dialog_ = std::make_unique<FeederDialog>();
     dialog_->showMessage = [this](const QString& text) { messages_.push_back(text); };
     return dialog_->Start();
@@ -85,7 +74,7 @@ class LarkspurTest : public ::testing::Test {
   }
 
   Lines Log() const {
-    std::ifstream in(dir_ / "log.txt");
+    std::ifstream in(folder_ / "log.txt");
     Lines lines;
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
@@ -110,7 +99,7 @@ class LarkspurTest : public ::testing::Test {
     QCoreApplication::sendEvent(timer, &tick);
   }
 
-  fs::path dir_;
+  fs::path folder_;  // this test's folder
   std::unique_ptr<FeederDialog> dialog_;
   std::vector<QString> messages_;
 };
@@ -176,7 +165,7 @@ TEST_F(LarkspurTest, TestUnitReadyRules) {
       {"unit-attention = yes\nmedium = no\n", false, 2},      // the first reply decides
   };
   for (const Case& c : cases) {
-    std::ofstream(dir_ / "bus.conf", std::ios::trunc) << "[device]\n" << c.device;
+    std::ofstream(folder_ / "bus.conf", std::ios::trunc) << "[device]\n" << c.device;
     DeviceManager manager;
     ASSERT_TRUE(manager.Open());
     const size_t mark = Mark();
@@ -364,9 +353,9 @@ TEST_F(LarkspurTest, FailureMessages) {
 
   // No module in the Windows directory.
   const std::string saved = std::getenv("ORVAX_WINDOWS_DIR") ? std::getenv("ORVAX_WINDOWS_DIR") : "";
-  setenv("ORVAX_WINDOWS_DIR", dir_.c_str(), 1);
+  setenv("ORVAX_WINDOWS_DIR", folder_.c_str(), 1);
   messages_.clear();
-  fs::remove(dir_ / "log.txt");
+  fs::remove(folder_ / "log.txt");
   const bool started = Start(kFeeder);
   if (saved.empty()) unsetenv("ORVAX_WINDOWS_DIR"); else setenv("ORVAX_WINDOWS_DIR", saved.c_str(), 1);
   EXPECT_FALSE(started);

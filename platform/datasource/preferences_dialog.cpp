@@ -163,16 +163,20 @@ bool PreferencesDialog::Apply(bool* gammaChanged) {
     scanner_.SetUseCMS(useCms_->isChecked());
     reopen = true;
   }
-  const auto setProfile = [&](QLineEdit* edit, const QString& current, void (VirtualScanner::*set)(const QString&)) {
-    const QString text = edit->text().trimmed();
-    if (text != current) {
-      (scanner_.*set)(text);
-      reopen = true;
-    }
-  };
-  setProfile(monitor_, scanner_.MonitorProfile(), &VirtualScanner::SetMonitorProfile);
-  setProfile(printer_, scanner_.PrinterProfile(), &VirtualScanner::SetPrinterProfile);
-  setProfile(cmyk_, scanner_.CMYKProfile(), &VirtualScanner::SetCMYKProfile);
+  const QString monitor = monitor_->text().trimmed(), printer = printer_->text().trimmed(),
+                cmyk = cmyk_->text().trimmed();
+  if (monitor != scanner_.MonitorProfile()) {
+    scanner_.SetMonitorProfile(monitor);
+    reopen = true;
+  }
+  if (printer != scanner_.PrinterProfile()) {
+    scanner_.SetPrinterProfile(printer);
+    reopen = true;
+  }
+  if (cmyk != scanner_.CMYKProfile()) {
+    scanner_.SetCMYKProfile(cmyk);
+    reopen = true;
+  }
   if (feeder_->isChecked() != scanner_.FeederAttached()) {
     scanner_.SetFeederAttached(feeder_->isChecked());
     reopen = true;

@@ -97,6 +97,7 @@ LRESULT SendMessage(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
 // Called by LoadLibrary in a module that links this file: the module then shares the
 // message numbers and windows of the process that loaded it.
 extern "C" __attribute__((visibility("default"))) void OrvaxWinAttachMessages(void* table) {
-  if (table != nullptr && table != orvax::win::detail::ProcessMessageTable())
-    orvax::win::detail::g_adopted = static_cast<orvax::win::detail::MessageTable*>(table);
+  // Only the pointer is taken: asking for the module's own table here would create one that
+  // nothing uses, and that is lost when the module is unloaded.
+  if (table != nullptr) orvax::win::detail::g_adopted = static_cast<orvax::win::detail::MessageTable*>(table);
 }
