@@ -87,11 +87,7 @@ class ColourTest : public IsolatedAppTest {
   static CGessoView* View(CGessoDoc* doc) { return static_cast<CGessoView*>(doc->Views().front()); }
 
  protected:
-  void SetUp() override {
-    Isolate(ORVAX_REAL_ROOT);
-    qunsetenv("ORVAX_DS_SCRIPT");
-    CollectMessages();
-  }
+  void SetUp() override { IsolateOnRealRoot(); }
   void TearDown() override {
     Quit();
     fw::SetMessageBoxHook({});
@@ -109,13 +105,7 @@ class ColourTest : public IsolatedAppTest {
   // Starts without arguments, so that the scanner opens and runs SCRIPT, and waits for
   // the scans to arrive.
   void StartWithScan(const QString& script) {
-    const QString path = dir_.filePath(QStringLiteral("script%1.txt").arg(++scripts_));
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(script.toUtf8());
-    file.close();
-    qputenv("ORVAX_DS_SCRIPT", path.toLocal8Bit());
-    app_ = std::make_unique<CScanApp>();
+    ASSERT_TRUE(PrepareScriptedStart(script));
     ASSERT_TRUE(app_->InitInstance({}));
     QElapsedTimer timer;
     timer.start();
@@ -189,7 +179,6 @@ class ColourTest : public IsolatedAppTest {
 
   CGessoDoc* Open(const QString& path) { return static_cast<CGessoDoc*>(app_->OpenDocumentFile(path)); }
 
-  int scripts_ = 0;
 };
 
 // The sRGB value V in linear light.

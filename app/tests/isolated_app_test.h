@@ -8,6 +8,7 @@
 #include "scan_app.h"
 #include "qt_test_environment.h"
 
+#include <QFile>
 #include <QStringList>
 
 #include <cstdint>
@@ -32,6 +33,27 @@ inline QByteArray BmpHeaderOnly(int32_t width, int32_t height, uint16_t bits) {
 
 class IsolatedAppTest : public orvax::testing::IsolatedQtTest {
  protected:
+  // The set-up of the fixtures that start the application on the real Windows root:
+  // isolated, without a scanner script, collecting message boxes.
+  void IsolateOnRealRoot() {
+    Isolate(ORVAX_REAL_ROOT);
+    qunsetenv("ORVAX_DS_SCRIPT");
+    CollectMessages();
+  }
+
+  // Hands SCRIPT to the scanner in a new file each time (the scanner reads a script once and
+  // carries on with it when the same file is named again), then makes the application.
+  // False when the script could not be written.
+  bool PrepareScriptedStart(const QString& script) {
+    const QString path = dir_.filePath(QString("script%1.txt").arg(++scripts_));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(script.toUtf8()) != script.toUtf8().size()) return false;
+    file.close();
+    qputenv("ORVAX_DS_SCRIPT", path.toLocal8Bit());
+    app_ = std::make_unique<orvax::app::CScanApp>();
+    return true;
+  }
+
   // Answers every message box with OK and keeps its text.
   void CollectMessages() {
     orvax::framework::SetMessageBoxHook([this](const QString& text, unsigned) {
@@ -50,4 +72,5 @@ class IsolatedAppTest : public orvax::testing::IsolatedQtTest {
 
   std::unique_ptr<orvax::app::CScanApp> app_;
   QStringList messages_;
+  int scripts_ = 0;
 };

@@ -143,14 +143,7 @@ class SaneTest : public IsolatedAppTest {
   }
 
   bool Start(const QString& script) {
-    const QString path = dir_.filePath(QString("script%1.txt").arg(++scripts_));
-    QFile file(path);
-    file.open(QIODevice::WriteOnly);
-    file.write(script.toUtf8());
-    file.close();
-    qputenv("ORVAX_DS_SCRIPT", path.toLocal8Bit());
-    app_ = std::make_unique<CScanApp>();
-    return app_->InitInstance({});
+    return PrepareScriptedStart(script) && app_->InitInstance({});
   }
   // Waits until WANT documents are complete or, when LINE is given, until the scanner has
   // reported it and no document is still acquiring.
@@ -192,7 +185,6 @@ class SaneTest : public IsolatedAppTest {
     return {};
   }
 
-  int scripts_ = 0;
   QString saneConf_;
 };
 

@@ -52,11 +52,7 @@ class PaintRecorder : public QObject {
 
 class ScannerWindowTest : public IsolatedAppTest {
  protected:
-  void SetUp() override {
-    Isolate(ORVAX_REAL_ROOT);
-    qunsetenv("ORVAX_DS_SCRIPT");
-    CollectMessages();
-  }
+  void SetUp() override { IsolateOnRealRoot(); }
   void TearDown() override {
     Quit();
     fw::SetMessageBoxHook({});

@@ -112,15 +112,7 @@ class TwainSessionTest : public IsolatedAppTest {
 
   // Starts without arguments (the source opens at once) with SCRIPT for the scanner.
   bool Start(const QString& script, bool saveResult = true, bool recording = true) {
-    // A new file each time: the scanner reads a script once and carries on with it when
-    // the same file is named again.
-    const QString path = dir_.filePath(QString("script%1.txt").arg(++scripts_));
-    QFile file(path);
-    file.open(QIODevice::WriteOnly);
-    file.write(script.toUtf8());
-    file.close();
-    qputenv("ORVAX_DS_SCRIPT", path.toLocal8Bit());
-    app_ = std::make_unique<CScanApp>();
+    if (!PrepareScriptedStart(script)) return false;
     saveResult_ = saveResult;
     // Transfers start from the event loop, after start-up has made the frame.
     const bool ok = app_->InitInstance({});
@@ -174,7 +166,6 @@ class TwainSessionTest : public IsolatedAppTest {
 
   std::vector<std::unique_ptr<Recorded>> images_;
   bool saveResult_ = true;
-  int scripts_ = 0;
 };
 
 TEST_F(TwainSessionTest, StartWithoutArgumentsEnablesTheSource) {
