@@ -103,20 +103,25 @@ void BM_TesseraWrite48(benchmark::State& state) {
     if (image.Save({path.c_str(), TES_FILE_TIFF, 0}, nullptr, nullptr, 0) != 0) state.SkipWithError("Save failed");
 }
 
+// The fields of a W x H 48-bit RGB image in strips of ROWS rows.
+void SetRgb48Fields(TIFF* tif, int compression, int rows) {
+  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, W);
+  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, H);
+  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 16);
+  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
+  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
+  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rows);
+}
+
 void BM_LibtiffWrite48(benchmark::State& state) {
   // libtiff writes from the image's pixels as they lie in memory, one strip.
   const std::vector<uint8_t>& pixels = Pixels();
   const std::string path = Folder() + "/libtiff.tif";
   for (auto _ : state) {
     TIFF* tif = TIFFOpen(path.c_str(), "w");
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, W);
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, H);
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 16);
-    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
-    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, H);
+    SetRgb48Fields(tif, COMPRESSION_NONE, H);
     TIFFSetField(tif, TIFFTAG_XRESOLUTION, 300.0);
     TIFFSetField(tif, TIFFTAG_YRESOLUTION, 300.0);
     TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
@@ -156,15 +161,8 @@ const std::string& Compressed(int compression) {
   if (!path.empty()) return path;
   path = Folder() + (compression == COMPRESSION_LZW ? "/lzw.tif" : "/deflate.tif");
   TIFF* tif = TIFFOpen(path.c_str(), "w");
-  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, W);
-  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, H);
-  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 16);
-  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
-  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-  TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
+  SetRgb48Fields(tif, compression, kRowsPerStrip);
   TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
-  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, kRowsPerStrip);
   // libtiff's predictor works in the buffer it is given: each row goes through a copy.
   const uint16_t* rows = Photo16().data();
   std::vector<uint16_t> row(static_cast<size_t>(W) * 3);
