@@ -736,7 +736,6 @@ long Decoder::StreamScan(RowSink& sink, const Scan& scan) {
       planeWidth[c] = static_cast<size_t>(mcusX) * comp_[c].h * 8;
       planes[c].resize(planeWidth[c] * comp_[c].v * 8);
     }
-    band.resize(static_cast<size_t>(width_) * channels * kBandRows);
   } catch (const std::bad_alloc&) {
     return TES_ERR_NO_MEMORY;
   }
@@ -777,10 +776,20 @@ long Decoder::StreamScan(RowSink& sink, const Scan& scan) {
           }
       }
     }
-    // Colour conversion of this MCU row into the band.
+    // Colour conversion of this MCU row into the sink's rows, or into the band.
     const int rows = std::min(mcuH, height_ - my * mcuH);
+    ptrdiff_t directStride = 0;
+    uint8_t* const direct = sink.RowsAt(my * mcuH, rows, directStride);
+    if (direct == nullptr && band.empty()) {
+      try {
+        band.resize(static_cast<size_t>(width_) * channels * kBandRows);
+      } catch (const std::bad_alloc&) {
+        return TES_ERR_NO_MEMORY;
+      }
+    }
     for (int r = 0; r < rows; ++r) {
-      uint8_t* dst = band.data() + static_cast<size_t>(bandRows + r) * bandStride;
+      uint8_t* dst = direct != nullptr ? direct + r * directStride
+                                       : band.data() + static_cast<size_t>(bandRows + r) * bandStride;
       const uint8_t* y = planes[0].data() + static_cast<size_t>(r) * planeWidth[0];
       if (grey) {
         std::memcpy(dst, y, static_cast<size_t>(width_));
@@ -789,6 +798,10 @@ long Decoder::StreamScan(RowSink& sink, const Scan& scan) {
         k.yccRow(y, planes[1].data() + static_cast<size_t>(cr) * planeWidth[1],
                  planes[2].data() + static_cast<size_t>(cr) * planeWidth[2], width_, hmax == 2 ? 1 : 0, dst);
       }
+    }
+    if (direct != nullptr) {
+      if (const long s = sink.Rows(direct, directStride, my * mcuH, rows)) return s;
+      continue;
     }
     bandRows += rows;
     if (bandRows + mcuH > kBandRows || my == mcusY - 1) {

@@ -60,6 +60,10 @@ class RowSink {
   virtual ~RowSink() = default;
   virtual long Begin(int width, int height, int channels) = 0;
   virtual long Rows(const uint8_t* pixels, ptrdiff_t rowBytes, int firstRow, int rows) = 0;
+  // A sink that keeps the rows as they come may hand out where rows firstRow.. go (setting
+  // rowBytes), for every row or for none: the decoder then converts them there, without a
+  // band, and calls Rows with that address. Null (the default) takes them in bands.
+  virtual uint8_t* RowsAt(int /*firstRow*/, int /*rows*/, ptrdiff_t& /*rowBytes*/) { return nullptr; }
 };
 
 class Decoder {
