@@ -282,6 +282,9 @@ long Decoder::ReadHuffmanTables() {
           int v = (j >> (kLookBits - len - size)) & ((1 << size) - 1);
           if (v < (1 << (size - 1))) v += (-1 << size) + 1;
           t.fastAc[prefix + j] = static_cast<int32_t>(static_cast<uint32_t>(v) << 16) | run << 8 | (len + size);
+        } else if (tableClass == 1 && symbol == 0) {
+          // The end of block, which ends nearly every block: a run past the last term.
+          t.fastAc[prefix + j] = 64 << 8 | len;
         }
       }
     }
@@ -555,7 +558,7 @@ inline int Decoder::DecodeBlock(int ci, int16_t* block) {
       const int len = fast & 255;
       bits <<= len;
       count -= len;
-      k += (fast >> 8) & 15;
+      k += (fast >> 8) & 255;
       if (k > 63) break;
       block[kZigZag[k]] = static_cast<int16_t>(fast >> 16);
       last = k++;
