@@ -76,7 +76,8 @@ std::vector<uint8_t> ReadAll(const std::string& path) {
   return b;
 }
 
-// Copies the decoded bands into one RGB buffer, as TurboJPEG's output is.
+// Takes the decoded rows into one RGB buffer, as TurboJPEG's output is: converted straight
+// into it where the decoder can, copied from its bands otherwise.
 class BufferSink final : public tessera::jpeg::RowSink {
  public:
   std::vector<uint8_t> rgb;
@@ -85,7 +86,12 @@ class BufferSink final : public tessera::jpeg::RowSink {
     rgb.resize(static_cast<size_t>(width) * height * 3);
     return 0;
   }
+  uint8_t* RowsAt(int first, int, ptrdiff_t& rowBytes) override {
+    rowBytes = static_cast<ptrdiff_t>(width_) * 3;
+    return &rgb[static_cast<size_t>(first) * width_ * 3];
+  }
   long Rows(const uint8_t* pixels, ptrdiff_t rowBytes, int first, int rows) override {
+    if (pixels == &rgb[static_cast<size_t>(first) * width_ * 3]) return 0;  // already in place
     for (int r = 0; r < rows; ++r)
       std::memcpy(&rgb[(static_cast<size_t>(first) + r) * width_ * 3], pixels + r * rowBytes,
                   static_cast<size_t>(width_) * 3);

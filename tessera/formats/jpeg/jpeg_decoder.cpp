@@ -282,6 +282,9 @@ long Decoder::ReadHuffmanTables() {
           int v = (j >> (kLookBits - len - size)) & ((1 << size) - 1);
           if (v < (1 << (size - 1))) v += (-1 << size) + 1;
           t.fastAc[prefix + j] = static_cast<int32_t>(static_cast<uint32_t>(v) << 16) | run << 8 | (len + size);
+        } else if (tableClass == 1 && symbol == 0) {
+          // The end of block, which ends nearly every block: a run past the last term.
+          t.fastAc[prefix + j] = 64 << 8 | len;
         }
       }
     }
@@ -555,7 +558,7 @@ inline int Decoder::DecodeBlock(int ci, int16_t* block) {
       const int len = fast & 255;
       bits <<= len;
       count -= len;
-      k += (fast >> 8) & 15;
+      k += (fast >> 8) & 255;
       if (k > 63) break;
       block[kZigZag[k]] = static_cast<int16_t>(fast >> 16);
       last = k++;
@@ -736,7 +739,6 @@ long Decoder::StreamScan(RowSink& sink, const Scan& scan) {
       planeWidth[c] = static_cast<size_t>(mcusX) * comp_[c].h * 8;
       planes[c].resize(planeWidth[c] * comp_[c].v * 8);
     }
-    band.resize(static_cast<size_t>(width_) * channels * kBandRows);
   } catch (const std::bad_alloc&) {
     return TES_ERR_NO_MEMORY;
   }
@@ -777,10 +779,20 @@ long Decoder::StreamScan(RowSink& sink, const Scan& scan) {
           }
       }
     }
-    // Colour conversion of this MCU row into the band.
+    // Colour conversion of this MCU row into the sink's rows, or into the band.
     const int rows = std::min(mcuH, height_ - my * mcuH);
+    ptrdiff_t directStride = 0;
+    uint8_t* const direct = sink.RowsAt(my * mcuH, rows, directStride);
+    if (direct == nullptr && band.empty()) {
+      try {
+        band.resize(static_cast<size_t>(width_) * channels * kBandRows);
+      } catch (const std::bad_alloc&) {
+        return TES_ERR_NO_MEMORY;
+      }
+    }
     for (int r = 0; r < rows; ++r) {
-      uint8_t* dst = band.data() + static_cast<size_t>(bandRows + r) * bandStride;
+      uint8_t* dst = direct != nullptr ? direct + r * directStride
+                                       : band.data() + static_cast<size_t>(bandRows + r) * bandStride;
       const uint8_t* y = planes[0].data() + static_cast<size_t>(r) * planeWidth[0];
       if (grey) {
         std::memcpy(dst, y, static_cast<size_t>(width_));
@@ -789,6 +801,10 @@ long Decoder::StreamScan(RowSink& sink, const Scan& scan) {
         k.yccRow(y, planes[1].data() + static_cast<size_t>(cr) * planeWidth[1],
                  planes[2].data() + static_cast<size_t>(cr) * planeWidth[2], width_, hmax == 2 ? 1 : 0, dst);
       }
+    }
+    if (direct != nullptr) {
+      if (const long s = sink.Rows(direct, directStride, my * mcuH, rows)) return s;
+      continue;
     }
     bandRows += rows;
     if (bandRows + mcuH > kBandRows || my == mcusY - 1) {

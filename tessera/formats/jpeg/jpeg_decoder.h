@@ -60,6 +60,10 @@ class RowSink {
   virtual ~RowSink() = default;
   virtual long Begin(int width, int height, int channels) = 0;
   virtual long Rows(const uint8_t* pixels, ptrdiff_t rowBytes, int firstRow, int rows) = 0;
+  // A sink that keeps the rows as they come may hand out where rows firstRow.. go (setting
+  // rowBytes), for every row or for none: the decoder then converts them there, without a
+  // band, and calls Rows with that address. Null (the default) takes them in bands.
+  virtual uint8_t* RowsAt(int /*firstRow*/, int /*rows*/, ptrdiff_t& /*rowBytes*/) { return nullptr; }
 };
 
 class Decoder {
@@ -122,7 +126,8 @@ class Decoder {
     uint8_t lookLength[1 << 10];
     uint8_t lookSymbol[1 << 10];
     // AC tables: a code and its extra bits that fit the lookahead together, decoded at once:
-    // value << 16 | run << 8 | bits used; 0 when the prefix needs the slower path.
+    // value << 16 | run << 8 | bits used (an end of block: a run of 64); 0 when the prefix
+    // needs the slower path.
     int32_t fastAc[1 << 10];
     int32_t maxCode[18];       // largest code of each length, -1 when none
     int32_t valOffset[18];     // symbol index less the first code of each length
