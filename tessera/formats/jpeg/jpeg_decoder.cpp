@@ -1,6 +1,7 @@
 #include "formats/jpeg/jpeg_decoder.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -22,8 +23,68 @@ constexpr size_t kBufferBytes = 65536;
 constexpr int kBandRows = 128;
 constexpr int kDataEnded = 0x100;  // pendingMarker_ value: the file ran out inside the scan
 constexpr int kLookBits = 10;      // Huffman lookahead
+constexpr int kPairBits = 11;      // lookahead of the AC terms decoded in pairs
+static_assert(kPairBits >= kLookBits && kPairBits <= 16, "a pair is found through the symbol lookahead");
+
+// The value of `size` extra bits `v`.
+int Extend(int v, int size) {
+  return size != 0 && v < (1 << (size - 1)) ? v + (-1 << size) + 1 : v;
+}
+
+// Zig-zag order to natural order, with the terms past the block's end (as the paired lookup
+// may name) all sent to a spare 65th term.
+const std::array<uint8_t, 128> kZigZagPadded = [] {
+  std::array<uint8_t, 128> t{};
+  for (int i = 0; i < 128; ++i) t[static_cast<size_t>(i)] = i < 64 ? kZigZag[i] : 64;
+  return t;
+}();
 
 }  // namespace
+
+// The paired AC lookup: for each kPairBits prefix, the first term (code and extra bits) and,
+// where it also fits, the next one. An entry holds, byte by byte from the lowest: the bits
+// both use, the bits the first uses, the first's run of zeros (64: the end of block), and the
+// step from the first term to the second (0: no second; 64: an end of block follows); then
+// the first and the second value as 16 bits each. Sixteen zeros and longer codes take the
+// slower path (entry 0).
+void Decoder::BuildFastAc(HuffTable& t) {
+  t.fastAc.assign(size_t{1} << kPairBits, 0);
+  constexpr unsigned kMask = (1u << kPairBits) - 1;
+  for (unsigned i = 0; i <= kMask; ++i) {
+    const unsigned look1 = i >> (kPairBits - kLookBits);
+    const int len1 = t.lookLength[look1];
+    if (len1 == 0) continue;
+    const int s1 = t.lookSymbol[look1];
+    if (s1 == 0) {
+      t.fastAc[i] = static_cast<uint64_t>(len1) | static_cast<uint64_t>(len1) << 8 | uint64_t{64} << 16;
+      continue;
+    }
+    const int size1 = s1 & 15;
+    const int used1 = len1 + size1;
+    if (size1 == 0 || used1 > kPairBits) continue;
+    const int v1 = Extend(static_cast<int>(i >> (kPairBits - used1)) & ((1 << size1) - 1), size1);
+    int used = used1, step = 0, v2 = 0;
+    const int left = kPairBits - used1;
+    const unsigned rest = (i << used1) & kMask;  // the bits after the first term, at the top
+    const int len2 = t.lookLength[rest >> (kPairBits - kLookBits)];
+    if (len2 != 0 && len2 <= left) {
+      const int s2 = t.lookSymbol[rest >> (kPairBits - kLookBits)];
+      const int size2 = s2 & 15;
+      if (s2 == 0) {
+        used += len2;
+        step = 64;
+      } else if (size2 != 0 && len2 + size2 <= left) {
+        used += len2 + size2;
+        step = (s2 >> 4) + 1;
+        v2 = Extend(static_cast<int>(rest >> (kPairBits - len2 - size2)) & ((1 << size2) - 1), size2);
+      }
+    }
+    t.fastAc[i] = static_cast<uint64_t>(used) | static_cast<uint64_t>(used1) << 8 |
+                  static_cast<uint64_t>(s1 >> 4) << 16 | static_cast<uint64_t>(step) << 24 |
+                  static_cast<uint64_t>(static_cast<uint16_t>(v1)) << 32 |
+                  static_cast<uint64_t>(static_cast<uint16_t>(v2)) << 48;
+  }
+}
 
 Decoder::Decoder(InputStream& in, tagTes_Image_Info* info) : in_(in), info_(info) {
   const long position = in_.Tell();
@@ -267,25 +328,28 @@ long Decoder::ReadHuffmanTables() {
     }
     t.maxCode[17] = INT32_MAX;
     std::memset(t.lookLength, 0, sizeof t.lookLength);
-    std::memset(t.fastAc, 0, sizeof t.fastAc);
+    std::memset(t.fastDc, 0, sizeof t.fastDc);
     for (int i = 0; i < k; ++i) {
       const int len = sizes[i];
       if (len > kLookBits) continue;
       const int prefix = codes[i] << (kLookBits - len);
       const int symbol = t.symbols[i];
-      const int run = symbol >> 4, size = symbol & 15;
+      const int size = symbol & 15;
       for (int j = 0; j < (1 << (kLookBits - len)); ++j) {
         t.lookLength[prefix + j] = static_cast<uint8_t>(len);
         t.lookSymbol[prefix + j] = static_cast<uint8_t>(symbol);
-        if (tableClass == 1 && size != 0 && len + size <= kLookBits) {
+        if (tableClass == 0 && len + size <= kLookBits) {
           // The extra bits follow the code inside the lookahead.
-          int v = (j >> (kLookBits - len - size)) & ((1 << size) - 1);
-          if (v < (1 << (size - 1))) v += (-1 << size) + 1;
-          t.fastAc[prefix + j] = static_cast<int32_t>(static_cast<uint32_t>(v) << 16) | run << 8 | (len + size);
-        } else if (tableClass == 1 && symbol == 0) {
-          // The end of block, which ends nearly every block: a run past the last term.
-          t.fastAc[prefix + j] = 64 << 8 | len;
+          const int v = Extend((j >> (kLookBits - len - size)) & ((1 << size) - 1), size);
+          t.fastDc[prefix + j] = static_cast<int32_t>(static_cast<uint32_t>(v) << 8) | (len + size);
         }
+      }
+    }
+    if (tableClass == 1) {
+      try {
+        BuildFastAc(t);
+      } catch (const std::bad_alloc&) {
+        return TES_ERR_NO_MEMORY;
       }
     }
     t.defined = true;
@@ -517,11 +581,10 @@ inline int Decoder::GetBits(int count) {
 // The value of `size` extra bits; buffered by the caller.
 inline int Decoder::ReceiveExtend(int size) {
   if (size == 0) return 0;
-  int v = static_cast<int>(bits_ >> (64 - size));
+  const int v = static_cast<int>(bits_ >> (64 - size));
   bits_ <<= size;
   bitCount_ -= size;
-  if (v < (1 << (size - 1))) v += (-1 << size) + 1;
-  return v;
+  return Extend(v, size);
 }
 
 inline int Decoder::DecodeBlock(int ci, int16_t* block) {
@@ -535,12 +598,21 @@ inline int Decoder::DecodeBlock(int ci, int16_t* block) {
   // A symbol takes at most 16 bits and its extra bits at most 15: 32 buffered bits cover one
   // coefficient.
   if (bitCount_ < 32) FillBits();
-  const int s = DecodeSymbol(dc_[c.td]) & 15;
+  int diff = 0;
+  if (const int32_t fast = dc_[c.td].fastDc[bits_ >> (64 - kLookBits)]) {
+    bits_ <<= fast & 255;
+    bitCount_ -= fast & 255;
+    diff = fast >> 8;
+  } else {
+    diff = ReceiveExtend(DecodeSymbol(dc_[c.td]) & 15);
+  }
   // The prediction is kept at full width, as other decoders keep it (only the stored term
   // is 16 bits); damaged data that drive it far out wrap it rather than overflow.
-  prediction_[ci] = static_cast<int32_t>(static_cast<uint32_t>(prediction_[ci]) + static_cast<uint32_t>(ReceiveExtend(s)));
+  prediction_[ci] = static_cast<int32_t>(static_cast<uint32_t>(prediction_[ci]) + static_cast<uint32_t>(diff));
   block[0] = static_cast<int16_t>(prediction_[ci]);
   const HuffTable& ac = ac_[c.ta];
+  const uint64_t* const fastAc = ac.fastAc.data();
+  const uint8_t* const zigzag = kZigZagPadded.data();
   // The bit buffer is held in locals for the AC terms and stored back around the refills.
   uint64_t bits = bits_;
   int count = bitCount_;
@@ -553,15 +625,31 @@ inline int Decoder::DecodeBlock(int ci, int16_t* block) {
       bits = bits_;
       count = bitCount_;
     }
-    const int32_t fast = ac.fastAc[bits >> (64 - kLookBits)];
+    const uint64_t fast = fastAc[bits >> (64 - kPairBits)];
     if (fast != 0) {
-      const int len = fast & 255;
-      bits <<= len;
-      count -= len;
-      k += (fast >> 8) & 255;
-      if (k > 63) break;
-      block[kZigZag[k]] = static_cast<int16_t>(fast >> 16);
-      last = k++;
+      const int first = k + static_cast<int>((fast >> 16) & 255);
+      if (first > 63) {  // the end of block (or a run past it)
+        bits <<= (fast >> 8) & 255;
+        count -= static_cast<int>((fast >> 8) & 255);
+        break;
+      }
+      const int second = first + static_cast<int>((fast >> 24) & 255);
+      // Without a second term this writes the first one twice.
+      block[zigzag[second]] = static_cast<int16_t>(fast >> 48);
+      block[zigzag[first]] = static_cast<int16_t>(fast >> 32);
+      if (second > 63) {
+        // An end of block after the first term; or the first term was the block's last,
+        // and what followed it belongs to the next block.
+        const int used = first == 63 ? static_cast<int>((fast >> 8) & 255) : static_cast<int>(fast & 255);
+        bits <<= used;
+        count -= used;
+        last = first;
+        break;
+      }
+      bits <<= fast & 255;
+      count -= static_cast<int>(fast & 255);
+      last = second;
+      k = second + 1;
       continue;
     }
     bits_ = bits;
@@ -753,7 +841,7 @@ long Decoder::StreamScan(RowSink& sink, const Scan& scan) {
   prediction_[0] = prediction_[1] = prediction_[2] = 0;
   int restartsLeft = restartInterval_;
   int bandFirst = 0, bandRows = 0;
-  alignas(16) int16_t block[64];
+  alignas(16) int16_t block[65];
 
   for (int my = 0; my < mcusY; ++my) {
     for (int mx = 0; mx < mcusX; ++mx) {
@@ -936,7 +1024,7 @@ long Decoder::GatherScan(const Scan& scan) {
   prediction_[0] = prediction_[1] = prediction_[2] = prediction_[3] = 0;
   eobRun_ = 0;
   int restartsLeft = restartInterval_;
-  alignas(16) int16_t fresh[64];
+  alignas(16) int16_t fresh[65];
   // A scan of one component codes its own blocks one by one; a scan of several codes
   // whole MCUs.
   const bool single = scan.count == 1;
@@ -963,7 +1051,7 @@ long Decoder::GatherScan(const Scan& scan) {
               DecodeProgressiveBlock(scan, c, block);
             } else {
               DecodeBlock(c, fresh);
-              std::memcpy(block, fresh, sizeof fresh);
+              std::memcpy(block, fresh, 64 * sizeof(int16_t));
             }
           }
       }

@@ -125,10 +125,12 @@ class Decoder {
     // Lookahead of kLookBits bits: code length (0: longer code) and symbol.
     uint8_t lookLength[1 << 10];
     uint8_t lookSymbol[1 << 10];
-    // AC tables: a code and its extra bits that fit the lookahead together, decoded at once:
-    // value << 16 | run << 8 | bits used (an end of block: a run of 64); 0 when the prefix
-    // needs the slower path.
-    int32_t fastAc[1 << 10];
+    // DC tables: a code and its extra bits that fit the lookahead together, decoded at once:
+    // value << 8 | bits used; 0 when the prefix needs the slower path.
+    int32_t fastDc[1 << 10];
+    // AC tables: up to two terms whose codes and extra bits fit kPairBits bits, decoded by
+    // one lookup (see BuildFastAc); 0 when the prefix needs the slower path.
+    std::vector<uint64_t> fastAc;
     int32_t maxCode[18];       // largest code of each length, -1 when none
     int32_t valOffset[18];     // symbol index less the first code of each length
     uint8_t symbols[256];
@@ -165,12 +167,14 @@ class Decoder {
   long EmitCoefficients(RowSink& sink);
 
   // Entropy-coded data.
+  static void BuildFastAc(HuffTable& table);
   void FillBits();
   int DecodeSymbol(const HuffTable& table);
   int ReceiveExtend(int size);
   int GetBits(int count);
   // Decodes one block (natural order, cleared first); returns the zig-zag index of the last
-  // coefficient written (0: the DC term alone).
+  // coefficient written (0: the DC term alone). The block has a spare 65th term, which the
+  // paired lookup may write.
   int DecodeBlock(int component, int16_t* block);
   long ProcessRestart();
 

@@ -151,6 +151,30 @@ TEST_F(JpegPeers, CjpegFilesDecodeLikeDjpeg) {
     }
 }
 
+// Grain at high quality: blocks whose terms run to the last one (what follows it is the next
+// block's DC code, not an end of block) and dense runs of short codes, with cjpeg's standard
+// and its optimised Huffman tables.
+TEST_F(JpegPeers, DenseBlocksDecodeLikeDjpeg) {
+  const int width = 203, height = 77;
+  Bytes grain(static_cast<size_t>(width) * height * 3);
+  uint32_t seed = 99;
+  for (uint8_t& v : grain) {
+    seed = seed * 1664525u + 1013904223u;
+    v = static_cast<uint8_t>(seed >> 24);
+  }
+  const std::string src = dir_.Path("grain.pnm"), jpg = dir_.Path("peer.jpg"), ref = dir_.Path("ref.pnm");
+  WritePnm(src, width, height, 3, grain);
+  for (const char* options : {"-quality 100 -sample 1x1", "-quality 100 -sample 1x1 -optimize",
+                              "-quality 97 -sample 2x2", "-quality 92 -sample 2x2 -optimize -restart 2"}) {
+    SCOPED_TRACE(options);
+    ASSERT_EQ(Shell("cjpeg " + std::string(options) + " -outfile " + jpg + " " + src), 0);
+    ASSERT_EQ(Shell("djpeg -dct int -nosmooth -outfile " + ref + " " + jpg), 0);
+    const Opened got = Open(jpg);
+    ASSERT_EQ(got.status, 0);
+    EXPECT_LE(MaxDifference(got.pixels, ReadPnm(ref).pixels), 1);
+  }
+}
+
 // The other Huffman-coded layouts people have: progressive files, baseline files whose
 // components come in separate scans, extended sequential files with 16-bit quantisation
 // tables, sampling factors beyond the three we write, and RGB coded as it stands (Adobe
