@@ -82,6 +82,22 @@ struct ZigZagBytes {
 
 const ZigZagBytes kZigZagBytes;
 
+// For a term v of -2048..2047: its size category << 16 | its value bits (v, or v - 1 for a
+// negative v, in that many bits).
+constexpr int kValueRange = 2048;
+struct ValueBits {
+  uint32_t of[2 * kValueRange];
+  ValueBits() : of{} {
+    for (int v = -kValueRange; v < kValueRange; ++v) {
+      const int bits = BitLength(v);
+      of[v + kValueRange] = static_cast<uint32_t>(bits) << 16 |
+                            (static_cast<uint32_t>(v < 0 ? v - 1 : v) & ((1u << bits) - 1));
+    }
+  }
+};
+
+const ValueBits kValueBits;
+
 inline uint64_t ZigZagMask(const int16_t* q) {
   uint64_t natural = 0;
 #if defined(__SSE2__)
@@ -185,16 +201,17 @@ void AccurateDct(int32_t* block) {
   }
 }
 
-void FastReciprocals(const uint8_t* table, uint32_t* reciprocals) {
+void FastReciprocals(const uint8_t* table, uint16_t* reciprocals) {
   for (int k = 0; k < 64; ++k) {
     const int32_t divisor = (static_cast<int32_t>(table[k]) * kAanScale[k]) / 2048;
     // A divisor of 0 (possible only for a quantisation value of 1 at the highest
-    // frequencies) is treated as 1 so that no value divides by zero.
-    reciprocals[k] = 65536u / static_cast<uint32_t>(divisor < 1 ? 1 : divisor);
+    // frequencies) is treated as 1 so that no value divides by zero. For |c| <= 32768,
+    // (|c| * 65535 + 32768) >> 16 is |c|, as with 65536.
+    reciprocals[k] = static_cast<uint16_t>(std::min(65535u, 65536u / static_cast<uint32_t>(divisor < 1 ? 1 : divisor)));
   }
 }
 
-void ForwardFastQuantizeScalar(const int32_t* samples, ptrdiff_t stride, const uint32_t* reciprocals, int16_t* out) {
+void ForwardFastQuantizeScalar(const int32_t* samples, ptrdiff_t stride, const uint16_t* reciprocals, int16_t* out) {
   int32_t block[64];
   for (int r = 0; r < 8; ++r) std::memcpy(block + 8 * r, samples + r * stride, 8 * sizeof(int32_t));
   FastDct(block);
@@ -205,7 +222,7 @@ void ForwardFastQuantizeScalar(const int32_t* samples, ptrdiff_t stride, const u
   }
 }
 
-void ForwardFastQuantize(const int32_t* samples, const uint32_t* reciprocals, int16_t* out) {
+void ForwardFastQuantize(const int32_t* samples, const uint16_t* reciprocals, int16_t* out) {
   Kernels().forwardFast(samples, 8, reciprocals, out);
 }
 
@@ -272,6 +289,10 @@ void ScanEncoder::BuildCodes(const HuffmanSpec& spec, HuffCodes& codes) {
       ++code;
     }
     code <<= 1;
+  }
+  for (int s = 0; s < 256; ++s) {
+    codes.withBits[s] = codes.code[s] << (s & 15);
+    codes.sizeWithBits[s] = static_cast<uint8_t>(codes.size[s] + (s & 15));
   }
 }
 
@@ -427,10 +448,16 @@ void ScanEncoder::EncodeBlock(const int32_t* samples, ptrdiff_t stride, int comp
       run -= 16;
     }
     const int v = q[kZigZag[i]];
-    bits = 32 - __builtin_clz(static_cast<unsigned>(v < 0 ? -v : v));  // v is not 0
-    const uint32_t code = acCode[run << 4 | bits];
-    sink.Put((code >> 8) << bits | (static_cast<uint32_t>(v + (v >> 31)) & ((1u << bits) - 1)),
-             static_cast<int>(code & 255) + bits);
+    if (static_cast<unsigned>(v + kValueRange) < 2 * kValueRange) {
+      const uint32_t value = kValueBits.of[v + kValueRange];
+      const int symbol = run << 4 | static_cast<int>(value >> 16);
+      sink.Put(ac.withBits[symbol] | (value & 0xFFFF), ac.sizeWithBits[symbol]);
+    } else {
+      bits = 32 - __builtin_clz(static_cast<unsigned>(v < 0 ? -v : v));  // v is not 0
+      const uint32_t code = acCode[run << 4 | bits];
+      sink.Put((code >> 8) << bits | (static_cast<uint32_t>(v + (v >> 31)) & ((1u << bits) - 1)),
+               static_cast<int>(code & 255) + bits);
+    }
     last = i;
   }
   if (last != 63) sink.Put(ac.code[0x00], ac.size[0x00]);

@@ -25,13 +25,15 @@ struct EncoderConfig {
 // Forward transforms and quantisation of one block, exposed for tests and the SIMD paths.
 // Input: 64 level-shifted samples in natural order. Output: quantised coefficients in
 // natural order.
-void ForwardFastQuantize(const int32_t* samples, const uint32_t* reciprocals, int16_t* out);
+void ForwardFastQuantize(const int32_t* samples, const uint16_t* reciprocals, int16_t* out);
 void ForwardAccurateQuantize(const int32_t* samples, int16_t* out);
 // The in-place transforms themselves (before quantisation).
 void FastDct(int32_t* block);
 void AccurateDct(int32_t* block);
-// r[k] = floor(65536 / floor(q[k] * s[k] / 2048)) for a natural-order table q.
-void FastReciprocals(const uint8_t* table, uint32_t* reciprocals);
+// r[k] = floor(65536 / floor(q[k] * s[k] / 2048)) for a natural-order table q; 65536 (a
+// divisor of 1) is held as 65535, which rounds every term of 8-bit samples (below 2^15) to
+// the same quotient.
+void FastReciprocals(const uint8_t* table, uint16_t* reciprocals);
 
 class ScanEncoder {
  public:
@@ -55,6 +57,10 @@ class ScanEncoder {
     uint32_t code[256];
     uint8_t size[256];
     uint32_t packed[256];  // code << 8 | size
+    // The code moved up by the extra bits its symbol's low four bits ask for, and their
+    // size together: an AC term is this or'ed with its value bits.
+    uint32_t withBits[256];
+    uint8_t sizeWithBits[256];
   };
   static void BuildCodes(const HuffmanSpec& spec, HuffCodes& codes);
 
@@ -68,7 +74,7 @@ class ScanEncoder {
   int mcuW_, mcuH_;     // MCU size in pixels
   int mcusPerRow_;
   int paddedWidth_;
-  uint32_t reciprocals_[2][64];
+  uint16_t reciprocals_[2][64];
   const uint8_t* tables_[2];
   HuffCodes dc_[2], ac_[2];
   int prediction_[3] = {0, 0, 0};

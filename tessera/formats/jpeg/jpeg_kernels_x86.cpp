@@ -23,6 +23,91 @@ namespace {
 #define TESSERA_AVX2 __attribute__((target("avx2")))
 
 // ---------------------------------------------------------------------------------------
+// Encoder: the scaled AAN transform and the symmetric-rounding quantiser in 16-bit lanes,
+// eight lines at a time, in SSE2 operations only; the AVX2 kernel is the same code with VEX
+// encodings. For samples of -128..128 every value the transform makes stays well inside 16
+// bits (below 2048 after the row pass, below 24000 after the column pass), so 16-bit sums
+// are the portable transform's 32-bit ones, and each product int16((v * c) >> 8) is the high
+// half of v times c << 8, or v plus that of c - 256 where c << 8 passes 15 bits.
+
+#define TESSERA_ALWAYS_INLINE inline __attribute__((always_inline))
+
+TESSERA_ALWAYS_INLINE __m128i AanMul16(__m128i v, int c) {
+  if (c < 128) return _mm_mulhi_epi16(v, _mm_set1_epi16(static_cast<int16_t>(c * 256)));
+  return _mm_add_epi16(v, _mm_mulhi_epi16(v, _mm_set1_epi16(static_cast<int16_t>((c - 256) * 256))));
+}
+
+TESSERA_ALWAYS_INLINE void Transpose8x16(__m128i* v) {
+  const __m128i a0 = _mm_unpacklo_epi16(v[0], v[1]), a1 = _mm_unpackhi_epi16(v[0], v[1]);
+  const __m128i a2 = _mm_unpacklo_epi16(v[2], v[3]), a3 = _mm_unpackhi_epi16(v[2], v[3]);
+  const __m128i a4 = _mm_unpacklo_epi16(v[4], v[5]), a5 = _mm_unpackhi_epi16(v[4], v[5]);
+  const __m128i a6 = _mm_unpacklo_epi16(v[6], v[7]), a7 = _mm_unpackhi_epi16(v[6], v[7]);
+  const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
+  const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
+  const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
+  const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
+  v[0] = _mm_unpacklo_epi64(b0, b4);
+  v[1] = _mm_unpackhi_epi64(b0, b4);
+  v[2] = _mm_unpacklo_epi64(b1, b5);
+  v[3] = _mm_unpackhi_epi64(b1, b5);
+  v[4] = _mm_unpacklo_epi64(b2, b6);
+  v[5] = _mm_unpackhi_epi64(b2, b6);
+  v[6] = _mm_unpacklo_epi64(b3, b7);
+  v[7] = _mm_unpackhi_epi64(b3, b7);
+}
+
+TESSERA_ALWAYS_INLINE void Fdct16(__m128i* d) {
+  const __m128i tmp0 = _mm_add_epi16(d[0], d[7]), tmp7 = _mm_sub_epi16(d[0], d[7]);
+  const __m128i tmp1 = _mm_add_epi16(d[1], d[6]), tmp6 = _mm_sub_epi16(d[1], d[6]);
+  const __m128i tmp2 = _mm_add_epi16(d[2], d[5]), tmp5 = _mm_sub_epi16(d[2], d[5]);
+  const __m128i tmp3 = _mm_add_epi16(d[3], d[4]), tmp4 = _mm_sub_epi16(d[3], d[4]);
+  __m128i tmp10 = _mm_add_epi16(tmp0, tmp3), tmp13 = _mm_sub_epi16(tmp0, tmp3);
+  __m128i tmp11 = _mm_add_epi16(tmp1, tmp2), tmp12 = _mm_sub_epi16(tmp1, tmp2);
+  d[0] = _mm_add_epi16(tmp10, tmp11);
+  d[4] = _mm_sub_epi16(tmp10, tmp11);
+  const __m128i z1 = AanMul16(_mm_add_epi16(tmp12, tmp13), 181);
+  d[2] = _mm_add_epi16(tmp13, z1);
+  d[6] = _mm_sub_epi16(tmp13, z1);
+  tmp10 = _mm_add_epi16(tmp4, tmp5);
+  tmp11 = _mm_add_epi16(tmp5, tmp6);
+  tmp12 = _mm_add_epi16(tmp6, tmp7);
+  const __m128i z5 = AanMul16(_mm_sub_epi16(tmp10, tmp12), 98);
+  const __m128i z2 = _mm_add_epi16(AanMul16(tmp10, 139), z5);
+  const __m128i z4 = _mm_add_epi16(AanMul16(tmp12, 334), z5);
+  const __m128i z3 = AanMul16(tmp11, 181);
+  const __m128i z11 = _mm_add_epi16(tmp7, z3), z13 = _mm_sub_epi16(tmp7, z3);
+  d[5] = _mm_add_epi16(z13, z2);
+  d[3] = _mm_sub_epi16(z13, z2);
+  d[1] = _mm_add_epi16(z11, z4);
+  d[7] = _mm_sub_epi16(z11, z4);
+}
+
+TESSERA_ALWAYS_INLINE void ForwardFast16(const int32_t* samples, ptrdiff_t stride, const uint16_t* reciprocals,
+                                         int16_t* out) {
+  __m128i d[8];
+  for (int r = 0; r < 8; ++r) {
+    const int32_t* row = samples + r * stride;
+    d[r] = _mm_packs_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row)),
+                           _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 4)));
+  }
+  // Rows first (transposed: register i holds element i of every row), then columns.
+  Transpose8x16(d);
+  Fdct16(d);
+  Transpose8x16(d);
+  Fdct16(d);
+  // sign(c) * ((|c| * r + 32768) >> 16): the high half of |c| * r, plus one where the low
+  // half reaches 32768.
+  for (int u = 0; u < 8; ++u) {
+    const __m128i c = d[u];
+    const __m128i sign = _mm_srai_epi16(c, 15);
+    const __m128i a = _mm_sub_epi16(_mm_xor_si128(c, sign), sign);
+    const __m128i rec = _mm_loadu_si128(reinterpret_cast<const __m128i*>(reciprocals + 8 * u));
+    const __m128i m = _mm_add_epi16(_mm_mulhi_epu16(a, rec), _mm_srli_epi16(_mm_mullo_epi16(a, rec), 15));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8 * u), _mm_sub_epi16(_mm_xor_si128(m, sign), sign));
+  }
+}
+
+// ---------------------------------------------------------------------------------------
 // Shuffle masks that gather R, G and B out of 16 interleaved pixels (48 bytes in three
 // 16-byte pieces) and put them back. kGather[c][piece] takes channel c's bytes out of one
 // piece; kScatter[piece][c] places channel c's bytes into one piece. -128 clears a byte.
@@ -265,80 +350,11 @@ TESSERA_AVX2 void InverseAvx2(const int16_t* coef, const uint16_t* quant, uint8_
 }
 
 // ---------------------------------------------------------------------------------------
-// Encoder: the scaled AAN transform with 8-bit multipliers and the symmetric-rounding
-// quantiser, eight lines at a time.
-
-// int16((v * c) >> 8), as the portable transform takes each product.
-TESSERA_AVX2 inline __m256i AanMul(__m256i v, int32_t c) {
-  return _mm256_srai_epi32(_mm256_slli_epi32(_mm256_srai_epi32(MulC(v, c), 8), 16), 16);
-}
-
-TESSERA_AVX2 inline void Fdct8Avx2(__m256i* d) {
-  const __m256i tmp0 = Add(d[0], d[7]), tmp7 = Sub(d[0], d[7]);
-  const __m256i tmp1 = Add(d[1], d[6]), tmp6 = Sub(d[1], d[6]);
-  const __m256i tmp2 = Add(d[2], d[5]), tmp5 = Sub(d[2], d[5]);
-  const __m256i tmp3 = Add(d[3], d[4]), tmp4 = Sub(d[3], d[4]);
-  __m256i tmp10 = Add(tmp0, tmp3), tmp13 = Sub(tmp0, tmp3);
-  __m256i tmp11 = Add(tmp1, tmp2), tmp12 = Sub(tmp1, tmp2);
-  d[0] = Add(tmp10, tmp11);
-  d[4] = Sub(tmp10, tmp11);
-  const __m256i z1 = AanMul(Add(tmp12, tmp13), 181);
-  d[2] = Add(tmp13, z1);
-  d[6] = Sub(tmp13, z1);
-  tmp10 = Add(tmp4, tmp5);
-  tmp11 = Add(tmp5, tmp6);
-  tmp12 = Add(tmp6, tmp7);
-  const __m256i z5 = AanMul(Sub(tmp10, tmp12), 98);
-  const __m256i z2 = Add(AanMul(tmp10, 139), z5);
-  const __m256i z4 = Add(AanMul(tmp12, 334), z5);
-  const __m256i z3 = AanMul(tmp11, 181);
-  const __m256i z11 = Add(tmp7, z3), z13 = Sub(tmp7, z3);
-  d[5] = Add(z13, z2);
-  d[3] = Sub(z13, z2);
-  d[1] = Add(z11, z4);
-  d[7] = Sub(z11, z4);
-}
-
-TESSERA_AVX2 void ForwardFastQuantizeAvx2(const int32_t* samples, ptrdiff_t stride, const uint32_t* reciprocals,
+// Encoder: the scaled AAN transform and the quantiser (ForwardFast16 below) with VEX
+// encodings.
+TESSERA_AVX2 void ForwardFastQuantizeAvx2(const int32_t* samples, ptrdiff_t stride, const uint16_t* reciprocals,
                                           int16_t* out) {
-  __m256i d[8];
-  for (int r = 0; r < 8; ++r) d[r] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(samples + r * stride));
-  // Rows: transposed, register i holds element i of every row.
-  Transpose8(d);
-  Fdct8Avx2(d);
-  // Columns: transposed back, register u holds row u.
-  Transpose8(d);
-  Fdct8Avx2(d);
-  // sign(c) * ((|c| * r + 32768) >> 16), then taken as 16 bits. With every |c| below 2^15
-  // (and r at most 2^16) the product and its rounding term fit 32 bits; otherwise 64-bit
-  // products are used.
-  __m256i a[8], any = _mm256_setzero_si256();
-  for (int u = 0; u < 8; ++u) {
-    a[u] = _mm256_abs_epi32(d[u]);
-    any = _mm256_or_si256(any, a[u]);
-  }
-  const bool small = _mm256_testz_si256(any, _mm256_set1_epi32(~32767));
-  const __m256i half32 = _mm256_set1_epi32(32768);
-  const __m256i half = _mm256_set1_epi64x(32768);
-  for (int u = 0; u < 8; u += 2) {
-    __m256i q[2];
-    for (int j = 0; j < 2; ++j) {
-      const __m256i rec = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(reciprocals + 8 * (u + j)));
-      __m256i m;
-      if (small) {
-        m = _mm256_srli_epi32(Add(_mm256_mullo_epi32(a[u + j], rec), half32), 16);
-      } else {
-        const __m256i even = _mm256_srli_epi64(_mm256_add_epi64(_mm256_mul_epu32(a[u + j], rec), half), 16);
-        const __m256i odd = _mm256_srli_epi64(
-            _mm256_add_epi64(_mm256_mul_epu32(_mm256_srli_epi64(a[u + j], 32), _mm256_srli_epi64(rec, 32)), half), 16);
-        m = _mm256_blend_epi32(even, _mm256_slli_epi64(odd, 32), 0xAA);
-      }
-      const __m256i s = _mm256_sign_epi32(m, d[u + j]);
-      q[j] = _mm256_srai_epi32(_mm256_slli_epi32(s, 16), 16);
-    }
-    const __m256i packed = _mm256_permute4x64_epi64(_mm256_packs_epi32(q[0], q[1]), 0xD8);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 8 * u), packed);
-  }
+  ForwardFast16(samples, stride, reciprocals, out);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -520,65 +536,8 @@ void InverseSse2(const int16_t* coef, const uint16_t* quant, uint8_t* out, ptrdi
   }
 }
 
-// int16((v * c) >> 8) for any 32-bit v.
-inline __m128i AanMul4(__m128i v, int32_t c) {
-  return _mm_srai_epi32(_mm_slli_epi32(_mm_srai_epi32(Mullo4(v, c), 8), 16), 16);
-}
-
-inline void Fdct8Sse2(__m128i* v, int h) {
-  auto d = [&](int i) -> __m128i& { return v[2 * i + h]; };
-  const __m128i tmp0 = Add4(d(0), d(7)), tmp7 = Sub4(d(0), d(7));
-  const __m128i tmp1 = Add4(d(1), d(6)), tmp6 = Sub4(d(1), d(6));
-  const __m128i tmp2 = Add4(d(2), d(5)), tmp5 = Sub4(d(2), d(5));
-  const __m128i tmp3 = Add4(d(3), d(4)), tmp4 = Sub4(d(3), d(4));
-  __m128i tmp10 = Add4(tmp0, tmp3), tmp13 = Sub4(tmp0, tmp3);
-  __m128i tmp11 = Add4(tmp1, tmp2), tmp12 = Sub4(tmp1, tmp2);
-  d(0) = Add4(tmp10, tmp11);
-  d(4) = Sub4(tmp10, tmp11);
-  const __m128i z1 = AanMul4(Add4(tmp12, tmp13), 181);
-  d(2) = Add4(tmp13, z1);
-  d(6) = Sub4(tmp13, z1);
-  tmp10 = Add4(tmp4, tmp5);
-  tmp11 = Add4(tmp5, tmp6);
-  tmp12 = Add4(tmp6, tmp7);
-  const __m128i z5 = AanMul4(Sub4(tmp10, tmp12), 98);
-  const __m128i z2 = Add4(AanMul4(tmp10, 139), z5);
-  const __m128i z4 = Add4(AanMul4(tmp12, 334), z5);
-  const __m128i z3 = AanMul4(tmp11, 181);
-  const __m128i z11 = Add4(tmp7, z3), z13 = Sub4(tmp7, z3);
-  d(5) = Add4(z13, z2);
-  d(3) = Sub4(z13, z2);
-  d(1) = Add4(z11, z4);
-  d(7) = Sub4(z11, z4);
-}
-
-void ForwardFastQuantizeSse2(const int32_t* samples, ptrdiff_t stride, const uint32_t* reciprocals, int16_t* out) {
-  __m128i v[8][2];
-  for (int r = 0; r < 8; ++r)
-    for (int h = 0; h < 2; ++h) v[r][h] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + r * stride + 4 * h));
-  Transpose8Sse2(v);
-  for (int h = 0; h < 2; ++h) Fdct8Sse2(&v[0][0], h);
-  Transpose8Sse2(v);
-  for (int h = 0; h < 2; ++h) Fdct8Sse2(&v[0][0], h);
-  // sign(c) * ((|c| * r + 32768) >> 16) with 64-bit products, then taken as 16 bits.
-  const __m128i half = _mm_set1_epi64x(32768);
-  for (int r = 0; r < 8; ++r) {
-    __m128i q[2];
-    for (int h = 0; h < 2; ++h) {
-      const __m128i c = v[r][h];
-      const __m128i sign = _mm_srai_epi32(c, 31);
-      const __m128i a = _mm_sub_epi32(_mm_xor_si128(c, sign), sign);
-      const __m128i rec = _mm_loadu_si128(reinterpret_cast<const __m128i*>(reciprocals + 8 * r + 4 * h));
-      const __m128i even = _mm_srli_epi64(_mm_add_epi64(_mm_mul_epu32(a, rec), half), 16);
-      const __m128i odd =
-          _mm_srli_epi64(_mm_add_epi64(_mm_mul_epu32(_mm_srli_epi64(a, 32), _mm_srli_epi64(rec, 32)), half), 16);
-      const __m128i m = _mm_unpacklo_epi32(_mm_shuffle_epi32(even, _MM_SHUFFLE(0, 0, 2, 0)),
-                                           _mm_shuffle_epi32(odd, _MM_SHUFFLE(0, 0, 2, 0)));
-      const __m128i s = _mm_sub_epi32(_mm_xor_si128(m, sign), sign);
-      q[h] = _mm_srai_epi32(_mm_slli_epi32(s, 16), 16);
-    }
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8 * r), _mm_packs_epi32(q[0], q[1]));
-  }
+void ForwardFastQuantizeSse2(const int32_t* samples, ptrdiff_t stride, const uint16_t* reciprocals, int16_t* out) {
+  ForwardFast16(samples, stride, reciprocals, out);
 }
 
 // Colour conversion of four pixels at a time: each pixel's 4 bytes from its first (the

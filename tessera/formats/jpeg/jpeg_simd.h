@@ -17,8 +17,8 @@ struct KernelTable {
   // Encoder: Cb and Cr of `count` groups whose top-left pixels are `step` pixels apart.
   void (*chromaRow)(const uint8_t* rgb, int count, int step, int32_t* cb, int32_t* cr);
   // Encoder: scaled AAN transform and symmetric-rounding quantisation of one block whose
-  // 8 rows of samples are `stride` values apart.
-  void (*forwardFast)(const int32_t* samples, ptrdiff_t stride, const uint32_t* reciprocals, int16_t* out);
+  // 8 rows of samples (-128..128) are `stride` values apart.
+  void (*forwardFast)(const int32_t* samples, ptrdiff_t stride, const uint16_t* reciprocals, int16_t* out);
   // Decoder: accurate inverse transform of one block of quantised coefficients (natural
   // order) with its quantisation table, into 8 rows of 8 samples, `stride` apart.
   void (*inverse)(const int16_t* coef, const uint16_t* quant, uint8_t* out, ptrdiff_t stride);
@@ -43,7 +43,7 @@ const KernelTable* VectorKernelsOf(const char* level);
 // The portable versions.
 void LumaRowScalar(const uint8_t* rgb, int width, int32_t* y);
 void ChromaRowScalar(const uint8_t* rgb, int count, int step, int32_t* cb, int32_t* cr);
-void ForwardFastQuantizeScalar(const int32_t* samples, ptrdiff_t stride, const uint32_t* reciprocals, int16_t* out);
+void ForwardFastQuantizeScalar(const int32_t* samples, ptrdiff_t stride, const uint16_t* reciprocals, int16_t* out);
 void InverseScalar(const int16_t* coef, const uint16_t* quant, uint8_t* out, ptrdiff_t stride);
 void YccRowScalar(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int width, int chromaShift, uint8_t* rgb);
 

@@ -111,7 +111,7 @@ TEST(JpegTables, AanScaleFollowsItsFormula) {
       auto a = [](int i) { return i == 0 ? 1.0 : std::sqrt(2.0) * std::cos(i * M_PI / 16); };
       EXPECT_EQ(kAanScale[8 * u + v], std::lround(16384 * a(u) * a(v)));
     }
-  uint32_t r[64];
+  uint16_t r[64];
   FastReciprocals(QualityTable(3, 0), r);
   EXPECT_EQ(r[0], 65536u / (3 * 16384 / 2048));  // 2730
   EXPECT_EQ(r[63], 65536u / (15 * 1247 / 2048));
@@ -147,7 +147,7 @@ TEST(JpegEncoder, TransformsOfAFlatBlock) {
   ForwardAccurateQuantize(samples, q);
   EXPECT_EQ(q[0], 800);  // 8 x 100, scaled by 8 and divided back with rounding
   for (int k = 1; k < 64; ++k) EXPECT_EQ(q[k], 0);
-  uint32_t r[64];
+  uint16_t r[64];
   FastReciprocals(QualityTable(4, 0), r);
   ForwardFastQuantize(samples, r, q);
   // DC: 6400 x 2730 / 65536 rounded = 267 (quantisation value 2: 800 / 2 = 400, less the
@@ -230,21 +230,31 @@ TEST(JpegKernels, VectorKernelsMatchPortableOnes) {
         }
       }
 
-    // Forward transform and quantisation with the reciprocals of levels 1 to 4: random
-    // samples, flat extremes, and a checkerboard (the largest high-frequency terms).
-    for (int level = 1; level <= 4; ++level)
+    // Forward transform and quantisation with the reciprocals of levels 1 to 4 and of a
+    // table of ones (divisors of 1): random samples, flat extremes, a checkerboard, and for
+    // each of the 64 terms the extremes signed as its cosines (each term at its largest,
+    // which the 16-bit lanes must hold), with luminance's -128..127 and chroma's -127..128.
+    const uint8_t ones[64] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,
+                              1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,
+                              1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
+    for (int level = 1; level <= 5; ++level)
       for (int component = 0; component < 2; ++component) {
-        uint32_t r[64];
-        FastReciprocals(QualityTable(level, component), r);
-        for (int trial = 0; trial < 200; ++trial) {
+        uint16_t r[64];
+        FastReciprocals(level == 5 ? ones : QualityTable(level, component), r);
+        for (int trial = 0; trial < 300; ++trial) {
           int32_t samples[64];
           for (int k = 0; k < 64; ++k) {
             const int u = k >> 3, v = k & 7;
+            // Term (fu, fv) of the basis, for trials 4 to 131.
+            const int fu = ((trial - 4) & 63) >> 3, fv = (trial - 4) & 7;
+            const double basis = std::cos((2 * u + 1) * fu * M_PI / 16) * std::cos((2 * v + 1) * fv * M_PI / 16);
             samples[k] = trial == 0   ? -128
                          : trial == 1 ? 127
                          : trial == 2 ? ((u + v) & 1 ? 127 : -128)
                          : trial == 3 ? (u < 4 ? 127 : -128)
-                                      : static_cast<int32_t>(next() % 256) - 128;
+                         : trial < 68 ? (basis >= 0 ? 127 : -128)
+                         : trial < 132 ? (basis >= 0 ? 128 : -127)
+                                       : static_cast<int32_t>(next() % 256) - 128;
           }
           int16_t q[64], q2[64];
           ForwardFastQuantizeScalar(samples, 8, r, q);
