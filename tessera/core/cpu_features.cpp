@@ -18,6 +18,7 @@ unsigned DetectedCpuFeatures() {
     if (__builtin_cpu_supports("sse2")) f |= kCpuSse2;
     if (__builtin_cpu_supports("ssse3")) f |= kCpuSsse3;
     if (__builtin_cpu_supports("avx2")) f |= kCpuAvx2;
+    if (__builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2")) f |= kCpuBmi2;
 #endif
     return f;
   }();

@@ -10,6 +10,7 @@ enum CpuFeature : unsigned {
   kCpuSse2 = 1u << 0,
   kCpuSsse3 = 1u << 1,
   kCpuAvx2 = 1u << 2,
+  kCpuBmi2 = 1u << 3,  // with BMI1: shifts by a register without the flags, and the bit tests
 };
 
 // What the processor offers (CpuFeature bits), detected at the first call; none outside x86.

@@ -12,110 +12,11 @@
 #endif
 
 #include "formats/jpeg/jpeg_dct.h"
+#include "formats/jpeg/jpeg_huffman_coder.h"
 #include "formats/jpeg/jpeg_simd.h"
 
 namespace tessera::jpeg {
 
-namespace {
-
-// Number of bits needed for |v| (the size category of T.81).
-inline int BitLength(int v) {
-  unsigned a = static_cast<unsigned>(v < 0 ? -v : v);
-  return a == 0 ? 0 : 32 - __builtin_clz(a);
-}
-
-// The bit writer. `buffer` holds 64 - `free` pending bits in its low end, most significant
-// first (bits above them are left-overs that later shifts push out). A code goes in with a
-// shift and an or; only when the 64 bits are full are 8 bytes written, a 0 byte after every
-// 0xFF.
-struct BitSink {
-  uint64_t buffer;
-  int free;
-  uint8_t* put;
-
-  inline void Put(uint32_t code, int size) {  // size 1..32
-    free -= size;
-    if (free >= 0) {
-      buffer = buffer << size | code;
-      return;
-    }
-    // The code's leading bits complete the 64; its other -free bits stay in the buffer.
-    buffer = buffer << (size + free) | code >> -free;
-    Flush64();
-    free += 64;
-    buffer = code;
-  }
-
-  inline void Flush64() {
-    const uint64_t inverted = ~buffer;  // a 0xFF byte becomes a zero byte
-    if (((inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull) == 0) {
-      const uint64_t be = __builtin_bswap64(buffer);
-      std::memcpy(put, &be, 8);
-      put += 8;
-      return;
-    }
-    for (int shift = 56; shift >= 0; shift -= 8) {
-      const uint8_t b = static_cast<uint8_t>(buffer >> shift);
-      *put++ = b;
-      if (b == 0xFF) *put++ = 0;
-    }
-  }
-};
-
-// Bit i set when the i-th coefficient in zig-zag order is non-zero. The natural-order mask
-// is built 16 positions at a time and moved to zig-zag order a byte at a time through
-// tables.
-struct ZigZagBytes {
-  uint64_t bits[8][256];
-  ZigZagBytes() {
-    int zigzagOf[64];
-    for (int i = 0; i < 64; ++i) zigzagOf[kZigZag[i]] = i;
-    for (int n = 0; n < 8; ++n)
-      for (int value = 0; value < 256; ++value) {
-        uint64_t m = 0;
-        for (int t = 0; t < 8; ++t)
-          if (value >> t & 1) m |= uint64_t{1} << zigzagOf[8 * n + t];
-        bits[n][value] = m;
-      }
-  }
-};
-
-const ZigZagBytes kZigZagBytes;
-
-// For a term v of -2048..2047: its size category << 16 | its value bits (v, or v - 1 for a
-// negative v, in that many bits).
-constexpr int kValueRange = 2048;
-struct ValueBits {
-  uint32_t of[2 * kValueRange];
-  ValueBits() : of{} {
-    for (int v = -kValueRange; v < kValueRange; ++v) {
-      const int bits = BitLength(v);
-      of[v + kValueRange] = static_cast<uint32_t>(bits) << 16 |
-                            (static_cast<uint32_t>(v < 0 ? v - 1 : v) & ((1u << bits) - 1));
-    }
-  }
-};
-
-const ValueBits kValueBits;
-
-inline uint64_t ZigZagMask(const int16_t* q) {
-  uint64_t natural = 0;
-#if defined(__SSE2__)
-  const __m128i zero = _mm_setzero_si128();
-  for (int k = 0; k < 64; k += 16) {
-    const __m128i a = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q + k)), zero);
-    const __m128i b = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q + k + 8)), zero);
-    natural |= static_cast<uint64_t>(~_mm_movemask_epi8(_mm_packs_epi16(a, b)) & 0xFFFF) << k;
-  }
-#else
-  for (int k = 0; k < 64; ++k) natural |= static_cast<uint64_t>(q[k] != 0) << k;
-#endif
-  uint64_t m = 0;
-  for (int n = 0; n < 8; ++n) m |= kZigZagBytes.bits[n][natural >> (8 * n) & 255];
-  return m;
-}
-
-}  // namespace
 
 // ---------------------------------------------------------------------------------------
 // Forward transforms
@@ -277,7 +178,7 @@ ScanEncoder::ScanEncoder(const EncoderConfig& config) : config_(config) {
   }
 }
 
-void ScanEncoder::BuildCodes(const HuffmanSpec& spec, HuffCodes& codes) {
+void BuildCodes(const HuffmanSpec& spec, HuffCodes& codes) {
   std::memset(&codes, 0, sizeof codes);
   uint32_t code = 0;
   int k = 0;
@@ -424,46 +325,12 @@ void ScanEncoder::EncodeBlock(const int32_t* samples, ptrdiff_t stride, int comp
     kernels_->forwardFast(samples, stride, reciprocals_[t], q);
   }
 
-  const HuffCodes& dc = dc_[t];
-  const HuffCodes& ac = ac_[t];
-  // The bit writer's state lives in registers for the block.
-  BitSink sink{bitBuffer_, 64 - bitCount_, put_};
-  const int diff = q[0] - prediction_[component];
-  prediction_[component] = q[0];
-  int bits = BitLength(diff);
-  // Each code goes out together with its appended bits (at most 16 + 12 bits).
-  sink.Put(dc.code[bits] << bits | (static_cast<uint32_t>(diff < 0 ? diff - 1 : diff) & ((1u << bits) - 1)),
-           dc.size[bits] + bits);
-  const uint32_t* acCode = ac.packed;
+  kernels_->codeBlock(q, prediction_[component], dc_[t], ac_[t], bitBuffer_, bitCount_, put_);
+}
 
-  // Walk the non-zero AC terms in zig-zag order.
-  uint64_t nonzero = ZigZagMask(q) & ~uint64_t{1};
-  int last = 0;
-  while (nonzero != 0) {
-    const int i = __builtin_ctzll(nonzero);
-    nonzero &= nonzero - 1;
-    int run = i - last - 1;
-    while (run > 15) {
-      sink.Put(acCode[0xF0] >> 8, acCode[0xF0] & 255);
-      run -= 16;
-    }
-    const int v = q[kZigZag[i]];
-    if (static_cast<unsigned>(v + kValueRange) < 2 * kValueRange) {
-      const uint32_t value = kValueBits.of[v + kValueRange];
-      const int symbol = run << 4 | static_cast<int>(value >> 16);
-      sink.Put(ac.withBits[symbol] | (value & 0xFFFF), ac.sizeWithBits[symbol]);
-    } else {
-      bits = 32 - __builtin_clz(static_cast<unsigned>(v < 0 ? -v : v));  // v is not 0
-      const uint32_t code = acCode[run << 4 | bits];
-      sink.Put((code >> 8) << bits | (static_cast<uint32_t>(v + (v >> 31)) & ((1u << bits) - 1)),
-               static_cast<int>(code & 255) + bits);
-    }
-    last = i;
-  }
-  if (last != 63) sink.Put(ac.code[0x00], ac.size[0x00]);
-  bitBuffer_ = sink.buffer;
-  bitCount_ = 64 - sink.free;
-  put_ = sink.put;
+void CodeBlockPortable(const int16_t* q, int& prediction, const HuffCodes& dc, const HuffCodes& ac,
+                       uint64_t& bitBuffer, int& bitCount, uint8_t*& put) {
+  CodeBlock(q, prediction, dc, ac, bitBuffer, bitCount, put);
 }
 
 void ScanEncoder::FlushBits() {

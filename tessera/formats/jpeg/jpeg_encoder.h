@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "formats/jpeg/jpeg_huffman_coder.h"
 #include "formats/jpeg/jpeg_tables.h"
 
 namespace tessera::jpeg {
@@ -53,16 +54,6 @@ class ScanEncoder {
   int mcuHeight() const { return mcuH_; }
 
  private:
-  struct HuffCodes {
-    uint32_t code[256];
-    uint8_t size[256];
-    uint32_t packed[256];  // code << 8 | size
-    // The code moved up by the extra bits its symbol's low four bits ask for, and their
-    // size together: an AC term is this or'ed with its value bits.
-    uint32_t withBits[256];
-    uint8_t sizeWithBits[256];
-  };
-  static void BuildCodes(const HuffmanSpec& spec, HuffCodes& codes);
 
   void EncodeMcuRow(const uint8_t* const* rows);
   void EncodeBlock(const int32_t* samples, ptrdiff_t stride, int component);

@@ -5,6 +5,7 @@
 
 #include "core/cpu_features.h"
 #include "formats/jpeg/jpeg_dct.h"
+#include "formats/jpeg/jpeg_huffman_coder.h"
 #include "formats/jpeg/jpeg_simd.h"
 
 namespace tessera::jpeg {
@@ -105,7 +106,7 @@ extern const char* VectorKernelsName();
 namespace {
 
 const KernelTable kPortable{&LumaRowScalar, &ChromaRowScalar, &ForwardFastQuantizeScalar, &InverseScalar,
-                            &YccRowScalar};
+                            &YccRowScalar, &CodeBlockPortable};
 std::atomic<const KernelTable*> chosen{nullptr};
 
 }  // namespace

@@ -3,6 +3,7 @@
 // what its portable version computes: the same integer operations on the same values, only
 // several at a time.
 #include "formats/jpeg/jpeg_dct.h"
+#include "formats/jpeg/jpeg_huffman_coder.h"
 #include "formats/jpeg/jpeg_simd.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -586,12 +587,25 @@ void ChromaRowSse2(const uint8_t* rgb, int count, int step, int32_t* cb, int32_t
   if (i < count) ChromaRowScalar(rgb + 3 * static_cast<ptrdiff_t>(i) * step, count - i, step, cb + i, cr + i);
 }
 
-const KernelTable kSse2{&LumaRowSse2, &ChromaRowSse2, &ForwardFastQuantizeSse2, &InverseSse2, &YccRowSse2};
-const KernelTable kAvx2{&LumaRowAvx2, &ChromaRowAvx2, &ForwardFastQuantizeAvx2, &InverseAvx2, &YccRowAvx2};
+// The block coder with BMI1/BMI2 (shifts by a register without the flags): the same text as
+// the portable build.
+__attribute__((target("avx2,bmi,bmi2"))) void CodeBlockBmi2(const int16_t* q, int& prediction, const HuffCodes& dc,
+                                                           const HuffCodes& ac, uint64_t& bitBuffer, int& bitCount,
+                                                           uint8_t*& put) {
+  CodeBlock(q, prediction, dc, ac, bitBuffer, bitCount, put);
+}
+
+const KernelTable kSse2{&LumaRowSse2, &ChromaRowSse2, &ForwardFastQuantizeSse2, &InverseSse2, &YccRowSse2,
+                        &CodeBlockPortable};
+const KernelTable kAvx2{&LumaRowAvx2,  &ChromaRowAvx2, &ForwardFastQuantizeAvx2,
+                        &InverseAvx2,  &YccRowAvx2,    &CodeBlockPortable};
+const KernelTable kAvx2Bmi2{&LumaRowAvx2,  &ChromaRowAvx2, &ForwardFastQuantizeAvx2,
+                            &InverseAvx2,  &YccRowAvx2,    &CodeBlockBmi2};
 
 }  // namespace
 
 const KernelTable* VectorKernels() {
+  if (CpuCan(kCpuAvx2 | kCpuBmi2)) return &kAvx2Bmi2;
   if (CpuCan(kCpuAvx2)) return &kAvx2;
   return CpuCan(kCpuSse2) ? &kSse2 : nullptr;
 }
@@ -603,7 +617,10 @@ const char* VectorKernelsName() {
 
 const KernelTable* VectorKernelsOf(const char* level) {
   if (std::strcmp(level, "sse2") == 0) return DetectedCpuFeatures() & kCpuSse2 ? &kSse2 : nullptr;
-  if (std::strcmp(level, "avx2") == 0) return DetectedCpuFeatures() & kCpuAvx2 ? &kAvx2 : nullptr;
+  if (std::strcmp(level, "avx2") == 0) {
+    const unsigned f = DetectedCpuFeatures();
+    return f & kCpuAvx2 ? (f & kCpuBmi2 ? &kAvx2Bmi2 : &kAvx2) : nullptr;
+  }
   return nullptr;
 }
 

@@ -11,6 +11,8 @@
 
 namespace tessera::jpeg {
 
+struct HuffCodes;
+
 struct KernelTable {
   // Encoder: luminance (level-shifted) of `width` RGB pixels.
   void (*lumaRow)(const uint8_t* rgb, int width, int32_t* y);
@@ -25,6 +27,9 @@ struct KernelTable {
   // Decoder: Y, Cb, Cr rows to RGB, chroma at full resolution or halved horizontally
   // (chromaShift 0 or 1).
   void (*yccRow)(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int width, int chromaShift, uint8_t* rgb);
+  // Encoder: Huffman coding of one block of quantised terms (jpeg_huffman_coder.h).
+  void (*codeBlock)(const int16_t* q, int& prediction, const HuffCodes& dc, const HuffCodes& ac,
+                    uint64_t& bitBuffer, int& bitCount, uint8_t*& put);
 };
 
 // The table in use: vector versions when the processor has them, unless the portable
