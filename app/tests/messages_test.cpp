@@ -65,7 +65,9 @@ class AsAnotherUser {
     if (::geteuid() == 0) switched_ = ::seteuid(65534) == 0;
   }
   ~AsAnotherUser() {
-    if (switched_) EXPECT_EQ(::seteuid(0), 0);
+    if (switched_) {
+      EXPECT_EQ(::seteuid(0), 0);
+    }
   }
 
  private:

@@ -397,7 +397,9 @@ TEST_F(TiffFiles, EveryPrefixOfABigTiffEndsInAStatus) {
       const long tested = Test(path);
       TesseraClass image(0, TES_CS_RGB24);
       const long opened = Open(image, path);
-      if (n < 16) EXPECT_EQ(tested, TES_ERR_UNKNOWN_FORMAT) << n;
+      if (n < 16) {
+        EXPECT_EQ(tested, TES_ERR_UNKNOWN_FORMAT) << n;
+      }
       EXPECT_NE(opened, 0) << n;
     }
   }

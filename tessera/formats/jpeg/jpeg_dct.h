@@ -35,46 +35,10 @@ struct PlainArithmetic {
   }
 };
 
-// One 8-point inverse transform of in[0], in[step], ... in[7 * step], results before
-// descaling in out[0], out[step], ... out[7 * step]. It is always inlined, also into vector
-// functions of a wider target than this header's, so the calling convention of wide vector
-// values that -Wpsabi notes never applies.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wpsabi"
-template <typename T, typename A = PlainArithmetic>
-__attribute__((always_inline)) inline void Idct8(const T* in, T* out, ptrdiff_t step = 1) {
-  T z1 = A::Mul(in[2 * step] + in[6 * step], kF0_541196100);
-  const T tmp2 = z1 - A::Mul(in[6 * step], kF1_847759065);
-  const T tmp3 = z1 + A::Mul(in[2 * step], kF0_765366865);
-  const T tmp0e = A::Scale(in[0] + in[4 * step]);
-  const T tmp1e = A::Scale(in[0] - in[4 * step]);
-  const T tmp10 = tmp0e + tmp3, tmp13 = tmp0e - tmp3, tmp11 = tmp1e + tmp2, tmp12 = tmp1e - tmp2;
-
-  T t0 = in[7 * step], t1 = in[5 * step], t2 = in[3 * step], t3 = in[step];
-  z1 = t0 + t3;
-  T z2 = t1 + t2, z3 = t0 + t2, z4 = t1 + t3;
-  const T z5 = A::MulSum(z3, z4, kF1_175875602);
-  t0 = A::Mul(t0, kF0_298631336);
-  t1 = A::Mul(t1, kF2_053119869);
-  t2 = A::Mul(t2, kF3_072711026);
-  t3 = A::Mul(t3, kF1_501321110);
-  z1 = A::Mul(z1, -kF0_899976223);
-  z2 = A::Mul(z2, -kF2_562915447);
-  z3 = A::Mul(z3, -kF1_961570560) + z5;
-  z4 = A::Mul(z4, -kF0_390180644) + z5;
-  t0 += z1 + z3;
-  t1 += z2 + z4;
-  t2 += z2 + z3;
-  t3 += z1 + z4;
-  out[0 * step] = tmp10 + t3;
-  out[7 * step] = tmp10 - t3;
-  out[1 * step] = tmp11 + t2;
-  out[6 * step] = tmp11 - t2;
-  out[2 * step] = tmp12 + t1;
-  out[5 * step] = tmp12 - t1;
-  out[3 * step] = tmp13 + t0;
-  out[4 * step] = tmp13 - t0;
-}
-#pragma GCC diagnostic pop
+// The 8-point inverse butterfly, compiled for the baseline target (the AVX2 kernels include
+// it once more for theirs).
+#define TESSERA_IDCT8_TARGET
+#include "formats/jpeg/jpeg_idct8.inc"
+#undef TESSERA_IDCT8_TARGET
 
 }  // namespace tessera::jpeg::dct

@@ -271,8 +271,6 @@ TESSERA_AVX2 inline void Transpose8(__m256i* v) {
 }
 
 TESSERA_AVX2 inline __m256i Add(__m256i a, __m256i b) { return _mm256_add_epi32(a, b); }
-TESSERA_AVX2 inline __m256i Sub(__m256i a, __m256i b) { return _mm256_sub_epi32(a, b); }
-TESSERA_AVX2 inline __m256i MulC(__m256i a, int32_t c) { return _mm256_mullo_epi32(a, _mm256_set1_epi32(c)); }
 
 // ---------------------------------------------------------------------------------------
 // Decoder: the accurate inverse transform, eight lines at a time.
@@ -295,12 +293,20 @@ struct Avx2Arithmetic {
   TESSERA_AVX2 static Lanes8 MulSum(Lanes8 a, Lanes8 b, int32_t c) {
     return Mul(a, c) + Mul(b, c);
   }
-  __attribute__((always_inline)) static Lanes8 Scale(Lanes8 x) { return x << kConstBits; }
+  TESSERA_AVX2 static Lanes8 Scale(Lanes8 x) { return x << kConstBits; }
 };
+
+// The shared butterfly compiled for AVX2, so that its eight-lane values pass only between
+// functions of that target.
+namespace avx2 {
+#define TESSERA_IDCT8_TARGET TESSERA_AVX2
+#include "formats/jpeg/jpeg_idct8.inc"
+#undef TESSERA_IDCT8_TARGET
+}  // namespace avx2
 
 // Eight lines of the block at once (register i holds element i of each).
 TESSERA_AVX2 inline void Idct8Avx2(const __m256i* in, __m256i* out) {
-  dct::Idct8<Lanes8, Avx2Arithmetic>(reinterpret_cast<const Lanes8*>(in), reinterpret_cast<Lanes8*>(out));
+  avx2::Idct8<Lanes8, Avx2Arithmetic>(reinterpret_cast<const Lanes8*>(in), reinterpret_cast<Lanes8*>(out));
 }
 
 TESSERA_AVX2 void InverseAvx2(const int16_t* coef, const uint16_t* quant, uint8_t* out, ptrdiff_t stride) {
@@ -430,17 +436,8 @@ TESSERA_AVX2 void ChromaRowAvx2(const uint8_t* rgb, int count, int step, int32_t
 // SSE2 versions: four 32-bit lanes, an 8 x 8 block as v[row][half] (columns 0-3, 4-7).
 
 inline __m128i Add4(__m128i a, __m128i b) { return _mm_add_epi32(a, b); }
-inline __m128i Sub4(__m128i a, __m128i b) { return _mm_sub_epi32(a, b); }
 // x * c for x and c in 16-bit range: one multiply-add of (x, 0) pairs with (c, 0).
 inline __m128i Madd4(__m128i x, int32_t c) { return _mm_madd_epi16(x, _mm_set1_epi32(c & 0xFFFF)); }
-// The low 32 bits of x * c for any 32-bit x.
-inline __m128i Mullo4(__m128i x, int32_t c) {
-  const __m128i k = _mm_set1_epi32(c);
-  const __m128i even = _mm_mul_epu32(x, k);
-  const __m128i odd = _mm_mul_epu32(_mm_srli_epi64(x, 32), k);
-  return _mm_unpacklo_epi32(_mm_shuffle_epi32(even, _MM_SHUFFLE(0, 0, 2, 0)),
-                            _mm_shuffle_epi32(odd, _MM_SHUFFLE(0, 0, 2, 0)));
-}
 inline __m128i Abs4(__m128i x) {
   const __m128i s = _mm_srai_epi32(x, 31);
   return _mm_sub_epi32(_mm_xor_si128(x, s), s);

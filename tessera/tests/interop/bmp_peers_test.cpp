@@ -168,7 +168,9 @@ TEST(BmpVariants, OpenWithThePeersPixels) {
     ASSERT_EQ(desc.width, width);
     ASSERT_EQ(desc.height, height);
     // A palette whose entries are all grey gives a grey image (the peer may pick one).
-    if (v.grey) EXPECT_EQ(desc.colorSpace, TES_CS_GRAY8);
+    if (v.grey) {
+      EXPECT_EQ(desc.colorSpace, TES_CS_GRAY8);
+    }
     const Bytes got = Pixels(image);
     // Grey images against the peer's equal samples; bit fields under 8 bits within 1.
     int worst = 0;

@@ -300,7 +300,9 @@ TEST_F(JpegPeers, OurFilesDecodeInDjpeg) {
         EXPECT_LE(MaxDifference(ours.pixels, peer.pixels), 1);
         // At level 5 (quantisation 1, full chroma) the picture itself survives closely, its
         // sharp edges included.
-        if (level == 5) EXPECT_LE(MaxDifference(ours.pixels, Picture(301, 203, grey ? 1 : 3)), 8);
+        if (level == 5) {
+          EXPECT_LE(MaxDifference(ours.pixels, Picture(301, 203, grey ? 1 : 3)), 8);
+        }
         if (thumbnail) {
           const std::string thumb = dir_.Path("thumb.jpg");
           // exiftool finds the Exif IFD1 thumbnail and the JFXX one alike.

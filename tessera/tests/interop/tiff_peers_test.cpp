@@ -380,7 +380,7 @@ open(sys.argv[2], 'wb').write(out + struct.pack('<I4H', 0, 8, 8, 8, 8) + jpg)
 )";
   WriteBytes(adobe, Bytes(script.begin(), script.end()));
   const std::string out = dir_.Path("cmyk-jpeg.tif"), plain = dir_.Path("cmyk-libtiff.tif"), raw = dir_.Path("cmyk.raw");
-  for (const std::string make : {"/usr/bin/python3 " + adobe + " " + source + " " + out,"tiffcp -c jpeg:90 -r 16 " + source + " " + out,
+  for (const std::string& make : {"/usr/bin/python3 " + adobe + " " + source + " " + out,"tiffcp -c jpeg:90 -r 16 " + source + " " + out,
                                  "tiffcp -c jpeg:75 -t -w 32 -l 16 " + source + " " + out,
                                  "tiffcp -c jpeg:90 -r 8 " + source + " " + out,
                                  "/usr/bin/convert " + source + " -compress JPEG -quality 85 " + out}) {
