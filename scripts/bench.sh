@@ -8,27 +8,21 @@ build=${BENCH_BUILD_DIR:-build-bench}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVAX_BUILD_BENCH=ON -DORVAX_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" -j "$(nproc)"
 
-# Runs a benchmark program to JSON and prints "name: value ms (ratio x peer)" per pair.
+# Each benchmark runs BENCH_REPETITIONS times (default 5), all repetitions of a program
+# interleaved in a random order; figures are medians with their spread.
+export BENCH_REPETITIONS=${BENCH_REPETITIONS:-5}
+export BENCH_FIGURES=$PWD/scripts/bench_figures.py
+
+# Runs a benchmark program to JSON and prints "name: median ms (spread), peer: ...: ratio" per
+# pair (ratio: our time as a multiple of the peer's).
 ratios() {
   local program=$1; shift
   local json
   json=$(mktemp)
-  ORVAX_WINDOWS_DIR=$PWD/$build/windows "$build/bin/$program" --benchmark_format=json --benchmark_out="$json" --benchmark_out_format=json >/dev/null
-  /usr/bin/python3 - "$json" "$@" <<'PY'
-import json, sys
-data = json.load(open(sys.argv[1]))
-times = {b["name"].split("/")[0]: b["real_time"] for b in data["benchmarks"]}
-extra = {b["name"].split("/")[0]: b for b in data["benchmarks"]}
-for pair in sys.argv[2:]:
-    name, peer = pair.split("=")
-    line = f"{name}: {times[name]:.2f} ms"
-    if peer:
-        line += f"  ({times[name] / times[peer]:.2f} x {peer} {times[peer]:.2f} ms)"
-    for key in ("peak_rss_MiB", "peak_growth_MiB", "image_MiB"):
-        if key in extra[name]:
-            line += f"  {key}={extra[name][key]:.0f}"
-    print(line)
-PY
+  ORVAX_WINDOWS_DIR=$PWD/$build/windows "$build/bin/$program" --benchmark_repetitions="$BENCH_REPETITIONS" \
+    --benchmark_enable_random_interleaving=true --benchmark_format=json --benchmark_out="$json" \
+    --benchmark_out_format=json >/dev/null
+  /usr/bin/python3 "$BENCH_FIGURES" "$json" --cpu "$@" || true
   rm -f "$json"
 }
 

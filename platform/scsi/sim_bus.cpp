@@ -242,7 +242,7 @@ class SimulatedBus final : public Bus {
     Pending& pending = pending_[n];
     auto worker = std::make_shared<Worker>();
     pending.push_back(worker);
-    worker->thread = std::thread([this, worker, device, cmd, delay, done] {
+    worker->thread = std::thread([worker, device, cmd, delay, done] {
       bool aborted;
       {
         std::unique_lock<std::mutex> lk(worker->mutex);
