@@ -1,5 +1,7 @@
 #include "core/image_store.h"
 
+#include <sys/mman.h>
+
 #include <cstring>
 #include <new>
 
@@ -10,6 +12,28 @@
 #endif
 
 namespace tessera {
+
+PixelSlab::PixelSlab(size_t count, size_t blockBytes) : blockBytes_(blockBytes) {
+  const size_t bytes = count * blockBytes;
+  if (bytes == 0) return;
+  // Placed on a huge-page boundary and asked for huge pages, so that the system can back it
+  // with a few large pages rather than thousands of small ones; then filled in one call.
+  constexpr size_t kHuge = size_t{2} << 20;
+  void* p = ::mmap(nullptr, bytes + kHuge, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) return;
+  auto* start = static_cast<uint8_t*>(p);
+  auto* base = reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(start) + kHuge - 1) & ~(kHuge - 1));
+  if (base > start) ::munmap(start, static_cast<size_t>(base - start));
+  if (start + kHuge > base) ::munmap(base + bytes, static_cast<size_t>(start + kHuge - base));
+  ::madvise(base, bytes, MADV_HUGEPAGE);
+  ::madvise(base, bytes, MADV_POPULATE_WRITE);
+  try {
+    base_ = std::shared_ptr<void>(base, [bytes](void* q) { ::munmap(q, bytes); });
+  } catch (const std::bad_alloc&) {
+    // The mapping was returned by the deleter.
+  }
+}
+
 namespace {
 
 // One row of a copy between the caller's buffer and a tile. The kernel is picked once per
@@ -132,6 +156,10 @@ bool ChooseKernel(const ImageStore& store, int plane, bool writing, CopyKernel& 
   return true;
 }
 
+// A store whose tiles still need this many bytes of pixels between them gets them as one
+// PixelSlab; smaller ones take a calloc block each.
+constexpr size_t kSlabBytes = size_t{1} << 20;
+
 bool RectFits(const tagTes_Rect& r, int64_t w, int64_t h) {
   return r.width > 0 && r.height > 0 && r.x >= 0 && r.y >= 0 && int64_t{r.x} + r.width <= w &&
          int64_t{r.y} + r.height <= h;
@@ -234,6 +262,16 @@ long ImageStore::Store(const tagTes_Tile_Desc& desc, const tagTes_Transform_Stru
   } fence{streaming};
 
   const TileRange range = RangeOf(stored);
+  // The pixel blocks of the tiles this store is the first to write, together.
+  size_t fresh = 0;
+  for (int row = range.firstRow; row <= range.lastRow; ++row)
+    for (int column = range.firstColumn; column <= range.lastColumn; ++column) {
+      const Tile* tile = tiles_[static_cast<size_t>(row) * tilesAcross_ + column].get();
+      if (tile == nullptr || !tile->pixels) ++fresh;
+    }
+  const size_t blockBytes = static_cast<size_t>(kTileSize) * kTileSize * bpp;
+  const PixelSlab slab(fresh * blockBytes >= kSlabBytes ? fresh : 0, blockBytes);
+  size_t taken = 0;
   for (int row = range.firstRow; row <= range.lastRow; ++row) {
     for (int column = range.firstColumn; column <= range.lastColumn; ++column) {
       std::unique_ptr<Tile>& slot = tiles_[static_cast<size_t>(row) * tilesAcross_ + column];
@@ -246,6 +284,7 @@ long ImageStore::Store(const tagTes_Tile_Desc& desc, const tagTes_Transform_Stru
       }
       Tile& tile = *slot;
       tile.DropCache();
+      if (!tile.pixels && slab) tile.pixels = slab.Block(taken++);
       if (!tile.EnsurePixels()) return TES_ERR_NO_MEMORY;
       const tagTes_Rect part = Intersect(tile.position, stored);
       if (IsEmpty(part)) continue;
