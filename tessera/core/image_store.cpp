@@ -1,6 +1,7 @@
 #include "core/image_store.h"
 
 #include <sys/mman.h>
+#include <sys/uio.h>
 
 #include <cstring>
 #include <new>
@@ -322,6 +323,27 @@ long ImageStore::Load(const tagTes_Tile_Desc& desc, void* buffer) const {
         k.run(dst, src, part.width, 0, k);
       }
     }
+  }
+  return TES_OK;
+}
+
+long ImageStore::RowPieces(int y, std::vector<iovec>& pieces) const {
+  const tagTes_Rect row{0, y, width_, 1};
+  if (!hasTable_ || !RectFits(row, width_, height_)) return TES_ERR_NO_IMAGE;
+  const TileRange range = RangeOf(row);
+  const int bpp = bytesPerPixel();
+  const size_t before = pieces.size();
+  for (int column = range.firstColumn; column <= range.lastColumn; ++column) {
+    const Tile* tile = TileAt(column, range.firstRow);
+    if (tile == nullptr || !tile->pixels) {
+      pieces.resize(before);
+      return TES_ERR_NO_IMAGE;
+    }
+    const tagTes_Rect part = Intersect(tile->position, row);
+    if (IsEmpty(part)) continue;
+    const uint8_t* at =
+        tile->Row(y - tile->position.y) + static_cast<ptrdiff_t>(part.x - tile->position.x) * bpp;
+    pieces.push_back({const_cast<uint8_t*>(at), static_cast<size_t>(part.width) * bpp});
   }
   return TES_OK;
 }
