@@ -3,6 +3,7 @@
 // libtiff: in one buffer) or on disk in the same one-strip layout.
 #include <benchmark/benchmark.h>
 #include <tiffio.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -131,6 +132,43 @@ void BM_LibtiffWrite48(benchmark::State& state) {
   }
 }
 
+// The floor under both writers: the image's bytes written by one write() call into the
+// truncated file, with no TIFF around them.
+void BM_SyscallWrite48(benchmark::State& state) {
+  const std::vector<uint8_t>& pixels = Pixels();
+  const std::string path = Folder() + "/syscall.tif";
+  for (auto _ : state) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    size_t done = 0;
+    while (fd >= 0 && done < pixels.size()) {
+      const ssize_t put = ::write(fd, pixels.data() + done, pixels.size() - done);
+      if (put <= 0) break;
+      done += static_cast<size_t>(put);
+    }
+    if (fd < 0 || done != pixels.size()) state.SkipWithError("write failed");
+    if (fd >= 0) ::close(fd);
+  }
+}
+
+// The same file read by read() calls into a fresh buffer, as one plain program would.
+void BM_SyscallRead48(benchmark::State& state) {
+  const std::string path = Input();
+  const size_t bytes = static_cast<size_t>(FileSize(path));
+  for (auto _ : state) {
+    std::unique_ptr<uint8_t[]> buffer(new uint8_t[bytes]);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    size_t done = 0;
+    while (fd >= 0 && done < bytes) {
+      const ssize_t got = ::read(fd, buffer.get() + done, bytes - done);
+      if (got <= 0) break;
+      done += static_cast<size_t>(got);
+    }
+    if (fd < 0 || done != bytes) state.SkipWithError("read failed");
+    if (fd >= 0) ::close(fd);
+    benchmark::DoNotOptimize(buffer.get());
+  }
+}
+
 // A photograph-like 16-bit image (smooth shading, edges and grain), so that LZW and Deflate
 // meet data they compress as they would in a scan rather than noise.
 const std::vector<uint16_t>& Photo16() {
@@ -210,6 +248,8 @@ BENCHMARK(BM_TesseraRead48)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_LibtiffRead48)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_TesseraWrite48)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_LibtiffWrite48)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_SyscallRead48)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_SyscallWrite48)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_TesseraReadLzwPredictor48)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_LibtiffReadLzwPredictor48)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_TesseraReadDeflatePredictor48)->Unit(benchmark::kMillisecond)->MinTime(2.0);
@@ -224,7 +264,7 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   const std::string dir = Folder();
-  for (const char* name : {"/input.tif", "/here.tif", "/libtiff.tif", "/lzw.tif", "/deflate.tif"}) ::unlink((dir + name).c_str());
+  for (const char* name : {"/input.tif", "/here.tif", "/libtiff.tif", "/syscall.tif", "/lzw.tif", "/deflate.tif"}) ::unlink((dir + name).c_str());
   ::rmdir(dir.c_str());
   return 0;
 }

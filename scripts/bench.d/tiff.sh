@@ -15,5 +15,7 @@ for ours, peer in (("BM_TesseraRead48", "BM_LibtiffRead48"), ("BM_TesseraWrite48
                    ("BM_TesseraReadDeflatePredictor48", "BM_LibtiffReadDeflatePredictor48")):
     print(f"{ours}: {times[ours]:.1f} ms, {peer}: {times[peer]:.1f} ms, "
           f"speed {times[peer] / times[ours]:.2f} x libtiff")
+print(f"floor (the image's bytes by plain read()/write() calls): read {times['BM_SyscallRead48']:.1f} ms, "
+      f"write {times['BM_SyscallWrite48']:.1f} ms")
 PY
 rm -f "$json"

@@ -1,5 +1,8 @@
 #include "core/image_store.h"
 
+#include <sys/mman.h>
+#include <sys/uio.h>
+
 #include <cstring>
 #include <new>
 
@@ -10,6 +13,28 @@
 #endif
 
 namespace tessera {
+
+PixelSlab::PixelSlab(size_t count, size_t blockBytes) : blockBytes_(blockBytes) {
+  const size_t bytes = count * blockBytes;
+  if (bytes == 0) return;
+  // Placed on a huge-page boundary and asked for huge pages, so that the system can back it
+  // with a few large pages rather than thousands of small ones; then filled in one call.
+  constexpr size_t kHuge = size_t{2} << 20;
+  void* p = ::mmap(nullptr, bytes + kHuge, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) return;
+  auto* start = static_cast<uint8_t*>(p);
+  auto* base = reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(start) + kHuge - 1) & ~(kHuge - 1));
+  if (base > start) ::munmap(start, static_cast<size_t>(base - start));
+  if (start + kHuge > base) ::munmap(base + bytes, static_cast<size_t>(start + kHuge - base));
+  ::madvise(base, bytes, MADV_HUGEPAGE);
+  ::madvise(base, bytes, MADV_POPULATE_WRITE);
+  try {
+    base_ = std::shared_ptr<void>(base, [bytes](void* q) { ::munmap(q, bytes); });
+  } catch (const std::bad_alloc&) {
+    // The mapping was returned by the deleter.
+  }
+}
+
 namespace {
 
 // One row of a copy between the caller's buffer and a tile. The kernel is picked once per
@@ -132,6 +157,10 @@ bool ChooseKernel(const ImageStore& store, int plane, bool writing, CopyKernel& 
   return true;
 }
 
+// A store whose tiles still need this many bytes of pixels between them gets them as one
+// PixelSlab; smaller ones take a calloc block each.
+constexpr size_t kSlabBytes = size_t{1} << 20;
+
 bool RectFits(const tagTes_Rect& r, int64_t w, int64_t h) {
   return r.width > 0 && r.height > 0 && r.x >= 0 && r.y >= 0 && int64_t{r.x} + r.width <= w &&
          int64_t{r.y} + r.height <= h;
@@ -234,6 +263,16 @@ long ImageStore::Store(const tagTes_Tile_Desc& desc, const tagTes_Transform_Stru
   } fence{streaming};
 
   const TileRange range = RangeOf(stored);
+  // The pixel blocks of the tiles this store is the first to write, together.
+  size_t fresh = 0;
+  for (int row = range.firstRow; row <= range.lastRow; ++row)
+    for (int column = range.firstColumn; column <= range.lastColumn; ++column) {
+      const Tile* tile = tiles_[static_cast<size_t>(row) * tilesAcross_ + column].get();
+      if (tile == nullptr || !tile->pixels) ++fresh;
+    }
+  const size_t blockBytes = static_cast<size_t>(kTileSize) * kTileSize * bpp;
+  const PixelSlab slab(fresh * blockBytes >= kSlabBytes ? fresh : 0, blockBytes);
+  size_t taken = 0;
   for (int row = range.firstRow; row <= range.lastRow; ++row) {
     for (int column = range.firstColumn; column <= range.lastColumn; ++column) {
       std::unique_ptr<Tile>& slot = tiles_[static_cast<size_t>(row) * tilesAcross_ + column];
@@ -246,6 +285,7 @@ long ImageStore::Store(const tagTes_Tile_Desc& desc, const tagTes_Transform_Stru
       }
       Tile& tile = *slot;
       tile.DropCache();
+      if (!tile.pixels && slab) tile.pixels = slab.Block(taken++);
       if (!tile.EnsurePixels()) return TES_ERR_NO_MEMORY;
       const tagTes_Rect part = Intersect(tile.position, stored);
       if (IsEmpty(part)) continue;
@@ -283,6 +323,27 @@ long ImageStore::Load(const tagTes_Tile_Desc& desc, void* buffer) const {
         k.run(dst, src, part.width, 0, k);
       }
     }
+  }
+  return TES_OK;
+}
+
+long ImageStore::RowPieces(int y, std::vector<iovec>& pieces) const {
+  const tagTes_Rect row{0, y, width_, 1};
+  if (!hasTable_ || !RectFits(row, width_, height_)) return TES_ERR_NO_IMAGE;
+  const TileRange range = RangeOf(row);
+  const int bpp = bytesPerPixel();
+  const size_t before = pieces.size();
+  for (int column = range.firstColumn; column <= range.lastColumn; ++column) {
+    const Tile* tile = TileAt(column, range.firstRow);
+    if (tile == nullptr || !tile->pixels) {
+      pieces.resize(before);
+      return TES_ERR_NO_IMAGE;
+    }
+    const tagTes_Rect part = Intersect(tile->position, row);
+    if (IsEmpty(part)) continue;
+    const uint8_t* at =
+        tile->Row(y - tile->position.y) + static_cast<ptrdiff_t>(part.x - tile->position.x) * bpp;
+    pieces.push_back({const_cast<uint8_t*>(at), static_cast<size_t>(part.width) * bpp});
   }
   return TES_OK;
 }

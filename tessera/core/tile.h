@@ -13,13 +13,37 @@
 namespace tessera {
 
 // Pixel blocks come from calloc: fresh memory arrives zeroed from the system without a
-// second pass over it, and pixels no write has touched read as zero.
+// second pass over it, and pixels no write has touched read as zero. A block may instead be
+// a piece of a PixelSlab, shared by the tiles it was made for and returned with the last.
 struct FreeBlock {
-  void operator()(uint8_t* p) const { std::free(p); }
+  std::shared_ptr<void> slab;  // null for a block of its own
+  void operator()(uint8_t* p) {
+    if (slab)
+      slab.reset();
+    else
+      std::free(p);
+  }
 };
 using PixelBlock = std::unique_ptr<uint8_t[], FreeBlock>;
 
 inline PixelBlock AllocateBlock(size_t bytes) { return PixelBlock(static_cast<uint8_t*>(std::calloc(bytes, 1))); }
+
+// The zeroed blocks of several tiles in one mapping, which the system fills with pages as it
+// is made: far cheaper than taking each page at its first touch (a fault each).
+class PixelSlab {
+ public:
+  // count blocks of blockBytes (a multiple of the page size); empty when memory runs out.
+  PixelSlab(size_t count, size_t blockBytes);
+  explicit operator bool() const { return static_cast<bool>(base_); }
+  // Block i, holding the slab until it is freed.
+  PixelBlock Block(size_t i) const {
+    return PixelBlock(static_cast<uint8_t*>(base_.get()) + i * blockBytes_, FreeBlock{base_});
+  }
+
+ private:
+  std::shared_ptr<void> base_;
+  size_t blockBytes_;
+};
 
 // What `pick` gives for the stored pixel size `bytes` (1, 2, 3, 4, else 6) passed as a
 // std::integral_constant: the instance of a kernel template for that size.

@@ -2,9 +2,12 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -156,17 +159,49 @@ long OutputStream::Open() {
   return 0;
 }
 
-long OutputStream::WriteAll(const uint8_t* data, size_t count) {
+long OutputStream::WriteAll(const iovec* pieces, size_t count) {
   if (fd_ < 0) return Fail(TES_ERR_OUT_WRITE);
+  size_t done = 0;  // bytes of pieces[0] already written
   while (count > 0) {
-    const ssize_t put = ::write(fd_, data, count);
+    if (pieces[0].iov_len == done) {
+      ++pieces;
+      --count;
+      done = 0;
+      continue;
+    }
+    // The next pieces, the first less what a partial write took of it.
+    iovec window[IOV_MAX];
+    const size_t n = std::min<size_t>(count, IOV_MAX);
+    std::copy_n(pieces, n, window);
+    window[0].iov_base = static_cast<uint8_t*>(window[0].iov_base) + done;
+    window[0].iov_len -= done;
+    ssize_t put = ::writev(fd_, window, static_cast<int>(n));
     if (put < 0 && errno == EINTR) continue;
     if (put < 0) return Fail(errno == ENOSPC || errno == EDQUOT ? TES_ERR_DISK_FULL : TES_ERR_OUT_WRITE);
     if (put == 0) return Fail(TES_ERR_OUT_WRITE);
-    data += put;
-    count -= static_cast<size_t>(put);
+    // Past the pieces written whole, into the one written in part.
+    for (size_t left = static_cast<size_t>(put); left > 0;) {
+      const size_t take = std::min(left, pieces[0].iov_len - done);
+      left -= take;
+      done += take;
+      if (done == pieces[0].iov_len) {
+        ++pieces;
+        --count;
+        done = 0;
+      }
+    }
   }
   return 0;
+}
+
+long OutputStream::WriteAll(const uint8_t* data, size_t count) {
+  const iovec piece{const_cast<uint8_t*>(data), count};
+  return WriteAll(&piece, 1);
+}
+
+long OutputStream::WritePieces(const iovec* pieces, size_t count) {
+  if (used_ > 0 && Flush() != 0) return kStreamFailed;
+  return WriteAll(pieces, count);
 }
 
 long OutputStream::Flush() {

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+struct iovec;
+
 namespace tessera {
 
 inline constexpr size_t kStreamBufferBytes = 32768;
@@ -76,6 +78,9 @@ class OutputStream {
   // Both flush each time the buffer holds 32768 bytes. 0, or -2 with 1202 or 1204 (disk full).
   virtual long WriteByte(int value);
   virtual long Write(const void* buffer, long count);
+  // Writes what is buffered, then the pieces in order straight from where they lie, as many
+  // to a call as the system takes. 0, or -2 with 1202 or 1204.
+  long WritePieces(const iovec* pieces, size_t count);
   // Absolute seek (after writing what is buffered). 0, or -2 with 1203.
   virtual long Seek(long offset);
   // Writes what is buffered. 0, or -2 with 1202 or 1204.
@@ -96,7 +101,8 @@ class OutputStream {
   }
 
  private:
-  // Writes count bytes straight to the file, retrying partial writes.
+  // Writes the pieces straight to the file, retrying partial writes.
+  long WriteAll(const iovec* pieces, size_t count);
   long WriteAll(const uint8_t* data, size_t count);
 
   std::string path_;

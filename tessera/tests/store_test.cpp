@@ -1,6 +1,7 @@
 // Storing pixels into tiles and reading them back, under every transform and layout.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <vector>
 
 #include "fixtures.h"
@@ -120,6 +121,25 @@ TEST(Store, ReadingATileNoWriteTouchedIsRefused) {
   EXPECT_EQ(image.GetData(firstTile, buf.data()), 0);
   tagTes_Tile_Desc secondTile{{100, 0, 60, 10}, 300, 0};
   EXPECT_EQ(image.GetData(secondTile, buf.data()), TES_ERR_NO_IMAGE);
+}
+
+// Stores large enough that their new tiles share one block of memory: each tile keeps its
+// own pixels, and rows a store has not reached read as zero until the next store.
+TEST(Store, LargeStoresKeepEveryTileApart) {
+  const int w = 1500, h = 300, cs = TES_CS_RGB48, bpp = BppOf(cs);
+  const Bytes source = PatternPixels(w, h, cs);
+  TesseraClass image(0, 0);
+  tagTes_Image_Desc desc{w, h, cs, {}, 72.0};
+  ASSERT_EQ(image.SetImageDesc(desc, kNone), 0);
+  tagTes_Tile_Desc top{{0, 0, w, 250}, w * bpp, 0};
+  ASSERT_EQ(image.SetData(top, kNone, const_cast<uint8_t*>(source.data())), 0);
+  Bytes row(static_cast<size_t>(w) * bpp, 1);
+  tagTes_Tile_Desc unreached{{0, 255, w, 1}, w * bpp, 0};
+  ASSERT_EQ(image.GetData(unreached, row.data()), 0);
+  EXPECT_EQ(row, Bytes(row.size(), 0));
+  tagTes_Tile_Desc rest{{0, 250, w, h - 250}, w * bpp, 0};
+  ASSERT_EQ(image.SetData(rest, kNone, const_cast<uint8_t*>(source.data()) + 250 * w * bpp), 0);
+  EXPECT_EQ(Pixels(image), source);
 }
 
 TEST(Store, PlaneByPlaneEqualsOneInterleavedWrite) {

@@ -7,11 +7,15 @@
 //        then the strip
 //
 // The strip's byte count (file offset 126) is written as 0 and patched after the strip.
+#include <sys/uio.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <new>
 
+#include "core/image_store.h"
+#include "core/object_state.h"
 #include "formats/byte_order.h"
 #include "formats/tiff/tiff.h"
 #include "formats/tiff/tiff_ifd.h"
@@ -164,16 +168,16 @@ class TiffWriter final : public FormatWriter {
       return s;
     if (out_.Write(head.bytes.data(), static_cast<long>(head.bytes.size())) != 0) return out_.Error();
 
-    const size_t rowBytes = static_cast<size_t>(desc.width) * fields.samples * (fields.bits / 8);
-    if (rowBytes > INT32_MAX) return TES_ERR_CANNOT_STORE;
-    const int batchRows = std::min(kBatchRows, desc.height);
-    std::unique_ptr<uint8_t[]> batch(new (std::nothrow) uint8_t[rowBytes * batchRows]);
-    if (!batch) return TES_ERR_NO_MEMORY;
+    // The strip goes to the file straight from the tiles, a batch of rows to a call.
+    const ImageStore& store = source_.State().store;
+    if (store.bytesPerPixel() != fields.samples * (fields.bits / 8)) return TES_ERR_CANNOT_STORE;
+    std::vector<iovec> pieces;
     for (int first = 0; first < desc.height; first += kBatchRows) {
       const int rows = std::min(kBatchRows, desc.height - first);
-      const tagTes_Tile_Desc tile{{0, first, desc.width, rows}, static_cast<int32_t>(rowBytes), 0};
-      if (const long s = source_.GetData(tile, batch.get())) return s;
-      if (out_.Write(batch.get(), static_cast<long>(rowBytes * rows)) != 0) return out_.Error();
+      pieces.clear();
+      for (int y = first; y < first + rows; ++y)
+        if (const long s = store.RowPieces(y, pieces)) return s;
+      if (out_.WritePieces(pieces.data(), pieces.size()) != 0) return out_.Error();
       if (progress != nullptr)
         if (const long stop = progress(desc.height, first + rows, param)) return stop;
     }

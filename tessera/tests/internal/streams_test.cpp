@@ -5,11 +5,14 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <ctime>
 #include <regex>
+#include <vector>
 
 #include "fixtures.h"
 #include "formats/streams.h"
@@ -160,6 +163,30 @@ TEST(OutputStream, WritesEveryByteWhateverTheRequestSizes) {
   }
 }
 
+// Pieces go out in order after what is buffered: more of them than one system call takes,
+// empty ones among them, and a byte count patched afterwards as the TIFF writer does.
+TEST(OutputStream, WritePiecesWritesEveryPieceInOrder) {
+  ScratchDir dir;
+  const Bytes data = Numbered(700000);
+  std::vector<iovec> pieces;
+  size_t at = 7;
+  for (size_t i = 0; at < data.size(); ++i) {
+    const size_t length = std::min<size_t>(data.size() - at, i % 5 == 0 ? 0 : i % 1500 == 7 ? 40000 : 96 + i % 300);
+    pieces.push_back({const_cast<uint8_t*>(data.data() + at), length});
+    at += length;
+  }
+  ASSERT_GT(pieces.size(), 2048u);
+  OutputStream out(dir.Path("out").c_str());
+  ASSERT_EQ(out.Open(), 0);
+  ASSERT_EQ(out.Write(data.data(), 7), 0);
+  ASSERT_EQ(out.WritePieces(pieces.data(), pieces.size()), 0);
+  ASSERT_EQ(out.WritePieces(pieces.data(), 0), 0);
+  ASSERT_EQ(out.Seek(3), 0);
+  ASSERT_EQ(out.Write(data.data() + 3, 2), 0);
+  ASSERT_EQ(out.Close(), 0);
+  EXPECT_EQ(ReadBytes(dir.Path("out")), data);
+}
+
 TEST(OutputStream, TruncatesSeeksAndFlushes) {
   ScratchDir dir;
   const std::string path = dir.Path("out");
@@ -206,6 +233,11 @@ TEST(OutputStream, FailuresKeepTheirCodes) {
     ASSERT_EQ(atClose.Write(data.data(), 10), 0);
     EXPECT_EQ(atClose.Close(), kStreamFailed);
     EXPECT_EQ(atClose.Error(), TES_ERR_DISK_FULL);
+    OutputStream pieces("/dev/full");
+    ASSERT_EQ(pieces.Open(), 0);
+    const iovec two[2] = {{const_cast<uint8_t*>(data.data()), 100}, {const_cast<uint8_t*>(data.data()), 100}};
+    EXPECT_EQ(pieces.WritePieces(two, 2), kStreamFailed);
+    EXPECT_EQ(pieces.Error(), TES_ERR_DISK_FULL);
   }
   {
     OutputStream out(dir.Path("out").c_str());
@@ -237,7 +269,17 @@ TEST(OutputStream, AShortWriteOtherThanAFullDiskIs1202) {
     if (out.Open() != 0) ::_exit(1);
     const Bytes data = Numbered(40000);
     const long result = out.Write(data.data(), 40000);
-    ::_exit(result == kStreamFailed && out.Error() == TES_ERR_OUT_WRITE ? 0 : 2);
+    if (result != kStreamFailed || out.Error() != TES_ERR_OUT_WRITE) ::_exit(2);
+    // Pieces: the first call stops inside the fourth, the rest of which then fails.
+    OutputStream again(path.c_str());
+    if (again.Open() != 0) ::_exit(1);
+    std::vector<iovec> pieces;
+    for (int i = 0; i < 10; ++i) pieces.push_back({const_cast<uint8_t*>(data.data() + 300 * i), 300});
+    if (again.WritePieces(pieces.data(), pieces.size()) != kStreamFailed || again.Error() != TES_ERR_OUT_WRITE)
+      ::_exit(3);
+    again.Close();
+    struct stat st {};
+    ::_exit(::stat(path.c_str(), &st) == 0 && st.st_size == 1000 ? 0 : 4);
   }
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);
