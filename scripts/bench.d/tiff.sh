@@ -5,17 +5,14 @@
 set -euo pipefail
 build=${BUILD:-build-bench}
 json=$(mktemp)
-"$build/bin/bench_tiff" --benchmark_format=json --benchmark_out="$json" --benchmark_out_format=json >/dev/null
-echo "== TIFF files (6000 x 4000, 48-bit RGB; uncompressed: one strip; LZW and Deflate with predictor 2: written by libtiff, 32-row strips)"
-/usr/bin/python3 - "$json" <<'PY'
-import json, sys
-times = {b["name"].split("/")[0]: b["real_time"] for b in json.load(open(sys.argv[1]))["benchmarks"]}
-for ours, peer in (("BM_TesseraRead48", "BM_LibtiffRead48"), ("BM_TesseraWrite48", "BM_LibtiffWrite48"),
-                   ("BM_TesseraReadLzwPredictor48", "BM_LibtiffReadLzwPredictor48"),
-                   ("BM_TesseraReadDeflatePredictor48", "BM_LibtiffReadDeflatePredictor48")):
-    print(f"{ours}: {times[ours]:.1f} ms, {peer}: {times[peer]:.1f} ms, "
-          f"speed {times[peer] / times[ours]:.2f} x libtiff")
-print(f"floor (the image's bytes by plain read()/write() calls): read {times['BM_SyscallRead48']:.1f} ms, "
-      f"write {times['BM_SyscallWrite48']:.1f} ms")
-PY
+"$build/bin/bench_tiff" --benchmark_repetitions="${BENCH_REPETITIONS:-5}" --benchmark_enable_random_interleaving=true \
+  --benchmark_format=json --benchmark_out="$json" --benchmark_out_format=json >/dev/null
+echo "== TIFF files (6000 x 4000, 48-bit RGB; uncompressed: one strip; LZW and Deflate with predictor 2: written by libtiff, 32-row strips; speed as a ratio of libtiff's)"
+/usr/bin/python3 "${BENCH_FIGURES:-scripts/bench_figures.py}" "$json" --speed --cpu \
+  BM_TesseraRead48=BM_LibtiffRead48@1.1 BM_TesseraWrite48=BM_LibtiffWrite48@1.1 \
+  BM_TesseraReadLzwPredictor48=BM_LibtiffReadLzwPredictor48 \
+  BM_TesseraReadDeflatePredictor48=BM_LibtiffReadDeflatePredictor48 || true
+echo "  The floor: the image's bytes by plain read() into fresh memory and write() into the truncated file:"
+/usr/bin/python3 "${BENCH_FIGURES:-scripts/bench_figures.py}" "$json" --speed --cpu \
+  BM_SyscallRead48=BM_LibtiffRead48 BM_SyscallWrite48=BM_LibtiffWrite48 || true
 rm -f "$json"
