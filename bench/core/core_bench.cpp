@@ -88,6 +88,20 @@ void BM_SetDataStripsWarm48(benchmark::State& state) {
   }
 }
 
+// Reading a stored image back in strips of a tile's height, as saving and copying do.
+void BM_GetDataStrips48(benchmark::State& state) {
+  auto image = Filled(3, 6);
+  std::vector<uint8_t> out(Source(6).size());
+  for (auto _ : state) {
+    for (int y = 0; y < H; y += 128) {
+      tagTes_Tile_Desc t{{0, y, W, std::min(128, H - y)}, W * 6, 0};
+      image->GetData(t, out.data() + static_cast<size_t>(y) * W * 6);
+    }
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetBytesProcessed(state.iterations() * int64_t{W} * H * 6);
+}
+
 void BM_FlipH48(benchmark::State& state) {
   auto image = Filled(3, 6);
   for (auto _ : state) image->FlipH();
@@ -167,6 +181,7 @@ BENCHMARK(BM_MemoryCopy48)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_SetDataStrips48)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_MemoryCopyFresh48)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_SetDataStripsWarm48)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(BM_GetDataStrips48)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_FlipH48)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_Rotate90_48)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_MemoryCopy24)->Unit(benchmark::kMillisecond)->MinTime(1.0);

@@ -273,6 +273,9 @@ long ImageStore::Store(const tagTes_Tile_Desc& desc, const tagTes_Transform_Stru
   const size_t blockBytes = static_cast<size_t>(kTileSize) * kTileSize * bpp;
   const PixelSlab slab(fresh * blockBytes >= kSlabBytes ? fresh : 0, blockBytes);
   size_t taken = 0;
+  // Without a quarter turn every stored row comes from one row of the caller's buffer: such
+  // a store goes through the buffer row by row, across the tiles, reading it in order. A
+  // quarter turn goes tile by tile, which keeps the buffer's part for one tile in the cache.
   for (int row = range.firstRow; row <= range.lastRow; ++row) {
     for (int column = range.firstColumn; column <= range.lastColumn; ++column) {
       std::unique_ptr<Tile>& slot = tiles_[static_cast<size_t>(row) * tilesAcross_ + column];
@@ -287,6 +290,7 @@ long ImageStore::Store(const tagTes_Tile_Desc& desc, const tagTes_Transform_Stru
       tile.DropCache();
       if (!tile.pixels && slab) tile.pixels = slab.Block(taken++);
       if (!tile.EnsurePixels()) return TES_ERR_NO_MEMORY;
+      if (!quarter) continue;
       const tagTes_Rect part = Intersect(tile.position, stored);
       if (IsEmpty(part)) continue;
       for (int yy = part.y; yy < part.y + part.height; ++yy) {
@@ -295,6 +299,18 @@ long ImageStore::Store(const tagTes_Tile_Desc& desc, const tagTes_Transform_Stru
         k.run(dst, src, part.width, pixelStep, k);
       }
     }
+    if (quarter) continue;
+    const int top = std::max(stored.y, originY_ + kTileSize * row);
+    const int bottom = std::min(stored.y + stored.height, originY_ + kTileSize * (row + 1));
+    for (int yy = top; yy < bottom; ++yy)
+      for (int column = range.firstColumn; column <= range.lastColumn; ++column) {
+        Tile& tile = *tiles_[static_cast<size_t>(row) * tilesAcross_ + column];
+        const tagTes_Rect part = Intersect(tile.position, stored);
+        if (IsEmpty(part)) continue;
+        const uint8_t* src = first + (yy - stored.y) * rowStep + (part.x - stored.x) * pixelStep;
+        uint8_t* dst = tile.Row(yy - tile.position.y) + static_cast<ptrdiff_t>(part.x - tile.position.x) * bpp;
+        k.run(dst, src, part.width, pixelStep, k);
+      }
   }
   return TES_OK;
 }
@@ -307,22 +323,28 @@ long ImageStore::Load(const tagTes_Tile_Desc& desc, void* buffer) const {
   if (!RectFits(rect, width_, height_)) return TES_ERR_NO_IMAGE;
   if (int64_t{desc.rowBytes} < int64_t{rect.width} * k.callerBytes) return TES_ERR_NO_IMAGE;
 
+  // Row by row of the buffer, across the tiles, so that the buffer fills in order; each band
+  // of tiles is checked for pixels before any of its rows is copied.
   auto* out = static_cast<uint8_t*>(buffer);
   const TileRange range = RangeOf(rect);
   for (int row = range.firstRow; row <= range.lastRow; ++row) {
     for (int column = range.firstColumn; column <= range.lastColumn; ++column) {
       const Tile* tile = TileAt(column, row);
       if (tile == nullptr || !tile->pixels) return TES_ERR_NO_IMAGE;
-      const tagTes_Rect part = Intersect(tile->position, rect);
-      if (IsEmpty(part)) continue;
-      for (int yy = part.y; yy < part.y + part.height; ++yy) {
+    }
+    const int top = std::max(rect.y, originY_ + kTileSize * row);
+    const int bottom = std::min(rect.y + rect.height, originY_ + kTileSize * (row + 1));
+    for (int yy = top; yy < bottom; ++yy)
+      for (int column = range.firstColumn; column <= range.lastColumn; ++column) {
+        const Tile& tile = *TileAt(column, row);
+        const tagTes_Rect part = Intersect(tile.position, rect);
+        if (IsEmpty(part)) continue;
         const uint8_t* src =
-            tile->Row(yy - tile->position.y) + static_cast<ptrdiff_t>(part.x - tile->position.x) * k.tileBytes;
+            tile.Row(yy - tile.position.y) + static_cast<ptrdiff_t>(part.x - tile.position.x) * k.tileBytes;
         uint8_t* dst = out + static_cast<ptrdiff_t>(yy - rect.y) * desc.rowBytes +
                        static_cast<ptrdiff_t>(part.x - rect.x) * k.callerBytes;
         k.run(dst, src, part.width, 0, k);
       }
-    }
   }
   return TES_OK;
 }

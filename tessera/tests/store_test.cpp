@@ -1,6 +1,7 @@
 // Storing pixels into tiles and reading them back, under every transform and layout.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -56,32 +57,61 @@ TEST(Store, EachTransformStoresPixelsWhereThePointMappingSays) {
   }
 }
 
-// Larger images in strips, across tile edges that are not multiples of 128, checked pixel
-// by pixel against ConvertAndTransformPoint for every transform and pixel size.
-TEST(Store, StripsAcrossTileEdgesFollowThePointMapping) {
-  const int w = 300, h = 170;
-  for (int cs : {0, 1, 2, 3}) {
-    const std::vector<uint8_t> source = PatternPixels(w, h, cs);
-    const int bpp = BppOf(cs);
-    for (bool mirror : {false, true}) {
-      for (double angle : {0.0, 90.0, 180.0, 270.0}) {
-        SCOPED_TRACE(testing::Message() << "cs " << cs << " mirror " << mirror << " angle " << angle);
-        TesseraClass image(0, 0);
-        const tagTes_Transform_Struct t = Turn(mirror, angle);
-        ASSERT_EQ(Fill(image, w, h, cs, source, t, 37), 0);
-        std::vector<uint8_t> out;
-        ASSERT_EQ(ReadAll(image, out), 0);
-        tagTes_Image_Desc d{};
-        image.GetImageDesc(&d);
-        int wrong = 0;
-        for (int y = 0; y < h; ++y)
-          for (int x = 0; x < w; ++x) {
-            tagTes_Point p{x, y};
-            TesseraClass::ConvertAndTransformPoint(&p, {w, h}, t, 1);
-            wrong += std::memcmp(&out[(static_cast<size_t>(p.y) * d.width + p.x) * bpp],
-                                 &source[(static_cast<size_t>(y) * w + x) * bpp], bpp) != 0;
+// Rectangles of the caller's image, listed as they are stored.
+std::vector<tagTes_Rect> Grid(int w, int h, int pieceW, int pieceH) {
+  std::vector<tagTes_Rect> pieces;
+  for (int y = 0; y < h; y += pieceH)
+    for (int x = 0; x < w; x += pieceW) pieces.push_back({x, y, std::min(pieceW, w - x), std::min(pieceH, h - y)});
+  return pieces;
+}
+
+// Larger images stored piece by piece, across tile edges that are not multiples of 128,
+// checked pixel by pixel against ConvertAndTransformPoint for every transform and pixel
+// size: whole-width strips, blocks that start and end inside tiles, and a store of several
+// MiB that starts inside a tile on a 16-byte boundary, as large stores take their own path.
+TEST(Store, PiecesAcrossTileEdgesFollowThePointMapping) {
+  struct Layout {
+    const char* name;
+    int w, h;
+    std::vector<int> spaces;
+    std::vector<tagTes_Rect> pieces;
+  } layouts[] = {
+      {"strips", 300, 170, {0, 1, 2, 3}, Grid(300, 170, 300, 37)},
+      {"blocks", 300, 170, {0, 1, 2, 3}, Grid(300, 170, 97, 61)},
+      {"large", 1500, 300, {TES_CS_RGB48},
+       {{8, 4, 1400, 290}, {0, 0, 1500, 4}, {0, 294, 1500, 6}, {0, 4, 8, 290}, {1408, 4, 92, 290}}},
+  };
+  for (const Layout& layout : layouts) {
+    const int w = layout.w, h = layout.h;
+    for (int cs : layout.spaces) {
+      const std::vector<uint8_t> source = PatternPixels(w, h, cs);
+      const int bpp = BppOf(cs);
+      for (bool mirror : {false, true}) {
+        for (double angle : {0.0, 90.0, 180.0, 270.0}) {
+          SCOPED_TRACE(testing::Message() << layout.name << " cs " << cs << " mirror " << mirror << " angle " << angle);
+          TesseraClass image(0, 0);
+          const tagTes_Transform_Struct t = Turn(mirror, angle);
+          tagTes_Image_Desc desc{w, h, static_cast<int16_t>(cs), {}, 72.0};
+          ASSERT_EQ(image.SetImageDesc(desc, t), 0);
+          for (const tagTes_Rect& piece : layout.pieces) {
+            tagTes_Tile_Desc td{piece, w * bpp, 0};
+            auto* at = const_cast<uint8_t*>(source.data()) + (static_cast<size_t>(piece.y) * w + piece.x) * bpp;
+            ASSERT_EQ(image.SetData(td, t, at), 0);
           }
-        EXPECT_EQ(wrong, 0);
+          std::vector<uint8_t> out;
+          ASSERT_EQ(ReadAll(image, out), 0);
+          tagTes_Image_Desc d{};
+          image.GetImageDesc(&d);
+          int wrong = 0;
+          for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+              tagTes_Point p{x, y};
+              TesseraClass::ConvertAndTransformPoint(&p, {w, h}, t, 1);
+              wrong += std::memcmp(&out[(static_cast<size_t>(p.y) * d.width + p.x) * bpp],
+                                   &source[(static_cast<size_t>(y) * w + x) * bpp], bpp) != 0;
+            }
+          EXPECT_EQ(wrong, 0);
+        }
       }
     }
   }
