@@ -1,7 +1,6 @@
 #include "core/image_store.h"
 
 #include <sys/mman.h>
-#include <sys/uio.h>
 
 #include <cstring>
 #include <new>
@@ -114,6 +113,9 @@ using RunFn = decltype(CopyKernel::run);
 RunFn CopyInFor(int bytes) {
   return ForPixelSize(bytes, [](auto n) -> RunFn { return CopyIn<decltype(n)::value>; });
 }
+
+// Reads of at most this many bytes go tile by tile (Load).
+constexpr int64_t kCachedReadBytes = int64_t{1} << 20;
 
 // Stores of at least this many bytes stream into the tiles (StreamIn).
 constexpr int64_t kStreamBytes = int64_t{2} << 20;
@@ -323,9 +325,20 @@ long ImageStore::Load(const tagTes_Tile_Desc& desc, void* buffer) const {
   if (!RectFits(rect, width_, height_)) return TES_ERR_NO_IMAGE;
   if (int64_t{desc.rowBytes} < int64_t{rect.width} * k.callerBytes) return TES_ERR_NO_IMAGE;
 
-  // Row by row of the buffer, across the tiles, so that the buffer fills in order; each band
-  // of tiles is checked for pixels before any of its rows is copied.
+  // A read that fits in the cache goes tile by tile, reading each tile in order while the
+  // buffer stays cached; a larger one goes row by row of the buffer, across the tiles, so
+  // that the buffer fills in order. Each band of tiles is checked for pixels before any of
+  // its rows is copied.
+  const bool acrossTiles = int64_t{rect.width} * rect.height * k.callerBytes > kCachedReadBytes;
   auto* out = static_cast<uint8_t*>(buffer);
+  const auto copy = [&](const Tile& tile, int yy) {
+    const tagTes_Rect part = Intersect(tile.position, rect);
+    if (IsEmpty(part)) return;
+    const uint8_t* src = tile.Row(yy - tile.position.y) + static_cast<ptrdiff_t>(part.x - tile.position.x) * k.tileBytes;
+    uint8_t* dst = out + static_cast<ptrdiff_t>(yy - rect.y) * desc.rowBytes +
+                   static_cast<ptrdiff_t>(part.x - rect.x) * k.callerBytes;
+    k.run(dst, src, part.width, 0, k);
+  };
   const TileRange range = RangeOf(rect);
   for (int row = range.firstRow; row <= range.lastRow; ++row) {
     for (int column = range.firstColumn; column <= range.lastColumn; ++column) {
@@ -334,38 +347,13 @@ long ImageStore::Load(const tagTes_Tile_Desc& desc, void* buffer) const {
     }
     const int top = std::max(rect.y, originY_ + kTileSize * row);
     const int bottom = std::min(rect.y + rect.height, originY_ + kTileSize * (row + 1));
-    for (int yy = top; yy < bottom; ++yy)
-      for (int column = range.firstColumn; column <= range.lastColumn; ++column) {
-        const Tile& tile = *TileAt(column, row);
-        const tagTes_Rect part = Intersect(tile.position, rect);
-        if (IsEmpty(part)) continue;
-        const uint8_t* src =
-            tile.Row(yy - tile.position.y) + static_cast<ptrdiff_t>(part.x - tile.position.x) * k.tileBytes;
-        uint8_t* dst = out + static_cast<ptrdiff_t>(yy - rect.y) * desc.rowBytes +
-                       static_cast<ptrdiff_t>(part.x - rect.x) * k.callerBytes;
-        k.run(dst, src, part.width, 0, k);
-      }
-  }
-  return TES_OK;
-}
-
-long ImageStore::RowPieces(int y, std::vector<iovec>& pieces) const {
-  const tagTes_Rect row{0, y, width_, 1};
-  if (!hasTable_ || !RectFits(row, width_, height_)) return TES_ERR_NO_IMAGE;
-  const TileRange range = RangeOf(row);
-  const int bpp = bytesPerPixel();
-  const size_t before = pieces.size();
-  for (int column = range.firstColumn; column <= range.lastColumn; ++column) {
-    const Tile* tile = TileAt(column, range.firstRow);
-    if (tile == nullptr || !tile->pixels) {
-      pieces.resize(before);
-      return TES_ERR_NO_IMAGE;
+    if (acrossTiles) {
+      for (int yy = top; yy < bottom; ++yy)
+        for (int column = range.firstColumn; column <= range.lastColumn; ++column) copy(*TileAt(column, row), yy);
+    } else {
+      for (int column = range.firstColumn; column <= range.lastColumn; ++column)
+        for (int yy = top; yy < bottom; ++yy) copy(*TileAt(column, row), yy);
     }
-    const tagTes_Rect part = Intersect(tile->position, row);
-    if (IsEmpty(part)) continue;
-    const uint8_t* at =
-        tile->Row(y - tile->position.y) + static_cast<ptrdiff_t>(part.x - tile->position.x) * bpp;
-    pieces.push_back({const_cast<uint8_t*>(at), static_cast<size_t>(part.width) * bpp});
   }
   return TES_OK;
 }

@@ -10,8 +10,6 @@
 #include "core/tile.h"
 #include "tessera/tessera.h"
 
-struct iovec;
-
 namespace tessera {
 
 struct TileRange {
@@ -34,11 +32,6 @@ class ImageStore {
   long Store(const tagTes_Tile_Desc& tile, const tagTes_Transform_Struct& transform, const void* buffer);
   // Copies a rectangle of stored pixels out.
   long Load(const tagTes_Tile_Desc& tile, void* buffer) const;
-  // Adds where the stored bytes of row y lie, left to right, one piece a tile, to pieces:
-  // what Load copies for the row, to be written from where it is. TES_ERR_NO_IMAGE (pieces
-  // unchanged) when the row is outside the image or a tile it crosses has no pixels.
-  long RowPieces(int y, std::vector<iovec>& pieces) const;
-
   void Clear();
   void DropCaches();
 

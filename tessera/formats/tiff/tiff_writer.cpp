@@ -12,10 +12,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <new>
 
-#include "core/image_store.h"
-#include "core/object_state.h"
 #include "formats/byte_order.h"
 #include "formats/tiff/tiff.h"
 #include "formats/tiff/tiff_ifd.h"
@@ -135,7 +134,9 @@ long BuildWriteHead(const tagTes_Image_Desc& desc, uint16_t orientation, const u
 
 namespace {
 
-constexpr int kBatchRows = 128;
+// A band of the strip: about 1 MiB of rows, at most a tile's height.
+constexpr size_t kBandBytes = size_t{1} << 20;
+constexpr int kBandRows = 128;
 
 class TiffWriter final : public FormatWriter {
  public:
@@ -168,16 +169,19 @@ class TiffWriter final : public FormatWriter {
       return s;
     if (out_.Write(head.bytes.data(), static_cast<long>(head.bytes.size())) != 0) return out_.Error();
 
-    // The strip goes to the file straight from the tiles, a batch of rows to a call.
-    const ImageStore& store = source_.State().store;
-    if (store.bytesPerPixel() != fields.samples * (fields.bits / 8)) return TES_ERR_CANNOT_STORE;
-    std::vector<iovec> pieces;
-    for (int first = 0; first < desc.height; first += kBatchRows) {
-      const int rows = std::min(kBatchRows, desc.height - first);
-      pieces.clear();
-      for (int y = first; y < first + rows; ++y)
-        if (const long s = store.RowPieces(y, pieces)) return s;
-      if (out_.WritePieces(pieces.data(), pieces.size()) != 0) return out_.Error();
+    // The strip goes to the file a band of rows at a time, through one buffer small enough
+    // to stay in the cache between the copy out of the tiles and the write.
+    const size_t rowBytes = static_cast<size_t>(desc.width) * fields.samples * (fields.bits / 8);
+    if (rowBytes > INT32_MAX) return TES_ERR_CANNOT_STORE;
+    const int bandRows = static_cast<int>(std::clamp<size_t>(kBandBytes / rowBytes, 1, std::min(kBandRows, desc.height)));
+    std::unique_ptr<uint8_t[]> band(new (std::nothrow) uint8_t[rowBytes * bandRows]);
+    if (!band) return TES_ERR_NO_MEMORY;
+    for (int first = 0; first < desc.height; first += bandRows) {
+      const int rows = std::min(bandRows, desc.height - first);
+      const tagTes_Tile_Desc tile{{0, first, desc.width, rows}, static_cast<int32_t>(rowBytes), 0};
+      if (const long s = source_.GetData(tile, band.get())) return s;
+      const iovec piece{band.get(), rowBytes * rows};
+      if (out_.WritePieces(&piece, 1) != 0) return out_.Error();
       if (progress != nullptr)
         if (const long stop = progress(desc.height, first + rows, param)) return stop;
     }
