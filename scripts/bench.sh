@@ -28,7 +28,7 @@ ratios() {
 
 echo "== image store (6000 x 4000, 48-bit RGB unless noted)"
 ratios bench_core BM_SetDataStrips48=BM_MemoryCopy48 BM_SetDataStrips48=BM_MemoryCopyFresh48 \
-  BM_SetDataStripsWarm48=BM_MemoryCopy48 BM_FlipH48=BM_MemoryCopy48 \
+  BM_SetDataStripsWarm48=BM_MemoryCopy48 BM_GetDataStrips48=BM_MemoryCopy48 BM_FlipH48=BM_MemoryCopy48 \
   BM_Rotate90_48=BM_MemoryCopy48 BM_DisplayQuarterFirst24=BM_MemoryCopy24 BM_DisplayQuarterWarm24=BM_MemoryCopy24 \
   BM_DisplayQuarterFirstManaged24=BM_DisplayQuarterFirst24 BM_SetColorSpaceManagedRgbToCmyk=BM_SetColorSpacePlainRgbTo48
 
