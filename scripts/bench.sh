@@ -37,7 +37,10 @@ ratios bench_tile_kernels BM_TileMirror48=BM_TileMemoryCopy48 BM_TileMirrorPorta
   BM_TileFlip48=BM_TileMemoryCopy48 BM_TileTurn90_48=BM_TileMemoryCopy48 BM_TileStore48=BM_TileMemoryCopy48
 
 # Further benchmark programs add their own sections here.
+# A section that fails is named and the others still run; the script then exits 1.
+failed=0
 for extra in scripts/bench.d/*.sh; do
-  [ -e "$extra" ] && BUILD="$build" bash "$extra"
+  [ -e "$extra" ] || continue
+  BUILD="$build" bash "$extra" || { echo "$extra failed (exit $?)" >&2; failed=1; }
 done
-exit 0
+exit "$failed"

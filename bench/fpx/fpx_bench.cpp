@@ -78,41 +78,47 @@ void BM_FpxOpenUncompressed(benchmark::State& s) { Open(s, TES_FILE_FPX, "plain.
 void BM_FpxOpenJpeg(benchmark::State& s) { Open(s, TES_FILE_FPX_JPEG, "jpeg.fpx"); }
 void BM_BmpSave(benchmark::State& s) { Save(s, TES_FILE_BMP, "image.bmp"); }
 
-// Peer: libjpeg-turbo compressing the same pixels at quality 75 into one file.
-void BM_LibjpegCompress(benchmark::State& state) {
+// libjpeg-turbo compressing the pixels at quality 75 into one file.
+void CompressWithLibjpeg(const std::string& path) {
   const std::vector<uint8_t>& pixels = Pixels();
-  for (auto _ : state) {
-    FILE* out = std::fopen(Path("peer.jpg").c_str(), "wb");
-    jpeg_compress_struct cinfo{};
-    jpeg_error_mgr err{};
-    cinfo.err = jpeg_std_error(&err);
-    jpeg_create_compress(&cinfo);
-    jpeg_stdio_dest(&cinfo, out);
-    cinfo.image_width = kWidth;
-    cinfo.image_height = kHeight;
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 75, TRUE);
-    jpeg_start_compress(&cinfo, TRUE);
-    while (cinfo.next_scanline < cinfo.image_height) {
-      JSAMPROW row = const_cast<uint8_t*>(pixels.data()) + size_t(cinfo.next_scanline) * kWidth * 3;
-      jpeg_write_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    std::fclose(out);
+  FILE* out = std::fopen(path.c_str(), "wb");
+  jpeg_compress_struct cinfo{};
+  jpeg_error_mgr err{};
+  cinfo.err = jpeg_std_error(&err);
+  jpeg_create_compress(&cinfo);
+  jpeg_stdio_dest(&cinfo, out);
+  cinfo.image_width = kWidth;
+  cinfo.image_height = kHeight;
+  cinfo.input_components = 3;
+  cinfo.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_quality(&cinfo, 75, TRUE);
+  jpeg_start_compress(&cinfo, TRUE);
+  while (cinfo.next_scanline < cinfo.image_height) {
+    JSAMPROW row = const_cast<uint8_t*>(pixels.data()) + size_t(cinfo.next_scanline) * kWidth * 3;
+    jpeg_write_scanlines(&cinfo, &row, 1);
   }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  std::fclose(out);
 }
 
-// Peer: libjpeg-turbo decompressing that file in one pass (beside BM_FpxOpenJpeg).
+// Peer: libjpeg-turbo compressing the same pixels into one file.
+void BM_LibjpegCompress(benchmark::State& state) {
+  const std::string path = Path("peer.jpg");
+  for (auto _ : state) CompressWithLibjpeg(path);
+}
+
+// Peer: libjpeg-turbo decompressing that file in one pass (beside BM_FpxOpenJpeg). The file
+// is made first, as the benchmarks may run in any order.
 void BM_LibjpegDecompress(benchmark::State& state) {
   const std::string path = Path("peer.jpg");
+  CompressWithLibjpeg(path);
   std::vector<uint8_t> pixels(size_t(kWidth) * kHeight * 3);
   for (auto _ : state) {
     FILE* in = std::fopen(path.c_str(), "rb");
     if (in == nullptr) {
-      state.SkipWithError("run BM_LibjpegCompress first");
+      state.SkipWithError("cannot open the peer's file");
       break;
     }
     jpeg_decompress_struct cinfo{};
