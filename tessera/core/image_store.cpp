@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "core/cpu_features.h"
 
@@ -168,6 +169,11 @@ bool RectFits(const tagTes_Rect& r, int64_t w, int64_t h) {
          int64_t{r.y} + r.height <= h;
 }
 
+// The image rows [first, end) of `rect` that lie in tile row `row`.
+std::pair<int, int> RowsOfBand(const tagTes_Rect& rect, int originY, int row) {
+  return {std::max(rect.y, originY + kTileSize * row), std::min(rect.y + rect.height, originY + kTileSize * (row + 1))};
+}
+
 }  // namespace
 
 long ImageStore::Describe(const tagTes_Image_Desc& desc, const tagTes_Transform_Struct& transform) {
@@ -278,7 +284,15 @@ long ImageStore::Store(const tagTes_Tile_Desc& desc, const tagTes_Transform_Stru
   // Without a quarter turn every stored row comes from one row of the caller's buffer: such
   // a store goes through the buffer row by row, across the tiles, reading it in order. A
   // quarter turn goes tile by tile, which keeps the buffer's part for one tile in the cache.
+  const auto copy = [&](Tile& tile, int yy) {
+    const tagTes_Rect part = Intersect(tile.position, stored);
+    if (IsEmpty(part)) return;
+    const uint8_t* src = first + (yy - stored.y) * rowStep + (part.x - stored.x) * pixelStep;
+    uint8_t* dst = tile.Row(yy - tile.position.y) + static_cast<ptrdiff_t>(part.x - tile.position.x) * bpp;
+    k.run(dst, src, part.width, pixelStep, k);
+  };
   for (int row = range.firstRow; row <= range.lastRow; ++row) {
+    const auto [top, bottom] = RowsOfBand(stored, originY_, row);
     for (int column = range.firstColumn; column <= range.lastColumn; ++column) {
       std::unique_ptr<Tile>& slot = tiles_[static_cast<size_t>(row) * tilesAcross_ + column];
       if (!slot) {
@@ -292,27 +306,13 @@ long ImageStore::Store(const tagTes_Tile_Desc& desc, const tagTes_Transform_Stru
       tile.DropCache();
       if (!tile.pixels && slab) tile.pixels = slab.Block(taken++);
       if (!tile.EnsurePixels()) return TES_ERR_NO_MEMORY;
-      if (!quarter) continue;
-      const tagTes_Rect part = Intersect(tile.position, stored);
-      if (IsEmpty(part)) continue;
-      for (int yy = part.y; yy < part.y + part.height; ++yy) {
-        const uint8_t* src = first + (yy - stored.y) * rowStep + (part.x - stored.x) * pixelStep;
-        uint8_t* dst = tile.Row(yy - tile.position.y) + static_cast<ptrdiff_t>(part.x - tile.position.x) * bpp;
-        k.run(dst, src, part.width, pixelStep, k);
-      }
+      if (quarter)
+        for (int yy = top; yy < bottom; ++yy) copy(tile, yy);
     }
-    if (quarter) continue;
-    const int top = std::max(stored.y, originY_ + kTileSize * row);
-    const int bottom = std::min(stored.y + stored.height, originY_ + kTileSize * (row + 1));
-    for (int yy = top; yy < bottom; ++yy)
-      for (int column = range.firstColumn; column <= range.lastColumn; ++column) {
-        Tile& tile = *tiles_[static_cast<size_t>(row) * tilesAcross_ + column];
-        const tagTes_Rect part = Intersect(tile.position, stored);
-        if (IsEmpty(part)) continue;
-        const uint8_t* src = first + (yy - stored.y) * rowStep + (part.x - stored.x) * pixelStep;
-        uint8_t* dst = tile.Row(yy - tile.position.y) + static_cast<ptrdiff_t>(part.x - tile.position.x) * bpp;
-        k.run(dst, src, part.width, pixelStep, k);
-      }
+    if (!quarter)
+      for (int yy = top; yy < bottom; ++yy)
+        for (int column = range.firstColumn; column <= range.lastColumn; ++column)
+          copy(*tiles_[static_cast<size_t>(row) * tilesAcross_ + column], yy);
   }
   return TES_OK;
 }
@@ -345,8 +345,7 @@ long ImageStore::Load(const tagTes_Tile_Desc& desc, void* buffer) const {
       const Tile* tile = TileAt(column, row);
       if (tile == nullptr || !tile->pixels) return TES_ERR_NO_IMAGE;
     }
-    const int top = std::max(rect.y, originY_ + kTileSize * row);
-    const int bottom = std::min(rect.y + rect.height, originY_ + kTileSize * (row + 1));
+    const auto [top, bottom] = RowsOfBand(rect, originY_, row);
     if (acrossTiles) {
       for (int yy = top; yy < bottom; ++yy)
         for (int column = range.firstColumn; column <= range.lastColumn; ++column) copy(*TileAt(column, row), yy);
