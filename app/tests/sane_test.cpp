@@ -563,15 +563,19 @@ TEST_F(SaneTest, AdvancedPanelShowsAndSetsEveryKindOfOption) {
 // progress moves, and its Cancel stops the scan (or the preview pass) there and then, with
 // no document and no error; the device is free again for the next scan, which arrives whole.
 TEST_F(SaneTest, WindowStaysLiveWhileReadingAndItsCancelStopsTheScan) {
-  // About three seconds of reading: small reads with a pause after each.
+  // A slow device: small reads, with a pause after each piece it sends. At 300 dpi the
+  // frame comes in ten strips over about seven seconds, so the progress stays between its
+  // ends for some six seconds after the first strip: time enough for five ticks even where
+  // the application's thread is slowed down (a sanitizer build on a busy machine). At
+  // 100 dpi there were two strips and a tenth of a second between them.
   WriteSaneConfig({{"read-limit", "true"}, {"read-limit-size", "2000"}, {"read-delay", "true"},
-                   {"read-delay-duration", "10000"}});
+                   {"read-delay-duration", "30000"}});
   ASSERT_TRUE(Start("device test:0\n"));
   QWidget* window = ScannerWindowWith("test:0");
   ASSERT_NE(window, nullptr);
   auto* spaces = window->findChild<QComboBox*>("colorSpace");
   spaces->setCurrentIndex(spaces->findText("8 bit Grayscale"));
-  window->findChild<QSpinBox*>("resolution")->setValue(100);
+  window->findChild<QSpinBox*>("resolution")->setValue(300);
   auto* bar = window->findChild<QProgressBar*>("progress");
   auto* cancel = window->findChild<QPushButton*>("cancel");
   int ticksWhileScanning = 0, progressAtCancel = -1;
@@ -609,6 +613,7 @@ TEST_F(SaneTest, WindowStaysLiveWhileReadingAndItsCancelStopsTheScan) {
   EXPECT_TRUE(window->findChild<QPushButton*>("previewButton")->isEnabled());
 
   WriteSaneConfig({});
+  window->findChild<QSpinBox*>("resolution")->setValue(100);
   window->findChild<QPushButton*>("scan")->click();
   const QList<CGessoDoc*> docs = WaitForDocuments(1);
   ASSERT_EQ(docs.size(), 1) << Report().join("|").toStdString();
